@@ -1,0 +1,117 @@
+#include "common/text.hpp"
+
+namespace quorvane::text {
+
+std::string ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string FromUtf8(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    char32_t c = 0xFFFD;
+    std::size_t len = 1;
+    auto cont = [&](std::size_t k) { return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80; };
+    auto at = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
+    if (b < 0x80) {
+      c = b;
+    } else if (b >= 0xC2 && b < 0xE0 && cont(1)) {
+      c = ((b & 0x1F) << 6) | at(1);
+      len = 2;
+    } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2)) {
+      c = ((b & 0x0F) << 12) | (at(1) << 6) | at(2);
+      len = 3;
+      if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    } else if (b >= 0xF0 && b < 0xF5 && cont(1) && cont(2) && cont(3)) {
+      c = ((b & 0x07) << 18) | (at(1) << 12) | (at(2) << 6) | at(3);
+      len = 4;
+      if (c < 0x10000 || c > 0x10FFFF) c = 0xFFFD;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::u16string TrimSpaces(std::u16string_view s) {
+  const auto first = s.find_first_not_of(u' ');
+  if (first == std::u16string_view::npos) return {};
+  const auto last = s.find_last_not_of(u' ');
+  return std::u16string(s.substr(first, last - first + 1));
+}
+
+std::u16string Decimal(std::int64_t n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+  if (c < 0xC0) return c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<char16_t>(c + 32);
+  if (c >= 0x100 && c <= 0x17F) {
+    // Latin Extended-A pairs upper/lower as even/odd, except the runs around U+0138 and U+0178.
+    if (c == 0x178) return 0xFF;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 1) ? static_cast<char16_t>(c + 1) : c;
+    if (c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) return (c % 2 == 0) ? static_cast<char16_t>(c + 1) : c;
+    return c;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);  // Greek
+  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);                 // Cyrillic
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+std::u16string Fold(std::u16string_view s) {
+  std::u16string out(s);
+  for (auto& c : out) c = FoldCase(c);
+  return out;
+}
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+std::size_t FindIgnoreCase(std::u16string_view haystack, std::u16string_view needle) {
+  return Fold(haystack).find(Fold(needle));
+}
+
+}  // namespace quorvane::text

@@ -1,0 +1,29 @@
+#pragma once
+// Text helpers shared by the subsystems: UTF-16 <-> UTF-8, the control's space trimming,
+// decimal formatting and case-insensitive comparison, all locale-independent.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvane::text {
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(std::u16string_view s);
+// UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
+std::u16string FromUtf8(std::string_view s);
+
+// Removes leading and trailing U+0020 only; tabs and other white space stay.
+std::u16string TrimSpaces(std::u16string_view s);
+
+// Decimal digits, with a leading minus sign for negative numbers.
+std::u16string Decimal(std::int64_t n);
+
+// Simple case folding for comparisons "without regard to letter case": ASCII and Latin-1,
+// Latin Extended-A, Greek and Cyrillic letters, as the platform's text compare does for them.
+char16_t FoldCase(char16_t c);
+std::u16string Fold(std::u16string_view s);
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+// Position of `needle` in `haystack` ignoring case, or npos.
+std::size_t FindIgnoreCase(std::u16string_view haystack, std::u16string_view needle);
+
+}  // namespace quorvane::text

@@ -1,0 +1,47 @@
+// ConvertFile: routes a conversion to the converter that serves TargetFileType.
+#include "control/control.hpp"
+
+namespace quorvane::detail {
+
+Converter RouteFor(std::int32_t code) {
+  if ((code >= 1 && code <= 7) || (code >= 10 && code <= 15) || code == 20 || (code >= 24 && code <= 29) ||
+      (code >= 32 && code <= 37))
+    return Converter::SaveAs;
+  if ((code >= 16 && code <= 19) || code == 21 || code == 100) return Converter::SlideImages;
+  if (code == 107 || code == 200) return Converter::Text;
+  // Everything else, including codes no catalogue holds, goes through Word.
+  return Converter::ThroughWord;
+}
+
+std::int32_t Control::ConvertFile() {
+  // A handler of Progress or onerror that starts another conversion on the same control would
+  // pull the applications and the open presentation from under the running one.
+  if (converting_)
+    throw AutomationError(failure::kInvalidCall, u"ConvertFile cannot be called while a conversion runs.");
+  converting_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{converting_};
+
+  switch (RouteFor(TargetFileType)) {
+    case Converter::SaveAs:
+      return ConvertWithSaveAs();
+    case Converter::SlideImages:
+      return ExportSlideImages();
+    case Converter::Text:
+      return ConvertToText();
+    case Converter::ThroughWord:
+      break;
+  }
+  return ConvertThroughWord();
+}
+
+void Control::NormalizeSlideRange(office::ppt::Presentation& presentation) {
+  if (StartSlide > EndSlide) std::swap(StartSlide, EndSlide);
+  if (StartSlide < 1) StartSlide = 1;
+  const std::int32_t n = presentation.Slides()->Count();
+  if (EndSlide > n || EndSlide < 1) EndSlide = n;
+}
+
+}  // namespace quorvane::detail

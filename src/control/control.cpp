@@ -53,6 +53,11 @@ void Control::SetPercentageComplete(float value) {
   RaiseProgress();
 }
 
+void Control::AdvanceProgress(float step) {
+  const float p = PercentageComplete + step;
+  SetPercentageComplete(p >= 100.0f ? 100.0f : p);
+}
+
 void Control::UserControl_Terminate() {
   if (converting_)
     throw AutomationError(failure::kInvalidCall, u"UserControl_Terminate cannot be called while a conversion runs.");

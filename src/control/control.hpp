@@ -69,6 +69,8 @@ class Control {
   // --- Control object ----------------------------------------------------------------------
   // The only way PercentageComplete changes; raises Progress at every call.
   void SetPercentageComplete(float value);
+  // Progress after a slide: PercentageComplete + step in single precision, 100 at the most.
+  void AdvanceProgress(float step);
   void UserControl_Terminate();
   void Resize(std::int32_t width, std::int32_t height);
 

@@ -1,0 +1,118 @@
+#include "common/numbered_files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <mutex>
+
+#include "common/text.hpp"
+#include "quorvane/automation_error.hpp"
+
+namespace quorvane::files {
+namespace {
+
+struct Entry {
+  int fd = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+std::mutex mutex;
+std::array<Entry, kMaxFileNumber + 1> table;  // index 0 unused
+
+[[noreturn]] void Fail(std::int32_t number, const char16_t* description) { throw AutomationError(number, description); }
+
+[[noreturn]] void FailFromErrno(int error, bool opening) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      if (opening) Fail(failure::kPathNotFound, u"Path not found");
+      break;
+    case ENOSPC:
+    case EDQUOT:
+      Fail(61, u"Disk full");
+    case EMFILE:
+    case ENFILE:
+      Fail(67, u"Too many files");
+    case EIO:
+      Fail(57, u"Device I/O error");
+    default:
+      break;
+  }
+  Fail(failure::kPathFileAccessError, u"Path/File access error");
+}
+
+Entry& Slot(std::int16_t number) {
+  if (number < 1 || number > kMaxFileNumber) Fail(52, u"Bad file name or number");
+  return table[static_cast<std::size_t>(number)];
+}
+
+}  // namespace
+
+std::int16_t FreeFile() {
+  std::lock_guard lock(mutex);
+  for (std::int16_t n = 1; n <= kMaxFileNumber; ++n)
+    if (table[static_cast<std::size_t>(n)].fd < 0) return n;
+  Fail(67, u"Too many files");
+}
+
+void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
+  std::lock_guard lock(mutex);
+  Entry& entry = Slot(number);
+  if (entry.fd >= 0) Fail(failure::kFileAlreadyOpen, u"File already open");
+  const std::string name = text::ToUtf8(path);
+  if (name.empty() || name.find('\0') != std::string::npos) Fail(failure::kPathFileAccessError, u"Path/File access error");
+
+  // The same file may not be open twice for writing: check before anything is created or cut.
+  struct stat existing {};
+  if (::stat(name.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error");
+    for (const auto& other : table)
+      if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
+        Fail(failure::kFileAlreadyOpen, u"File already open");
+  }
+
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (mode == OpenMode::Output) flags |= O_TRUNC;
+  if (mode == OpenMode::Append) flags |= O_APPEND;
+  if (mode == OpenMode::Binary) flags = O_RDWR | O_CREAT | O_CLOEXEC;
+  const int fd = ::open(name.c_str(), flags, 0666);
+  if (fd < 0) FailFromErrno(errno, true);
+  struct stat opened {};
+  ::fstat(fd, &opened);
+  entry = {fd, opened.st_dev, opened.st_ino};
+}
+
+void Write(std::int16_t number, std::string_view bytes) {
+  std::lock_guard lock(mutex);
+  Entry& entry = Slot(number);
+  if (entry.fd < 0) Fail(52, u"Bad file name or number");
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(entry.fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FailFromErrno(errno, false);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void Close(std::int16_t number) {
+  std::lock_guard lock(mutex);
+  if (number < 1 || number > kMaxFileNumber) return;
+  Entry& entry = table[static_cast<std::size_t>(number)];
+  if (entry.fd < 0) return;
+  const int fd = entry.fd;
+  entry = {};
+  if (::close(fd) != 0 && errno != EINTR) FailFromErrno(errno, false);
+}
+
+bool IsOpen(std::int16_t number) {
+  std::lock_guard lock(mutex);
+  return number >= 1 && number <= kMaxFileNumber && table[static_cast<std::size_t>(number)].fd >= 0;
+}
+
+}  // namespace quorvane::files

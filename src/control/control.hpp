@@ -104,6 +104,21 @@ class Control {
   std::int32_t ConvertThroughWord();
   std::int32_t ConvertToText();
 
+  // Path checks of the save-as conversion: 0, or the code it has reported.
+  std::int32_t CheckOutputPath();
+  // PowerPoint's save; false when it failed (the failure is neither reported nor kept).
+  VariantBool SavePresentationAs(office::ppt::Presentation& presentation, const std::u16string& fileName,
+                                 std::int32_t fileType);
+  // Target code to the three-letter graphic filter name ("GIF", "JPG", ...); empty when none.
+  static std::u16string ImageFilterName(std::int32_t code);
+  // The labelled text of one shape of one slide; never fails.
+  std::u16string ExtractSlideText(office::ppt::Presentation& presentation, std::int32_t slideIndex,
+                                  std::int32_t shapeIndex);
+
+  // --- Diagnostic log ----------------------------------------------------------------------
+  // Appends one line to the log beside the component; never fails towards its caller.
+  void WriteLog(const std::u16string& logFileName, const std::u16string& message);
+
   // --- Text writer and group text ----------------------------------------------------------
   void OpenTextFileForWriting(const std::u16string& sOutputFileName);
   void WriteToTextFile(const std::u16string& Value);

@@ -1,0 +1,86 @@
+#pragma once
+// What the command-line host prints: UTF-8 text, and tables as tab-separated lines.
+//
+// The control speaks UTF-16; everything the host writes goes through ToUtf8 once, here. A table is
+// built first and written in one go, so that one command can offer more than one rendering of the
+// same rows later without changing how it gathers them.
+#include <cstddef>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quorvane::cli {
+
+// UTF-16 to UTF-8. A surrogate without its partner becomes U+FFFD: the host never writes bytes
+// that are not UTF-8, whatever a string from the control holds.
+inline std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Rows of UTF-8 fields under a header of column names. Every row has as many fields as there are
+// columns: a row of another width is a mistake in the command that built it, and AddRow throws
+// std::logic_error rather than print a table that a script would misread.
+class Table {
+ public:
+  explicit Table(std::vector<std::string> columns) : columns_(std::move(columns)) {}
+
+  void AddRow(std::vector<std::string> fields) {
+    if (fields.size() != columns_.size()) throw std::logic_error("table row does not match its header");
+    rows_.push_back(std::move(fields));
+  }
+
+  const std::vector<std::string>& columns() const { return columns_; }
+  const std::vector<std::vector<std::string>>& rows() const { return rows_; }
+
+ private:
+  std::vector<std::string> columns_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// One line per row, header first, fields separated by one tab, each line ending in "\n", nothing
+// after the last row. A tab, carriage return or line feed inside a field is written as a space, so
+// that a field can never split a row or a line for the script reading it.
+inline void WriteTsv(std::ostream& out, const Table& table) {
+  const auto writeLine = [&out](const std::vector<std::string>& fields) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (i > 0) line += '\t';
+      for (const char ch : fields[i]) line += (ch == '\t' || ch == '\r' || ch == '\n') ? ' ' : ch;
+    }
+    line += '\n';
+    out << line;
+  };
+  writeLine(table.columns());
+  for (const auto& row : table.rows()) writeLine(row);
+}
+
+}  // namespace quorvane::cli

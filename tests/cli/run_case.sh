@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# Runs one declarative command-line case: run_case.sh QUORVANE-BINARY CASE-FILE
+#
+# A case file is a list of directives, one a line; blank lines and lines starting with "#" between
+# directives are ignored:
+#
+#   args: formats --short      arguments, split on blanks (repeatable, appends)
+#   arg: some text             one argument, taken verbatim with its blanks (repeatable, appends)
+#   exit: 0                    expected exit status (required)
+#   stdout:                    expected standard output, byte for byte: every line up to a line
+#   ...                        that is exactly "end", each line ending in a line feed; "stdout:"
+#   end                        directly followed by "end" expects no output at all
+#   stdout-lines:              lines that must each appear as a whole line of standard output,
+#   ...                        in any order
+#   end
+#   stdout-count: 25           expected number of lines of standard output
+#   stdout-contains: text      standard output contains this text (repeatable)
+#   stderr:                    expected standard error, byte for byte, as for stdout
+#   ...
+#   end
+#   stderr-contains: text      standard error contains this text (repeatable)
+#
+# Lines inside a block are taken verbatim: tabs are real tabs. The program runs in an empty
+# temporary directory, with standard input from /dev/null and LC_ALL=C.UTF-8, for at most 60
+# seconds. Exit status: 0 the case passed, 1 it failed (what differs is printed), 2 the case file
+# or the command line of this script is malformed. Needs bash and coreutils only.
+set -u
+
+if [[ $# -ne 2 ]]; then
+  echo "usage: run_case.sh QUORVANE-BINARY CASE-FILE" >&2
+  exit 2
+fi
+binary=$1
+case_file=$2
+case_name=$(basename -- "$case_file")
+if [[ ! -x $binary ]]; then
+  echo "$case_name: program not found or not executable: $binary" >&2
+  exit 2
+fi
+if [[ ! -r $case_file ]]; then
+  echo "$case_name: cannot read case file" >&2
+  exit 2
+fi
+
+work=$(mktemp -d) || exit 2
+trap 'rm -rf -- "$work"' EXIT
+
+malformed() {
+  echo "$case_name:$1: $2" >&2
+  exit 2
+}
+
+# ---- read the case ------------------------------------------------------------------------------
+
+args=()
+expected_exit=
+stdout_exact=0        # 1 when a "stdout:" block was given; its text is in $work/expected.stdout
+stderr_exact=0        # the same for "stderr:"
+stdout_lines=()
+stdout_count=
+stdout_contains=()
+stderr_contains=()
+
+# Copies the lines of a block, up to its "end" line, from the case file (on fd 3) into the file $1.
+line_no=0
+read_block() {
+  local start=$line_no line
+  : >"$1"
+  while IFS= read -r line <&3 || [[ -n $line ]]; do
+    line_no=$((line_no + 1))
+    if [[ $line == end ]]; then return 0; fi
+    printf '%s\n' "$line" >>"$1"
+  done
+  malformed "$start" "block has no closing \"end\" line"
+}
+
+# Writes standard input indented by four spaces (sed is not in coreutils).
+indent() {
+  local line
+  while IFS= read -r line || [[ -n $line ]]; do printf '    %s\n' "$line"; done
+}
+
+exec 3<"$case_file"
+while IFS= read -r line <&3 || [[ -n $line ]]; do
+  line_no=$((line_no + 1))
+  [[ -z ${line//[[:blank:]]/} || $line == \#* ]] && continue
+  [[ $line == *:* ]] || malformed "$line_no" "expected \"directive: value\", got: $line"
+  directive=${line%%:*}
+  value=${line#*:}
+  value=${value# }
+  case $directive in
+    args)
+      read -r -a words <<<"$value"
+      args+=("${words[@]}")
+      ;;
+    arg) args+=("$value") ;;
+    exit)
+      value=${value//[[:blank:]]/}
+      [[ $value =~ ^[0-9]+$ ]] || malformed "$line_no" "exit status is not a number: $value"
+      expected_exit=$value
+      ;;
+    stdout) stdout_exact=1; read_block "$work/expected.stdout" ;;
+    stderr) stderr_exact=1; read_block "$work/expected.stderr" ;;
+    stdout-lines)
+      read_block "$work/wanted.lines"
+      mapfile -t -O "${#stdout_lines[@]}" stdout_lines <"$work/wanted.lines"
+      ;;
+    stdout-count)
+      value=${value//[[:blank:]]/}
+      [[ $value =~ ^[0-9]+$ ]] || malformed "$line_no" "line count is not a number: $value"
+      stdout_count=$value
+      ;;
+    stdout-contains) stdout_contains+=("$value") ;;
+    stderr-contains) stderr_contains+=("$value") ;;
+    *) malformed "$line_no" "unknown directive \"$directive\"" ;;
+  esac
+done
+exec 3<&-
+[[ -n $expected_exit ]] || malformed "$line_no" "no \"exit:\" directive"
+
+# ---- run the program ----------------------------------------------------------------------------
+
+mkdir "$work/cwd"
+binary_path=$(realpath -- "$binary")
+(cd "$work/cwd" && LC_ALL=C.UTF-8 timeout 60 "$binary_path" "${args[@]}" </dev/null \
+  >"$work/actual.stdout" 2>"$work/actual.stderr")
+actual_exit=$?
+
+# ---- compare ------------------------------------------------------------------------------------
+
+failures=0
+fail() {
+  echo "FAIL $case_name: $1"
+  failures=$((failures + 1))
+}
+
+# Byte-for-byte equality, NUL bytes and final line feeds included, with coreutils only.
+same_bytes() {
+  [[ $(sha256sum <"$1") == "$(sha256sum <"$2")" ]]
+}
+
+# Shows how two files differ, with tabs as ^I and line ends as $ so that white space is visible.
+show_difference() {
+  cat -ET -- "$1" >"$1.shown"
+  cat -ET -- "$2" >"$2.shown"
+  if command -v diff >/dev/null 2>&1; then
+    diff -u --label expected --label actual -- "$1.shown" "$2.shown" | indent
+  else
+    echo "    --- expected"
+    indent <"$1.shown"
+    echo "    --- actual"
+    indent <"$2.shown"
+  fi
+}
+
+if [[ $actual_exit -eq 124 ]]; then
+  fail "timed out after 60 seconds"
+elif [[ $actual_exit -ne $expected_exit ]]; then
+  fail "exit status $actual_exit, expected $expected_exit"
+fi
+
+if [[ $stdout_exact -eq 1 ]] && ! same_bytes "$work/expected.stdout" "$work/actual.stdout"; then
+  fail "standard output differs"
+  show_difference "$work/expected.stdout" "$work/actual.stdout"
+fi
+if [[ $stderr_exact -eq 1 ]] && ! same_bytes "$work/expected.stderr" "$work/actual.stderr"; then
+  fail "standard error differs"
+  show_difference "$work/expected.stderr" "$work/actual.stderr"
+fi
+
+if [[ ${#stdout_lines[@]} -gt 0 || -n $stdout_count ]]; then
+  mapfile -t actual_lines <"$work/actual.stdout"
+  for wanted in "${stdout_lines[@]}"; do
+    found=0
+    for got in "${actual_lines[@]}"; do
+      if [[ $got == "$wanted" ]]; then found=1; break; fi
+    done
+    [[ $found -eq 1 ]] || fail "standard output lacks the line: $(printf '%s' "$wanted" | cat -T)"
+  done
+  if [[ -n $stdout_count && ${#actual_lines[@]} -ne $stdout_count ]]; then
+    fail "standard output has ${#actual_lines[@]} lines, expected $stdout_count"
+  fi
+fi
+
+stdout_text=$(<"$work/actual.stdout")
+for wanted in "${stdout_contains[@]}"; do
+  [[ $stdout_text == *"$wanted"* ]] || fail "standard output lacks: $wanted"
+done
+stderr_text=$(<"$work/actual.stderr")
+for wanted in "${stderr_contains[@]}"; do
+  [[ $stderr_text == *"$wanted"* ]] || fail "standard error lacks: $wanted"
+done
+
+if [[ $failures -gt 0 ]]; then
+  printf '  command: %q' "$binary"
+  [[ ${#args[@]} -eq 0 ]] || printf ' %q' "${args[@]}"
+  printf '\n'
+  if [[ $stderr_exact -eq 0 && -s $work/actual.stderr ]]; then
+    echo "  standard error:"
+    indent <"$work/actual.stderr"
+  fi
+  exit 1
+fi
+echo "PASS $case_name"
+exit 0

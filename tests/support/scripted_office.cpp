@@ -1,0 +1,1024 @@
+// The scripted office: automation objects over the in-memory model of scripted_office.hpp.
+//
+// Every automation object is a thin view: a Context naming the office state and the model nodes
+// it stands for, and no data of its own. Each member first calls Enter(), which logs the call,
+// applies the failure rules, and fails the call when the object's application, presentation,
+// shape or document is gone; only then does the member look at the model. Because the views hold
+// shared references to the nodes and read them at every call, an object obtained before a change
+// (a paste, an ungroup, a label inserted) sees the change, as automation objects do.
+#include "support/scripted_office.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <typeinfo>
+#include <utility>
+
+#include "common/text.hpp"
+
+namespace quorvane::testing {
+
+// Everything the office and its objects share.
+struct OfficeState {
+  Options options;
+  std::vector<std::pair<std::u16string, Deck>> files;
+  std::vector<Call> log;
+  std::list<FailureRule> rules;  // a list, so that FailOn's references stay valid
+  struct Clipboard {
+    std::shared_ptr<const SlideData> slide;  // a copy taken at Slide.Copy; none when empty
+    std::int32_t number = 0;                 // the slide's number in its presentation then
+  } clipboard;
+  std::vector<std::shared_ptr<ApplicationState>> powerPoints;
+  std::vector<std::shared_ptr<ApplicationState>> words;
+  std::vector<std::shared_ptr<PresentationState>> presentations;
+  std::vector<std::shared_ptr<DocumentState>> documents;
+  std::vector<SaveRecord> saves;
+  std::vector<ExportRecord> exports;
+  std::vector<std::pair<std::type_index, std::function<std::shared_ptr<void>(std::shared_ptr<void>, const Site&)>>>
+      wrappers;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Model
+// ---------------------------------------------------------------------------------------------
+
+ShapeData ShapeData::Named(std::u16string shapeName) const {
+  ShapeData copy = *this;
+  copy.name = std::move(shapeName);
+  return copy;
+}
+
+std::shared_ptr<ShapeData> ShapeData::Clone() const {
+  auto copy = std::make_shared<ShapeData>(*this);
+  for (auto& item : copy->items) item = item->Clone();
+  return copy;
+}
+
+std::shared_ptr<SlideData> SlideData::Clone() const {
+  auto copy = std::make_shared<SlideData>(*this);
+  for (auto& shape : copy->shapes) shape = shape->Clone();
+  for (auto& shape : copy->notes) shape = shape->Clone();
+  return copy;
+}
+
+std::vector<std::u16string> SlideData::Texts() const {
+  std::vector<std::u16string> texts;
+  for (const auto& shape : shapes) texts.push_back(shape->hasTextFrame ? shape->text : std::u16string());
+  return texts;
+}
+
+namespace {
+
+std::vector<std::shared_ptr<ShapeData>> Nodes(std::vector<ShapeData> shapes) {
+  std::vector<std::shared_ptr<ShapeData>> nodes;
+  for (auto& shape : shapes) nodes.push_back(std::make_shared<ShapeData>(std::move(shape)));
+  return nodes;
+}
+
+}  // namespace
+
+Deck& Deck::Slide(std::vector<ShapeData> shapes) {
+  auto slide = std::make_shared<SlideData>();
+  slide->shapes = Nodes(std::move(shapes));
+  slide->notes = Nodes({SlideImage(), NotesBody(u"")});
+  slides.push_back(std::move(slide));
+  return *this;
+}
+
+Deck& Deck::Notes(std::vector<ShapeData> shapes) {
+  if (slides.empty()) throw std::logic_error("Deck::Notes needs a slide to attach the notes page to");
+  slides.back()->notes = Nodes(std::move(shapes));
+  return *this;
+}
+
+Deck& Deck::TitledSlides(int count) {
+  for (int i = 0; i < count; ++i)
+    Slide({Title(u"Slide " + text::Decimal(static_cast<std::int64_t>(slides.size()) + 1))});
+  return *this;
+}
+
+Deck& Deck::Size(float width, float height) {
+  slideWidth = width;
+  slideHeight = height;
+  return *this;
+}
+
+Deck Deck::Clone() const {
+  Deck copy = *this;
+  for (auto& slide : copy.slides) slide = slide->Clone();
+  return copy;
+}
+
+ShapeData Placeholder(std::int32_t placeholderType, std::u16string text) {
+  ShapeData shape;
+  shape.type = ppt::kMsoPlaceholder;
+  shape.placeholderType = placeholderType;
+  shape.text = std::move(text);
+  return shape;
+}
+
+ShapeData Title(std::u16string text) { return Placeholder(ppt::kPlaceholderTitle, std::move(text)); }
+ShapeData Body(std::u16string text) { return Placeholder(ppt::kPlaceholderBody, std::move(text)); }
+ShapeData CenterTitle(std::u16string text) { return Placeholder(ppt::kPlaceholderCenterTitle, std::move(text)); }
+ShapeData Subtitle(std::u16string text) { return Placeholder(ppt::kPlaceholderSubtitle, std::move(text)); }
+ShapeData NotesBody(std::u16string text) { return Placeholder(ppt::kPlaceholderBody, std::move(text)); }
+
+ShapeData TextBox(std::u16string text) {
+  ShapeData shape;
+  shape.type = 17;
+  shape.text = std::move(text);
+  return shape;
+}
+
+ShapeData AutoShape(std::u16string text) {
+  ShapeData shape;
+  shape.type = 1;
+  shape.text = std::move(text);
+  return shape;
+}
+
+ShapeData Graphic(std::int32_t type) {
+  ShapeData shape;
+  shape.type = type;
+  shape.hasTextFrame = false;
+  return shape;
+}
+
+ShapeData Picture() { return Graphic(13); }
+
+ShapeData Table(std::vector<std::vector<std::u16string>> rows, std::int32_t columns) {
+  ShapeData shape = Graphic(ppt::kMsoTable);
+  if (columns < 0) {
+    columns = 0;
+    for (const auto& row : rows) columns = std::max(columns, static_cast<std::int32_t>(row.size()));
+  }
+  shape.cells = std::move(rows);
+  shape.columns = columns;
+  return shape;
+}
+
+ShapeData Group(std::vector<ShapeData> items) {
+  ShapeData shape = Graphic(ppt::kMsoGroup);
+  shape.items = Nodes(std::move(items));
+  return shape;
+}
+
+ShapeData SlideImage() {
+  ShapeData shape = Placeholder(kPlaceholderSlideImage);
+  shape.hasTextFrame = false;
+  shape.textFrameFails = true;
+  return shape;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failure rules
+// ---------------------------------------------------------------------------------------------
+
+FailureRule::FailureRule(std::string member, std::int32_t nth, std::int32_t number, std::u16string description)
+    : member_(std::move(member)), nth_(nth), number_(number), description_(std::move(description)) {}
+
+FailureRule& FailureRule::OnFile(std::u16string file) {
+  return Where([file = std::move(file)](const Call& call) { return text::EqualsIgnoreCase(call.site.file, file); });
+}
+FailureRule& FailureRule::OnSlide(std::int32_t slide) {
+  return Where([slide](const Call& call) { return call.site.slide == slide; });
+}
+FailureRule& FailureRule::OnShape(std::int32_t shape) {
+  return Where([shape](const Call& call) { return call.site.shape == shape; });
+}
+FailureRule& FailureRule::OnNotes(bool notes) {
+  return Where([notes](const Call& call) { return call.site.notes == notes; });
+}
+FailureRule& FailureRule::OnNamed(std::u16string name) {
+  return Where([name = std::move(name)](const Call& call) { return call.site.name == name; });
+}
+FailureRule& FailureRule::Where(std::function<bool(const Call&)> predicate) {
+  restrictions_.push_back(std::move(predicate));
+  return *this;
+}
+FailureRule& FailureRule::Times(std::int32_t count) {
+  times_ = count;
+  return *this;
+}
+FailureRule& FailureRule::FromThenOn() { return Times(0); }
+
+bool FailureRule::Matches(const Call& call) const {
+  if (call.member != member_ && call.text != member_) return false;
+  return std::all_of(restrictions_.begin(), restrictions_.end(), [&](const auto& r) { return r(call); });
+}
+
+bool FailureRule::Fires(const Call& call) {
+  if (!Matches(call)) return false;
+  ++matched_;
+  const bool fires = matched_ >= nth_ && (times_ == 0 || matched_ < nth_ + times_);
+  if (fires) ++fired_;
+  return fires;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Automation objects
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// What an automation object stands for. Fields below `office` are set as far as they apply.
+struct Context {
+  std::shared_ptr<OfficeState> office;
+  std::shared_ptr<ApplicationState> application;
+  std::shared_ptr<PresentationState> presentation;
+  std::shared_ptr<SlideData> slide;
+  bool notes = false;                // the objects of the slide's notes page
+  std::shared_ptr<ShapeData> shape;  // a shape, or the table of a cell
+  std::int32_t row = 0;              // with `column`: the cell of table `shape` whose shape this is
+  std::int32_t column = 0;
+  std::shared_ptr<DocumentState> document;
+};
+
+using ShapeList = std::vector<std::shared_ptr<ShapeData>>;
+
+ShapeList& Page(const Context& c) { return c.notes ? c.slide->notes : c.slide->shapes; }
+
+bool Holds(const ShapeData& tree, const ShapeData* node) {
+  if (&tree == node) return true;
+  return std::any_of(tree.items.begin(), tree.items.end(), [&](const auto& item) { return Holds(*item, node); });
+}
+
+// The list (a page, or a group's items) that holds `node` directly; none when it is not on the page.
+ShapeList* ContainerOf(ShapeList& list, const ShapeData* node) {
+  for (auto& shape : list) {
+    if (shape.get() == node) return &list;
+    if (auto* inner = ContainerOf(shape->items, node)) return inner;
+  }
+  return nullptr;
+}
+
+template <class T>
+std::int32_t PositionOf(const std::vector<std::shared_ptr<T>>& list, const T* node) {
+  for (std::size_t i = 0; i < list.size(); ++i)
+    if (list[i].get() == node) return static_cast<std::int32_t>(i + 1);
+  return 0;
+}
+
+Site SiteOf(const Context& c) {
+  Site site;
+  if (c.presentation) {
+    site.file = c.presentation->fileName;
+    if (c.slide) site.slide = PositionOf(c.presentation->deck.slides, c.slide.get());
+  }
+  site.notes = c.notes;
+  if (c.shape) {
+    site.name = c.shape->name;
+    if (c.slide) {
+      const ShapeList& page = Page(c);
+      for (std::size_t i = 0; i < page.size() && site.shape == 0; ++i)
+        if (Holds(*page[i], c.shape.get())) site.shape = static_cast<std::int32_t>(i + 1);
+    }
+  }
+  return site;
+}
+
+// --- Log text ---
+
+std::string Str(std::u16string_view s) {
+  std::u16string escaped;
+  for (char16_t ch : s) {
+    if (ch >= 0x20) {
+      escaped += ch;
+      continue;
+    }
+    switch (ch) {
+      case u'\r':
+        escaped += u"\\r";
+        break;
+      case u'\n':
+        escaped += u"\\n";
+        break;
+      case u'\t':
+        escaped += u"\\t";
+        break;
+      case u'\v':
+        escaped += u"\\v";
+        break;
+      default: {
+        static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+        escaped += u"\\x";
+        escaped += kHex[ch >> 4];
+        escaped += kHex[ch & 0xF];
+      }
+    }
+  }
+  return text::ToUtf8(escaped);
+}
+
+std::string Num(std::int64_t n) { return std::to_string(n); }
+
+std::string Real(float v) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+  return std::string(buffer, end);
+}
+
+std::string Flag(bool b) { return b ? "true" : "false"; }
+
+std::string CallText(std::string_view member, std::initializer_list<std::string> args) {
+  std::string result(member);
+  if (args.size() == 0) return result;
+  result += '(';
+  bool first = true;
+  for (const auto& arg : args) {
+    if (!first) result += ", ";
+    result += arg;
+    first = false;
+  }
+  result += ')';
+  return result;
+}
+
+// --- Failures ---
+
+// PowerPoint's invalid request, worded as PowerPoint words it: "Slides.Item : <what>".
+AutomationError Invalid(std::string_view member, std::u16string_view what) {
+  return AutomationError(failure::kPowerPointInvalidRequest, text::FromUtf8(member) + u" : " + std::u16string(what));
+}
+
+AutomationError OutOfRange(std::string_view member, std::int32_t index, std::size_t count) {
+  return Invalid(member, u"Integer out of range. " + text::Decimal(index) + u" is not in the valid range of 1 to " +
+                             text::Decimal(static_cast<std::int64_t>(count)) + u".");
+}
+
+// Every member starts here: log, injected failures, then the liveness of what the object stands for.
+void Enter(const Context& c, std::string_view member, std::initializer_list<std::string> args = {}) {
+  OfficeState& office = *c.office;
+  office.log.push_back(Call{std::string(member), CallText(member, args), SiteOf(c)});
+  const Call& call = office.log.back();
+  const FailureRule* firing = nullptr;
+  for (auto& rule : office.rules)  // every rule counts the call, also after one has fired
+    if (rule.Fires(call) && !firing) firing = &rule;
+  if (firing) throw AutomationError(firing->number(), firing->description());
+
+  if (c.application && !c.application->running)
+    throw AutomationError(kServerUnavailable, u"The remote server machine does not exist or is unavailable");
+  if (c.presentation && c.presentation->closed) throw Invalid(member, u"Object does not exist.");
+  if (c.shape && c.shape->deleted) throw Invalid(member, u"Object does not exist.");
+  if (c.document && c.document->closed)
+    throw AutomationError(kWordDisconnected, u"The object invoked has disconnected from its clients.");
+}
+
+// Every object leaves the office through here, so that the test's wrappers see it.
+template <class T>
+std::shared_ptr<T> Hand(const Context& c, std::shared_ptr<T> object) {
+  for (const auto& [type, wrap] : c.office->wrappers) {
+    if (type != typeid(T)) continue;
+    if (auto wrapped = std::static_pointer_cast<T>(wrap(object, SiteOf(c)))) object = std::move(wrapped);
+  }
+  return object;
+}
+
+// Writes the opt-in marker file; false when it cannot be written.
+bool WriteMarker(const OfficeState& office, const std::u16string& fileName, const std::string& what) {
+  if (!office.options.writeFiles) return true;
+  std::ofstream out(std::filesystem::path(text::ToUtf8(fileName)), std::ios::binary | std::ios::trunc);
+  out << "scripted office: " << what << '\n';
+  out.close();
+  return !out.fail();
+}
+
+bool IsCell(const Context& c) { return c.row != 0; }
+bool HasFrame(const Context& c) { return IsCell(c) || c.shape->hasTextFrame; }
+std::u16string& TextOf(const Context& c) { return IsCell(c) ? c.shape->cells[c.row - 1][c.column - 1] : c.shape->text; }
+
+// --- PowerPoint ---
+
+class ScriptedTextRange final : public ppt::TextRange {
+ public:
+  explicit ScriptedTextRange(Context c) : c_(std::move(c)) {}
+  std::u16string Text() override {
+    Enter(c_, "TextRange.Text");
+    return TextOf(c_);
+  }
+  void InsertBefore(const std::u16string& text) override {
+    Enter(c_, "TextRange.InsertBefore", {Str(text)});
+    TextOf(c_).insert(0, text);
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedTextFrame final : public ppt::TextFrame {
+ public:
+  explicit ScriptedTextFrame(Context c) : c_(std::move(c)) {}
+  Tristate HasText() override {
+    Enter(c_, "TextFrame.HasText");
+    return HasFrame(c_) && !TextOf(c_).empty() ? office::kMsoTrue : office::kMsoFalse;
+  }
+  std::shared_ptr<ppt::TextRange> TextRange() override {
+    Enter(c_, "TextFrame.TextRange");
+    if (!HasFrame(c_)) throw Invalid("TextFrame.TextRange", u"Invalid request. This shape has no text frame.");
+    return Hand<ppt::TextRange>(c_, std::make_shared<ScriptedTextRange>(c_));
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedPlaceholderFormat final : public ppt::PlaceholderFormat {
+ public:
+  explicit ScriptedPlaceholderFormat(Context c) : c_(std::move(c)) {}
+  std::int32_t Type() override {
+    Enter(c_, "PlaceholderFormat.Type");
+    return c_.shape->placeholderType;
+  }
+
+ private:
+  Context c_;
+};
+
+std::shared_ptr<ppt::Shape> MakeShape(Context c);
+
+class ScriptedCell final : public ppt::Cell {
+ public:
+  explicit ScriptedCell(Context c) : c_(std::move(c)) {}
+  std::shared_ptr<ppt::Shape> Shape() override {
+    Enter(c_, "Cell.Shape");
+    return MakeShape(c_);
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedTable final : public ppt::Table {
+ public:
+  explicit ScriptedTable(Context c) : c_(std::move(c)) {}
+  std::int32_t RowsCount() override {
+    Enter(c_, "Table.Rows.Count");
+    return static_cast<std::int32_t>(c_.shape->cells.size());
+  }
+  std::int32_t ColumnsCount() override {
+    Enter(c_, "Table.Columns.Count");
+    return c_.shape->columns;
+  }
+  std::shared_ptr<ppt::Cell> Cell(std::int32_t row, std::int32_t column) override {
+    Enter(c_, "Table.Cell", {Num(row), Num(column)});
+    const auto& cells = c_.shape->cells;
+    if (row < 1 || static_cast<std::size_t>(row) > cells.size() || column < 1 ||
+        static_cast<std::size_t>(column) > cells[row - 1].size())
+      throw Invalid("Table.Cell", u"The specified value is out of range.");
+    Context cell = c_;
+    cell.row = row;
+    cell.column = column;
+    return Hand<ppt::Cell>(cell, std::make_shared<ScriptedCell>(cell));
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedGroupItems final : public ppt::GroupItems {
+ public:
+  explicit ScriptedGroupItems(Context c) : c_(std::move(c)) {}
+  std::int32_t Count() override {
+    Enter(c_, "GroupItems.Count");
+    return static_cast<std::int32_t>(c_.shape->items.size());
+  }
+  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
+    Enter(c_, "GroupItems.Item", {Num(index)});
+    const auto& items = c_.shape->items;
+    if (index < 1 || static_cast<std::size_t>(index) > items.size())
+      throw OutOfRange("GroupItems.Item", index, items.size());
+    Context item = c_;
+    item.shape = items[index - 1];
+    return MakeShape(item);
+  }
+
+ private:
+  Context c_;
+};
+
+// A shape on a page, a group item, or (with c_.row set) the shape of a table cell, which has a
+// text frame and nothing else.
+class ScriptedShape final : public ppt::Shape {
+ public:
+  explicit ScriptedShape(Context c) : c_(std::move(c)) {}
+
+  Tristate HasTextFrame() override {
+    Enter(c_, "Shape.HasTextFrame");
+    return HasFrame(c_) ? office::kMsoTrue : office::kMsoFalse;
+  }
+  std::shared_ptr<ppt::TextFrame> TextFrame() override {
+    Enter(c_, "Shape.TextFrame");
+    if (!IsCell(c_) && c_.shape->textFrameFails)
+      throw Invalid("Shape.TextFrame", u"Invalid request. This shape has no text frame.");
+    return Hand<ppt::TextFrame>(c_, std::make_shared<ScriptedTextFrame>(c_));
+  }
+  std::int32_t Type() override {
+    Enter(c_, "Shape.Type");
+    return IsCell(c_) ? 1 : c_.shape->type;
+  }
+  std::shared_ptr<ppt::PlaceholderFormat> PlaceholderFormat() override {
+    Enter(c_, "Shape.PlaceholderFormat");
+    Require(ppt::kMsoPlaceholder, "Shape.PlaceholderFormat", u"This property only applies to placeholders.");
+    return Hand<ppt::PlaceholderFormat>(c_, std::make_shared<ScriptedPlaceholderFormat>(c_));
+  }
+  std::shared_ptr<ppt::Table> Table() override {
+    Enter(c_, "Shape.Table");
+    Require(ppt::kMsoTable, "Shape.Table", u"This member can only be accessed for a table.");
+    return Hand<ppt::Table>(c_, std::make_shared<ScriptedTable>(c_));
+  }
+  std::shared_ptr<ppt::GroupItems> GroupItems() override {
+    Enter(c_, "Shape.GroupItems");
+    Require(ppt::kMsoGroup, "Shape.GroupItems", u"This member can only be accessed for a group.");
+    return Hand<ppt::GroupItems>(c_, std::make_shared<ScriptedGroupItems>(c_));
+  }
+  // The group is replaced, where it lies (on its page or in its own group), by its items.
+  void Ungroup() override {
+    Enter(c_, "Shape.Ungroup");
+    Require(ppt::kMsoGroup, "Shape.Ungroup", u"Invalid request. This shape is not a group.");
+    ShapeList* container = c_.slide ? ContainerOf(Page(c_), c_.shape.get()) : nullptr;
+    if (!container) throw Invalid("Shape.Ungroup", u"Object does not exist.");
+    auto at = std::find(container->begin(), container->end(), c_.shape);
+    const auto items = c_.shape->items;
+    at = container->erase(at);
+    container->insert(at, items.begin(), items.end());
+    c_.shape->deleted = true;
+  }
+
+ private:
+  void Require(std::int32_t type, std::string_view member, std::u16string_view what) const {
+    if (IsCell(c_) || c_.shape->type != type) throw Invalid(member, what);
+  }
+
+  Context c_;
+};
+
+std::shared_ptr<ppt::Shape> MakeShape(Context c) { return Hand<ppt::Shape>(c, std::make_shared<ScriptedShape>(c)); }
+
+class ScriptedPlaceholders final : public ppt::Placeholders {
+ public:
+  explicit ScriptedPlaceholders(Context c) : c_(std::move(c)) {}
+  std::int32_t Count() override {
+    Enter(c_, "Placeholders.Count");
+    return static_cast<std::int32_t>(List().size());
+  }
+  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
+    Enter(c_, "Placeholders.Item", {Num(index)});
+    const auto list = List();
+    if (index < 1 || static_cast<std::size_t>(index) > list.size())
+      throw OutOfRange("Placeholders.Item", index, list.size());
+    Context shape = c_;
+    shape.shape = list[index - 1];
+    return MakeShape(shape);
+  }
+
+ private:
+  // The page's shapes of type 14, in shape order.
+  ShapeList List() const {
+    ShapeList list;
+    for (const auto& shape : Page(c_))
+      if (shape->type == ppt::kMsoPlaceholder) list.push_back(shape);
+    return list;
+  }
+
+  Context c_;
+};
+
+class ScriptedShapes final : public ppt::Shapes {
+ public:
+  explicit ScriptedShapes(Context c) : c_(std::move(c)) {}
+  std::int32_t Count() override {
+    Enter(c_, "Shapes.Count");
+    return static_cast<std::int32_t>(Page(c_).size());
+  }
+  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
+    Enter(c_, "Shapes.Item", {Num(index)});
+    const auto& page = Page(c_);
+    if (index < 1 || static_cast<std::size_t>(index) > page.size()) throw OutOfRange("Shapes.Item", index, page.size());
+    Context shape = c_;
+    shape.shape = page[index - 1];
+    return MakeShape(shape);
+  }
+  std::shared_ptr<ppt::Placeholders> Placeholders() override {
+    Enter(c_, "Shapes.Placeholders");
+    return Hand<ppt::Placeholders>(c_, std::make_shared<ScriptedPlaceholders>(c_));
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedNotesPage final : public ppt::NotesPage {
+ public:
+  explicit ScriptedNotesPage(Context c) : c_(std::move(c)) {}
+  std::shared_ptr<ppt::Shapes> Shapes() override {
+    Enter(c_, "NotesPage.Shapes");
+    return Hand<ppt::Shapes>(c_, std::make_shared<ScriptedShapes>(c_));
+  }
+
+ private:
+  Context c_;
+};
+
+std::int32_t NumberOf(const Context& c) { return PositionOf(c.presentation->deck.slides, c.slide.get()); }
+
+class ScriptedSlide final : public ppt::Slide {
+ public:
+  explicit ScriptedSlide(Context c) : c_(std::move(c)) {}
+  void Copy() override {
+    Enter(c_, "Slide.Copy");
+    c_.office->clipboard = {c_.slide->Clone(), NumberOf(c_)};
+  }
+  std::shared_ptr<ppt::Shapes> Shapes() override {
+    Enter(c_, "Slide.Shapes");
+    return Hand<ppt::Shapes>(c_, std::make_shared<ScriptedShapes>(c_));
+  }
+  std::shared_ptr<ppt::NotesPage> NotesPage() override {
+    Enter(c_, "Slide.NotesPage");
+    Context notes = c_;
+    notes.notes = true;
+    return Hand<ppt::NotesPage>(notes, std::make_shared<ScriptedNotesPage>(notes));
+  }
+  void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
+              std::int32_t scaleHeight) override {
+    Enter(c_, "Slide.Export", {Str(fileName), Str(filterName), Num(scaleWidth), Num(scaleHeight)});
+    const auto& filters = c_.office->options.exportFilters;
+    if (std::none_of(filters.begin(), filters.end(),
+                     [&](const auto& f) { return text::EqualsIgnoreCase(f, filterName); }))
+      throw AutomationError(failure::kEFail,
+                            u"Slide.Export : PowerPoint can't export the slide(s) because no "
+                            u"installed converter supports this file type.");
+    if (!WriteMarker(*c_.office, fileName, "Slide.Export " + Str(filterName)))
+      throw AutomationError(failure::kEFail, u"Slide.Export : PowerPoint could not write the file.");
+    c_.office->exports.push_back(
+        {fileName, filterName, scaleWidth, scaleHeight, NumberOf(c_), c_.presentation->fileName});
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedSlides final : public ppt::Slides {
+ public:
+  explicit ScriptedSlides(Context c) : c_(std::move(c)) {}
+  std::int32_t Count() override {
+    Enter(c_, "Slides.Count");
+    return static_cast<std::int32_t>(Slides().size());
+  }
+  std::shared_ptr<ppt::Slide> Item(std::int32_t index) override {
+    Enter(c_, "Slides.Item", {Num(index)});
+    if (index < 1 || static_cast<std::size_t>(index) > Slides().size())
+      throw OutOfRange("Slides.Item", index, Slides().size());
+    Context slide = c_;
+    slide.slide = Slides()[index - 1];
+    return Hand<ppt::Slide>(slide, std::make_shared<ScriptedSlide>(slide));
+  }
+  // -1 appends; 1 to Count + 1 inserts at that position.
+  void Paste(std::int32_t index) override {
+    Enter(c_, "Slides.Paste", {Num(index)});
+    const auto& clip = c_.office->clipboard.slide;
+    if (!clip)
+      throw Invalid("Slides.Paste",
+                    u"Invalid request. Clipboard is empty or contains data which may not be pasted here.");
+    auto& slides = Slides();
+    if (index == -1) index = static_cast<std::int32_t>(slides.size()) + 1;
+    if (index < 1 || static_cast<std::size_t>(index) > slides.size() + 1)
+      throw OutOfRange("Slides.Paste", index, slides.size() + 1);
+    slides.insert(slides.begin() + (index - 1), clip->Clone());
+  }
+
+ private:
+  std::vector<std::shared_ptr<SlideData>>& Slides() { return c_.presentation->deck.slides; }
+
+  Context c_;
+};
+
+class ScriptedPageSetup final : public ppt::PageSetup {
+ public:
+  explicit ScriptedPageSetup(Context c) : c_(std::move(c)) {}
+  float SlideHeight() override {
+    Enter(c_, "PageSetup.SlideHeight");
+    return c_.presentation->deck.slideHeight;
+  }
+  float SlideWidth() override {
+    Enter(c_, "PageSetup.SlideWidth");
+    return c_.presentation->deck.slideWidth;
+  }
+  void put_SlideHeight(float value) override {
+    Enter(c_, "PageSetup.put_SlideHeight", {Real(value)});
+    c_.presentation->deck.slideHeight = value;
+  }
+  void put_SlideWidth(float value) override {
+    Enter(c_, "PageSetup.put_SlideWidth", {Real(value)});
+    c_.presentation->deck.slideWidth = value;
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedPresentation final : public ppt::Presentation {
+ public:
+  explicit ScriptedPresentation(Context c) : c_(std::move(c)) {}
+  std::shared_ptr<ppt::Slides> Slides() override {
+    Enter(c_, "Presentation.Slides");
+    return Hand<ppt::Slides>(c_, std::make_shared<ScriptedSlides>(c_));
+  }
+  std::shared_ptr<ppt::PageSetup> PageSetup() override {
+    Enter(c_, "Presentation.PageSetup");
+    return Hand<ppt::PageSetup>(c_, std::make_shared<ScriptedPageSetup>(c_));
+  }
+  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) override {
+    Enter(c_, "Presentation.SaveAs", {Str(fileName), Num(fileFormat), Num(embedTrueTypeFonts)});
+    if (c_.office->options.unsupportedSaveFormats.count(fileFormat) != 0 ||
+        !WriteMarker(*c_.office, fileName, "Presentation.SaveAs " + Num(fileFormat)))
+      throw Invalid("Presentation.SaveAs", u"PowerPoint can't save " + fileName + u".");
+    const Deck& deck = c_.presentation->deck;
+    SaveRecord record{fileName,         fileFormat, embedTrueTypeFonts, c_.presentation->fileName, deck.slideWidth,
+                      deck.slideHeight, {}};
+    for (const auto& slide : deck.slides) record.slides.push_back(slide->Texts());
+    c_.office->saves.push_back(std::move(record));
+  }
+  void Close() override {
+    Enter(c_, "Presentation.Close");
+    c_.presentation->closed = true;
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedPresentations final : public ppt::Presentations {
+ public:
+  explicit ScriptedPresentations(Context c) : c_(std::move(c)) {}
+  std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
+                                          Tristate withWindow) override {
+    Enter(c_, "Presentations.Open", {Str(fileName), Num(readOnly), Num(untitled), Num(withWindow)});
+    const auto& files = c_.office->files;
+    const auto file = std::find_if(files.begin(), files.end(),
+                                   [&](const auto& f) { return text::EqualsIgnoreCase(f.first, fileName); });
+    if (file == files.end())
+      throw AutomationError(failure::kFileNotFound, u"Presentations.Open : PowerPoint could not open the file.");
+    auto state = std::make_shared<PresentationState>();
+    state->fileName = fileName;
+    state->readOnly = readOnly;
+    state->untitled = untitled;
+    state->withWindow = withWindow;
+    state->deck = file->second.Clone();
+    return Keep(std::move(state));
+  }
+  std::shared_ptr<ppt::Presentation> Add(Tristate withWindow) override {
+    Enter(c_, "Presentations.Add", {Num(withWindow)});
+    auto state = std::make_shared<PresentationState>();
+    state->withWindow = withWindow;
+    state->added = true;
+    return Keep(std::move(state));
+  }
+
+ private:
+  std::shared_ptr<ppt::Presentation> Keep(std::shared_ptr<PresentationState> state) {
+    state->application = c_.application;
+    c_.office->presentations.push_back(state);
+    Context presentation = c_;
+    presentation.presentation = std::move(state);
+    return Hand<ppt::Presentation>(presentation, std::make_shared<ScriptedPresentation>(presentation));
+  }
+
+  Context c_;
+};
+
+class ScriptedPowerPoint final : public ppt::Application {
+ public:
+  explicit ScriptedPowerPoint(Context c) : c_(std::move(c)) {}
+  std::u16string Name() override {
+    Enter(c_, "PowerPoint.Name");
+    return c_.application->name;
+  }
+  std::u16string Version() override {
+    Enter(c_, "PowerPoint.Version");
+    return c_.application->version;
+  }
+  std::shared_ptr<ppt::Presentations> Presentations() override {
+    Enter(c_, "PowerPoint.Presentations");
+    return Hand<ppt::Presentations>(c_, std::make_shared<ScriptedPresentations>(c_));
+  }
+  void Quit() override {
+    Enter(c_, "PowerPoint.Quit");
+    c_.application->running = false;
+  }
+
+ private:
+  Context c_;
+};
+
+// --- Word ---
+
+class ScriptedWordPageSetup final : public word::PageSetup {
+ public:
+  explicit ScriptedWordPageSetup(Context c) : c_(std::move(c)) {}
+  void put_PageHeight(float value) override {
+    Enter(c_, "PageSetup.put_PageHeight", {Real(value)});
+    c_.document->pageHeight = value;
+  }
+  void put_PageWidth(float value) override {
+    Enter(c_, "PageSetup.put_PageWidth", {Real(value)});
+    c_.document->pageWidth = value;
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedDocument final : public word::Document {
+ public:
+  explicit ScriptedDocument(Context c) : c_(std::move(c)) {}
+  std::shared_ptr<word::PageSetup> PageSetup() override {
+    Enter(c_, "Document.PageSetup");
+    return Hand<word::PageSetup>(c_, std::make_shared<ScriptedWordPageSetup>(c_));
+  }
+  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat) override {
+    Enter(c_, "Document.SaveAs", {Str(fileName), Num(fileFormat)});
+    if (!WriteMarker(*c_.office, fileName, "Document.SaveAs " + Num(fileFormat)))
+      throw AutomationError(kWordCommandFailed, u"Command failed");
+    c_.document->saves.push_back({fileName, fileFormat});
+  }
+  void Close(std::int32_t saveChanges) override {
+    Enter(c_, "Document.Close", {Num(saveChanges)});
+    c_.document->closed = true;
+    c_.document->closeSaveChanges = saveChanges;
+  }
+
+ private:
+  Context c_;
+};
+
+class ScriptedDocuments final : public word::Documents {
+ public:
+  explicit ScriptedDocuments(Context c) : c_(std::move(c)) {}
+  std::shared_ptr<word::Document> Add() override {
+    Enter(c_, "Documents.Add");
+    auto state = std::make_shared<DocumentState>();
+    state->application = c_.application;
+    c_.office->documents.push_back(state);
+    Context document = c_;
+    document.document = std::move(state);
+    return Hand<word::Document>(document, std::make_shared<ScriptedDocument>(document));
+  }
+
+ private:
+  Context c_;
+};
+
+// The insertion point of the active document: the one of this Word made last and still open.
+class ScriptedSelection final : public word::Selection {
+ public:
+  explicit ScriptedSelection(Context c) : c_(std::move(c)) {}
+  void Paste() override {
+    Enter(c_, "Selection.Paste");
+    DocumentState& document = Active();
+    const auto& clip = c_.office->clipboard;
+    if (!clip.slide)
+      throw AutomationError(kWordClipboardEmpty,
+                            u"This method or property is not available because the Clipboard is empty or not valid.");
+    document.content.push_back("slide " + Num(clip.number));
+  }
+  void InsertBreak(std::int32_t type) override {
+    Enter(c_, "Selection.InsertBreak", {Num(type)});
+    Active().content.push_back("break " + Num(type));
+  }
+  void InsertAfter(const std::u16string& text) override {
+    Enter(c_, "Selection.InsertAfter", {Str(text)});
+    Active().content.push_back("text " + text::ToUtf8(text));
+  }
+  void InsertParagraphAfter() override {
+    Enter(c_, "Selection.InsertParagraphAfter");
+    Active().content.push_back("paragraph");
+  }
+
+ private:
+  DocumentState& Active() const {
+    const auto& documents = c_.office->documents;
+    for (auto it = documents.rbegin(); it != documents.rend(); ++it)
+      if ((*it)->application == c_.application && !(*it)->closed) return **it;
+    throw AutomationError(kWordNoDocument, u"This command is not available because no document is open.");
+  }
+
+  Context c_;
+};
+
+class ScriptedWord final : public word::Application {
+ public:
+  explicit ScriptedWord(Context c) : c_(std::move(c)) {}
+  std::u16string Name() override {
+    Enter(c_, "Word.Name");
+    return c_.application->name;
+  }
+  void put_DisplayAlerts(std::int32_t value) override {
+    Enter(c_, "Word.put_DisplayAlerts", {Num(value)});
+    c_.application->displayAlerts = value;
+  }
+  void put_Visible(bool value) override {
+    Enter(c_, "Word.put_Visible", {Flag(value)});
+    c_.application->visible = value;
+  }
+  std::shared_ptr<word::Documents> Documents() override {
+    Enter(c_, "Word.Documents");
+    return Hand<word::Documents>(c_, std::make_shared<ScriptedDocuments>(c_));
+  }
+  std::shared_ptr<word::Selection> Selection() override {
+    Enter(c_, "Word.Selection");
+    return Hand<word::Selection>(c_, std::make_shared<ScriptedSelection>(c_));
+  }
+  void Quit(bool saveChanges) override {
+    Enter(c_, "Word.Quit", {Flag(saveChanges)});
+    c_.application->running = false;
+  }
+
+ private:
+  Context c_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The office
+// ---------------------------------------------------------------------------------------------
+
+ScriptedOffice::ScriptedOffice() : state_(std::make_shared<OfficeState>()) {}
+ScriptedOffice::~ScriptedOffice() = default;
+
+std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
+  Context c;
+  c.office = state_;
+  Enter(c, "CreatePowerPoint");
+  auto application = std::make_shared<ApplicationState>();
+  application->name = state_->options.powerPointName;
+  application->version = state_->options.powerPointVersion;
+  state_->powerPoints.push_back(application);
+  c.application = std::move(application);
+  return Hand<ppt::Application>(c, std::make_shared<ScriptedPowerPoint>(c));
+}
+
+std::shared_ptr<word::Application> ScriptedOffice::CreateWord() {
+  Context c;
+  c.office = state_;
+  Enter(c, "CreateWord");
+  auto application = std::make_shared<ApplicationState>();
+  application->name = state_->options.wordName;
+  state_->words.push_back(application);
+  c.application = std::move(application);
+  return Hand<word::Application>(c, std::make_shared<ScriptedWord>(c));
+}
+
+Options& ScriptedOffice::options() { return state_->options; }
+
+void ScriptedOffice::AddFile(const std::u16string& fileName, const Deck& deck) {
+  auto& files = state_->files;
+  std::erase_if(files, [&](const auto& f) { return text::EqualsIgnoreCase(f.first, fileName); });
+  files.emplace_back(fileName, deck.Clone());
+}
+
+FailureRule& ScriptedOffice::FailOn(std::string member, std::int32_t nth, std::int32_t number,
+                                    std::u16string description) {
+  return state_->rules.emplace_back(std::move(member), nth, number, std::move(description));
+}
+
+FailureRule& ScriptedOffice::FailFrom(std::string member, std::int32_t nth, std::int32_t number,
+                                      std::u16string description) {
+  return FailOn(std::move(member), nth, number, std::move(description)).FromThenOn();
+}
+
+void ScriptedOffice::ClearFailures() { state_->rules.clear(); }
+
+std::vector<std::string> ScriptedOffice::Log() const { return Log(""); }
+
+std::vector<std::string> ScriptedOffice::Log(std::string_view prefix) const {
+  std::vector<std::string> entries;
+  for (const auto& call : state_->log)
+    if (call.text.starts_with(prefix)) entries.push_back(call.text);
+  return entries;
+}
+
+const std::vector<Call>& ScriptedOffice::Calls() const { return state_->log; }
+void ScriptedOffice::ClearLog() { state_->log.clear(); }
+
+const std::vector<std::shared_ptr<ApplicationState>>& ScriptedOffice::PowerPoints() const {
+  return state_->powerPoints;
+}
+const std::vector<std::shared_ptr<ApplicationState>>& ScriptedOffice::Words() const { return state_->words; }
+const std::vector<std::shared_ptr<PresentationState>>& ScriptedOffice::OpenedPresentations() const {
+  return state_->presentations;
+}
+const std::vector<std::shared_ptr<DocumentState>>& ScriptedOffice::WordDocuments() const { return state_->documents; }
+const std::vector<SaveRecord>& ScriptedOffice::Saves() const { return state_->saves; }
+const std::vector<ExportRecord>& ScriptedOffice::Exports() const { return state_->exports; }
+
+bool ScriptedOffice::ClipboardHoldsSlide() const { return state_->clipboard.slide != nullptr; }
+void ScriptedOffice::ClearClipboard() { state_->clipboard = {}; }
+
+void ScriptedOffice::AddWrapper(std::type_index type, ErasedWrapper wrap) {
+  state_->wrappers.emplace_back(type, std::move(wrap));
+}
+
+}  // namespace quorvane::testing

@@ -1,0 +1,539 @@
+#pragma once
+// The scripted office: an in-memory PowerPoint and Word behind office::ApplicationProvider, for
+// tests that must drive every path of the converters exactly, without files and without a real
+// office.
+//
+// A test describes presentations with a small builder (Deck, Title, Table, Group, ...), registers
+// them under file names, hands the office to a control, runs a conversion and then asserts on:
+// - the call log: one readable line per object-model call, e.g. "Slides.Item(3)";
+// - the records of what the office was asked to produce: saves, slide exports, Word documents;
+// - the live state of opened presentations (texts after label insertion, ungrouped shapes).
+// Failures are injected by member name ("the 2nd Slide.Export fails with 0x80048240"); anything
+// more unusual is done by wrapping the objects the office hands out (Wrap, Forwarding* below).
+//
+// Ownership: ScriptedOffice shares one state object with every automation object it hands out, so
+// objects stay safe to call after the office variable, a presentation or an application has gone:
+// calls on a closed presentation or a quit application fail, they never touch freed memory. The
+// model (Deck, SlideData, ShapeData) is a tree of shared nodes without back references.
+//
+// Failure numbers the office answers with, besides injected ones:
+// - 0x80048240 (PowerPoint's invalid request): an index out of range, a member that does not apply
+//   to the shape (PlaceholderFormat of a non-placeholder, Table of a non-table, GroupItems or
+//   Ungroup of a non-group, TextRange of a shape without text frame, a missing table cell), any
+//   call on a closed presentation or an ungrouped (deleted) group, pasting an empty clipboard, a
+//   save format listed in Options::unsupportedSaveFormats;
+// - 53 (file not found): opening a file that is not registered, as the engines answer for a missing
+//   input, so that every converter's failure path takes its generic row for it;
+// - 0x80004005 (E_FAIL): an export filter that is not in Options::exportFilters, a marker file that
+//   cannot be written;
+// - 462 (server unavailable): any call on an application that has quit, or on an object of it;
+// - Word's own numbers (kWord* below) for a closed document, no open document, an empty clipboard.
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <typeindex>
+#include <vector>
+
+#include "office/object_model.hpp"
+#include "quorvane/automation_error.hpp"
+
+namespace quorvane::testing {
+
+namespace ppt = office::ppt;
+namespace word = office::word;
+using office::Tristate;
+
+// Placeholder type of the slide picture on a notes page. It has no published number; any value
+// outside 1..19 serves, and this one is used throughout the tests.
+inline constexpr std::int32_t kPlaceholderSlideImage = 101;
+
+// Failure numbers of the office that automation_error.hpp does not name.
+inline constexpr std::int32_t kServerUnavailable = 462;                                      // the application has quit
+inline constexpr std::int32_t kWordDisconnected = static_cast<std::int32_t>(0x80010108u);    // closed document
+inline constexpr std::int32_t kWordNoDocument = static_cast<std::int32_t>(0x800A1098u);      // Word error 4248
+inline constexpr std::int32_t kWordClipboardEmpty = static_cast<std::int32_t>(0x800A11FDu);  // Word error 4605
+inline constexpr std::int32_t kWordCommandFailed = static_cast<std::int32_t>(0x800A1066u);   // Word error 4198
+
+// ---------------------------------------------------------------------------------------------
+// Model: what a presentation holds. Builders produce it; opened presentations hold a deep copy.
+// ---------------------------------------------------------------------------------------------
+
+// One shape. Fields a test may also set by hand for something the builders do not offer.
+struct ShapeData {
+  std::int32_t type = 1;                           // Shape.Type (MsoShapeType)
+  std::int32_t placeholderType = 0;                // PlaceholderFormat.Type, when type is 14
+  bool hasTextFrame = true;                        // HasTextFrame; without a frame HasText is 0 and TextRange fails
+  bool textFrameFails = false;                     // asking for TextFrame itself fails (the notes page's slide picture)
+  std::u16string text;                             // TextRange.Text: paragraphs joined by CR, line breaks VT
+  std::vector<std::vector<std::u16string>> cells;  // tables: rows of cell texts; a short row lacks cells
+  std::int32_t columns = 0;                        // tables: Columns.Count
+  std::vector<std::shared_ptr<ShapeData>> items;   // groups: GroupItems, in order
+  std::u16string name;                             // optional; failure rules and wrappers can select a shape by it
+  bool deleted = false;                            // set on a group once Ungroup has replaced it by its items
+
+  // A copy carrying `shapeName`: Title(u"T").Named(u"title").
+  ShapeData Named(std::u16string shapeName) const;
+  // A deep copy: no node is shared with this one.
+  std::shared_ptr<ShapeData> Clone() const;
+};
+
+// One slide: its shapes in z-order, and the shapes of its notes page.
+struct SlideData {
+  std::vector<std::shared_ptr<ShapeData>> shapes;
+  std::vector<std::shared_ptr<ShapeData>> notes;
+
+  std::shared_ptr<SlideData> Clone() const;
+  // Texts of the slide's shapes, one per shape in order; empty for a shape without text frame.
+  std::vector<std::u16string> Texts() const;
+};
+
+// A presentation, built fluently:
+//   Deck().Slide({Title(u"T"), Body(u"B")}).Notes({SlideImage(), NotesBody(u"n")}).Slide({Picture()})
+struct Deck {
+  std::vector<std::shared_ptr<SlideData>> slides;
+  float slideWidth = 720;  // points: 10 in x 7.5 in
+  float slideHeight = 540;
+
+  // Appends a slide. Its notes page is that of a fresh PowerPoint slide: the slide picture, then an
+  // empty notes body placeholder.
+  Deck& Slide(std::vector<ShapeData> shapes = {});
+  // Replaces the notes page of the last slide. A deck without slides is a test bug: logic_error.
+  Deck& Notes(std::vector<ShapeData> shapes);
+  // Appends `count` slides, each with one title placeholder "Slide <its number>".
+  Deck& TitledSlides(int count);
+  Deck& Size(float width, float height);
+
+  Deck Clone() const;
+};
+
+// Shape builders. Placeholders have type 14 and a text frame.
+ShapeData Placeholder(std::int32_t placeholderType, std::u16string text = {});
+ShapeData Title(std::u16string text);           // placeholder type 1
+ShapeData Body(std::u16string text);            // placeholder type 2
+ShapeData CenterTitle(std::u16string text);     // placeholder type 3
+ShapeData Subtitle(std::u16string text);        // placeholder type 4
+ShapeData TextBox(std::u16string text);         // type 17
+ShapeData AutoShape(std::u16string text = {});  // type 1; without text its frame is empty
+ShapeData Picture();                            // type 13, no text frame
+ShapeData Graphic(std::int32_t type);           // any shape without text frame: chart 3, line 9, SmartArt 24 ...
+// Type 19. Columns.Count is the longest row unless `columns` is given.
+ShapeData Table(std::vector<std::vector<std::u16string>> rows, std::int32_t columns = -1);
+ShapeData Group(std::vector<ShapeData> items);  // type 6, nests to any depth
+// Notes page shapes: the slide picture (a placeholder whose TextFrame request fails) and the body.
+ShapeData SlideImage();
+ShapeData NotesBody(std::u16string text);
+
+// ---------------------------------------------------------------------------------------------
+// State and records the office keeps for the test to inspect.
+// ---------------------------------------------------------------------------------------------
+
+// One PowerPoint or Word application. A test may change it while it runs: an empty name makes the
+// control's probe drop it; running = false stands for an application ended behind its back.
+struct ApplicationState {
+  std::u16string name;
+  std::u16string version;           // PowerPoint only
+  bool running = true;              // false after Quit: every later call on it or its objects fails with 462
+  std::int32_t displayAlerts = -1;  // Word only, as put_DisplayAlerts left it
+  bool visible = false;             // Word only, as put_Visible left it
+};
+
+// A presentation opened (Presentations.Open) or created (Presentations.Add).
+struct PresentationState {
+  std::u16string fileName;  // as passed to Open; empty for Add
+  Tristate readOnly = 0;
+  Tristate untitled = 0;
+  Tristate withWindow = 0;
+  bool added = false;
+  bool closed = false;  // after Close every call on it and its objects fails with 0x80048240
+  Deck deck;            // live content: label insertion, pastes and ungrouping show here
+  std::shared_ptr<ApplicationState> application;
+};
+
+// One Presentation.SaveAs that succeeded.
+struct SaveRecord {
+  std::u16string fileName;
+  std::int32_t format = 0;
+  Tristate embedFonts = 0;
+  std::u16string source;  // file name of the presentation saved; empty for one made by Add
+  float slideWidth = 0;
+  float slideHeight = 0;
+  std::vector<std::vector<std::u16string>> slides;  // SlideData::Texts of every slide, at the save
+};
+
+// One Slide.Export that succeeded.
+struct ExportRecord {
+  std::u16string fileName;
+  std::u16string filter;
+  std::int32_t scaleWidth = 0;
+  std::int32_t scaleHeight = 0;
+  std::int32_t slide = 0;  // the slide's number in its presentation at the export
+  std::u16string source;   // file name of its presentation
+};
+
+// A Word document made by Documents.Add.
+struct DocumentState {
+  float pageWidth = 612;  // points, as put_PageWidth left them (Letter until set)
+  float pageHeight = 792;
+  // What the selection calls appended, in order: "slide <n>" for a pasted slide (its number in
+  // its presentation when it was copied), "break <type>", "paragraph", "text <UTF-8 text>".
+  std::vector<std::string> content;
+  struct Save {
+    std::u16string fileName;
+    std::int32_t format = 0;
+  };
+  std::vector<Save> saves;
+  bool closed = false;  // after Close every call on it fails with kWordDisconnected
+  std::int32_t closeSaveChanges = 0;
+  std::shared_ptr<ApplicationState> application;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Call log and failure injection.
+// ---------------------------------------------------------------------------------------------
+
+// Where the object that received a call sits, worked out when the call is made.
+struct Site {
+  std::u16string file;     // file name of its presentation; empty for Add's, Word's and the applications'
+  std::int32_t slide = 0;  // number of its slide; 0 for objects above slides
+  bool notes = false;      // it belongs to the slide's notes page
+  std::int32_t shape = 0;  // index in the page's Shapes of its shape (of the group or table holding it,
+                           // for a group item or a cell); 0 for slides and collections
+  std::u16string name;     // the name of its shape (ShapeData::name), if any
+};
+
+// One call as logged. `text` is the member followed, when it takes arguments, by the arguments in
+// parentheses, separated by ", ": strings as UTF-8 without quotes (control characters escaped as
+// \r \n \t \v \xNN), integers in decimal, floats in their shortest form, Booleans true/false.
+// Members are named as the object model names them, the application by its product:
+//   "PowerPoint.Name", "Presentations.Open(deck.pptx, 0, 0, 0)", "Slides.Item(3)",
+//   "Table.Rows.Count", "PageSetup.put_SlideWidth(720)", "Word.Quit(false)", "CreatePowerPoint".
+struct Call {
+  std::string member;
+  std::string text;
+  Site site;
+};
+
+// "The nth call of `member` fails with `number` and `description`", refined fluently:
+//   office->FailOn("Slide.Export", 2, 0x80048240).OnSlide(3).Times(2);
+// `member` matches a call whose member or whose whole text equals it ("Slides.Item" or
+// "Slides.Item(3)"). Calls are counted from the moment the rule is made, and only those that match
+// all its restrictions. An injected failure happens before the call has any effect; the call is
+// logged all the same.
+class FailureRule {
+ public:
+  FailureRule(std::string member, std::int32_t nth, std::int32_t number, std::u16string description);
+
+  FailureRule& OnFile(std::u16string file);  // objects of the presentation with this file name
+  FailureRule& OnSlide(std::int32_t slide);
+  FailureRule& OnShape(std::int32_t shape);
+  FailureRule& OnNotes(bool notes = true);
+  FailureRule& OnNamed(std::u16string name);
+  FailureRule& Where(std::function<bool(const Call&)> predicate);
+  // Fail `count` matching calls from the nth on (1 by default).
+  FailureRule& Times(std::int32_t count);
+  // Fail every matching call from the nth on.
+  FailureRule& FromThenOn();
+
+  // Counts `call` when it matches; true when this call is to fail.
+  bool Fires(const Call& call);
+
+  std::int32_t number() const { return number_; }
+  const std::u16string& description() const { return description_; }
+  std::int32_t matched() const { return matched_; }  // matching calls seen so far
+  std::int32_t fired() const { return fired_; }      // failures injected so far
+
+ private:
+  bool Matches(const Call& call) const;
+
+  std::string member_;
+  std::int32_t nth_;
+  std::int32_t number_;
+  std::u16string description_;
+  std::int32_t times_ = 1;  // 0: no end
+  std::vector<std::function<bool(const Call&)>> restrictions_;
+  std::int32_t matched_ = 0;
+  std::int32_t fired_ = 0;
+};
+
+inline constexpr std::u16string_view kScriptedFailure = u"Scripted failure";
+
+// ---------------------------------------------------------------------------------------------
+// The office.
+// ---------------------------------------------------------------------------------------------
+
+struct Options {
+  // Given to applications as they are created.
+  std::u16string powerPointName = u"Microsoft PowerPoint";
+  std::u16string powerPointVersion = u"16.0";
+  std::u16string wordName = u"Microsoft Word";
+  // Slide.Export filters that work (compared without regard to letter case).
+  std::set<std::u16string> exportFilters = {u"GIF", u"JPG", u"PNG", u"BMP", u"TIF", u"EMF", u"WMF"};
+  // Presentation.SaveAs formats this PowerPoint cannot write.
+  std::set<std::int32_t> unsupportedSaveFormats;
+  // When true, Presentation.SaveAs, Slide.Export and Document.SaveAs also write a small marker
+  // file under the name given, so that a test can check which files exist.
+  bool writeFiles = false;
+};
+
+struct OfficeState;
+
+// Hand it to a control as its provider: std::make_shared<ScriptedOffice>().
+class ScriptedOffice : public office::ApplicationProvider {
+ public:
+  ScriptedOffice();
+  ~ScriptedOffice() override;
+  ScriptedOffice(const ScriptedOffice&) = delete;
+  ScriptedOffice& operator=(const ScriptedOffice&) = delete;
+
+  // Each call creates a new application, logged as "CreatePowerPoint" / "CreateWord".
+  std::shared_ptr<ppt::Application> CreatePowerPoint() override;
+  std::shared_ptr<word::Application> CreateWord() override;
+
+  Options& options();
+
+  // Makes `deck` openable under `fileName` (compared without regard to letter case, like Windows
+  // paths). Each Open gets a fresh deep copy, so the registered deck never changes.
+  void AddFile(const std::u16string& fileName, const Deck& deck);
+
+  // --- Failure injection ---------------------------------------------------------------------
+  // The nth matching call of `member` fails. The reference stays valid while the office lives.
+  FailureRule& FailOn(std::string member, std::int32_t nth, std::int32_t number,
+                      std::u16string description = std::u16string(kScriptedFailure));
+  // Every matching call of `member` from the nth on fails.
+  FailureRule& FailFrom(std::string member, std::int32_t nth, std::int32_t number,
+                        std::u16string description = std::u16string(kScriptedFailure));
+  void ClearFailures();
+
+  // --- Call log ------------------------------------------------------------------------------
+  std::vector<std::string> Log() const;
+  // The entries that start with `prefix` ("Slide.Export", "Selection.", "Presentations.Open(a").
+  std::vector<std::string> Log(std::string_view prefix) const;
+  const std::vector<Call>& Calls() const;
+  void ClearLog();
+
+  // --- What happened -------------------------------------------------------------------------
+  // Applications in order of creation (their count is the number of successful creations).
+  const std::vector<std::shared_ptr<ApplicationState>>& PowerPoints() const;
+  const std::vector<std::shared_ptr<ApplicationState>>& Words() const;
+  // Presentations in order of Open or Add; documents in order of Documents.Add.
+  const std::vector<std::shared_ptr<PresentationState>>& OpenedPresentations() const;
+  const std::vector<std::shared_ptr<DocumentState>>& WordDocuments() const;
+  const std::vector<SaveRecord>& Saves() const;
+  const std::vector<ExportRecord>& Exports() const;
+  // The clipboard, shared by the PowerPoint and Word applications of this office.
+  bool ClipboardHoldsSlide() const;
+  void ClearClipboard();
+
+  // --- Wrapping ------------------------------------------------------------------------------
+  // Every object of interface T the office hands out from now on passes through `wrap`, which
+  // returns it, or an object of its own (usually derived from the Forwarding* base of T) that
+  // forwards to it. Wrappers of one T apply in the order they were added. A wrapper must not hold
+  // a shared_ptr to this office (that would be a cycle).
+  template <class T>
+  void Wrap(std::function<std::shared_ptr<T>(std::shared_ptr<T> inner, const Site& site)> wrap) {
+    AddWrapper(typeid(T), [wrap = std::move(wrap)](std::shared_ptr<void> inner, const Site& site) {
+      return std::shared_ptr<void>(wrap(std::static_pointer_cast<T>(inner), site));
+    });
+  }
+
+ private:
+  using ErasedWrapper = std::function<std::shared_ptr<void>(std::shared_ptr<void>, const Site&)>;
+  void AddWrapper(std::type_index type, ErasedWrapper wrap);
+
+  std::shared_ptr<OfficeState> state_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Forwarding bases: every member calls the same member of `inner_`. Derive and override one.
+// ---------------------------------------------------------------------------------------------
+
+template <class T>
+class Forwarding : public T {
+ public:
+  explicit Forwarding(std::shared_ptr<T> inner) : inner_(std::move(inner)) {}
+
+ protected:
+  std::shared_ptr<T> inner_;
+};
+
+class ForwardingPowerPoint : public Forwarding<ppt::Application> {
+ public:
+  using Forwarding::Forwarding;
+  std::u16string Name() override { return inner_->Name(); }
+  std::u16string Version() override { return inner_->Version(); }
+  std::shared_ptr<ppt::Presentations> Presentations() override { return inner_->Presentations(); }
+  void Quit() override { inner_->Quit(); }
+};
+
+class ForwardingPresentations : public Forwarding<ppt::Presentations> {
+ public:
+  using Forwarding::Forwarding;
+  std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
+                                          Tristate withWindow) override {
+    return inner_->Open(fileName, readOnly, untitled, withWindow);
+  }
+  std::shared_ptr<ppt::Presentation> Add(Tristate withWindow) override { return inner_->Add(withWindow); }
+};
+
+class ForwardingPresentation : public Forwarding<ppt::Presentation> {
+ public:
+  using Forwarding::Forwarding;
+  std::shared_ptr<ppt::Slides> Slides() override { return inner_->Slides(); }
+  std::shared_ptr<ppt::PageSetup> PageSetup() override { return inner_->PageSetup(); }
+  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) override {
+    inner_->SaveAs(fileName, fileFormat, embedTrueTypeFonts);
+  }
+  void Close() override { inner_->Close(); }
+};
+
+class ForwardingPageSetup : public Forwarding<ppt::PageSetup> {
+ public:
+  using Forwarding::Forwarding;
+  float SlideHeight() override { return inner_->SlideHeight(); }
+  float SlideWidth() override { return inner_->SlideWidth(); }
+  void put_SlideHeight(float value) override { inner_->put_SlideHeight(value); }
+  void put_SlideWidth(float value) override { inner_->put_SlideWidth(value); }
+};
+
+class ForwardingSlides : public Forwarding<ppt::Slides> {
+ public:
+  using Forwarding::Forwarding;
+  std::int32_t Count() override { return inner_->Count(); }
+  std::shared_ptr<ppt::Slide> Item(std::int32_t index) override { return inner_->Item(index); }
+  void Paste(std::int32_t index) override { inner_->Paste(index); }
+};
+
+class ForwardingSlide : public Forwarding<ppt::Slide> {
+ public:
+  using Forwarding::Forwarding;
+  void Copy() override { inner_->Copy(); }
+  std::shared_ptr<ppt::Shapes> Shapes() override { return inner_->Shapes(); }
+  std::shared_ptr<ppt::NotesPage> NotesPage() override { return inner_->NotesPage(); }
+  void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
+              std::int32_t scaleHeight) override {
+    inner_->Export(fileName, filterName, scaleWidth, scaleHeight);
+  }
+};
+
+class ForwardingNotesPage : public Forwarding<ppt::NotesPage> {
+ public:
+  using Forwarding::Forwarding;
+  std::shared_ptr<ppt::Shapes> Shapes() override { return inner_->Shapes(); }
+};
+
+class ForwardingShapes : public Forwarding<ppt::Shapes> {
+ public:
+  using Forwarding::Forwarding;
+  std::int32_t Count() override { return inner_->Count(); }
+  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override { return inner_->Item(index); }
+  std::shared_ptr<ppt::Placeholders> Placeholders() override { return inner_->Placeholders(); }
+};
+
+class ForwardingPlaceholders : public Forwarding<ppt::Placeholders> {
+ public:
+  using Forwarding::Forwarding;
+  std::int32_t Count() override { return inner_->Count(); }
+  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override { return inner_->Item(index); }
+};
+
+class ForwardingShape : public Forwarding<ppt::Shape> {
+ public:
+  using Forwarding::Forwarding;
+  Tristate HasTextFrame() override { return inner_->HasTextFrame(); }
+  std::shared_ptr<ppt::TextFrame> TextFrame() override { return inner_->TextFrame(); }
+  std::int32_t Type() override { return inner_->Type(); }
+  std::shared_ptr<ppt::PlaceholderFormat> PlaceholderFormat() override { return inner_->PlaceholderFormat(); }
+  std::shared_ptr<ppt::Table> Table() override { return inner_->Table(); }
+  void Ungroup() override { inner_->Ungroup(); }
+  std::shared_ptr<ppt::GroupItems> GroupItems() override { return inner_->GroupItems(); }
+};
+
+class ForwardingGroupItems : public Forwarding<ppt::GroupItems> {
+ public:
+  using Forwarding::Forwarding;
+  std::int32_t Count() override { return inner_->Count(); }
+  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override { return inner_->Item(index); }
+};
+
+class ForwardingTextFrame : public Forwarding<ppt::TextFrame> {
+ public:
+  using Forwarding::Forwarding;
+  Tristate HasText() override { return inner_->HasText(); }
+  std::shared_ptr<ppt::TextRange> TextRange() override { return inner_->TextRange(); }
+};
+
+class ForwardingTextRange : public Forwarding<ppt::TextRange> {
+ public:
+  using Forwarding::Forwarding;
+  std::u16string Text() override { return inner_->Text(); }
+  void InsertBefore(const std::u16string& text) override { inner_->InsertBefore(text); }
+};
+
+class ForwardingPlaceholderFormat : public Forwarding<ppt::PlaceholderFormat> {
+ public:
+  using Forwarding::Forwarding;
+  std::int32_t Type() override { return inner_->Type(); }
+};
+
+class ForwardingTable : public Forwarding<ppt::Table> {
+ public:
+  using Forwarding::Forwarding;
+  std::int32_t RowsCount() override { return inner_->RowsCount(); }
+  std::int32_t ColumnsCount() override { return inner_->ColumnsCount(); }
+  std::shared_ptr<ppt::Cell> Cell(std::int32_t row, std::int32_t column) override { return inner_->Cell(row, column); }
+};
+
+class ForwardingCell : public Forwarding<ppt::Cell> {
+ public:
+  using Forwarding::Forwarding;
+  std::shared_ptr<ppt::Shape> Shape() override { return inner_->Shape(); }
+};
+
+class ForwardingWord : public Forwarding<word::Application> {
+ public:
+  using Forwarding::Forwarding;
+  std::u16string Name() override { return inner_->Name(); }
+  void put_DisplayAlerts(std::int32_t value) override { inner_->put_DisplayAlerts(value); }
+  void put_Visible(bool value) override { inner_->put_Visible(value); }
+  std::shared_ptr<word::Documents> Documents() override { return inner_->Documents(); }
+  std::shared_ptr<word::Selection> Selection() override { return inner_->Selection(); }
+  void Quit(bool saveChanges) override { inner_->Quit(saveChanges); }
+};
+
+class ForwardingDocuments : public Forwarding<word::Documents> {
+ public:
+  using Forwarding::Forwarding;
+  std::shared_ptr<word::Document> Add() override { return inner_->Add(); }
+};
+
+class ForwardingDocument : public Forwarding<word::Document> {
+ public:
+  using Forwarding::Forwarding;
+  std::shared_ptr<word::PageSetup> PageSetup() override { return inner_->PageSetup(); }
+  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat) override {
+    inner_->SaveAs(fileName, fileFormat);
+  }
+  void Close(std::int32_t saveChanges) override { inner_->Close(saveChanges); }
+};
+
+class ForwardingWordPageSetup : public Forwarding<word::PageSetup> {
+ public:
+  using Forwarding::Forwarding;
+  void put_PageHeight(float value) override { inner_->put_PageHeight(value); }
+  void put_PageWidth(float value) override { inner_->put_PageWidth(value); }
+};
+
+class ForwardingSelection : public Forwarding<word::Selection> {
+ public:
+  using Forwarding::Forwarding;
+  void Paste() override { inner_->Paste(); }
+  void InsertBreak(std::int32_t type) override { inner_->InsertBreak(type); }
+  void InsertAfter(const std::u16string& text) override { inner_->InsertAfter(text); }
+  void InsertParagraphAfter() override { inner_->InsertParagraphAfter(); }
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,247 @@
+/*
+ * The Quorvane control through a plain C interface (C99 and C++).
+ *
+ * A host creates a control, finds members by name (qv_get_id_of_name), calls them late-bound
+ * (qv_invoke) with variants of automation types, and receives the control's events through a
+ * callback (qv_advise). Members, parameter types and dispatch ids are those of the automation
+ * interface _QuorvaneX; arguments are passed in declaration order.
+ *
+ * Threads: a control belongs to the thread that created it. Every call on a control, and every
+ * event callback, happens on that thread; nothing here is locked.
+ *
+ * Strings (qv_string) are length-prefixed UTF-16 buffers, allocated and freed by the library
+ * only: qv_string_alloc* makes one, qv_string_free frees one. A qv_string points at the first
+ * code unit; the 32-bit count of code units is stored just before it and a 0 unit just after the
+ * last one. NULL is a valid qv_string and means the empty string.
+ *
+ * Ownership, as for automation variants:
+ * - A qv_variant of type QV_VT_BSTR owns its string; of type QV_VT_DISPATCH, one reference to its
+ *   object (or NULL). qv_variant_clear frees what a variant owns and makes it QV_VT_EMPTY.
+ *   By-reference variants (QV_VT_BYREF | type) own nothing: they point at the caller's storage.
+ * - Arguments of qv_invoke belong to the caller and are not changed, except through by-reference
+ *   pointers: when a member changes a by-reference string, the library frees the caller's string
+ *   (qv_string_free) and stores a new one, which the caller then owns. By-reference variants and
+ *   object references are replaced the same way (qv_variant_clear, qv_dispatch_release first).
+ *   A by-reference argument whose type differs from the declared one fails with
+ *   QV_DISP_E_TYPEMISMATCH; pass a by-value variant to have it coerced (nothing is written back).
+ * - Results belong to the caller, who frees them with qv_variant_clear.
+ * - Arguments handed to a callback belong to the library and are valid during the callback only.
+ *
+ * No function lets a C++ exception out. A member that fails returns QV_DISP_E_EXCEPTION with its
+ * failure number; qv_last_failure_text gives the description.
+ */
+#ifndef QUORVANE_QUORVANE_H
+#define QUORVANE_QUORVANE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(QUORVANE_BUILDING)
+#define QV_API __declspec(dllexport)
+#else
+#define QV_API __declspec(dllimport)
+#endif
+#else
+#define QV_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef int32_t qv_hresult;
+typedef uint16_t qv_char16; /* one UTF-16 code unit */
+typedef qv_char16* qv_string;
+typedef int16_t qv_bool; /* automation Boolean: true = -1, false = 0 */
+
+#define QV_TRUE ((qv_bool)-1)
+#define QV_FALSE ((qv_bool)0)
+
+/* Results (HRESULT values). */
+#define QV_S_OK ((qv_hresult)0)
+#define QV_DISP_E_MEMBERNOTFOUND ((qv_hresult)-2147352573)  /* 0x80020003 */
+#define QV_DISP_E_TYPEMISMATCH ((qv_hresult)-2147352571)    /* 0x80020005 */
+#define QV_DISP_E_UNKNOWNNAME ((qv_hresult)-2147352570)     /* 0x80020006 */
+#define QV_DISP_E_BADVARTYPE ((qv_hresult)-2147352568)      /* 0x80020008 */
+#define QV_DISP_E_EXCEPTION ((qv_hresult)-2147352567)       /* 0x80020009 */
+#define QV_DISP_E_OVERFLOW ((qv_hresult)-2147352566)        /* 0x8002000A */
+#define QV_DISP_E_BADPARAMCOUNT ((qv_hresult)-2147352562)   /* 0x8002000E */
+#define QV_E_POINTER ((qv_hresult)-2147467261)              /* 0x80004003 */
+#define QV_E_OUTOFMEMORY ((qv_hresult)-2147024882)          /* 0x8007000E */
+
+/* Invocation kinds; method and property get may be combined. */
+#define QV_DISPATCH_METHOD 1
+#define QV_DISPATCH_PROPERTYGET 2
+#define QV_DISPATCH_PROPERTYPUT 4
+
+/* Dispatch ids of the events (__QuorvaneX). */
+#define QV_DISPID_PROGRESS 1
+#define QV_DISPID_ONERROR 2
+
+/* Variant types. */
+enum {
+  QV_VT_EMPTY = 0,
+  QV_VT_NULL = 1,
+  QV_VT_I2 = 2,
+  QV_VT_I4 = 3,
+  QV_VT_R4 = 4,
+  QV_VT_R8 = 5,
+  QV_VT_BSTR = 8,
+  QV_VT_DISPATCH = 9,
+  QV_VT_ERROR = 10,
+  QV_VT_BOOL = 11,
+  QV_VT_VARIANT = 12, /* only as QV_VT_BYREF | QV_VT_VARIANT */
+  QV_VT_I1 = 16,
+  QV_VT_UI1 = 17,
+  QV_VT_UI2 = 18,
+  QV_VT_UI4 = 19,
+  QV_VT_I8 = 20,
+  QV_VT_UI8 = 21,
+  QV_VT_BYREF = 0x4000
+};
+
+typedef struct qv_control qv_control;
+typedef struct qv_dispatch qv_dispatch;
+
+/*
+ * A value of an automation type. By reference, only QV_VT_I2, QV_VT_I4, QV_VT_R4, QV_VT_R8,
+ * QV_VT_BOOL, QV_VT_BSTR, QV_VT_DISPATCH and QV_VT_VARIANT are accepted (the variant a
+ * QV_VT_BYREF | QV_VT_VARIANT points at must itself be by value); anything else fails with
+ * QV_DISP_E_BADVARTYPE. Initialise with qv_variant_init (or zero it).
+ */
+typedef struct qv_variant {
+  uint16_t vt;
+  uint16_t reserved[3];
+  union {
+    int8_t i1;
+    uint8_t ui1;
+    int16_t i2;
+    uint16_t ui2;
+    int32_t i4;
+    uint32_t ui4;
+    int64_t i8;
+    uint64_t ui8;
+    float r4;
+    double r8;
+    qv_bool boolVal;
+    int32_t scode; /* QV_VT_ERROR */
+    qv_string bstrVal;
+    qv_dispatch* dispVal;
+    int16_t* pi2;
+    int32_t* pi4;
+    float* pr4;
+    double* pr8;
+    qv_bool* pboolVal;
+    qv_string* pbstrVal;
+    qv_dispatch** pdispVal;
+    struct qv_variant* pvarVal;
+  } u;
+} qv_variant;
+
+/* --- Strings ------------------------------------------------------------------------------- */
+
+/* A new string of `length` code units copied from `text` (zeros when `text` is NULL). The caller
+ * owns it. NULL when memory is short. */
+QV_API qv_string qv_string_alloc(const qv_char16* text, size_t length);
+/* A new string from NUL-terminated UTF-8 (invalid sequences become U+FFFD); NULL `utf8` gives the
+ * empty string. The caller owns it. */
+QV_API qv_string qv_string_alloc_utf8(const char* utf8);
+/* Frees a string made by the library; NULL is ignored. */
+QV_API void qv_string_free(qv_string s);
+/* Number of code units; 0 for NULL. */
+QV_API size_t qv_string_length(qv_string s);
+/* Writes `s` as UTF-8 into `buffer` (at most size - 1 bytes, then a NUL; cut at a byte boundary)
+ * and returns the full UTF-8 length without the NUL, as snprintf does. */
+QV_API size_t qv_string_to_utf8(qv_string s, char* buffer, size_t size);
+
+/* --- Variants ------------------------------------------------------------------------------ */
+
+QV_API void qv_variant_init(qv_variant* v);
+/* Frees what `v` owns (a string, an object reference) and makes it QV_VT_EMPTY. */
+QV_API void qv_variant_clear(qv_variant* v);
+
+/* --- The control --------------------------------------------------------------------------- */
+
+/* A new control with the default applications provider; NULL when it cannot be created. */
+QV_API qv_control* qv_control_create(void);
+/* Ends the control, as its termination does: kept applications are ended, which may raise
+ * onerror to the callbacks still advised. NULL is ignored. */
+QV_API void qv_control_destroy(qv_control* control);
+
+/* The dispatch id of a member of _QuorvaneX; `name` is NUL-terminated UTF-8, compared without
+ * regard to letter case. QV_DISP_E_UNKNOWNNAME for an unknown name. */
+QV_API qv_hresult qv_get_id_of_name(qv_control* control, const char* name, int32_t* dispid);
+
+/*
+ * Calls member `dispid` with `argc` arguments in declaration order (`args` may be NULL when argc
+ * is 0). `result` may be NULL; otherwise it is set to QV_VT_EMPTY on entry (without freeing what
+ * it held: pass an empty variant) and receives the result on success. `excep_number` may be NULL;
+ * otherwise it receives 0, or the member's failure number when the result is QV_DISP_E_EXCEPTION.
+ * Other failures: QV_DISP_E_MEMBERNOTFOUND (unknown id, or a kind the member does not offer),
+ * QV_DISP_E_BADPARAMCOUNT, QV_DISP_E_TYPEMISMATCH, QV_DISP_E_OVERFLOW, QV_DISP_E_BADVARTYPE,
+ * QV_E_POINTER, QV_E_OUTOFMEMORY.
+ */
+QV_API qv_hresult qv_invoke(qv_control* control, int32_t dispid, uint16_t kind, const qv_variant* args, size_t argc,
+                            qv_variant* result, int32_t* excep_number);
+
+/* The description of the failure when the last qv_invoke on this control returned
+ * QV_DISP_E_EXCEPTION; "" after any other outcome. UTF-8, owned by the control, valid until the
+ * next qv_invoke or qv_control_destroy on it. */
+QV_API const char* qv_last_failure_text(qv_control* control);
+
+/*
+ * Event callback. Progress: dispid QV_DISPID_PROGRESS, no arguments (args may be NULL).
+ * onerror: dispid QV_DISPID_ONERROR, two arguments:
+ *   args[0]  QV_VT_BYREF | QV_VT_I4    u.pi4 points at the reporter's copy of the code;
+ *   args[1]  QV_VT_BYREF | QV_VT_BSTR  u.pbstrVal points at a library-owned string holding the
+ *            control's ErrorString. To change ErrorString, free *u.pbstrVal with qv_string_free
+ *            and store a new string from qv_string_alloc*: the library takes it over, copies it
+ *            into ErrorString when the callback returns, and frees it. Do not keep the pointers.
+ * Events are raised synchronously from inside qv_invoke (ConvertFile), on the control's thread.
+ */
+typedef void (*qv_event_callback)(void* context, int32_t dispid, const qv_variant* args, size_t argc);
+
+/* Connects a callback; returns its cookie, 0 when `callback` is NULL or memory is short.
+ * Callbacks run in the order advised. `context` is passed through untouched. */
+QV_API uint32_t qv_advise(qv_control* control, qv_event_callback callback, void* context);
+/* Disconnects; 1 when the cookie was known, else 0. */
+QV_API int qv_unadvise(qv_control* control, uint32_t cookie);
+
+/* --- Late-bound objects -------------------------------------------------------------------- */
+
+/*
+ * A qv_dispatch is one counted reference to a late-bound object: one the host implements with
+ * callbacks (a shape it hands to TextFromGroupShape, for one), or one the library hands out.
+ * qv_dispatch_addref returns a new reference to the same object; qv_dispatch_release drops one.
+ */
+typedef struct qv_dispatch_callbacks {
+  /* Sets *dispid for a NUL-terminated UTF-8 name, or returns QV_DISP_E_UNKNOWNNAME. */
+  qv_hresult (*get_id_of_name)(void* context, const char* name, int32_t* dispid);
+  /* As qv_invoke, seen from the callee: `args` belong to the library (by-reference rules as for
+   * the event callback); `result` (may be NULL) is QV_VT_EMPTY on entry and takes over whatever
+   * is stored in it. On failure return QV_DISP_E_EXCEPTION after setting *excep_number and,
+   * optionally, *excep_description (a string the library takes over); both are never NULL. */
+  qv_hresult (*invoke)(void* context, int32_t dispid, uint16_t kind, const qv_variant* args, size_t argc,
+                       qv_variant* result, int32_t* excep_number, qv_string* excep_description);
+  /* Called once, when the last reference is gone; may be NULL. */
+  void (*destroy)(void* context);
+} qv_dispatch_callbacks;
+
+/* A new object answering through `callbacks` (copied); the caller owns the one reference. NULL
+ * when `callbacks` or one of its two call members is NULL, or memory is short. */
+QV_API qv_dispatch* qv_dispatch_create(const qv_dispatch_callbacks* callbacks, void* context);
+QV_API qv_dispatch* qv_dispatch_addref(qv_dispatch* object);
+QV_API void qv_dispatch_release(qv_dispatch* object);
+QV_API qv_hresult qv_dispatch_get_id_of_name(qv_dispatch* object, const char* name, int32_t* dispid);
+/* As qv_invoke; the description of a QV_DISP_E_EXCEPTION goes to `excep_description` (may be
+ * NULL; otherwise set to a new string the caller owns, or NULL). */
+QV_API qv_hresult qv_dispatch_invoke(qv_dispatch* object, int32_t dispid, uint16_t kind, const qv_variant* args,
+                                     size_t argc, qv_variant* result, int32_t* excep_number,
+                                     qv_string* excep_description);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORVANE_QUORVANE_H */

@@ -1,0 +1,165 @@
+#include "common/paths.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "common/text.hpp"
+#include "quorvane/automation_error.hpp"
+
+namespace quorvane::paths {
+namespace {
+
+constexpr std::int32_t kBadFileName = 52;  // "Bad file name or number"
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The name as the system takes it (UTF-8). Refuses what would reach the system altered: a NUL
+// would cut the name short, an unpaired surrogate would become another character.
+std::string Native(std::u16string_view path) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char16_t c = path[i];
+    bool bad = c == u'\0' || IsLowSurrogate(c);
+    if (IsHighSurrogate(c)) {
+      if (i + 1 < path.size() && IsLowSurrogate(path[i + 1]))
+        ++i;
+      else
+        bad = true;
+    }
+    if (bad) throw AutomationError(kBadFileName, u"Bad file name or number");
+  }
+  return text::ToUtf8(path);
+}
+
+[[noreturn]] void ThrowAccessError(std::u16string_view path, int error) {
+  throw AutomationError(failure::kPathFileAccessError, u"Path/File access error: " + std::u16string(path) + u" (" +
+                                                           text::FromUtf8(std::generic_category().message(error)) +
+                                                           u")");
+}
+
+// Whether `error` from a lookup means "there is nothing of that name" rather than a failure.
+bool MeansAbsent(int error) { return error == ENOENT || error == ENOTDIR; }
+
+// stat of a name; false when absent, throws for any other failure.
+bool StatOrAbsent(std::u16string_view shown, const std::string& native, struct stat& info) {
+  if (::stat(native.c_str(), &info) == 0) return true;
+  const int error = errno;
+  if (MeansAbsent(error)) return false;
+  ThrowAccessError(shown, error);
+}
+
+bool HasWildcard(std::u16string_view name) { return name.find_first_of(u"*?") != std::u16string_view::npos; }
+
+// The characters of a name: a surrogate pair counts as one.
+std::vector<char32_t> Characters(std::u16string_view s) {
+  std::vector<char32_t> out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
+      out.push_back(0x10000 + ((static_cast<char32_t>(s[i]) - 0xD800) << 10) + (s[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+}  // namespace
+
+std::u16string FolderPart(std::u16string_view path) {
+  const auto slash = path.rfind(kSeparator);
+  if (slash == std::u16string_view::npos) return {};
+  return std::u16string(path.substr(0, slash + 1));
+}
+
+bool FolderExists(std::u16string_view folder) {
+  if (folder.empty()) return false;
+  struct stat info {};
+  return StatOrAbsent(folder, Native(folder), info) && S_ISDIR(info.st_mode);
+}
+
+bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
+  const auto n = Characters(name);
+  const auto p = Characters(pattern);
+  // Greedy matching with one backtrack point: the last "*" seen and where its run ended.
+  std::size_t ni = 0, pi = 0, starAt = p.size(), runEnd = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && (p[pi] == U'?' || p[pi] == n[ni])) {
+      ++ni;
+      ++pi;
+    } else if (pi < p.size() && p[pi] == U'*') {
+      starAt = pi++;
+      runEnd = ni;
+    } else if (starAt != p.size()) {
+      pi = starAt + 1;
+      ni = ++runEnd;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == U'*') ++pi;
+  return pi == p.size();
+}
+
+bool FindsNormalFile(std::u16string_view path) {
+  const std::string native = Native(path);
+  const std::u16string folder = FolderPart(path);
+  const std::u16string_view name = path.substr(folder.size());
+  if (name.empty() || name.front() == u'.') return false;
+
+  struct stat info {};
+  if (!HasWildcard(name)) return StatOrAbsent(path, native, info) && S_ISREG(info.st_mode);
+
+  // A pattern: any visible normal file of the folder that matches it is found.
+  const std::string nativeFolder = folder.empty() ? std::string("./") : Native(folder);
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(nativeFolder.c_str()));
+  if (!dir) {
+    const int error = errno;
+    if (MeansAbsent(error)) return false;
+    ThrowAccessError(folder.empty() ? u"." : std::u16string_view(folder), error);
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (!entry) {
+      if (errno != 0) ThrowAccessError(folder, errno);
+      return false;
+    }
+    const std::string entryName = entry->d_name;
+    if (entryName.empty() || entryName.front() == '.') continue;
+    if (!MatchesPattern(text::FromUtf8(entryName), name)) continue;
+    // An entry that cannot be examined (gone meanwhile, a broken link) is simply not found.
+    struct stat entryInfo {};
+    if (::stat((nativeFolder + entryName).c_str(), &entryInfo) == 0 && S_ISREG(entryInfo.st_mode)) return true;
+  }
+}
+
+std::u16string Resolve(std::u16string_view path) {
+  const std::filesystem::path native(Native(path));
+  try {
+    return text::FromUtf8(std::filesystem::weakly_canonical(std::filesystem::absolute(native)).string());
+  } catch (const std::filesystem::filesystem_error& e) {
+    ThrowAccessError(path, e.code().value());
+  }
+}
+
+bool SameFile(std::u16string_view a, std::u16string_view b) {
+  struct stat infoA {}, infoB {};
+  const bool existsA = StatOrAbsent(a, Native(a), infoA);
+  const bool existsB = StatOrAbsent(b, Native(b), infoB);
+  if (existsA && existsB) return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+  return Resolve(a) == Resolve(b);
+}
+
+}  // namespace quorvane::paths

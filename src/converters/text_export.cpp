@@ -1,25 +1,330 @@
+// Text export: the slides of a presentation as ANSI text (code 200) or UTF-16LE text (107), in one
+// file or one file per slide, written through the control's public text writer, which lives here
+// too.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "common/numbered_files.hpp"
+#include "common/text.hpp"
 #include "control/control.hpp"
+#include "converters/ansi.hpp"
+#include "converters/steps.hpp"
 
 namespace quorvane::detail {
+namespace {
 
-// Not built yet: the route is in place and reports the generic conversion failure.
-std::int32_t Control::ConvertToText() {
-  RaiseError(-10, {});
-  return -10;
+namespace ppt = office::ppt;
+
+// The target code the writer writes ANSI lines for; every other code gets raw UTF-16LE.
+constexpr std::int32_t kAnsiTextTarget = 200;
+
+constexpr std::u16string_view kLogFileName = u"Quorvane.log";
+
+// Stored in the text variable before each read of a notes placeholder: when it is still there
+// after the read, no text was obtained.
+constexpr std::u16string_view kNoTextMarker = u"ApplesAndOranges";
+
+// An object the model answered with, or run-time error 91 for an unset reference.
+template <typename T>
+std::shared_ptr<T> Set(std::shared_ptr<T> object) {
+  if (!object) throw AutomationError(failure::kObjectNotSet, u"Object variable or With block variable not set");
+  return object;
+}
+template <typename T>
+T& Use(const std::shared_ptr<T>& object) {
+  return *Set(object);
 }
 
-}  // namespace quorvane::detail
+// One run of ConvertToText. Holds the run's working values, which the failure path consults (the
+// step being performed, the slide and shape counters), and the open presentation. Every object
+// request navigates from the presentation anew; nothing of the object model is cached.
+//
+// The body is a sequence of steps under one Steps failure path. A run that ends goes through
+// Cleanup, which reports nothing more: the path reported when it decided to end.
+class TextExport {
+ public:
+  explicit TextExport(Control& control)
+      : control_(control),
+        steps_({[this](const Failure& f) { return Resolve(f); }, [this](const Failure&) { Report(-10); }}) {}
 
-namespace quorvane::detail {
+  std::int32_t Run() {
+    if (control_.StartPowerPoint() != kVariantTrue) return -12;
+    try {
+      openingPresentation_ = true;
+      Step([&] {
+        presentation_ = Use(Use(control_.PowerPointApplication).Presentations()).Open(control_.InputFile, 0, 0, 0);
+      });
+      openingPresentation_ = false;
+      Step([&] { control_.NormalizeSlideRange(Presentation()); });
+      Step([&] { control_.SetPercentageComplete(0); });
+      // Before any output file is opened: a range without slides ends the run here.
+      Step([&] { progressStep_ = ProgressStep(control_.StartSlide, control_.EndSlide); });
+      if (control_.MultiFileOutput != kVariantFalse)
+        PerSlideFiles();
+      else
+        OneFile();
+      Step([&] { Presentation().Close(); });
+    } catch (const RunEnded& ended) {
+      return Cleanup(ended.failure);
+    }
+    return control_.QuitPowerPoint() == kVariantTrue ? 0 : -13;
+  }
 
-void Control::OpenTextFileForWriting(const std::u16string&) {
-  throw AutomationError(failure::kInvalidCall, u"The text writer is not available yet.");
+ private:
+  template <typename Fn>
+  void Step(Fn&& fn) {
+    steps_.Run(std::forward<Fn>(fn));
+  }
+
+  // --- Failure path ------------------------------------------------------------------------
+
+  void Report(std::int32_t code) {
+    result_ = code;
+    control_.RaiseError(code, {});
+  }
+
+  Resolution Resolve(const Failure& f) {
+    switch (f.number) {
+      case failure::kCannotCreateObject:
+        Report(-9);
+        return Resolution::End;
+      case failure::kFileAlreadyOpen:
+        Report(-3);
+        CloseTextFile();
+        return Resolution::Repeat;
+      case failure::kLibraryNotLoaded:
+        Report(-1);
+        return Resolution::End;
+      case failure::kPathFileAccessError:
+        Report(-18);
+        return Resolution::End;
+      case failure::kEInvalidArg:
+        return Resolution::Skip;
+      case failure::kPowerPointInvalidRequest:
+        UngroupCurrentShape();
+        return Resolution::Repeat;
+      default:
+        break;
+    }
+    if (openingPresentation_) return Resolution::Repeat;
+    Report(-10);
+    return Resolution::End;
+  }
+
+  // PowerPoint refuses some requests on shapes inside groups: the shape under the current counter
+  // of slide i is ungrouped before the step is tried again. The change is never saved.
+  void UngroupCurrentShape() {
+    try {
+      Set(SlideShapes()->Item(inNotes_ ? k_ : j_))->Ungroup();
+    } catch (...) {
+      // An ungrouping that fails changes nothing; the repeated step decides.
+    }
+  }
+
+  // Reports nothing (the path has), closes what the run holds, hands PowerPoint back and logs.
+  // Closing the presentation is not guarded: a failure there ends the call as a failed automation
+  // call.
+  std::int32_t Cleanup(const Failure& ended) {
+    if (textFileOpen_) {
+      // A file left open would make the next export to the same name fail with 55; the run has
+      // failed already, so a failure to close is of no further consequence and must not keep the
+      // presentation open.
+      try {
+        CloseTextFile();
+      } catch (...) {
+      }
+    }
+    if (presentation_) presentation_->Close();
+    if (control_.QuitPowerPoint() == kVariantTrue)
+      control_.WriteLog(std::u16string(kLogFileName), text::Decimal(ended.number) + u" - " + ended.description);
+    return result_;
+  }
+
+  // --- Navigation --------------------------------------------------------------------------
+
+  ppt::Presentation& Presentation() { return Use(presentation_); }
+  std::shared_ptr<ppt::Slide> Slide() { return Set(Set(Presentation().Slides())->Item(i_)); }
+  std::shared_ptr<ppt::Shapes> SlideShapes() { return Set(Slide()->Shapes()); }
+  std::shared_ptr<ppt::Shapes> NotesShapes() { return Set(Set(Slide()->NotesPage())->Shapes()); }
+
+  static std::u16string TextOf(ppt::Shape& shape) { return Use(Use(shape.TextFrame()).TextRange()).Text(); }
+
+  // --- Output file -------------------------------------------------------------------------
+
+  void OpenTextFile(const std::u16string& name) {
+    control_.OpenTextFileForWriting(name);
+    textFileOpen_ = true;
+  }
+
+  void CloseTextFile() {
+    textFileOpen_ = false;
+    control_.CloseTextFileForWriting();
+  }
+
+  // --- Layouts -----------------------------------------------------------------------------
+
+  // Bounds read once. The counter is wider than the bounds, so the last slide of any range ends the
+  // loop without overflow.
+  template <typename Fn>
+  void ForEachSlide(Fn&& body) {
+    const std::int64_t first = control_.StartSlide, last = control_.EndSlide;
+    for (std::int64_t n = first; n <= last; ++n) {
+      i_ = static_cast<std::int32_t>(n);
+      body();
+    }
+  }
+
+  // One file per slide, named OutputFile + "Slide" + i + ".txt", holding the bare text of the
+  // slide's shapes that have a text frame.
+  void PerSlideFiles() {
+    ForEachSlide([&] {
+      Step([&] { OpenTextFile(control_.OutputFile + u"Slide" + text::Decimal(i_) + u".txt"); });
+      std::int32_t count = 0;
+      Step([&] { count = SlideShapes()->Count(); });
+      for (std::int64_t n = 1; n <= count; ++n) {
+        j_ = static_cast<std::int32_t>(n);
+        // The test and the read stand or fall together: a skipped read writes nothing, rather than
+        // the previous shape's text again.
+        bool read = false;
+        Step([&] {
+          read = false;
+          if (Set(SlideShapes()->Item(j_))->HasTextFrame() != 0) {
+            text_ = TextOf(*Set(SlideShapes()->Item(j_)));
+            read = true;
+          }
+        });
+        if (read) Step([&] { control_.WriteToTextFile(text_); });
+      }
+      Step([&] { control_.AdvanceProgress(progressStep_); });
+      Step([&] { CloseTextFile(); });
+    });
+    Step([&] { control_.SetPercentageComplete(100); });
+  }
+
+  // One file: per slide the labelled text of every shape, then the notes when asked for.
+  void OneFile() {
+    Step([&] { OpenTextFile(control_.OutputFile); });
+    ForEachSlide([&] {
+      if (control_.IncludeNotes == 0 || (control_.IncludeNotes == kVariantTrue && control_.NotesOnly == 0)) {
+        std::int32_t count = 0;
+        Step([&] { count = SlideShapes()->Count(); });
+        for (std::int64_t n = 1; n <= count; ++n) {
+          j_ = static_cast<std::int32_t>(n);
+          Step([&] { control_.WriteToTextFile(control_.ExtractSlideText(Presentation(), i_, j_)); });
+        }
+      }
+      if (control_.IncludeNotes == kVariantTrue) Notes();
+      Step([&] { control_.AdvanceProgress(progressStep_); });
+    });
+    Step([&] { control_.SetPercentageComplete(100); });
+    Step([&] { CloseTextFile(); });
+  }
+
+  // The notes of slide i: found at the first notes-page shape with a text frame, written once.
+  void Notes() {
+    inNotes_ = true;
+    std::int32_t count = 0;
+    Step([&] { count = NotesShapes()->Count(); });
+    for (std::int64_t n = 1; n <= count; ++n) {
+      k_ = static_cast<std::int32_t>(n);
+      bool hasTextFrame = false;
+      Step([&] { hasTextFrame = Set(NotesShapes()->Item(k_))->HasTextFrame() != 0; });
+      if (!hasTextFrame) continue;
+      if (control_.ShowSlideAndShapeNumber == kVariantTrue)
+        Step([&] {
+          control_.WriteToTextFile(u"----- Slide(" + text::Decimal(i_) + u") Notes(" + text::Decimal(k_) + u") -----");
+        });
+      std::int32_t placeholders = 0;
+      Step([&] { placeholders = Set(NotesShapes()->Placeholders())->Count(); });
+      for (std::int64_t m = 1; m <= placeholders; ++m) {
+        p_ = static_cast<std::int32_t>(m);
+        // A placeholder whose text cannot be read is passed over. Writing is a step of its own:
+        // output that cannot be written fails the run rather than vanish from a file reported as
+        // complete.
+        text_ = kNoTextMarker;
+        try {
+          text_ = TextOf(*Set(Set(NotesShapes()->Placeholders())->Item(p_)));
+        } catch (...) {
+        }
+        if (text_ != kNoTextMarker) Step([&] { control_.WriteToTextFile(text_); });
+        text_ = kNoTextMarker;
+      }
+      break;
+    }
+    inNotes_ = false;
+  }
+
+  Control& control_;
+  Steps steps_;
+  std::int32_t result_ = -10;
+  std::shared_ptr<ppt::Presentation> presentation_;
+  float progressStep_ = 0;
+  std::int32_t i_ = 0, j_ = 0, k_ = 0, p_ = 0;  // slide, shape, notes shape, notes placeholder
+  std::u16string text_;
+  bool openingPresentation_ = false;  // the open of the presentation is repeated on any failure
+  bool inNotes_ = false;              // ungrouping takes the notes-shape counter
+  bool textFileOpen_ = false;         // this run holds the file in TextFileNumber
+};
+
+}  // namespace
+
+std::int32_t Control::ConvertToText() { return TextExport(*this).Run(); }
+
+// --- Text writer -------------------------------------------------------------------------------
+//
+// TextFileNumber holds the number of the file the writer has open, or 0 when it has none: a failed
+// open and a close set it back to 0, so that the control never writes to or closes a number that
+// the process's file table has meanwhile handed to someone else. The writer catches nothing; its
+// failures are run-time errors of the numbered files (55 already open, 75 read-only or not a file,
+// 76 missing folder, 52 no open file, ...).
+
+// Code 200 creates or truncates the file for ANSI lines. Every other code opens it binary
+// read-write at its start and also empties it: a caller that opens a file for writing expects it
+// to hold only what it writes, not the tail of a longer earlier file.
+void Control::OpenTextFileForWriting(const std::u16string& sOutputFileName) {
+  TextFileNumber = files::FreeFile();
+  try {
+    if (TargetFileType == kAnsiTextTarget) {
+      files::Open(TextFileNumber, sOutputFileName, files::OpenMode::Output);
+      return;
+    }
+    files::Open(TextFileNumber, sOutputFileName, files::OpenMode::Binary);
+    // The open has checked that the name is a writable file and not open elsewhere. Devices and
+    // pipes have nothing to shorten.
+    const std::string name = text::ToUtf8(sOutputFileName);
+    struct stat opened {};
+    if (::stat(name.c_str(), &opened) == 0 && S_ISREG(opened.st_mode) && ::truncate(name.c_str(), 0) != 0) {
+      files::Close(TextFileNumber);
+      throw AutomationError(failure::kPathFileAccessError, u"Path/File access error");
+    }
+  } catch (...) {
+    TextFileNumber = 0;
+    throw;
+  }
 }
-void Control::WriteToTextFile(const std::u16string&) {
-  throw AutomationError(failure::kInvalidCall, u"The text writer is not available yet.");
+
+// Code 200: the text in the ANSI character set, then CR LF. Others: the UTF-16 code units, low
+// byte first, nothing added.
+void Control::WriteToTextFile(const std::u16string& Value) {
+  std::string bytes;
+  if (TargetFileType == kAnsiTextTarget) {
+    bytes = ansi::FromUtf16(Value);
+    bytes += "\r\n";
+  } else {
+    bytes.reserve(Value.size() * 2);
+    for (const char16_t unit : Value) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+  }
+  files::Write(TextFileNumber, bytes);
 }
-void Control::CloseTextFileForWriting() {
-  throw AutomationError(failure::kInvalidCall, u"The text writer is not available yet.");
-}
+
+void Control::CloseTextFileForWriting() { files::Close(std::exchange(TextFileNumber, std::int16_t{0})); }
 
 }  // namespace quorvane::detail

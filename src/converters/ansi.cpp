@@ -1,0 +1,50 @@
+#include "converters/ansi.hpp"
+
+#include <climits>
+#include <cwchar>
+
+namespace quorvane::ansi {
+namespace {
+
+// Appends the multibyte form of `c` in the current locale; false when it has none. `state` is left
+// in the initial state after a failure, so that the text can go on.
+bool Append(std::string& out, wchar_t c, std::mbstate_t& state) {
+  char buffer[MB_LEN_MAX];
+  const std::size_t n = std::wcrtomb(buffer, c, &state);
+  if (n == static_cast<std::size_t>(-1)) {
+    state = std::mbstate_t{};
+    return false;
+  }
+  out.append(buffer, n);
+  return true;
+}
+
+}  // namespace
+
+std::string FromUtf16(std::u16string_view text) {
+  static_assert(sizeof(wchar_t) >= 4, "code points above U+FFFF need a 32-bit wchar_t");
+  std::string out;
+  out.reserve(text.size());
+  std::mbstate_t state{};
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = U'?';  // unpaired: no character set has a form for it
+    }
+    if (!Append(out, static_cast<wchar_t>(c), state) && !Append(out, L'?', state)) out += '?';
+  }
+  // Back to the initial shift state: wcrtomb with a null buffer would drop the sequence, so the
+  // terminating L'\0' is converted and its zero byte taken off again.
+  if (!std::mbsinit(&state)) {
+    char buffer[MB_LEN_MAX];
+    const std::size_t n = std::wcrtomb(buffer, L'\0', &state);
+    if (n != static_cast<std::size_t>(-1) && n > 0) out.append(buffer, n - 1);
+  }
+  return out;
+}
+
+}  // namespace quorvane::ansi

@@ -1,11 +1,181 @@
+// Slide image export: every slide of the range becomes one picture file, written by PowerPoint's
+// own export of a slide with a graphic filter.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "common/numbered_files.hpp"
+#include "common/text.hpp"
 #include "control/control.hpp"
+#include "converters/steps.hpp"
+#include "diagnostics/log.hpp"
 
 namespace quorvane::detail {
+namespace {
 
-// Not built yet: the route is in place and reports the generic conversion failure.
+// Target code to graphic filter name, which is also the pictures' extension. 15 and 20 are routed
+// to the save-as conversion, and 101 to 200 are not pictures at all; they are here because the
+// conversion through Word takes its file extensions from this table too.
+constexpr std::array<std::pair<std::int32_t, std::u16string_view>, 13> kFilterNames{{
+    {15, u"WMF"},
+    {16, u"GIF"},
+    {17, u"JPG"},
+    {18, u"PNG"},
+    {19, u"BMP"},
+    {20, u"MHT"},
+    {21, u"TIF"},
+    {100, u"EMF"},
+    {101, u"DOC"},
+    {106, u"RTF"},
+    {107, u"TXT"},
+    {108, u"HTM"},
+    {200, u"TXT"},
+}};
+
+constexpr std::u16string_view kLogFileName = u"Quorvane.log";
+
+// Ungrouping for a slide whose export PowerPoint refused as an invalid request (0x80048240):
+// every group shape on the slide is replaced by its members, one level deep, so that the export
+// tried next meets no group. Shapes are visited from the last to the first because ungrouping puts
+// a group's members in its place and so moves only the shapes after it. Nested groups come to the
+// top and are ungrouped if the export fails again. A slide without groups is left as it is; the
+// repeated export then fails the same way until the repetition limit ends the run. The
+// presentation is open read-only and is closed without saving, so the input file never changes.
+// Nothing here is guarded: a failure leaves the failure path, and the conversion, unhandled.
+void UngroupShapesOfSlide(office::ppt::Presentation& presentation, std::int32_t slide) {
+  const auto shapes = presentation.Slides()->Item(slide)->Shapes();
+  for (std::int32_t index = shapes->Count(); index >= 1; --index) {
+    const auto shape = shapes->Item(index);
+    if (shape->Type() == office::ppt::kMsoGroup) shape->Ungroup();
+  }
+}
+
+}  // namespace
+
+std::u16string Control::ImageFilterName(std::int32_t code) {
+  for (const auto& [key, name] : kFilterNames)
+    if (key == code) return std::u16string(name);
+  return {};
+}
+
+// One run: start PowerPoint, open the input read-only, clamp the range, then for each slide raise
+// Progress and export it as OutputFile + "Slide" + number + "." + filter name. OutputFile is only a
+// prefix (nothing is removed from it), and it and TargetFileType are read again for every slide,
+// after that slide's Progress event. No check of InputFile or OutputFile comes first: a missing
+// input or a bad output folder fails PowerPoint's open or export and ends on the failure path.
 std::int32_t Control::ExportSlideImages() {
-  RaiseError(-10, {});
-  return -10;
+  std::int32_t result = -10;
+  std::shared_ptr<office::ppt::Presentation> presentation;
+  // The slide whose export is the step being performed; 0 outside the exports, when an invalid
+  // request has no slide to ungroup.
+  std::int32_t exportingSlide = 0;
+
+  // The failure path, row by row in the order the failure number is tested. Rows that end the run
+  // report here; the cleanup follows below, once the run has ended.
+  Steps::Path path;
+  path.resolve = [&](const Failure& failure) {
+    switch (failure.number) {
+      case failure::kCannotCreateObject:
+        result = -9;
+        RaiseError(result, {});
+        return Resolution::End;
+      case failure::kFileAlreadyOpen:
+        // The file that stands in the way is taken to be one left open under the log's number.
+        result = -3;
+        RaiseError(result, {});
+        files::Close(diagnostics::kLogFileNumber);
+        return Resolution::Repeat;
+      case failure::kLibraryNotLoaded:
+        result = -1;
+        RaiseError(result, {});
+        return Resolution::End;
+      case failure::kPowerPointInvalidRequest:
+        // Neither reported nor counted as a result: the slide is ungrouped and its export tried
+        // again. A step other than an export has no slide to ungroup; it is simply tried again,
+        // and the repetition limit ends the run when it keeps failing.
+        if (exportingSlide != 0 && presentation) UngroupShapesOfSlide(*presentation, exportingSlide);
+        return Resolution::Repeat;
+      case failure::kEFail:
+        result = -17;
+        RaiseError(result, {});
+        return Resolution::End;
+      default:
+        result = -10;
+        RaiseError(result, {});
+        return Resolution::End;
+    }
+  };
+  // A repeated step that failed its last try ends the run through the last row.
+  path.giveUp = [&](const Failure&) {
+    result = -10;
+    RaiseError(result, {});
+  };
+  Steps steps(std::move(path));
+
+  try {
+    VariantBool started = kVariantFalse;
+    steps.Run([&] { started = StartPowerPoint(); });
+    if (started != kVariantTrue) return -12;  // reported by StartPowerPoint; nothing is open
+
+    std::u16string version;
+    steps.Run([&] { version = PowerPointApplication->Version(); });
+    if (!version.empty() && version.front() == u'8') {
+      // On this PowerPoint version the file is first opened read-write with a window, then again
+      // read-only (1 is PowerPoint's true too) without one, titled. The first presentation is
+      // released at once and stays open in PowerPoint until PowerPoint ends.
+      steps.Run([&] { PowerPointApplication->Presentations()->Open(InputFile, 0, 0, -1); });
+      steps.Run([&] { presentation = PowerPointApplication->Presentations()->Open(InputFile, 1, 0, 0); });
+    } else {
+      // Read-only (1 is PowerPoint's true too), untitled, without a window.
+      steps.Run([&] { presentation = PowerPointApplication->Presentations()->Open(InputFile, 1, 1, 0); });
+    }
+    steps.Run([&] { NormalizeSlideRange(*presentation); });
+    steps.Run([&] { SetPercentageComplete(0); });
+
+    // A range of no slides fails here (division by zero); a range StartSlide two or more above
+    // EndSlide gives a negative step and no pass of the loop.
+    float step = 0;
+    std::int32_t first = 0, last = 0;
+    steps.Run([&] {
+      first = StartSlide;
+      last = EndSlide;
+      step = ProgressStep(first, last);
+    });
+
+    // 64-bit, so that a last slide of INT32_MAX cannot overflow the counter.
+    for (std::int64_t i = first; i <= last; ++i) {
+      const auto slide = static_cast<std::int32_t>(i);
+      steps.Run([&] { AdvanceProgress(step); });
+      steps.Run([&] {
+        exportingSlide = slide;
+        const std::u16string filter = ImageFilterName(TargetFileType);
+        const std::u16string fileName = OutputFile + u"Slide" + text::Decimal(slide) + u"." + filter;
+        presentation->Slides()->Item(slide)->Export(fileName, filter, 0, 0);
+        exportingSlide = 0;
+      });
+    }
+
+    steps.Run([&] { SetPercentageComplete(100); });
+    steps.Run([&] {
+      presentation->Close();
+      presentation.reset();  // closed: the failure path must not close it again
+    });
+
+    VariantBool quit = kVariantFalse;
+    steps.Run([&] { quit = QuitPowerPoint(); });
+    return quit == kVariantTrue ? 0 : -13;  // -13 was reported by QuitPowerPoint
+  } catch (const RunEnded& ended) {
+    // Cleanup after the report. Closing is not guarded (a failure here leaves the conversion);
+    // the quit's outcome does not change the result. The log line names the failure that entered
+    // the path, not whatever the cleanup met.
+    if (presentation) presentation->Close();
+    QuitPowerPoint();
+    WriteLog(std::u16string(kLogFileName),
+             text::Decimal(ended.failure.number) + u" - " + ended.failure.description);
+    return result;
+  }
 }
 
 }  // namespace quorvane::detail

@@ -1,11 +1,256 @@
+// Conversion through Word: slides travel from PowerPoint to Word documents over the clipboard
+// (PowerPoint copies a slide, Word pastes its picture), optionally followed by the text of the
+// slide's notes page; Word saves the result in its format number TargetFileType - 100.
+//
+// One document holds the whole range (MultiFileOutput false, saved under OutputFile as given), or
+// each slide gets a document of its own named <base>_Slide<i>.<extension>, where the extension is
+// ImageFilterName of the target code and the base is the trimmed OutputFile without a trailing
+// ".<extension>". A code outside the filter table has an empty extension: nothing is removed from
+// the base and the names end in a bare dot ("deck_Slide1."), which Word then receives as given.
+//
+// Failures: every failure of the run goes to one failure path that reports it (429 -> -9,
+// 48 -> -1, anything else -> -10), closes the Word document and the presentation when they are
+// held, and hands PowerPoint and then Word back. Nothing is repeated or skipped and nothing is
+// logged. A failure inside that path escapes the conversion as an AutomationError.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/text.hpp"
 #include "control/control.hpp"
+#include "converters/steps.hpp"
 
 namespace quorvane::detail {
+namespace {
 
-// Not built yet: the route is in place and reports the generic conversion failure.
-std::int32_t Control::ConvertThroughWord() {
-  RaiseError(-10, {});
-  return -10;
+using office::ppt::Presentation;
+using office::word::Document;
+
+constexpr std::int32_t kSaveChanges = -1;  // Document.Close: save changes
+
+// Runs `fn` as part of the failure path: whatever fails there leaves the conversion as an
+// AutomationError (object-model failures already are one; anything else is translated).
+template <typename Fn>
+void InFailurePath(Fn&& fn) {
+  try {
+    fn();
+  } catch (const AutomationError&) {
+    throw;
+  } catch (...) {
+    Failure failure = CurrentFailure();
+    throw AutomationError(failure.number, std::move(failure.description));
+  }
 }
+
+// Word's format number for a target code: the code minus 100, in 32-bit arithmetic that fails
+// with run-time error 6 (and so ends the run with -10) instead of wrapping.
+std::int32_t WordFormatNumber(std::int32_t targetFileType) {
+  std::int32_t format = 0;
+  if (__builtin_sub_overflow(targetFileType, 100, &format)) throw AutomationError(failure::kOverflow, u"Overflow");
+  return format;
+}
+
+// One conversion through Word. Holds the presentation and the document being built; both
+// references are dropped as soon as the object has been closed successfully, so that the failure
+// path never closes an object a second time (Word fails a Close on a closed document, which would
+// turn a reported -10 into a failed automation call).
+class WordRun {
+ public:
+  explicit WordRun(Control& control)
+      : c_(control),
+        steps_(Steps::Path{[this](const Failure& f) { return Report(f); }, [this](const Failure& f) { Report(f); }}) {}
+  WordRun(const WordRun&) = delete;
+  WordRun& operator=(const WordRun&) = delete;
+
+  std::int32_t Run() {
+    try {
+      return Body();
+    } catch (const RunEnded&) {
+      return CleanUp();
+    }
+  }
+
+ private:
+  std::int32_t Body() {
+    bool ok = false;
+    steps_.Run([&] { ok = c_.StartPowerPoint() == kVariantTrue; });
+    if (!ok) return -12;
+    steps_.Run([&] { ok = c_.StartWord() == kVariantTrue; });
+    if (!ok) return -14;  // PowerPoint stays as StartPowerPoint left it
+
+    steps_.Run([&] {
+      presentation_ = PowerPoint().Presentations()->Open(c_.InputFile, 1, 1, 0);
+      if (!presentation_) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
+    });
+    steps_.Run([&] { c_.NormalizeSlideRange(*presentation_); });
+    steps_.Run([&] { c_.SetPercentageComplete(0); });
+    float step = 0;
+    steps_.Run([&] { step = ProgressStep(c_.StartSlide, c_.EndSlide); });
+
+    // Any non-zero value asks for one document per slide.
+    bool perSlide = false;
+    steps_.Run([&] { perSlide = c_.MultiFileOutput != kVariantFalse; });
+    if (perSlide)
+      DocumentPerSlide(step);
+    else
+      OneDocument(step);
+
+    steps_.Run([&] {
+      presentation_->Close();
+      presentation_.reset();
+    });
+    steps_.Run([&] { ok = c_.QuitPowerPoint() == kVariantTrue; });
+    if (!ok) return -13;  // Word is not handed back then
+    steps_.Run([&] { ok = c_.QuitWord() == kVariantTrue; });
+    return ok ? 0 : -15;
+  }
+
+  void OneDocument(float step) {
+    NewDocument();
+    // The bounds are read once; the counter is wider than the bounds so that it cannot wrap.
+    const std::int64_t first = c_.StartSlide, last = c_.EndSlide;
+    for (std::int64_t i = first; i <= last; ++i) {
+      SlideContent(static_cast<std::int32_t>(i), /*pageBreaks=*/true);
+      steps_.Run([&] { c_.AdvanceProgress(step); });
+    }
+    steps_.Run([&] { c_.SetPercentageComplete(100); });
+    steps_.Run([&] { document_->SaveAs(c_.OutputFile, WordFormatNumber(c_.TargetFileType)); });
+    CloseDocument();
+  }
+
+  void DocumentPerSlide(float step) {
+    // Extension and base are fixed before the first slide; the format number is read at every save.
+    std::u16string extension, base;
+    steps_.Run([&] {
+      extension = Control::ImageFilterName(c_.TargetFileType);
+      base = WithoutExtension(text::TrimSpaces(c_.OutputFile), extension);
+    });
+    const std::int64_t first = c_.StartSlide, last = c_.EndSlide;
+    for (std::int64_t i = first; i <= last; ++i) {
+      const auto slide = static_cast<std::int32_t>(i);
+      NewDocument();
+      SlideContent(slide, /*pageBreaks=*/false);
+      steps_.Run([&] {
+        document_->SaveAs(base + u"_Slide" + text::Decimal(slide) + u"." + extension,
+                          WordFormatNumber(c_.TargetFileType));
+      });
+      CloseDocument();
+      steps_.Run([&] { c_.AdvanceProgress(step); });
+    }
+    steps_.Run([&] { c_.SetPercentageComplete(100); });
+  }
+
+  // A new document whose page has the slide's size. The new document replaces the reference.
+  void NewDocument() {
+    steps_.Run([&] {
+      document_ = Word().Documents()->Add();
+      if (!document_) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
+    });
+    // The slide's size is read first, then set on the page, height before width.
+    steps_.Run([&] {
+      const float height = presentation_->PageSetup()->SlideHeight();
+      document_->PageSetup()->put_PageHeight(height);
+    });
+    steps_.Run([&] {
+      const float width = presentation_->PageSetup()->SlideWidth();
+      document_->PageSetup()->put_PageWidth(width);
+    });
+  }
+
+  void CloseDocument() {
+    steps_.Run([&] {
+      document_->Close(kSaveChanges);
+      document_.reset();
+    });
+  }
+
+  // The slide's picture and/or its notes text, appended at Word's insertion point. IncludeNotes,
+  // NotesOnly and StartSlide are read here, so a change made from a Progress handler applies from
+  // the next slide on.
+  void SlideContent(std::int32_t i, bool pageBreaks) {
+    const VariantBool includeNotes = c_.IncludeNotes;
+    const VariantBool notesOnly = c_.NotesOnly;
+    // Only IncludeNotes exactly true counts as true; any other non-zero value gives neither the
+    // picture nor the notes.
+    if (includeNotes == kVariantFalse || (includeNotes == kVariantTrue && notesOnly == kVariantFalse)) {
+      steps_.Run([&] { presentation_->Slides()->Item(i)->Copy(); });
+      if (pageBreaks) {
+        steps_.Run([&] {
+          if (i > c_.StartSlide) Word().Selection()->InsertBreak(office::word::kPageBreak);
+        });
+      }
+      steps_.Run([&] { Word().Selection()->Paste(); });
+    }
+    if (includeNotes != kVariantTrue) return;
+
+    // The text frame is tested on the j-th shape of the notes page and the text read from its
+    // j-th placeholder: the same shape on a page whose placeholders come first.
+    std::int32_t count = 0;
+    steps_.Run([&] { count = presentation_->Slides()->Item(i)->NotesPage()->Shapes()->Placeholders()->Count(); });
+    for (std::int32_t j = 1; j <= count; ++j) {
+      steps_.Run([&] {
+        const auto shapes = presentation_->Slides()->Item(i)->NotesPage()->Shapes();
+        if (shapes->Item(j)->HasTextFrame() == office::kMsoFalse) return;
+        const std::u16string notes = shapes->Placeholders()->Item(j)->TextFrame()->TextRange()->Text();
+        if (notes.empty()) return;
+        Word().Selection()->InsertParagraphAfter();
+        Word().Selection()->InsertAfter(notes);
+      });
+      if (j == count) break;  // count may be the largest 32-bit value
+    }
+  }
+
+  Resolution Report(const Failure& f) {
+    InFailurePath([&] {
+      switch (f.number) {
+        case failure::kCannotCreateObject:
+          result_ = -9;
+          break;
+        case failure::kLibraryNotLoaded:
+          result_ = -1;
+          break;
+        default:
+          result_ = -10;
+          break;
+      }
+      c_.RaiseError(result_, {});
+    });
+    return Resolution::End;
+  }
+
+  // After the report: close what is held, hand the applications back, return the result.
+  std::int32_t CleanUp() {
+    std::int32_t result = result_;
+    InFailurePath([&] {
+      if (document_) document_->Close(kSaveChanges);
+      if (presentation_) presentation_->Close();
+      if (c_.QuitPowerPoint() != kVariantTrue) {
+        result = -13;
+        return;
+      }
+      if (c_.QuitWord() != kVariantTrue) result = -15;
+    });
+    return result;
+  }
+
+  office::ppt::Application& PowerPoint() {
+    if (!c_.PowerPointApplication) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
+    return *c_.PowerPointApplication;
+  }
+  office::word::Application& Word() {
+    if (!c_.WordApplication) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
+    return *c_.WordApplication;
+  }
+
+  Control& c_;
+  Steps steps_;
+  std::int32_t result_ = -10;
+  std::shared_ptr<Presentation> presentation_;
+  std::shared_ptr<Document> document_;
+};
+
+}  // namespace
+
+std::int32_t Control::ConvertThroughWord() { return WordRun(*this).Run(); }
 
 }  // namespace quorvane::detail

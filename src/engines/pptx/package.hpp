@@ -1,0 +1,104 @@
+#pragma once
+// The package layer: an Office Open XML package (a zip container) as named parts with content
+// types and relationships. This layer alone knows the zip library; nothing above it sees bytes of
+// the container.
+//
+// Part names are absolute ("/ppt/slides/slide1.xml") and compared without regard to ASCII case,
+// as the packaging conventions ask. Relationship targets are resolved against the source part's
+// folder ("/" from the package root); external targets (TargetMode="External") are recorded and
+// never fetched.
+//
+// Reading: Open reads the zip directory, [Content_Types].xml and nothing else; parts are inflated
+// on demand, under the Limits. The file is opened read-only and never written.
+// Writing: a Package can be changed in memory (parts set, removed, relationships replaced) and
+// saved to a new file: written to a temporary file in the target folder, then renamed into place,
+// so no half-written output is ever left under the target's name.
+//
+// Failures throw quorvane::AutomationError with an HRESULT and a description that names the file
+// and the cause: file not found 0x80070002, path not found 0x80070003, access denied 0x80070005,
+// a damaged or unreadable package 0x8007000D (invalid data), an encrypted package 0x80070005 with
+// "is encrypted", a limit exceeded 0x8007000E (not enough memory) with the limit named, a disk full
+// 0x80070070. None of these is 0x80004005, 0x80048240 or 0x80070057: those carry meanings of their
+// own for the converters.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engines/pptx/limits.hpp"
+
+namespace quorvane::engines::pptx {
+
+namespace hresult {
+inline constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x80070002u);
+inline constexpr std::int32_t kPathNotFound = static_cast<std::int32_t>(0x80070003u);
+inline constexpr std::int32_t kAccessDenied = static_cast<std::int32_t>(0x80070005u);
+inline constexpr std::int32_t kInvalidData = static_cast<std::int32_t>(0x8007000Du);
+inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
+inline constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x80070070u);
+}  // namespace hresult
+
+struct Relationship {
+  std::string id;
+  std::string type;    // full relationship type URI
+  std::string target;  // as written in the .rels part
+  bool external = false;
+  std::string partName;  // resolved absolute part name for internal targets; empty for external ones
+};
+
+class Package {
+ public:
+  // Opens a package file (UTF-8 path). Fails as documented above; a 0-byte file, a file that is
+  // not a zip, a truncated zip, and an OLE compound file (an encrypted package or a legacy binary
+  // file) are refused with a description saying which.
+  static std::shared_ptr<Package> Open(const std::string& path, const Limits& limits = kDefaultLimits);
+  // An empty package, to be filled and saved.
+  static std::shared_ptr<Package> Create();
+
+  virtual ~Package() = default;
+
+  // The file the package was read from; empty for a created one.
+  virtual const std::string& path() const = 0;
+
+  virtual std::vector<std::string> PartNames() const = 0;
+  virtual bool HasPart(std::string_view partName) const = 0;
+  // Content type from the Override for the part, else the Default for its extension; empty if none.
+  virtual std::string ContentType(std::string_view partName) const = 0;
+  // The part's bytes (inflated). Fails when the part is missing or a limit is exceeded.
+  virtual std::string ReadPart(std::string_view partName) const = 0;
+
+  // Relationships of a part ("/" for the package's own). Missing .rels part: none. Targets that
+  // resolve outside the package (above its root) are dropped; targets to missing parts are kept
+  // (callers check HasPart).
+  virtual std::vector<Relationship> Relationships(std::string_view sourcePart) const = 0;
+
+  // --- Changing and saving ------------------------------------------------------------------
+  virtual void SetPart(std::string_view partName, std::string bytes, std::string_view contentType) = 0;
+  virtual void RemovePart(std::string_view partName) = 0;
+  // Replaces the relationships of `sourcePart` (writes its .rels part on save).
+  virtual void SetRelationships(std::string_view sourcePart, const std::vector<Relationship>& relationships) = 0;
+  // Sets the content type Override of an existing part.
+  virtual void SetContentType(std::string_view partName, std::string_view contentType) = 0;
+  // Writes every part (changed ones from memory, others copied from the source file) to `path`
+  // through a temporary file in the same folder and a rename. The source file is never written,
+  // also when `path` names it.
+  virtual void Save(const std::string& path) const = 0;
+};
+
+// Helpers on part names.
+namespace part_name {
+// The folder of a part name ("/ppt/slides/" for "/ppt/slides/slide1.xml").
+std::string Folder(std::string_view partName);
+// Resolves a relative target against a source part's folder; nullopt when it leaves the package.
+std::optional<std::string> Resolve(std::string_view sourcePart, std::string_view target);
+// The .rels part name of a part ("/ppt/slides/_rels/slide1.xml.rels"; "/_rels/.rels" for "/").
+std::string RelsPartOf(std::string_view partName);
+// A relative target from one part to another ("../media/image1.png").
+std::string RelativeTarget(std::string_view fromPart, std::string_view toPart);
+bool Equal(std::string_view a, std::string_view b);  // without regard to ASCII case
+}  // namespace part_name
+
+}  // namespace quorvane::engines::pptx

@@ -21,6 +21,7 @@
 #include <system_error>
 #include <vector>
 
+#include "command.hpp"
 #include "output.hpp"
 #include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
@@ -29,19 +30,6 @@
 
 namespace quorvane::cli {
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 64;
-constexpr int kExitSoftware = 70;
-constexpr int kExitIoError = 74;
-
-constexpr std::string_view kProgram = "quorvane";
-
-// A registered subcommand: its node in the parser, and what runs when the command line chose it.
-struct Command {
-  CLI::App* app;
-  std::function<int()> run;
-};
 
 std::string YesNo(VariantBool value) { return value != kVariantFalse ? "yes" : "no"; }
 std::string TrueFalse(VariantBool value) { return value != kVariantFalse ? "true" : "false"; }
@@ -205,8 +193,8 @@ int ReportUsageError(CLI::App& root, const CLI::ParseError& error) {
 }
 
 int Main(int argc, char** argv) {
-  CLI::App root("Host of the Quorvane presentation conversion control: lists the output formats, the error "
-                "messages and the PowerPoint version that the control reports.",
+  CLI::App root("Host of the Quorvane presentation conversion control: converts presentations, and lists the "
+                "output formats, the error messages and the version that the control reports.",
                 std::string(kProgram));
   root.require_subcommand(0, 1);
   root.footer(
@@ -216,9 +204,10 @@ int Main(int argc, char** argv) {
       "  quorvane formats\n"
       "  quorvane errors\n"
       "  quorvane version\n"
+      "  quorvane convert deck.pptx deck.txt --notes\n"
       "  quorvane formats --help");
 
-  const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root)};
+  const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root), AddConvert(root)};
 
   try {
     root.parse(argc, argv);

@@ -1,8 +1,8 @@
 #include "common/text.hpp"
 
-namespace quorvane::text {
+namespace quorvane {
 
-std::string ToUtf8(std::u16string_view s) {
+std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -32,7 +32,7 @@ std::string ToUtf8(std::u16string_view s) {
   return out;
 }
 
-std::u16string FromUtf8(std::string_view s) {
+std::u16string Utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
   std::size_t i = 0;
@@ -67,6 +67,10 @@ std::u16string FromUtf8(std::string_view s) {
   }
   return out;
 }
+
+}  // namespace quorvane
+
+namespace quorvane::text {
 
 std::u16string TrimSpaces(std::u16string_view s) {
   const auto first = s.find_first_not_of(u' ');

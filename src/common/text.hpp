@@ -5,12 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "quorvane/utf.hpp"
+
 namespace quorvane::text {
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string ToUtf8(std::u16string_view s);
-// UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
-std::u16string FromUtf8(std::string_view s);
+// UTF-16 to UTF-8 and back (quorvane/utf.hpp); invalid input becomes U+FFFD.
+inline std::string ToUtf8(std::u16string_view s) { return Utf16ToUtf8(s); }
+inline std::u16string FromUtf8(std::string_view s) { return Utf8ToUtf16(s); }
 
 // Removes leading and trailing U+0020 only; tabs and other white space stay.
 std::u16string TrimSpaces(std::u16string_view s);

@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <clocale>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -229,6 +230,8 @@ int Main(int argc, char** argv) {
 }  // namespace quorvane::cli
 
 int main(int argc, char** argv) {
+  // The user's regional settings: the character set of text files, number formats, month names.
+  std::setlocale(LC_ALL, "");
   try {
     return quorvane::cli::Main(argc, argv);
   } catch (const std::exception& error) {

@@ -43,7 +43,7 @@ inline constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x80070070u)
 
 struct Relationship {
   std::string id;
-  std::string type;    // full relationship type URI
+  std::string type;    // full relationship type URI; strict types are given as their transitional twins
   std::string target;  // as written in the .rels part
   bool external = false;
   std::string partName;  // resolved absolute part name for internal targets; empty for external ones
@@ -62,6 +62,9 @@ class Package {
 
   // The file the package was read from; empty for a created one.
   virtual const std::string& path() const = 0;
+  // What Open ignored, one line each: zip entries that name a part again (case-insensitively; the
+  // first one counts) and entries whose names are no part names ("..", absolute, backslashes).
+  virtual const std::vector<std::string>& Notes() const = 0;
 
   virtual std::vector<std::string> PartNames() const = 0;
   virtual bool HasPart(std::string_view partName) const = 0;
@@ -77,8 +80,10 @@ class Package {
 
   // --- Changing and saving ------------------------------------------------------------------
   virtual void SetPart(std::string_view partName, std::string bytes, std::string_view contentType) = 0;
+  // Removes the part, its content type Override and its relationships part; nothing if missing.
   virtual void RemovePart(std::string_view partName) = 0;
-  // Replaces the relationships of `sourcePart` (writes its .rels part on save).
+  // Replaces the relationships of `sourcePart` (writes its .rels part on save; none: no .rels
+  // part). An internal relationship with a partName gets its target computed from it.
   virtual void SetRelationships(std::string_view sourcePart, const std::vector<Relationship>& relationships) = 0;
   // Sets the content type Override of an existing part.
   virtual void SetContentType(std::string_view partName, std::string_view contentType) = 0;

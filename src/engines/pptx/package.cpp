@@ -1,0 +1,876 @@
+// The package layer over zip.hpp and xml.hpp (see package.hpp for the contract).
+//
+// An opened package keeps the read-only descriptor of its file open for its whole life: parts are
+// inflated from it on demand, and Save copies unchanged parts from it as they are (compressed bytes
+// and CRC, no inflating). Because Save only ever writes a new temporary file and renames it over the
+// target, the source stays readable through that descriptor even when the target was its own name.
+//
+// Part names are kept percent-decoded ("/ppt/media/a b.png"), which is how relationship targets and
+// [Content_Types].xml name them once decoded; the zip entry a part came from keeps its own spelling.
+#include "engines/pptx/package.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "common/text.hpp"
+#include "engines/pptx/xml.hpp"
+#include "engines/pptx/zip.hpp"
+#include "quorvane/automation_error.hpp"
+
+namespace quorvane::engines::pptx {
+
+namespace {
+
+constexpr std::string_view kContentTypesPart = "/[Content_Types].xml";
+constexpr std::string_view kRelsContentType = "application/vnd.openxmlformats-package.relationships+xml";
+constexpr std::string_view kXmlContentType = "application/xml";
+constexpr std::string_view kUnknownContentType = "application/octet-stream";
+constexpr std::string_view kContentTypesNamespace = "http://schemas.openxmlformats.org/package/2006/content-types";
+constexpr std::string_view kPackageRelationshipsNamespace =
+    "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+constexpr std::string_view kOleMagic = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+constexpr std::string_view kZipLocalHeader = "PK\x03\x04";
+
+// Relationship types of strict packages, mapped to their transitional twins (as the XML layer maps
+// strict namespaces), so that the model compares one spelling.
+constexpr std::string_view kStrictRelationshipPrefix = "http://purl.oclc.org/ooxml/officeDocument/relationships/";
+constexpr std::string_view kTransitionalRelationshipPrefix =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+struct TypeRename {
+  std::string_view strict;
+  std::string_view transitional;
+};
+constexpr TypeRename kStrictTypeRenames[] = {
+    {"http://purl.oclc.org/ooxml/officeDocument/relationships/extendedProperties",
+     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/extended-properties"},
+    {"http://purl.oclc.org/ooxml/officeDocument/relationships/customProperties",
+     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/custom-properties"},
+    {"http://purl.oclc.org/ooxml/officeDocument/relationships/metadata/thumbnail",
+     "http://schemas.openxmlformats.org/package/2006/relationships/metadata/thumbnail"},
+};
+
+// --- Small text helpers ------------------------------------------------------------------------
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+// The lookup key of a part name: part names compare without regard to ASCII case.
+std::string Key(std::string_view partName) { return LowerAscii(partName); }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string_view> Split(std::string_view s, char separator) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = s.find(separator, start);
+    out.push_back(s.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return out;
+    start = end + 1;
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes %XX escapes of one name segment. A "%" not followed by two hex digits stays as it is.
+// nullopt when an escape decodes to a character a segment cannot hold (NUL, "/", "\").
+std::optional<std::string> DecodeSegment(std::string_view segment) {
+  std::string out;
+  out.reserve(segment.size());
+  for (std::size_t i = 0; i < segment.size(); ++i) {
+    char c = segment[i];
+    if (c == '%' && i + 2 < segment.size() && HexValue(segment[i + 1]) >= 0 && HexValue(segment[i + 2]) >= 0) {
+      c = static_cast<char>(HexValue(segment[i + 1]) * 16 + HexValue(segment[i + 2]));
+      if (c == '\0' || c == '/' || c == '\\') return std::nullopt;
+      i += 2;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+// Escapes what may not stand unescaped in a URI path segment (everything but the unreserved
+// characters, the sub-delimiters, ":" and "@"); non-ASCII bytes are escaped byte by byte.
+std::string EncodeSegment(std::string_view segment) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : segment) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                       std::string_view("-._~!$&'()*+,;=:@").find(c) != std::string_view::npos;
+    if (plain) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[u >> 4]);
+      out.push_back(kHex[u & 15]);
+    }
+  }
+  return out;
+}
+
+// "/a b/c.xml" -> "a%20b/c.xml" (the zip entry name of a new part) or "/a%20b/c.xml" (a part name
+// as [Content_Types].xml writes it).
+std::string EncodePath(std::string_view partName, bool leadingSlash) {
+  std::string out;
+  for (const std::string_view segment : Split(partName.substr(1), '/')) {
+    if (!out.empty() || leadingSlash) out.push_back('/');
+    out += EncodeSegment(segment);
+  }
+  return out;
+}
+
+// Whether `name` is a part name this layer accepts from a caller: absolute, no empty, "." or ".."
+// segments, no backslash or NUL, not a folder, not [Content_Types].xml.
+bool ValidPartName(std::string_view name) {
+  if (name.size() < 2 || name.front() != '/' || name.back() == '/') return false;
+  if (name.find('\\') != std::string_view::npos || name.find('\0') != std::string_view::npos) return false;
+  for (const std::string_view segment : Split(name.substr(1), '/')) {
+    if (segment.empty() || segment == "." || segment == "..") return false;
+  }
+  return !EqualNoCase(name, kContentTypesPart);
+}
+
+// The part name of a zip entry, or nullopt with the reason the entry is not a part.
+std::optional<std::string> PartNameOfEntry(std::string_view entry, std::string* why) {
+  auto refuse = [why](const char* reason) {
+    *why = reason;
+    return std::optional<std::string>();
+  };
+  if (entry.empty()) return refuse("an empty name");
+  if (entry.back() == '/') return refuse("a folder entry");
+  if (entry.front() == '/') return refuse("an absolute path");
+  if (entry.find('\\') != std::string_view::npos) return refuse("a backslash in the name");
+  if (entry.find('\0') != std::string_view::npos) return refuse("a NUL in the name");
+  if (entry.size() >= 2 && entry[1] == ':') return refuse("a drive letter");
+  std::string name;
+  for (const std::string_view raw : Split(entry, '/')) {
+    const std::optional<std::string> segment = DecodeSegment(raw);
+    if (!segment) return refuse("an escape of a forbidden character");
+    if (segment->empty()) return refuse("an empty path segment");
+    if (*segment == "." || *segment == "..") return refuse("a \".\" or \"..\" segment");
+    name += '/';
+    name += *segment;
+  }
+  return name;
+}
+
+// The extension of a part name, lower case ("png" for "/ppt/media/image1.PNG"); empty when none.
+std::string ExtensionOf(std::string_view partName) {
+  const std::size_t slash = partName.rfind('/');
+  const std::string_view file = slash == std::string_view::npos ? partName : partName.substr(slash + 1);
+  const std::size_t dot = file.rfind('.');
+  return dot == std::string_view::npos ? std::string() : LowerAscii(file.substr(dot + 1));
+}
+
+std::string_view LocalName(const char* qualified) {
+  const std::string_view name(qualified);
+  const std::size_t colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+std::vector<xml::Node> ChildElements(xml::Node node, std::string_view localName) {
+  std::vector<xml::Node> out;
+  for (xml::Node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && LocalName(child.name()) == localName) out.push_back(child);
+  }
+  return out;
+}
+
+std::string_view AttributeValue(xml::Node node, const char* name) {
+  const xml::Attribute attribute = node.attribute(name);
+  return attribute ? std::string_view(attribute.value()) : std::string_view();
+}
+
+// Attribute text for XML we write: the five special characters escaped, white space other than
+// the space character kept by reference, characters XML cannot carry dropped.
+std::string EscapeAttribute(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char c : value) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\t': out += "&#9;"; break;
+      case '\n': out += "&#10;"; break;
+      case '\r': out += "&#13;"; break;
+      default:
+        if (static_cast<unsigned char>(c) >= 0x20) out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string NormalizeRelationshipType(std::string_view type) {
+  for (const TypeRename& rename : kStrictTypeRenames) {
+    if (type == rename.strict) return std::string(rename.transitional);
+  }
+  if (type.substr(0, kStrictRelationshipPrefix.size()) == kStrictRelationshipPrefix) {
+    return std::string(kTransitionalRelationshipPrefix) + std::string(type.substr(kStrictRelationshipPrefix.size()));
+  }
+  return std::string(type);
+}
+
+// --- Failures ----------------------------------------------------------------------------------
+
+[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
+  throw AutomationError(number, text::FromUtf8(description));
+}
+
+std::string Quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
+
+std::string SystemReason(int error) { return std::strerror(error); }
+
+[[noreturn]] void FailWrite(const std::string& target, int error) {
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
+    Fail(hresult::kDiskFull, target + "the disk is full (" + SystemReason(error) + ").");
+  }
+  Fail(hresult::kAccessDenied, target + "writing failed (" + SystemReason(error) + ").");
+}
+
+bool FolderExists(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A descriptor closed when it goes out of scope unless released.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// The process's file creation mask, read without changing it (umask() would, for every thread).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  }
+  return 022;
+}
+
+// --- The package -------------------------------------------------------------------------------
+
+class PackageImpl final : public Package {
+ public:
+  PackageImpl(std::string path, const Limits& limits) : path_(std::move(path)), limits_(limits) {}
+
+  static std::shared_ptr<PackageImpl> OpenFile(const std::string& path, const Limits& limits);
+
+  static std::shared_ptr<PackageImpl> CreateEmpty() {
+    auto package = std::make_shared<PackageImpl>(std::string(), kDefaultLimits);
+    package->defaults_.emplace("rels", kRelsContentType);
+    package->defaults_.emplace("xml", kXmlContentType);
+    return package;
+  }
+
+  const std::string& path() const override { return path_; }
+  const std::vector<std::string>& Notes() const override { return notes_; }
+
+  std::vector<std::string> PartNames() const override {
+    std::vector<std::string> names;
+    names.reserve(order_.size());
+    for (const std::string& key : order_) names.push_back(parts_.at(key).name);
+    return names;
+  }
+
+  bool HasPart(std::string_view partName) const override { return parts_.count(Key(partName)) != 0; }
+
+  std::string ContentType(std::string_view partName) const override {
+    const std::string key = Key(partName);
+    if (parts_.count(key) == 0) return {};
+    if (const auto found = overrides_.find(key); found != overrides_.end()) return found->second;
+    if (const auto found = defaults_.find(ExtensionOf(partName)); found != defaults_.end()) return found->second;
+    return {};
+  }
+
+  std::string ReadPart(std::string_view partName) const override {
+    const auto found = parts_.find(Key(partName));
+    if (found == parts_.end()) Fail(hresult::kInvalidData, Name() + " has no part " + std::string(partName) + ".");
+    const Part& part = found->second;
+    if (part.bytes) return *part.bytes;
+    return Inflate(part.entry, part.name);
+  }
+
+  std::vector<Relationship> Relationships(std::string_view sourcePart) const override;
+
+  void SetPart(std::string_view partName, std::string bytes, std::string_view contentType) override {
+    if (!ValidPartName(partName)) {
+      Fail(hresult::kInvalidData, Quoted(partName) + " is not a valid part name for " + Name() + ".");
+    }
+    const std::string key = Key(partName);
+    auto found = parts_.find(key);
+    if (found == parts_.end()) {
+      found = parts_.emplace(key, Part{std::string(partName), {}, 0, std::nullopt}).first;
+      order_.push_back(key);
+    }
+    found->second.bytes = std::move(bytes);
+    if (!contentType.empty()) overrides_[key] = std::string(contentType);
+  }
+
+  void RemovePart(std::string_view partName) override {
+    Erase(Key(partName));
+    Erase(Key(part_name::RelsPartOf(partName)));
+  }
+
+  void SetRelationships(std::string_view sourcePart, const std::vector<Relationship>& relationships) override;
+
+  void SetContentType(std::string_view partName, std::string_view contentType) override {
+    const std::string key = Key(partName);
+    if (parts_.count(key) == 0) Fail(hresult::kInvalidData, Name() + " has no part " + std::string(partName) + ".");
+    if (contentType.empty()) {
+      overrides_.erase(key);
+    } else {
+      overrides_[key] = std::string(contentType);
+    }
+  }
+
+  void Save(const std::string& path) const override;
+
+ private:
+  struct Part {
+    std::string name;                  // as first spelled (by the zip entry or the caller)
+    std::string entryName;             // zip entry in the source file; empty for a part made in memory
+    std::uint64_t entry = 0;           // its index in the source
+    std::optional<std::string> bytes;  // content set in memory, which replaces the entry's
+  };
+
+  std::string Name() const { return path_.empty() ? std::string("the new package") : Quoted(path_); }
+
+  void Erase(const std::string& key) {
+    if (parts_.erase(key) == 0) return;
+    order_.erase(std::find(order_.begin(), order_.end(), key));
+    overrides_.erase(key);
+  }
+
+  // Inflates entry `index` under the limits; `partName` is for messages.
+  std::string Inflate(std::uint64_t index, std::string_view partName) const;
+  void ReadContentTypes(std::uint64_t index);
+  std::string ContentTypesXml() const;
+  [[noreturn]] void FailZip(const zip::Error& error, std::string_view partName) const;
+  std::shared_ptr<xml::Document> Parse(const std::string& bytes, std::string_view partName) const;
+
+  std::string path_;
+  Limits limits_;
+  std::unique_ptr<zip::Reader> reader_;
+  std::vector<std::string> order_;               // keys of the parts in zip order, then in the order they were added
+  std::unordered_map<std::string, Part> parts_;  // by Key
+  std::map<std::string, std::string> defaults_;  // extension (lower case) -> content type
+  std::unordered_map<std::string, std::string> overrides_;  // Key -> content type
+  std::vector<std::string> notes_;
+  mutable std::uint64_t inflated_ = 0;  // bytes inflated so far, for Limits::maxTotalUncompressed
+};
+
+[[noreturn]] void PackageImpl::FailZip(const zip::Error& error, std::string_view partName) const {
+  const std::string where = partName.empty() ? Name() : "Part " + std::string(partName) + " of " + Name();
+  switch (error.kind()) {
+    case zip::ErrorKind::kEncrypted: Fail(hresult::kAccessDenied, where + " is encrypted (" + error.what() + ").");
+    case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, where + " could not be read: not enough memory.");
+    case zip::ErrorKind::kRead: Fail(hresult::kInvalidData, where + " could not be read (" + error.what() + ").");
+    case zip::ErrorKind::kUnsupported:
+      Fail(hresult::kInvalidData, where + " uses a zip feature that is not supported (" + error.what() + ").");
+    case zip::ErrorKind::kNotZip:
+    case zip::ErrorKind::kDamaged:
+    case zip::ErrorKind::kWrite: break;
+  }
+  Fail(hresult::kInvalidData, where + " is damaged (" + error.what() + ").");
+}
+
+std::string PackageImpl::Inflate(std::uint64_t index, std::string_view partName) const {
+  const zip::EntryInfo info = [&] {
+    try {
+      return reader_->Entry(index);
+    } catch (const zip::Error& error) {
+      FailZip(error, partName);
+    }
+  }();
+  if (info.encrypted)
+    Fail(hresult::kAccessDenied, "Part " + std::string(partName) + " of " + Name() + " is encrypted.");
+
+  const Limits& l = limits_;
+  const std::string part = "Part " + std::string(partName) + " of " + Name();
+  auto tooLarge = [&](std::uint64_t size) {
+    if (size > l.maxPartSize) {
+      Fail(hresult::kOutOfMemory,
+           part + " is larger than the limit of " + std::to_string(l.maxPartSize) + " bytes (maxPartSize).");
+    }
+    if (size > l.compressionRatioGrace && l.maxCompressionRatio > 0 &&
+        info.compressedSize <= std::numeric_limits<std::uint64_t>::max() / l.maxCompressionRatio &&
+        size > info.compressedSize * l.maxCompressionRatio) {
+      Fail(hresult::kOutOfMemory, part + " inflates to more than " + std::to_string(l.maxCompressionRatio) +
+                                      " times its compressed size (maxCompressionRatio): refused as a zip bomb.");
+    }
+    if (size > l.maxTotalUncompressed || inflated_ > l.maxTotalUncompressed - size) {
+      Fail(hresult::kOutOfMemory,
+           "Reading " + Name() + " exceeds the limit of " + std::to_string(l.maxTotalUncompressed) +
+               " bytes inflated in total (maxTotalUncompressed) at part " + std::string(partName) + ".");
+    }
+  };
+  // The declared size is a claim: it may only refuse early. What inflating produces is checked as
+  // it comes, and inflating stops at the first byte beyond a limit.
+  tooLarge(info.size);
+  std::string out;
+  out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(info.size, 1u << 26)));
+  try {
+    reader_->Read(index, [&](std::string_view chunk) {
+      tooLarge(out.size() + chunk.size());
+      out.append(chunk);
+    });
+  } catch (const zip::Error& error) {
+    FailZip(error, partName);
+  } catch (const std::bad_alloc&) {
+    Fail(hresult::kOutOfMemory, part + " could not be read: not enough memory.");
+  }
+  inflated_ += out.size();
+  return out;
+}
+
+std::shared_ptr<xml::Document> PackageImpl::Parse(const std::string& bytes, std::string_view partName) const {
+  try {
+    return xml::Document::Parse(bytes, partName, limits_);
+  } catch (const AutomationError& error) {
+    Fail(error.number(), Name() + ": " + text::ToUtf8(error.description()));
+  }
+}
+
+std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, const Limits& limits) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    Fail(hresult::kFileNotFound, "The file name " + Quoted(path) + " is not valid.");
+  }
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
+    const int error = errno;
+    switch (error) {
+      case ENOENT:
+        if (FolderExists(path)) Fail(hresult::kFileNotFound, "The file " + Quoted(path) + " was not found.");
+        Fail(hresult::kPathNotFound, "The folder of " + Quoted(path) + " was not found.");
+      case ENOTDIR:
+      case ENAMETOOLONG:
+      case ELOOP:
+        Fail(hresult::kPathNotFound, "The path " + Quoted(path) + " was not found (" + SystemReason(error) + ").");
+      case EMFILE:
+      case ENFILE:
+      case ENOMEM: Fail(hresult::kOutOfMemory, Quoted(path) + " could not be opened (" + SystemReason(error) + ").");
+      default: Fail(hresult::kAccessDenied, "Access to " + Quoted(path) + " was denied (" + SystemReason(error) + ").");
+    }
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) < 0) {
+    Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+  }
+  if (S_ISDIR(st.st_mode)) Fail(hresult::kAccessDenied, Quoted(path) + " is a folder, not a file.");
+  if (!S_ISREG(st.st_mode)) Fail(hresult::kInvalidData, Quoted(path) + " is not a regular file.");
+  if (st.st_size == 0) Fail(hresult::kInvalidData, Quoted(path) + " is empty (0 bytes): it is not a presentation.");
+
+  char head[8] = {};
+  ssize_t got;
+  do {
+    got = ::pread(fd.get(), head, sizeof head, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+  const std::string_view magic(head, static_cast<std::size_t>(got));
+  if (magic == kOleMagic) {
+    Fail(hresult::kAccessDenied,
+         Quoted(path) +
+             " is encrypted or is a legacy binary file (an OLE compound file), not an Office Open XML "
+             "package.");
+  }
+
+  auto package = std::make_shared<PackageImpl>(path, limits);
+  try {
+    package->reader_ = zip::Reader::Open(fd.release());
+  } catch (const zip::Error& error) {
+    if (error.kind() == zip::ErrorKind::kNotZip) {
+      if (magic.substr(0, 4) == kZipLocalHeader) {
+        Fail(hresult::kInvalidData, Quoted(path) + " is damaged: its zip directory is missing or truncated.");
+      }
+      Fail(hresult::kInvalidData, Quoted(path) + " is not a presentation package (not a zip file).");
+    }
+    package->FailZip(error, {});
+  }
+
+  const std::uint64_t entries = package->reader_->size();
+  if (entries > limits.maxParts) {
+    Fail(hresult::kOutOfMemory, Quoted(path) + " has " + std::to_string(entries) +
+                                    " zip entries, more than the limit of " + std::to_string(limits.maxParts) +
+                                    " (maxParts).");
+  }
+  std::optional<std::uint64_t> contentTypes;
+  for (std::uint64_t i = 0; i < entries; ++i) {
+    zip::EntryInfo info;
+    try {
+      info = package->reader_->Entry(i);
+    } catch (const zip::Error& error) {
+      package->FailZip(error, {});
+    }
+    std::string why;
+    const std::optional<std::string> name = PartNameOfEntry(info.name, &why);
+    if (!name) {
+      if (why != "a folder entry") package->notes_.push_back("Zip entry \"" + info.name + "\" ignored: " + why + ".");
+      continue;
+    }
+    const std::string key = Key(*name);
+    if (key == Key(kContentTypesPart)) {
+      if (contentTypes) {
+        package->notes_.push_back("Zip entry \"" + info.name + "\" ignored: [Content_Types].xml is already there.");
+      } else {
+        contentTypes = i;
+      }
+      continue;
+    }
+    if (package->parts_.count(key) != 0) {
+      package->notes_.push_back("Zip entry \"" + info.name + "\" ignored: it names part " +
+                                package->parts_.at(key).name + " again.");
+      continue;
+    }
+    package->parts_.emplace(key, Part{*name, info.name, i, std::nullopt});
+    package->order_.push_back(key);
+  }
+  if (!contentTypes) {
+    Fail(hresult::kInvalidData, Quoted(path) + " is not a presentation package: it has no [Content_Types].xml.");
+  }
+  package->ReadContentTypes(*contentTypes);
+  return package;
+}
+
+void PackageImpl::ReadContentTypes(std::uint64_t index) {
+  const std::shared_ptr<xml::Document> document = Parse(Inflate(index, kContentTypesPart), kContentTypesPart);
+  const xml::Node root = document->root();
+  if (!root || LocalName(root.name()) != "Types") {
+    Fail(hresult::kInvalidData, Name() + " is damaged: its [Content_Types].xml has no Types element.");
+  }
+  for (const xml::Node node : ChildElements(root, "Default")) {
+    std::string_view extension = AttributeValue(node, "Extension");
+    const std::string_view type = AttributeValue(node, "ContentType");
+    if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+    if (!extension.empty() && !type.empty()) defaults_.emplace(LowerAscii(extension), type);
+  }
+  for (const xml::Node node : ChildElements(root, "Override")) {
+    const std::string_view partName = AttributeValue(node, "PartName");
+    const std::string_view type = AttributeValue(node, "ContentType");
+    if (type.empty() || partName.empty() || partName.front() != '/') continue;
+    std::string why;
+    const std::optional<std::string> name = PartNameOfEntry(partName.substr(1), &why);
+    if (name) overrides_.emplace(Key(*name), type);
+  }
+}
+
+std::vector<Relationship> PackageImpl::Relationships(std::string_view sourcePart) const {
+  // Targets resolve against the part's own spelling, whatever case the caller used.
+  const auto known = parts_.find(Key(sourcePart));
+  const std::string source = known != parts_.end() ? known->second.name
+                             : sourcePart.empty()  ? std::string("/")
+                                                   : std::string(sourcePart);
+  const std::string relsPart = part_name::RelsPartOf(source);
+  if (!HasPart(relsPart)) return {};
+  const std::shared_ptr<xml::Document> document = Parse(ReadPart(relsPart), relsPart);
+  const xml::Node root = document->root();
+  if (!root || LocalName(root.name()) != "Relationships") {
+    Fail(hresult::kInvalidData, Name() + " is damaged: part " + relsPart + " has no Relationships element.");
+  }
+  std::vector<Relationship> out;
+  std::unordered_set<std::string> ids;
+  for (const xml::Node node : ChildElements(root, "Relationship")) {
+    Relationship relationship;
+    relationship.id = AttributeValue(node, "Id");
+    relationship.type = NormalizeRelationshipType(AttributeValue(node, "Type"));
+    relationship.target = AttributeValue(node, "Target");
+    relationship.external = EqualNoCase(AttributeValue(node, "TargetMode"), "External");
+    if (relationship.id.empty() || relationship.target.empty() || !ids.insert(relationship.id).second) continue;
+    if (!relationship.external) {
+      std::optional<std::string> partName = part_name::Resolve(source, relationship.target);
+      if (!partName) continue;  // leaves the package: not ours to follow
+      relationship.partName = std::move(*partName);
+    }
+    out.push_back(std::move(relationship));
+  }
+  return out;
+}
+
+void PackageImpl::SetRelationships(std::string_view sourcePart, const std::vector<Relationship>& relationships) {
+  const std::string source = sourcePart.empty() ? std::string("/") : std::string(sourcePart);
+  const std::string relsPart = part_name::RelsPartOf(source);
+  if (relationships.empty()) {
+    Erase(Key(relsPart));
+    return;
+  }
+  std::string out(kXmlDeclaration);
+  out += "<Relationships xmlns=\"" + std::string(kPackageRelationshipsNamespace) + "\">";
+  std::unordered_set<std::string> ids;
+  for (const Relationship& r : relationships) {
+    const std::string invalid = "Relationship " + Quoted(r.id) + " of " + source + " in " + Name();
+    if (r.id.empty() || !ids.insert(r.id).second) {
+      Fail(hresult::kInvalidData, invalid + ": the Id is empty or used twice.");
+    }
+    if (r.type.empty()) Fail(hresult::kInvalidData, invalid + " has no type.");
+    std::string target = r.target;
+    if (!r.external && !r.partName.empty()) target = part_name::RelativeTarget(source, r.partName);
+    if (target.empty()) Fail(hresult::kInvalidData, invalid + " has no target.");
+    out += "<Relationship Id=\"" + EscapeAttribute(r.id) + "\" Type=\"" + EscapeAttribute(r.type) + "\" Target=\"" +
+           EscapeAttribute(target) + "\"";
+    if (r.external) out += " TargetMode=\"External\"";
+    out += "/>";
+  }
+  out += "</Relationships>";
+  SetPart(relsPart, std::move(out), {});
+  if (ContentType(relsPart) != kRelsContentType) overrides_[Key(relsPart)] = std::string(kRelsContentType);
+}
+
+// [Content_Types].xml for the parts as they are now: Defaults for "rels" and "xml" and for every
+// other extension present (the type most of its parts have; on a tie the one the source declared,
+// else the first in alphabetical order), an Override for each part whose type differs from its Default.
+std::string PackageImpl::ContentTypesXml() const {
+  std::map<std::string, std::string> defaults{{"rels", std::string(kRelsContentType)},
+                                              {"xml", std::string(kXmlContentType)}};
+  std::map<std::string, std::map<std::string, std::size_t>> counts;  // extension -> type -> parts
+  std::vector<std::pair<const Part*, std::string>> types;
+  for (const std::string& key : order_) {
+    const Part& part = parts_.at(key);
+    std::string type = ContentType(part.name);
+    if (type.empty()) type = kUnknownContentType;
+    const std::string extension = ExtensionOf(part.name);
+    if (!extension.empty() && defaults.count(extension) == 0) ++counts[extension][type];
+    types.emplace_back(&part, std::move(type));
+  }
+  for (const auto& [extension, byType] : counts) {
+    const auto declared = defaults_.find(extension);
+    const std::string* best = nullptr;
+    std::size_t bestCount = 0;
+    for (const auto& [type, count] : byType) {
+      const bool preferred = declared != defaults_.end() && declared->second == type;
+      if (count > bestCount || (count == bestCount && preferred)) {
+        best = &type;
+        bestCount = count;
+      }
+    }
+    defaults.emplace(extension, *best);
+  }
+
+  std::string out(kXmlDeclaration);
+  out += "<Types xmlns=\"" + std::string(kContentTypesNamespace) + "\">";
+  for (const auto& [extension, type] : defaults) {
+    out += "<Default Extension=\"" + EscapeAttribute(extension) + "\" ContentType=\"" + EscapeAttribute(type) + "\"/>";
+  }
+  for (const auto& [part, type] : types) {
+    const auto fallback = defaults.find(ExtensionOf(part->name));
+    if (fallback != defaults.end() && fallback->second == type) continue;
+    out += "<Override PartName=\"" + EscapeAttribute(EncodePath(part->name, true)) + "\" ContentType=\"" +
+           EscapeAttribute(type) + "\"/>";
+  }
+  out += "</Types>";
+  return out;
+}
+
+void PackageImpl::Save(const std::string& path) const {
+  const std::string target = "Cannot save " + Quoted(path) + ": ";
+  if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/') {
+    Fail(hresult::kPathNotFound, target + "the name is not a file name.");
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+
+  // The temporary file: removed on every failure, renamed into place on success.
+  std::string temporary = folder + (slash == std::string::npos ? "/" : "") + ".quorvane-save-XXXXXX";
+  struct Temporary {
+    std::string name;
+    int fd = -1;
+    ~Temporary() {
+      if (fd >= 0) ::close(fd);
+      if (!name.empty()) ::unlink(name.c_str());
+    }
+  } file;
+  // A read-only file is protected from being replaced, as it would be from being written.
+  struct stat existing {};
+  const bool replaces = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  if (replaces && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    Fail(hresult::kAccessDenied, target + "the file is read-only.");
+  }
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    switch (error) {
+      case ENOENT:
+      case ENOTDIR:
+      case ENAMETOOLONG:
+      case ELOOP: Fail(hresult::kPathNotFound, target + "the folder was not found (" + SystemReason(error) + ").");
+      case ENOSPC:
+      case EDQUOT: Fail(hresult::kDiskFull, target + "the disk is full (" + SystemReason(error) + ").");
+      case EMFILE:
+      case ENFILE:
+      case ENOMEM: Fail(hresult::kOutOfMemory, target + SystemReason(error) + ".");
+      default: Fail(hresult::kAccessDenied, target + "access denied (" + SystemReason(error) + ").");
+    }
+  }
+  file.fd = fd;
+  file.name = temporary;
+
+  try {
+    zip::Writer writer(fd);
+    writer.Add(kContentTypesPart.substr(1), ContentTypesXml());
+    for (const std::string& key : order_) {
+      const Part& part = parts_.at(key);
+      const std::string entryName = part.entryName.empty() ? EncodePath(part.name, false) : part.entryName;
+      if (part.bytes) {
+        writer.Add(entryName, *part.bytes);
+        continue;
+      }
+      zip::EntryInfo info;
+      try {
+        info = reader_->Entry(part.entry);
+      } catch (const zip::Error& error) {
+        FailZip(error, part.name);
+      }
+      if (info.encrypted) Fail(hresult::kAccessDenied, target + "part " + part.name + " of the source is encrypted.");
+      writer.AddCopy(entryName, *reader_, part.entry);
+    }
+    writer.Finish();
+  } catch (const zip::Error& error) {
+    switch (error.kind()) {
+      case zip::ErrorKind::kWrite: FailWrite(target, error.systemError());
+      case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, target + "not enough memory.");
+      default:
+        Fail(hresult::kInvalidData, target + "the source " + Name() + " could not be copied (" + error.what() + ").");
+    }
+  } catch (const std::bad_alloc&) {
+    Fail(hresult::kOutOfMemory, target + "not enough memory.");
+  }
+
+  // The new file gets the permissions of the file it replaces, or those of a newly created file.
+  const mode_t mode = replaces ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
+  if (::fchmod(fd, mode) < 0) FailWrite(target, errno);
+  if (::fsync(fd) < 0) FailWrite(target, errno);
+  file.fd = -1;
+  if (::close(fd) < 0) FailWrite(target, errno);
+  if (::rename(temporary.c_str(), path.c_str()) < 0) {
+    const int error = errno;
+    switch (error) {
+      case EISDIR: Fail(hresult::kAccessDenied, target + "it is a folder.");
+      case ENOENT:
+      case ENOTDIR: Fail(hresult::kPathNotFound, target + "the folder was not found (" + SystemReason(error) + ").");
+      default: FailWrite(target, error);
+    }
+  }
+  file.name.clear();
+}
+
+}  // namespace
+
+std::shared_ptr<Package> Package::Open(const std::string& path, const Limits& limits) {
+  return PackageImpl::OpenFile(path, limits);
+}
+
+std::shared_ptr<Package> Package::Create() { return PackageImpl::CreateEmpty(); }
+
+// --- Part names --------------------------------------------------------------------------------
+
+namespace part_name {
+
+std::string Folder(std::string_view partName) {
+  const std::size_t slash = partName.rfind('/');
+  if (slash == std::string_view::npos) return "/";
+  return std::string(partName.substr(0, slash + 1));
+}
+
+std::optional<std::string> Resolve(std::string_view sourcePart, std::string_view target) {
+  target = target.substr(0, target.find_first_of("#?"));
+  if (target.empty() || target.find('\\') != std::string_view::npos || target.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  // A scheme ("http:", "file:", a drive "C:") makes the target no part name.
+  const std::size_t colon = target.find(':');
+  if (colon != std::string_view::npos && colon < target.find('/')) return std::nullopt;
+
+  std::vector<std::string> segments;
+  if (target.front() != '/') {
+    // The source's folder is a decoded part name already: its segments are taken as they are.
+    const std::string folder = Folder(sourcePart);
+    for (const std::string_view segment : Split(folder, '/')) {
+      if (!segment.empty()) segments.emplace_back(segment);
+    }
+  }
+  for (const std::string_view raw : Split(target, '/')) {
+    const std::optional<std::string> segment = DecodeSegment(raw);
+    if (!segment) return std::nullopt;
+    if (segment->empty() || *segment == ".") continue;
+    if (*segment == "..") {
+      if (segments.empty()) return std::nullopt;  // above the package root
+      segments.pop_back();
+      continue;
+    }
+    segments.push_back(*segment);
+  }
+  if (segments.empty()) return std::nullopt;
+  std::string out;
+  for (const std::string& segment : segments) out += "/" + segment;
+  return out;
+}
+
+std::string RelsPartOf(std::string_view partName) {
+  if (partName.empty() || partName == "/") return "/_rels/.rels";
+  const std::string folder = Folder(partName);
+  return folder + "_rels/" + std::string(partName.substr(folder.size())) + ".rels";
+}
+
+std::string RelativeTarget(std::string_view fromPart, std::string_view toPart) {
+  const std::string fromFolder = Folder(fromPart);
+  std::vector<std::string_view> from = Split(fromFolder, '/');
+  std::erase(from, std::string_view());
+  std::vector<std::string_view> to = Split(toPart, '/');
+  std::erase(to, std::string_view());
+  std::size_t common = 0;
+  while (common < from.size() && common + 1 < to.size() && EqualNoCase(from[common], to[common])) ++common;
+  std::string out;
+  for (std::size_t i = common; i < from.size(); ++i) out += "../";
+  for (std::size_t i = common; i < to.size(); ++i) {
+    if (i > common) out += '/';
+    out += EncodeSegment(to[i]);
+  }
+  return out;
+}
+
+bool Equal(std::string_view a, std::string_view b) { return EqualNoCase(a, b); }
+
+}  // namespace part_name
+
+}  // namespace quorvane::engines::pptx

@@ -1,10 +1,10 @@
-// Until the model is built: the application cannot be created.
+// The engine's entry point: a new application of the presentation model.
 #include "engines/pptx/engine.hpp"
+
+#include "engines/pptx/model.hpp"
 
 namespace quorvane::engines::pptx {
 
-std::shared_ptr<office::ppt::Application> CreateApplication(const Limits&) {
-  throw AutomationError(failure::kCannotCreateObject, u"Automation object cannot be created: no PowerPoint engine is available.");
-}
+std::shared_ptr<office::ppt::Application> CreateApplication(const Limits& limits) { return MakeApplication(limits); }
 
 }  // namespace quorvane::engines::pptx

@@ -1,0 +1,274 @@
+// The application-side objects: Application, Presentations, Presentation, PageSetup, Slides,
+// Slide and NotesPage. Each is a thin view over the shared state of model.hpp; none caches
+// anything of the presentation, so every request reads the model as it is now.
+//
+// Not served yet (they fail as invalid requests until the write side exists): Presentations.Add,
+// Presentation.SaveAs, Slide.Copy, Slides.Paste. Slide.Export fails as an unsupported export
+// filter until a renderer exists.
+#include <cmath>
+#include <utility>
+
+#include "common/text.hpp"
+#include "engines/pptx/model_shapes.hpp"
+
+namespace quorvane::engines::pptx {
+
+namespace ppt = office::ppt;
+using office::Tristate;
+
+namespace {
+
+AutomationError NotSupportedYet(std::string_view member, std::u16string_view what) {
+  return InvalidRequest(member, std::u16string(kApplicationName) + u" cannot " + std::u16string(what) + u" yet.");
+}
+
+// p:sldSz bounds (ST_SlideSizeCoordinate): 1 to 56 inches.
+constexpr std::int64_t kMinSlideSize = 914400;
+constexpr std::int64_t kMaxSlideSize = 51206400;
+// A slide of p:presentation without p:sldSz: 10 x 7.5 inches.
+constexpr std::int64_t kDefaultSlideWidth = 9144000;
+constexpr std::int64_t kDefaultSlideHeight = 6858000;
+
+class NotesPageObject final : public ppt::NotesPage {
+ public:
+  NotesPageObject(std::shared_ptr<PresentationModel> model, std::shared_ptr<SlideRecord> slide)
+      : model_(std::move(model)), slide_(std::move(slide)) {}
+
+  // The page of the slide's first notesSlide relationship; without one, a fresh page that exists
+  // only in memory.
+  std::shared_ptr<ppt::Shapes> Shapes() override {
+    model_->Enter("NotesPage.Shapes");
+    auto page = std::make_shared<Page>();
+    page->model = model_;
+    page->slide = slide_;
+    page->notes = true;
+    page->partName = model_->NotesPartOf(*slide_);
+    if (page->partName.empty()) page->fresh = model_->FreshNotesPage(*slide_);
+    return MakeShapes(std::move(page));
+  }
+
+ private:
+  std::shared_ptr<PresentationModel> model_;
+  std::shared_ptr<SlideRecord> slide_;
+};
+
+class SlideObject final : public ppt::Slide {
+ public:
+  SlideObject(std::shared_ptr<PresentationModel> model, std::shared_ptr<SlideRecord> slide)
+      : model_(std::move(model)), slide_(std::move(slide)) {}
+
+  void Copy() override {
+    model_->Enter("Slide.Copy");
+    throw NotSupportedYet("Slide.Copy", u"copy slides");
+  }
+  std::shared_ptr<ppt::Shapes> Shapes() override {
+    model_->Enter("Slide.Shapes");
+    auto page = std::make_shared<Page>();
+    page->model = model_;
+    page->slide = slide_;
+    page->partName = slide_->partName;
+    return MakeShapes(std::move(page));
+  }
+  std::shared_ptr<ppt::NotesPage> NotesPage() override {
+    model_->Enter("Slide.NotesPage");
+    return std::make_shared<NotesPageObject>(model_, slide_);
+  }
+  void Export(const std::u16string&, const std::u16string&, std::int32_t, std::int32_t) override {
+    model_->Enter("Slide.Export");
+    throw AutomationError(
+        failure::kEFail,
+        u"PowerPoint can't export the slide(s) because no installed converter supports this file type.");
+  }
+
+ private:
+  std::shared_ptr<PresentationModel> model_;
+  std::shared_ptr<SlideRecord> slide_;
+};
+
+class SlidesObject final : public ppt::Slides {
+ public:
+  explicit SlidesObject(std::shared_ptr<PresentationModel> model) : model_(std::move(model)) {}
+
+  std::int32_t Count() override {
+    model_->Enter("Slides.Count");
+    return static_cast<std::int32_t>(model_->slides().size());
+  }
+  std::shared_ptr<ppt::Slide> Item(std::int32_t index) override {
+    model_->Enter("Slides.Item");
+    const auto& slides = model_->slides();
+    if (index < 1 || static_cast<std::size_t>(index) > slides.size())
+      throw OutOfRange("Slides.Item", index, slides.size());
+    return std::make_shared<SlideObject>(model_, slides[static_cast<std::size_t>(index) - 1]);
+  }
+  void Paste(std::int32_t) override {
+    model_->Enter("Slides.Paste");
+    throw NotSupportedYet("Slides.Paste", u"paste slides");
+  }
+
+ private:
+  std::shared_ptr<PresentationModel> model_;
+};
+
+// The slide size, p:sldSz of the presentation part, in points.
+class PageSetupObject final : public ppt::PageSetup {
+ public:
+  explicit PageSetupObject(std::shared_ptr<PresentationModel> model) : model_(std::move(model)) {}
+
+  float SlideHeight() override { return Read("PageSetup.SlideHeight", "cy", kDefaultSlideHeight); }
+  float SlideWidth() override { return Read("PageSetup.SlideWidth", "cx", kDefaultSlideWidth); }
+  void put_SlideHeight(float value) override { Write("PageSetup.SlideHeight", "cy", "cx", kDefaultSlideWidth, value); }
+  void put_SlideWidth(float value) override { Write("PageSetup.SlideWidth", "cx", "cy", kDefaultSlideHeight, value); }
+
+ private:
+  float Read(std::string_view member, const char* attribute, std::int64_t fallback) const {
+    model_->Enter(member);
+    const xml::Node size = xml::Child(model_->PresentationDocument()->root(), "p:sldSz");
+    return static_cast<float>(static_cast<double>(xml::IntAttr(size, attribute, fallback)) / kEmuPerPoint);
+  }
+
+  // Sizes outside 1 to 56 inches are refused, as the file format cannot hold them. A changed size
+  // no longer matches a named size type, so the type attribute goes (its default is "custom").
+  void Write(std::string_view member, const char* attribute, const char* other, std::int64_t otherFallback,
+             float points) {
+    model_->Enter(member);
+    const double emu = static_cast<double>(points) * kEmuPerPoint;
+    if (!std::isfinite(emu) || std::llround(emu) < kMinSlideSize || std::llround(emu) > kMaxSlideSize)
+      throw InvalidRequest(member,
+                           u"The specified value is out of range. The slide size must be between 72 and "
+                           u"4032 points.");
+    auto& document = *model_->PresentationDocument();
+    xml::Node root = document.root();
+    xml::Node size = root.child("p:sldSz");
+    if (!size) {
+      // p:sldSz follows the id lists and precedes p:notesSz.
+      if (const xml::Node notesSize = root.child("p:notesSz")) {
+        size = root.insert_child_before("p:sldSz", notesSize);
+      } else {
+        xml::Node after;
+        for (const char* name : {"p:sldMasterIdLst", "p:notesMasterIdLst", "p:handoutMasterIdLst", "p:sldIdLst"})
+          if (const xml::Node n = root.child(name)) after = n;
+        size = after ? root.insert_child_after("p:sldSz", after) : root.prepend_child("p:sldSz");
+      }
+    }
+    if (!size.attribute(other)) size.append_attribute(other).set_value(static_cast<long long>(otherFallback));
+    xml::Attribute target = size.attribute(attribute);
+    if (!target) target = size.append_attribute(attribute);
+    target.set_value(static_cast<long long>(std::llround(emu)));
+    size.remove_attribute("type");
+    model_->MarkDirty(document);
+  }
+
+  std::shared_ptr<PresentationModel> model_;
+};
+
+}  // namespace
+
+class PresentationObject final : public ppt::Presentation {
+ public:
+  explicit PresentationObject(std::shared_ptr<PresentationModel> model) : model_(std::move(model)) {}
+
+  std::shared_ptr<ppt::Slides> Slides() override {
+    model_->Enter("Presentation.Slides");
+    return std::make_shared<SlidesObject>(model_);
+  }
+  std::shared_ptr<ppt::PageSetup> PageSetup() override {
+    model_->Enter("Presentation.PageSetup");
+    return std::make_shared<PageSetupObject>(model_);
+  }
+  void SaveAs(const std::u16string&, std::int32_t, Tristate) override {
+    model_->Enter("Presentation.SaveAs");
+    throw NotSupportedYet("Presentation.SaveAs", u"save presentations");
+  }
+  void Close() override {
+    model_->Enter("Presentation.Close");
+    model_->Close();
+  }
+
+  const std::shared_ptr<PresentationModel>& model() const { return model_; }
+
+ private:
+  std::shared_ptr<PresentationModel> model_;
+};
+
+namespace {
+
+// Whether a name can be given to the system unchanged: no NUL, no unpaired surrogate (which the
+// conversion to UTF-8 would replace, naming another file).
+bool IsUsableName(std::u16string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c == 0) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+class PresentationsObject final : public ppt::Presentations {
+ public:
+  explicit PresentationsObject(std::shared_ptr<ApplicationState> app) : app_(std::move(app)) {}
+
+  // The flags do not change how the file is read; the file is never written.
+  std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
+                                          Tristate) override {
+    app_->Enter();
+    if (!IsUsableName(fileName))
+      throw AutomationError(hresult::kFileNotFound, u"\"" + fileName +
+                                                        u"\" cannot be opened: the name is not a valid "
+                                                        u"file name (it holds a NUL character or an "
+                                                        u"unpaired surrogate).");
+    auto model = PresentationModel::Open(app_, text::ToUtf8(fileName));
+    model->readOnly = readOnly != 0;
+    model->untitled = untitled != 0;
+    return std::make_shared<PresentationObject>(std::move(model));
+  }
+  std::shared_ptr<ppt::Presentation> Add(Tristate) override {
+    app_->Enter();
+    throw NotSupportedYet("Presentations.Add", u"create presentations");
+  }
+
+ private:
+  std::shared_ptr<ApplicationState> app_;
+};
+
+class ApplicationObject final : public ppt::Application {
+ public:
+  explicit ApplicationObject(std::shared_ptr<ApplicationState> state) : state_(std::move(state)) {}
+
+  std::u16string Name() override {
+    state_->Enter();
+    return std::u16string(kApplicationName);
+  }
+  std::u16string Version() override {
+    state_->Enter();
+    return std::u16string(kApplicationVersion);
+  }
+  std::shared_ptr<ppt::Presentations> Presentations() override {
+    state_->Enter();
+    return std::make_shared<PresentationsObject>(state_);
+  }
+  void Quit() override {
+    state_->Enter();
+    state_->Quit();
+  }
+
+ private:
+  std::shared_ptr<ApplicationState> state_;
+};
+
+}  // namespace
+
+std::shared_ptr<ppt::Application> MakeApplication(const Limits& limits) {
+  return std::make_shared<ApplicationObject>(std::make_shared<ApplicationState>(limits));
+}
+
+std::shared_ptr<PresentationModel> ModelOf(const std::shared_ptr<ppt::Presentation>& presentation) {
+  const auto object = std::dynamic_pointer_cast<PresentationObject>(presentation);
+  return object ? object->model() : nullptr;
+}
+
+}  // namespace quorvane::engines::pptx

@@ -1,12 +1,13 @@
 // The XML layer: text of text bodies, markup-compatibility branches seen through Children(),
 // canonical prefixes, refused documents, encodings, InsertBefore and serialisation. Documents are
 // compact strings built here; a few real parts from the corpus check round trips.
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "common/text.hpp"
 #include "engines/pptx/package.hpp"
@@ -45,11 +46,16 @@ std::string Body(const std::string& inner) { return "<p:txBody" + kAllNs + "><a:
 std::string Show(std::u16string_view text) {
   std::string out;
   for (const char c : text::ToUtf8(text)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\v') out += "\\v";
-    else if (c == '\t') out += "\\t";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\v')
+      out += "\\v";
+    else if (c == '\t')
+      out += "\\t";
+    else
+      out += c;
   }
   return out;
 }
@@ -83,15 +89,16 @@ struct TextRow {
 
 TEST(PptxXmlText, TextOfBodyRules) {
   const std::string choiceA14 = "<mc:AlternateContent><mc:Choice Requires=\"a14\">";
-  const std::string equation = "<a14:m><m:oMathPara><m:oMath><m:r><a:rPr i=\"1\"/><m:t>x</m:t></m:r>"
-                               "<m:rad><m:e><m:r><m:t>+1</m:t></m:r></m:e></m:rad></m:oMath></m:oMathPara></a14:m>";
+  const std::string equation =
+      "<a14:m><m:oMathPara><m:oMath><m:r><a:rPr i=\"1\"/><m:t>x</m:t></m:r>"
+      "<m:rad><m:e><m:r><m:t>+1</m:t></m:r></m:e></m:rad></m:oMath></m:oMathPara></a14:m>";
   const std::vector<TextRow> rows = {
       {"body without paragraphs", "", u""},
       {"one empty paragraph", "<a:p><a:endParaRPr lang=\"en-US\"/></a:p>", u""},
       {"two empty paragraphs give one CR", "<a:p/><a:p/>", u"\r"},
       {"runs concatenate", "<a:p><a:r><a:t>Hello</a:t></a:r><a:r><a:t>, world</a:t></a:r></a:p>", u"Hello, world"},
-      {"paragraphs joined by CR, none after the last", "<a:p><a:r><a:t>A</a:t></a:r></a:p><a:p><a:r><a:t>B</a:t></a:r></a:p>",
-       u"A\rB"},
+      {"paragraphs joined by CR, none after the last",
+       "<a:p><a:r><a:t>A</a:t></a:r></a:p><a:p><a:r><a:t>B</a:t></a:r></a:p>", u"A\rB"},
       {"trailing empty paragraph adds a CR", "<a:p><a:r><a:t>A</a:t></a:r></a:p><a:p/>", u"A\r"},
       {"a run of one space survives",
        "<a:p><a:r><a:t>a</a:t></a:r><a:r><a:rPr/><a:t> </a:t></a:r><a:r><a:t>b</a:t></a:r></a:p>", u"a b"},
@@ -101,42 +108,45 @@ TEST(PptxXmlText, TextOfBodyRules) {
       {"tab character kept", "<a:p><a:r><a:t>A\tB</a:t></a:r></a:p>", u"A\tB"},
       {"field shows its text", "<a:p><a:fld id=\"{1}\" type=\"datetime1\"><a:t>5/6/2024</a:t></a:fld></a:p>",
        u"5/6/2024"},
-      {"slide number field shows the number", "<a:p><a:r><a:t>Page </a:t></a:r><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>",
-       u"Page 12", 12},
-      {"slide number field without a number shows its text", "<a:p><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>",
-       u"‹#›", 0},
+      {"slide number field shows the number",
+       "<a:p><a:r><a:t>Page </a:t></a:r><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>", u"Page 12", 12},
+      {"slide number field without a number shows its text",
+       "<a:p><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>", u"‹#›", 0},
       {"other fields ignore the slide number", "<a:p><a:fld type=\"footer\"><a:t>f</a:t></a:fld></a:p>", u"f", 3},
-      {"predefined entities and character references", "<a:p><a:r><a:t>&lt;&amp;&gt;&quot;&apos;&#65;&#x263A;</a:t></a:r></a:p>",
-       u"<&>\"'A\u263A"},
+      {"predefined entities and character references",
+       "<a:p><a:r><a:t>&lt;&amp;&gt;&quot;&apos;&#65;&#x263A;</a:t></a:r></a:p>", u"<&>\"'A\u263A"},
       {"an unknown entity stays literal", "<a:p><a:r><a:t>&xxe;</a:t></a:r></a:p>", u"&xxe;"},
       {"CDATA is text", "<a:p><a:r><a:t>x<![CDATA[<y>]]></a:t></a:r></a:p>", u"x<y>"},
       {"CR LF in the file is one LF", "<a:p><a:r><a:t>a\r\nb</a:t></a:r></a:p>", u"a\nb"},
-      {"astral characters", "<a:p><a:r><a:t>\xF0\x9D\x91\xA5 \xF0\x9F\x98\x80</a:t></a:r></a:p>", u"\U0001D465 \U0001F600"},
+      {"astral characters", "<a:p><a:r><a:t>\xF0\x9D\x91\xA5 \xF0\x9F\x98\x80</a:t></a:r></a:p>",
+       u"\U0001D465 \U0001F600"},
       {"paragraph and end properties carry no text",
        "<a:p><a:pPr lvl=\"1\"/><a:r><a:rPr lang=\"en-US\"/><a:t>x</a:t></a:r><a:endParaRPr/></a:p>", u"x"},
       {"equation chosen from its AlternateContent",
-       "<a:p>" + choiceA14 + equation + "</mc:Choice><mc:Fallback><a:r><a:t>[picture]</a:t></a:r></mc:Fallback>"
-       "</mc:AlternateContent></a:p>",
+       "<a:p>" + choiceA14 + equation +
+           "</mc:Choice><mc:Fallback><a:r><a:t>[picture]</a:t></a:r></mc:Fallback>"
+           "</mc:AlternateContent></a:p>",
        u"x+1"},
       {"equation fallback when its Choice is not understood",
        "<a:p><mc:AlternateContent><mc:Choice Requires=\"v\">" + equation +
            "</mc:Choice><mc:Fallback><a:r><a:t>x+1 (text)</a:t></a:r></mc:Fallback></mc:AlternateContent></a:p>",
        u"x+1 (text)"},
-      {"equation directly in the paragraph", "<a:p><a:r><a:t>y=</a:t></a:r>" + equation + "<a:r><a:t>!</a:t></a:r></a:p>",
-       u"y=x+1!"},
+      {"equation directly in the paragraph",
+       "<a:p><a:r><a:t>y=</a:t></a:r>" + equation + "<a:r><a:t>!</a:t></a:r></a:p>", u"y=x+1!"},
       {"runs inside a chosen branch",
        "<a:p><a:r><a:t>a</a:t></a:r>" + choiceA14 + "<a:r><a:t>b</a:t></a:r></mc:Choice></mc:AlternateContent></a:p>",
        u"ab"},
       {"paragraphs inside a chosen branch",
        "<a:p/>" + choiceA14 + "<a:p><a:r><a:t>b</a:t></a:r></a:p></mc:Choice></mc:AlternateContent>", u"\rb"},
-      {"unknown elements carry no text", "<a:p><x:y xmlns:x=\"urn:x\"><a:t>hidden</a:t></x:y><a:r><a:t>z</a:t></a:r></a:p>",
-       u"z"},
+      {"unknown elements carry no text",
+       "<a:p><x:y xmlns:x=\"urn:x\"><a:t>hidden</a:t></x:y><a:r><a:t>z</a:t></a:r></a:p>", u"z"},
   };
   for (const TextRow& row : rows) {
     SCOPED_TRACE(row.name);
     const auto document = Document::Parse(Body(row.body), "/ppt/slides/slide1.xml");
     const std::u16string text = TextOfBody(document->root(), row.slideNumber);
-    EXPECT_EQ(text, row.expected) << row.name << ": got \"" << Show(text) << "\", want \"" << Show(row.expected) << "\"";
+    EXPECT_EQ(text, row.expected) << row.name << ": got \"" << Show(text) << "\", want \"" << Show(row.expected)
+                                  << "\"";
   }
   EXPECT_EQ(TextOfBody(Node()), u"") << "an empty node";
 }
@@ -167,7 +177,9 @@ struct BranchRow {
 
 TEST(PptxXmlMarkupCompatibility, ChildrenSeeTheChosenBranch) {
   const std::string choiceFallback = "<mc:Fallback><p:sp id=\"f\"/></mc:Fallback>";
-  auto alternate = [](const std::string& branches) { return "<mc:AlternateContent>" + branches + "</mc:AlternateContent>"; };
+  auto alternate = [](const std::string& branches) {
+    return "<mc:AlternateContent>" + branches + "</mc:AlternateContent>";
+  };
   std::string deep = "<p:sp id=\"deep\"/>";
   for (int i = 0; i < 100; ++i) deep = alternate("<mc:Choice Requires=\"p14\">" + deep + "</mc:Choice>");
 
@@ -186,20 +198,23 @@ TEST(PptxXmlMarkupCompatibility, ChildrenSeeTheChosenBranch) {
       {"Choice without Requires", alternate("<mc:Choice><p:sp id=\"c\"/></mc:Choice>" + choiceFallback), "p:sp/f"},
       {"first understood Choice wins",
        alternate("<mc:Choice Requires=\"v\"><p:sp id=\"1\"/></mc:Choice><mc:Choice Requires=\"a14\"><p:sp id=\"2\"/>"
-                 "</mc:Choice><mc:Choice Requires=\"p14\"><p:sp id=\"3\"/></mc:Choice>" + choiceFallback),
+                 "</mc:Choice><mc:Choice Requires=\"p14\"><p:sp id=\"3\"/></mc:Choice>" +
+                 choiceFallback),
        "p:sp/2"},
       {"Choice requiring the main namespaces",
        alternate("<mc:Choice Requires=\"p a r\"><p:sp id=\"c\"/></mc:Choice>" + choiceFallback), "p:sp/c"},
       {"Choice requiring any Office extension namespace",
        "<mc:AlternateContent xmlns:x99=\"http://schemas.microsoft.com/office/powerpoint/2099/main\">"
-       "<mc:Choice Requires=\"x99\"><p:sp id=\"c\"/></mc:Choice>" + choiceFallback + "</mc:AlternateContent>",
+       "<mc:Choice Requires=\"x99\"><p:sp id=\"c\"/></mc:Choice>" +
+           choiceFallback + "</mc:AlternateContent>",
        "p:sp/c"},
       {"Choice requiring a strict namespace under another prefix",
        "<mc:AlternateContent xmlns:sp=\"" + kStrictPml + "\"><mc:Choice Requires=\"sp\"><p:sp id=\"c\"/></mc:Choice>" +
            choiceFallback + "</mc:AlternateContent>",
        "p:sp/c", true},
       {"nothing understood and no Fallback",
-       "<p:sp id=\"before\"/>" + alternate("<mc:Choice Requires=\"v\"><p:sp id=\"c\"/></mc:Choice>") + "<p:sp id=\"after\"/>",
+       "<p:sp id=\"before\"/>" + alternate("<mc:Choice Requires=\"v\"><p:sp id=\"c\"/></mc:Choice>") +
+           "<p:sp id=\"after\"/>",
        "p:sp/before,p:sp/after"},
       {"empty Fallback", alternate("<mc:Choice Requires=\"v\"><p:sp id=\"c\"/></mc:Choice><mc:Fallback/>"), ""},
       {"branch with several children keeps their order",
@@ -220,7 +235,8 @@ TEST(PptxXmlMarkupCompatibility, ChildrenSeeTheChosenBranch) {
   };
   for (const BranchRow& row : rows) {
     SCOPED_TRACE(row.name);
-    const auto document = Document::Parse("<p:spTree" + kAllNs + ">" + row.inner + "</p:spTree>", "/ppt/slides/slide1.xml");
+    const auto document =
+        Document::Parse("<p:spTree" + kAllNs + ">" + row.inner + "</p:spTree>", "/ppt/slides/slide1.xml");
     EXPECT_EQ(Names(Children(document->root())), row.expected) << row.name;
     // The AlternateContent stays in the tree: what is saved keeps every branch.
     if (!row.renamed) {
@@ -231,7 +247,8 @@ TEST(PptxXmlMarkupCompatibility, ChildrenSeeTheChosenBranch) {
 
 TEST(PptxXmlMarkupCompatibility, ChildPathAndChildrenNamedSeeTheChosenBranch) {
   const auto document = Document::Parse(
-      "<p:spTree" + kAllNs + "><p:sp id=\"1\"/><mc:AlternateContent><mc:Choice Requires=\"p14\"><p:sp id=\"2\">"
+      "<p:spTree" + kAllNs +
+          "><p:sp id=\"1\"/><mc:AlternateContent><mc:Choice Requires=\"p14\"><p:sp id=\"2\">"
           "<p:nvSpPr><p:nvPr><p:ph type=\"body\"/></p:nvPr></p:nvSpPr></p:sp></mc:Choice><mc:Fallback><p:pic id=\"f\"/>"
           "</mc:Fallback></mc:AlternateContent><p:pic id=\"3\"/></p:spTree>",
       "/s.xml");
@@ -269,21 +286,24 @@ TEST(PptxXmlPrefixes, NormalisedToCanonicalPrefixes) {
            "><draw:blip rel:embed=\"rId2\" draw:x=\"1\" y=\"2\"/></pres:sld>",
        "<p:sld" + p + a + r + "><a:blip r:embed=\"rId2\" a:x=\"1\" y=\"2\"/></p:sld>"},
       {"strict namespaces become transitional",
-       "<p:sld" + Ns("p", kStrictPml) + Ns("a", kStrictDml) + Ns("r", kStrictRel) + "><a:blip r:embed=\"rId1\"/></p:sld>",
+       "<p:sld" + Ns("p", kStrictPml) + Ns("a", kStrictDml) + Ns("r", kStrictRel) +
+           "><a:blip r:embed=\"rId1\"/></p:sld>",
        "<p:sld" + p + a + r + "><a:blip r:embed=\"rId1\"/></p:sld>"},
       {"strict namespace under an odd prefix", "<s:sld" + Ns("s", kStrictPml) + "/>", "<p:sld" + p + "/>"},
       {"swapped prefixes", "<a:sld" + Ns("a", kPml) + Ns("p", kDml) + "><p:t/></a:sld>",
        "<p:sld" + p + a + "><a:t/></p:sld>"},
-      {"declaration deep in the tree", "<p:sld" + p + "><p:cSld><d:p" + Ns("d", kDml) + "><d:r/></d:p></p:cSld></p:sld>",
+      {"declaration deep in the tree",
+       "<p:sld" + p + "><p:cSld><d:p" + Ns("d", kDml) + "><d:r/></d:p></p:cSld></p:sld>",
        "<p:sld" + p + "><p:cSld><a:p" + a + "><a:r/></a:p></p:cSld></p:sld>"},
-      {"a declaration's scope ends with its element",
-       "<p:sld" + p + "><d:p" + Ns("d", kDml) + "/><d:q/></p:sld>", "<p:sld" + p + "><a:p" + a + "/><d:q/></p:sld>"},
-      {"two spellings of one namespace on one element", "<p:sld" + p + Ns("q", kPml) + Ns("ps", kStrictPml) + "><q:x/><ps:y/></p:sld>",
+      {"a declaration's scope ends with its element", "<p:sld" + p + "><d:p" + Ns("d", kDml) + "/><d:q/></p:sld>",
+       "<p:sld" + p + "><a:p" + a + "/><d:q/></p:sld>"},
+      {"two spellings of one namespace on one element",
+       "<p:sld" + p + Ns("q", kPml) + Ns("ps", kStrictPml) + "><q:x/><ps:y/></p:sld>",
        "<p:sld" + p + "><p:x/><p:y/></p:sld>"},
-      {"an inner empty default namespace",
-       "<sld" + Ns("", kPml) + "><x xmlns=\"\"><y/></x><z/></sld>", "<p:sld" + p + "><x xmlns=\"\"><y/></x><p:z/></p:sld>"},
-      {"an inner unknown default namespace",
-       "<sld" + Ns("", kPml) + "><x xmlns=\"urn:x\"><y/></x></sld>", "<p:sld" + p + "><x xmlns=\"urn:x\"><y/></x></p:sld>"},
+      {"an inner empty default namespace", "<sld" + Ns("", kPml) + "><x xmlns=\"\"><y/></x><z/></sld>",
+       "<p:sld" + p + "><x xmlns=\"\"><y/></x><p:z/></p:sld>"},
+      {"an inner unknown default namespace", "<sld" + Ns("", kPml) + "><x xmlns=\"urn:x\"><y/></x></sld>",
+       "<p:sld" + p + "><x xmlns=\"urn:x\"><y/></x></p:sld>"},
       {"unknown namespaces keep their prefixes",
        "<P:sld" + Ns("P", kPml) + Ns("foo", "urn:foo") + "><foo:x foo:y=\"1\" xml:space=\"preserve\"/></P:sld>",
        "<p:sld" + p + Ns("foo", "urn:foo") + "><foo:x foo:y=\"1\" xml:space=\"preserve\"/></p:sld>"},
@@ -301,7 +321,7 @@ TEST(PptxXmlPrefixes, NormalisedToCanonicalPrefixes) {
            " compat:Ignorable=\"ext  vm\" compat:MustUnderstand=\"ext\" compat:ProcessContent=\"ext:foo vm:*\""
            " compat:PreserveElements=\"ext:a\" compat:PreserveAttributes=\"undeclared:b\"><ext:foo/></x:sld>",
        "<p:sld" + p + mc + p14 + Ns("v", kVml) +
-           " mc:Ignorable=\"p14 v\" mc:MustUnderstand=\"p14\" mc:ProcessContent=\"p14:foo v:*\""
+           " mc:Ignorable=\"p14  v\" mc:MustUnderstand=\"p14\" mc:ProcessContent=\"p14:foo v:*\""
            " mc:PreserveElements=\"p14:a\" mc:PreserveAttributes=\"undeclared:b\"><p14:foo/></p:sld>"},
       {"mc:Choice Requires names the new prefixes",
        "<p:spTree" + p + Ns("compat", kMc) + Ns("ext", kP14) +
@@ -313,7 +333,8 @@ TEST(PptxXmlPrefixes, NormalisedToCanonicalPrefixes) {
       {"Requires outside mc:Choice is left alone", "<x:sld" + Ns("x", kPml) + Ns("ext", kP14) + " Requires=\"ext\"/>",
        "<p:sld" + p + p14 + " Requires=\"ext\"/>"},
       {"prefix lists resolve in the element's own scope",
-       "<p:sld" + p + Ns("e", kA14) + " Requires=\"e\"><x" + Ns("mc", kMc) + Ns("e", kP14) + " mc:Ignorable=\"e\"/></p:sld>",
+       "<p:sld" + p + Ns("e", kA14) + " Requires=\"e\"><x" + Ns("mc", kMc) + Ns("e", kP14) +
+           " mc:Ignorable=\"e\"/></p:sld>",
        "<p:sld" + p + Ns("a14", kA14) + " Requires=\"e\"><x" + mc + p14 + " mc:Ignorable=\"p14\"/></p:sld>"},
   };
   for (const PrefixRow& row : rows) {
@@ -326,10 +347,11 @@ TEST(PptxXmlPrefixes, NormalisedToCanonicalPrefixes) {
 }
 
 TEST(PptxXmlPrefixes, StrictDocumentReadsLikeATransitionalOne) {
-  const auto document = Document::Parse(
-      "<s:sld" + Ns("s", kStrictPml) + Ns("d", kStrictDml) + "><s:cSld><s:spTree><s:sp><s:txBody><d:bodyPr/><d:p><d:r>"
-          "<d:t>strict</d:t></d:r></d:p></s:txBody></s:sp></s:spTree></s:cSld></s:sld>",
-      "/ppt/slides/slide1.xml");
+  const auto document =
+      Document::Parse("<s:sld" + Ns("s", kStrictPml) + Ns("d", kStrictDml) +
+                          "><s:cSld><s:spTree><s:sp><s:txBody><d:bodyPr/><d:p><d:r>"
+                          "<d:t>strict</d:t></d:r></d:p></s:txBody></s:sp></s:spTree></s:cSld></s:sld>",
+                      "/ppt/slides/slide1.xml");
   EXPECT_EQ(TextOfBody(Path(document->root(), "p:cSld/p:spTree/p:sp/p:txBody")), u"strict");
 }
 
@@ -349,8 +371,8 @@ TEST(PptxXmlParse, RefusedDocuments) {
 
   const std::vector<RefusalRow> rows = {
       {"DOCTYPE", "<!DOCTYPE p:sld><p:sld" + Ns("p", kPml) + "/>", "DOCTYPE"},
-      {"DOCTYPE declaring an external entity",
-       "<!DOCTYPE x [<!ENTITY xxe SYSTEM \"file:///etc/passwd\">]><x>&xxe;</x>", "DOCTYPE"},
+      {"DOCTYPE declaring an external entity", "<!DOCTYPE x [<!ENTITY xxe SYSTEM \"file:///etc/passwd\">]><x>&xxe;</x>",
+       "DOCTYPE"},
       {"DOCTYPE after an XML declaration", "<?xml version=\"1.0\"?>\n<!DOCTYPE x><x/>", "DOCTYPE"},
       {"DOCTYPE inside an element", "<x><!DOCTYPE y><y/></x>", "not well-formed"},
       {"mismatched end tag", "<a><b></a>", "not well-formed"},
@@ -404,6 +426,45 @@ TEST(PptxXmlParse, UnknownEntityStaysInert) {
   EXPECT_EQ(Xml(*document), "<x>&amp;xxe;&amp;</x>");
 }
 
+// Shapes of input that would cost quadratic time with a naive scope lookup, dedup or branch
+// choice: each is large enough that such a cost would take minutes, and is read in well under
+// the time allowed here.
+TEST(PptxXmlParse, HostileShapesCostLinearTime) {
+  constexpr int kCount = 20000;
+  const auto started = std::chrono::steady_clock::now();
+
+  // Many prefixes for one namespace on the root, each used by one element: all become "p".
+  std::string xml = "<x0:sld";
+  for (int i = 0; i < kCount; ++i) xml += Ns("x" + std::to_string(i), kPml);
+  xml += ">";
+  for (int i = 0; i < kCount; ++i) xml += "<x" + std::to_string(i) + ":sp/>";
+  xml += "</x0:sld>";
+  auto document = Document::Parse(xml, "/many-prefixes.xml");
+  const std::string start = "<p:sld" + Ns("p", kPml) + "><p:sp/><p:sp/>";
+  EXPECT_EQ(Xml(*document).substr(0, start.size()), start);
+
+  // Many unknown namespaces, each bound to a canonical prefix: each gets its own new prefix.
+  xml = "<root>";
+  for (int i = 0; i < kCount; ++i) xml += "<p:e" + Ns("p", "urn:" + std::to_string(i)) + "/>";
+  xml += "</root>";
+  document = Document::Parse(xml, "/many-clashes.xml");
+  EXPECT_EQ(std::string(Children(document->root()).back().name()), "p_" + std::to_string(kCount) + ":e");
+
+  // Many declarations in scope and many AlternateContents requiring one of them.
+  xml = "<p:spTree" + Ns("p", kPml) + Ns("mc", kMc);
+  for (int i = 0; i < kCount; ++i)
+    xml += Ns("e" + std::to_string(i), "http://schemas.microsoft.com/office/x/" + std::to_string(i));
+  xml += ">";
+  for (int i = 0; i < kCount; ++i)
+    xml += "<mc:AlternateContent><mc:Choice Requires=\"e" + std::to_string(kCount - 1) +
+           "\"><p:sp/></mc:Choice><mc:Fallback><p:pic/></mc:Fallback></mc:AlternateContent>";
+  xml += "</p:spTree>";
+  document = Document::Parse(xml, "/many-branches.xml");
+  EXPECT_EQ(ChildrenNamed(document->root(), "p:sp").size(), static_cast<std::size_t>(kCount));
+
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
 // --- Encodings ------------------------------------------------------------------------------------
 
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
@@ -417,8 +478,8 @@ std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
 }
 
 TEST(PptxXmlParse, Encodings) {
-  const std::u16string xml = u"<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<p:txBody" +
-                             text::FromUtf8(kAllNs) + u"><a:p><a:r><a:t>\u00E9t\u00E9 \U0001D465 </a:t></a:r></a:p></p:txBody>";
+  const std::u16string xml = u"<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<p:txBody" + text::FromUtf8(kAllNs) +
+                             u"><a:p><a:r><a:t>\u00E9t\u00E9 \U0001D465 </a:t></a:r></a:p></p:txBody>";
   const std::u16string expected = u"\u00E9t\u00E9 \U0001D465 ";
   const struct {
     const char* name;
@@ -453,50 +514,60 @@ TEST(PptxXmlInsertBefore, InsertsInFrontWithTheFirstRunsFormatting) {
   const std::string formatted = "<a:p><a:pPr algn=\"ctr\"/><a:r><a:rPr b=\"1\"/><a:t>old</a:t></a:r></a:p>";
   const std::string pPr = "<a:pPr algn=\"ctr\"/>", rPr = "<a:rPr b=\"1\"/>";
   const std::vector<InsertRow> rows = {
-      {"body without paragraphs gets one", "<a:lstStyle/>", u"Hi", u"Hi", "<a:lstStyle/><a:p><a:r><a:t>Hi</a:t></a:r></a:p>"},
+      {"body without paragraphs gets one", "<a:lstStyle/>", u"Hi", u"Hi",
+       "<a:lstStyle/><a:p><a:r><a:t>Hi</a:t></a:r></a:p>"},
       {"empty text on a body without paragraphs", "", u"", u"", "<a:p/>"},
       {"empty text changes nothing", formatted, u"", u"old", formatted},
       {"empty paragraph takes the end-of-paragraph formatting", "<a:p><a:endParaRPr lang=\"en-US\" sz=\"2000\"/></a:p>",
        u"Hi", u"Hi",
-       "<a:p><a:r><a:rPr lang=\"en-US\" sz=\"2000\"/><a:t>Hi</a:t></a:r><a:endParaRPr lang=\"en-US\" sz=\"2000\"/></a:p>"},
+       "<a:p><a:r><a:rPr lang=\"en-US\" sz=\"2000\"/><a:t>Hi</a:t></a:r><a:endParaRPr lang=\"en-US\" "
+       "sz=\"2000\"/></a:p>"},
       {"formatting with child elements is copied whole",
-       "<a:p><a:endParaRPr sz=\"9\"><a:solidFill><a:srgbClr val=\"FF0000\"/></a:solidFill></a:endParaRPr></a:p>", u"x", u"x",
+       "<a:p><a:endParaRPr sz=\"9\"><a:solidFill><a:srgbClr val=\"FF0000\"/></a:solidFill></a:endParaRPr></a:p>", u"x",
+       u"x",
        "<a:p><a:r><a:rPr sz=\"9\"><a:solidFill><a:srgbClr val=\"FF0000\"/></a:solidFill></a:rPr><a:t>x</a:t></a:r>"
        "<a:endParaRPr sz=\"9\"><a:solidFill><a:srgbClr val=\"FF0000\"/></a:solidFill></a:endParaRPr></a:p>"},
       {"joins the first run", formatted, u"new ", u"new old",
        "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>new old</a:t></a:r></a:p>"},
       {"CR starts a paragraph with the first paragraph's properties", formatted, u"A\rB", u"A\rBold",
-       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p><a:p>" + pPr + "<a:r>" + rPr + "<a:t>Bold</a:t></a:r></a:p>"},
+       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p><a:p>" + pPr + "<a:r>" + rPr +
+           "<a:t>Bold</a:t></a:r></a:p>"},
       {"LF starts a paragraph", formatted, u"A\nB", u"A\rBold",
-       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p><a:p>" + pPr + "<a:r>" + rPr + "<a:t>Bold</a:t></a:r></a:p>"},
+       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p><a:p>" + pPr + "<a:r>" + rPr +
+           "<a:t>Bold</a:t></a:r></a:p>"},
       {"CR LF counts once", formatted, u"A\r\nB", u"A\rBold", ""},
       {"LF CR counts twice; the empty paragraph keeps the formatting", formatted, u"A\n\rB", u"A\r\rBold",
-       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p><a:p>" + pPr + "<a:endParaRPr b=\"1\"/></a:p><a:p>" + pPr +
-           "<a:r>" + rPr + "<a:t>Bold</a:t></a:r></a:p>"},
+       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p><a:p>" + pPr + "<a:endParaRPr b=\"1\"/></a:p><a:p>" +
+           pPr + "<a:r>" + rPr + "<a:t>Bold</a:t></a:r></a:p>"},
       {"trailing CR", formatted, u"A\r", u"A\rold",
        "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r></a:p>" + formatted},
       {"only CRs", formatted, u"\r\r", u"\r\rold", ""},
       {"VT becomes a line break with the formatting", formatted, u"A\vB", u"A\vBold",
-       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r><a:br>" + rPr + "</a:br><a:r>" + rPr + "<a:t>Bold</a:t></a:r></a:p>"},
+       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r><a:br>" + rPr + "</a:br><a:r>" + rPr +
+           "<a:t>Bold</a:t></a:r></a:p>"},
       {"trailing VT", formatted, u"A\v", u"A\vold",
-       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r><a:br>" + rPr + "</a:br><a:r>" + rPr + "<a:t>old</a:t></a:r></a:p>"},
+       "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>A</a:t></a:r><a:br>" + rPr + "</a:br><a:r>" + rPr +
+           "<a:t>old</a:t></a:r></a:p>"},
       {"XML-special characters", formatted, u"<&>\"'", u"<&>\"'old",
        "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>&lt;&amp;&gt;\"'old</a:t></a:r></a:p>"},
       {"characters XML cannot carry are dropped", formatted,
-       std::u16string(u"A\u0000\u0001\u001F\uFFFE\uFFFF", 6) + u'\xD800' + u"B" + u'\xDC00' + u"\u0008C", u"ABCold", ""},
+       std::u16string(u"A\u0000\u0001\u001F\uFFFE\uFFFF", 6) + u'\xD800' + u"B" + u'\xDC00' + u"\u0008C", u"ABCold",
+       ""},
       {"tab kept", formatted, u"A\tB", u"A\tBold", ""},
       {"astral characters kept", formatted, u"\U0001D465", u"\U0001D465old", ""},
       {"spaces only", formatted, u"  ", u"  old", ""},
       {"run without formatting", "<a:p><a:r><a:t>old</a:t></a:r><a:endParaRPr sz=\"9\"/></a:p>", u"A\rB", u"A\rBold",
        "<a:p><a:r><a:t>A</a:t></a:r></a:p><a:p><a:r><a:t>Bold</a:t></a:r><a:endParaRPr sz=\"9\"/></a:p>"},
       {"first run is a field: a new run in front of it",
-       "<a:p><a:fld id=\"{1}\" type=\"slidenum\"><a:rPr sz=\"1200\"/><a:t>‹#›</a:t></a:fld></a:p>", u"Page ", u"Page ‹#›",
+       "<a:p><a:fld id=\"{1}\" type=\"slidenum\"><a:rPr sz=\"1200\"/><a:t>‹#›</a:t></a:fld></a:p>", u"Page ",
+       u"Page ‹#›",
        "<a:p><a:r><a:rPr sz=\"1200\"/><a:t>Page </a:t></a:r><a:fld id=\"{1}\" type=\"slidenum\"><a:rPr sz=\"1200\"/>"
        "<a:t>‹#›</a:t></a:fld></a:p>"},
-      {"first paragraph starts with a line break",
-       "<a:p><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>", u"A", u"A\vx",
+      {"first paragraph starts with a line break", "<a:p><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>",
+       u"A", u"A\vx",
        "<a:p><a:r><a:rPr i=\"1\"/><a:t>A</a:t></a:r><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>"},
-      {"later paragraphs untouched", formatted + "<a:p><a:r><a:t>second</a:t></a:r></a:p>", u"A\rB", u"A\rBold\rsecond", ""},
+      {"later paragraphs untouched", formatted + "<a:p><a:r><a:t>second</a:t></a:r></a:p>", u"A\rB", u"A\rBold\rsecond",
+       ""},
       {"first paragraph inside a chosen branch",
        "<mc:AlternateContent><mc:Choice Requires=\"a14\">" + formatted + "</mc:Choice></mc:AlternateContent>", u"A\rB",
        u"A\rBold", ""},
@@ -533,16 +604,18 @@ TEST(PptxXmlAttributes, TypedReaders) {
     const char* name;
     bool fallback;
     bool expected;
-  } bools[] = {{"t", false, true},    {"f", true, false},      {"one", false, true},   {"zero", true, false},
-               {"spaced", false, true}, {"yes", false, false}, {"yes", true, true},   {"empty", true, true},
+  } bools[] = {{"t", false, true},      {"f", true, false},       {"one", false, true}, {"zero", true, false},
+               {"spaced", false, true}, {"yes", false, false},    {"yes", true, true},  {"empty", true, true},
                {"missing", true, true}, {"missing", false, false}};
   for (const auto& row : bools)
     EXPECT_EQ(BoolAttr(x, row.name, row.fallback), row.expected) << row.name << " fallback " << row.fallback;
   const struct {
     const char* name;
     std::int64_t expected;
-  } ints[] = {{"n", -42},  {"plus", 7},       {"big", 9223372036854775807}, {"over", -1}, {"frac", -1},
-              {"pad", 12}, {"twoplus", -1},   {"empty", -1},                {"t", -1},    {"missing", -1}};
+  } ints[] = {{"n", -42},      {"plus", 7},   {"big", 9223372036854775807},
+              {"over", -1},    {"frac", -1},  {"pad", 12},
+              {"twoplus", -1}, {"empty", -1}, {"t", -1},
+              {"missing", -1}};
   for (const auto& row : ints) EXPECT_EQ(IntAttr(x, row.name, -1), row.expected) << row.name;
   EXPECT_EQ(Attr(x, "n"), "-42");
   EXPECT_EQ(Attr(x, "empty", "fallback"), "") << "present but empty is not absent";
@@ -553,10 +626,12 @@ TEST(PptxXmlAttributes, TypedReaders) {
 // --- Serialisation ---------------------------------------------------------------------------------
 
 TEST(PptxXmlSerialize, DeclarationAndNoIndentation) {
-  const auto document = Document::Parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:sld" + Ns("p", kPml) +
-                                            ">\n  <p:cSld>\n    <p:x a=\"&quot;&lt;\"/>\n  </p:cSld>\n<!-- note -->\n</p:sld>\n",
-                                        "/x.xml");
-  EXPECT_EQ(document->Serialize(), kDeclaration + "<p:sld" + Ns("p", kPml) + "><p:cSld><p:x a=\"&quot;&lt;\"/></p:cSld></p:sld>");
+  const auto document =
+      Document::Parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:sld" + Ns("p", kPml) +
+                          ">\n  <p:cSld>\n    <p:x a=\"&quot;&lt;\"/>\n  </p:cSld>\n<!-- note -->\n</p:sld>\n",
+                      "/x.xml");
+  EXPECT_EQ(document->Serialize(),
+            kDeclaration + "<p:sld" + Ns("p", kPml) + "><p:cSld><p:x a=\"&quot;&lt;\"/></p:cSld></p:sld>");
 }
 
 TEST(PptxXmlSerialize, CharacterReferencesToLineEndsRoundTrip) {

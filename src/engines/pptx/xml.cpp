@@ -120,8 +120,8 @@ bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'
 // --- Failures -----------------------------------------------------------------------------
 
 [[noreturn]] void Fail(std::int32_t number, std::string_view partName, std::string_view cause) {
-  throw AutomationError(number, text::FromUtf8(std::string(partName.empty() ? "An XML part" : partName)) + u" " +
-                                    text::FromUtf8(cause));
+  throw AutomationError(
+      number, text::FromUtf8(std::string(partName.empty() ? "An XML part" : partName)) + u" " + text::FromUtf8(cause));
 }
 
 // --- Walks --------------------------------------------------------------------------------
@@ -207,7 +207,8 @@ class Canonicalizer {
 
     const auto [elementPrefix, elementLocal] = SplitQName(element.name());
     const Binding* elementBinding = Resolve(elementPrefix, true);
-    const bool choice = elementBinding && elementBinding->outUri == ns::kMarkupCompatibility && elementLocal == "Choice";
+    const bool choice =
+        elementBinding && elementBinding->outUri == ns::kMarkupCompatibility && elementLocal == "Choice";
     if (elementBinding) {
       const std::string name = Qualified(elementBinding->outPrefix, elementLocal);
       if (name != element.name()) element.set_name(name.c_str());
@@ -290,22 +291,23 @@ class Canonicalizer {
   }
 
   // Rewrites the prefixes of a whitespace-separated list of prefixes or qualified names
-  // ("p14 v", "p14:* a14:foo").
+  // ("p14 v", "p14:* a14:foo"); the separators stay as they are.
   void RewritePrefixList(Attribute attribute) {
     const std::string_view value = attribute.value();
     std::string out;
     std::size_t i = 0;
     while (i < value.size()) {
-      while (i < value.size() && IsXmlSpace(value[i])) ++i;
+      if (IsXmlSpace(value[i])) {
+        out += value[i++];
+        continue;
+      }
       std::size_t end = i;
       while (end < value.size() && !IsXmlSpace(value[end])) ++end;
-      if (end == i) break;
       const std::string_view token = value.substr(i, end - i);
       const std::size_t colon = token.find(':');
       const std::string_view prefix = token.substr(0, colon);
       const Binding* binding = Resolve(prefix, false);
-      if (!out.empty()) out += ' ';
-      out += binding ? binding->outPrefix : std::string(prefix);
+      out += binding ? std::string_view(binding->outPrefix) : prefix;
       if (colon != std::string_view::npos) out += token.substr(colon);
       i = end;
     }
@@ -435,8 +437,8 @@ class TextBuilder {
 
   void Append(std::u16string_view piece) {
     if (piece.size() > maxLength_ - std::min<std::size_t>(text_.size(), maxLength_)) {
-      throw AutomationError(hresult::kOutOfMemory, u"The text is longer than the limit of " +
-                                                        text::Decimal(maxLength_) + u" characters.");
+      throw AutomationError(hresult::kOutOfMemory,
+                            u"The text is longer than the limit of " + text::Decimal(maxLength_) + u" characters.");
     }
     text_ += piece;
   }
@@ -586,8 +588,8 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
   }
   if (elements != 1) {
     Fail(hresult::kInvalidData, partName,
-         elements == 0 ? "is not well-formed XML: it has no root element." :
-                         "is not well-formed XML: it has more than one root element.");
+         elements == 0 ? "is not well-formed XML: it has no root element."
+                       : "is not well-formed XML: it has more than one root element.");
   }
 
   bool rewrite = false;

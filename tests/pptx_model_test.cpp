@@ -771,12 +771,9 @@ TEST_F(ModelTest, QuitEndsTheApplicationAndEverythingOfIt) {
   for (const auto& [name, call] : calls) EXPECT_EQ(FailureOf(call), kServerUnavailable) << name;
 }
 
-TEST_F(ModelTest, WriteSideMembersFailAsNotSupportedYet) {
+TEST_F(ModelTest, FormatsAndFiltersTheEngineCannotServeFail) {
   const auto presentation = Open({.slides = {{.shapes = Title("t")}}});
   const auto slide = presentation->Slides()->Item(1);
-  EXPECT_EQ(FailureOf([&] { app_->Presentations()->Add(0); }), kInvalid);
-  EXPECT_EQ(FailureOf([&] { slide->Copy(); }), kInvalid);
-  EXPECT_EQ(FailureOf([&] { presentation->Slides()->Paste(-1); }), kInvalid);
   EXPECT_EQ(FailureOf([&] { presentation->SaveAs(u"out.pdf", 32, 0); }), kInvalid);
   std::u16string description;
   EXPECT_EQ(FailureOf([&] { slide->Export(u"s.png", u"PNG", 0, 0); }, &description), failure::kEFail);

@@ -149,6 +149,11 @@ void PartDocument::Changed() {
   ++revision_;
 }
 
+void PartDocument::MoveIntoPackage(std::string partName) {
+  partName_ = std::move(partName);
+  inPackage_ = true;
+}
+
 std::shared_ptr<const NodeLife> PartDocument::Life(xml::Node node) {
   const void* key = node.internal_object();
   auto& slot = lives_[key];
@@ -296,6 +301,7 @@ void PresentationModel::Close() {
   live_.clear();
   presentationDoc_.reset();
   package_.reset();
+  writeState.reset();
   std::erase_if(app_->presentations, [this](const auto& weak) {
     const auto p = weak.lock();
     return !p || p.get() == this;
@@ -358,6 +364,19 @@ std::vector<std::string> PresentationModel::DirtyParts() const {
   return parts;
 }
 
+std::shared_ptr<PartDocument> PresentationModel::DirtyDocument(std::string_view partName) const {
+  const auto it = dirty_.find(Key(partName));
+  return it == dirty_.end() ? nullptr : it->second;
+}
+
+void PresentationModel::AdoptDocument(const std::shared_ptr<PartDocument>& document) {
+  const std::string key = Key(document->partName());
+  document->Changed();
+  live_[key] = document;
+  dirty_[key] = document;
+  std::erase(recent_, document);
+}
+
 std::size_t PresentationModel::LiveDocumentCount() const {
   return static_cast<std::size_t>(
       std::count_if(live_.begin(), live_.end(), [](const auto& entry) { return !entry.second.expired(); }));
@@ -418,10 +437,16 @@ void PresentationModel::ForgetRelatedParts(SlideRecord& slide) {
 
 std::shared_ptr<PartDocument> PresentationModel::FreshNotesPage(SlideRecord& slide) {
   if (slide.changedFreshNotes) return slide.changedFreshNotes;
-  if (auto fresh = slide.freshNotes.lock()) return fresh;
+  // Kept among the recent documents like a part's, so that requests that navigate anew find the
+  // same page instead of building it again for every request.
+  if (auto fresh = slide.freshNotes.lock()) {
+    KeepRecent(fresh);
+    return fresh;
+  }
   const std::string name = slide.partName + " (notes page)";
   auto fresh = std::make_shared<PartDocument>(xml::Document::FromTrusted(kFreshNotesPage, name), name, false);
   slide.freshNotes = fresh;
+  KeepRecent(fresh);
   return fresh;
 }
 

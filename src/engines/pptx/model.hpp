@@ -37,6 +37,9 @@
 //   (FreshNotesPage). Changing it (TextRange.InsertBefore) pins it in the SlideRecord
 //   (changedFreshNotes): a save must then create the notes part from it.
 // - ApplicationState::clipboard is the application's clipboard for Slide.Copy / Slides.Paste.
+// - PresentationModel::writeState is the write side's own state of a presentation (what it pasted,
+//   what it saved); DirtyDocument finds a changed document; a changed fresh notes page becomes a
+//   real notes part through PartDocument::MoveIntoPackage and PresentationModel::AdoptDocument.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -115,6 +118,9 @@ class PartDocument {
   // Marks the document changed (dirty, new revision). Use PresentationModel::MarkDirty for parts
   // of a presentation; this alone does not keep the document in memory.
   void Changed();
+  // Makes a transient page the document of the package part `partName` (a fresh notes page that
+  // was saved as a real notes part). Hand it to PresentationModel::AdoptDocument next.
+  void MoveIntoPackage(std::string partName);
 
   // The life token of `node` (an element of this document): the same token for the same node.
   std::shared_ptr<const NodeLife> Life(xml::Node node);
@@ -157,6 +163,8 @@ struct SlideRecord {
 class PresentationModel;
 // A copied slide on the application's clipboard (defined by the write side).
 struct SlideClip;
+// The write side's state of one presentation (defined by the write side).
+struct WriteState;
 
 // One application: its limits, whether it still runs, its open presentations and its clipboard.
 struct ApplicationState {
@@ -215,6 +223,11 @@ class PresentationModel : public std::enable_shared_from_this<PresentationModel>
   void MarkDirty(std::string_view partName);
   // Part names of the dirty documents.
   std::vector<std::string> DirtyParts() const;
+  // The dirty document of a part, or null when the part is not changed.
+  std::shared_ptr<PartDocument> DirtyDocument(std::string_view partName) const;
+  // Takes a document moved into the package (PartDocument::MoveIntoPackage) as the live, changed
+  // copy of its part.
+  void AdoptDocument(const std::shared_ptr<PartDocument>& document);
   // Documents currently alive (held by the cache or by anyone else).
   std::size_t LiveDocumentCount() const;
 
@@ -239,6 +252,8 @@ class PresentationModel : public std::enable_shared_from_this<PresentationModel>
   // Flags given to Presentations.Open (kept for the write side; reading ignores them).
   bool readOnly = false;
   bool untitled = false;
+  // The write side's state, made when it first needs it; dropped by Close.
+  std::shared_ptr<WriteState> writeState;
 
  private:
   PresentationModel(std::shared_ptr<ApplicationState> app, std::shared_ptr<Package> package, std::string path);

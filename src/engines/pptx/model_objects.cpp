@@ -2,14 +2,14 @@
 // Slide and NotesPage. Each is a thin view over the shared state of model.hpp; none caches
 // anything of the presentation, so every request reads the model as it is now.
 //
-// Not served yet (they fail as invalid requests until the write side exists): Presentations.Add,
-// Presentation.SaveAs, Slide.Copy, Slides.Paste. Slide.Export fails as an unsupported export
-// filter until a renderer exists.
+// Presentations.Add, Slide.Copy, Slides.Paste and Presentation.SaveAs are the write side's
+// (model_write.hpp). Slide.Export fails as an unsupported export filter until a renderer exists.
 #include <cmath>
 #include <utility>
 
 #include "common/text.hpp"
 #include "engines/pptx/model_shapes.hpp"
+#include "engines/pptx/model_write.hpp"
 
 namespace quorvane::engines::pptx {
 
@@ -17,10 +17,6 @@ namespace ppt = office::ppt;
 using office::Tristate;
 
 namespace {
-
-AutomationError NotSupportedYet(std::string_view member, std::u16string_view what) {
-  return InvalidRequest(member, std::u16string(kApplicationName) + u" cannot " + std::u16string(what) + u" yet.");
-}
 
 // p:sldSz bounds (ST_SlideSizeCoordinate): 1 to 56 inches.
 constexpr std::int64_t kMinSlideSize = 914400;
@@ -59,7 +55,7 @@ class SlideObject final : public ppt::Slide {
 
   void Copy() override {
     model_->Enter("Slide.Copy");
-    throw NotSupportedYet("Slide.Copy", u"copy slides");
+    CopySlide(*model_, *slide_);
   }
   std::shared_ptr<ppt::Shapes> Shapes() override {
     model_->Enter("Slide.Shapes");
@@ -100,9 +96,9 @@ class SlidesObject final : public ppt::Slides {
       throw OutOfRange("Slides.Item", index, slides.size());
     return std::make_shared<SlideObject>(model_, slides[static_cast<std::size_t>(index) - 1]);
   }
-  void Paste(std::int32_t) override {
+  void Paste(std::int32_t index) override {
     model_->Enter("Slides.Paste");
-    throw NotSupportedYet("Slides.Paste", u"paste slides");
+    PasteSlide(*model_, index);
   }
 
  private:
@@ -175,9 +171,10 @@ class PresentationObject final : public ppt::Presentation {
     model_->Enter("Presentation.PageSetup");
     return std::make_shared<PageSetupObject>(model_);
   }
-  void SaveAs(const std::u16string&, std::int32_t, Tristate) override {
+  // Fonts are never embedded: the flag is ignored.
+  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate) override {
     model_->Enter("Presentation.SaveAs");
-    throw NotSupportedYet("Presentation.SaveAs", u"save presentations");
+    SavePresentation(*model_, fileName, fileFormat);
   }
   void Close() override {
     model_->Enter("Presentation.Close");
@@ -226,9 +223,10 @@ class PresentationsObject final : public ppt::Presentations {
     model->untitled = untitled != 0;
     return std::make_shared<PresentationObject>(std::move(model));
   }
+  // A presentation never has a window here: the flag is ignored.
   std::shared_ptr<ppt::Presentation> Add(Tristate) override {
     app_->Enter();
-    throw NotSupportedYet("Presentations.Add", u"create presentations");
+    return std::make_shared<PresentationObject>(NewPresentation(app_));
   }
 
  private:

@@ -84,3 +84,29 @@ TEST_F(NumberedFiles, FailuresCarryTheRunTimeErrorNumbers) {
 
 }  // namespace
 }  // namespace quorvane::files
+
+namespace quorvane::files {
+namespace {
+
+TEST_F(NumberedFiles, AHeldFileIsNotOpenedForWritingUnderAnyName) {
+  std::ofstream(dir_ / "deck.pptx") << "input bytes";
+  fs::create_symlink(dir_ / "deck.pptx", dir_ / "link.pptx");
+  {
+    ReadHold hold(text::ToUtf8(Path("deck.pptx")));
+    EXPECT_TRUE(IsHeldForReading(text::ToUtf8(Path("link.pptx"))));
+    for (const char* name : {"deck.pptx", "link.pptx"})
+      for (OpenMode mode : {OpenMode::Output, OpenMode::Binary, OpenMode::Append})
+        EXPECT_EQ(FailureOf([&] { Open(1, Path(name), mode); }), 70) << name;
+    EXPECT_EQ(Read("deck.pptx"), "input bytes");
+    Open(1, Path("other.txt"), OpenMode::Output);  // other files are not affected
+    Close(1);
+  }
+  EXPECT_FALSE(IsHeldForReading(text::ToUtf8(Path("deck.pptx"))));
+  Open(1, Path("deck.pptx"), OpenMode::Output);  // released with the hold
+  Close(1);
+  ReadHold nothing(text::ToUtf8(Path("missing.pptx")));
+  EXPECT_FALSE(IsHeldForReading(text::ToUtf8(Path("missing.pptx"))));
+}
+
+}  // namespace
+}  // namespace quorvane::files

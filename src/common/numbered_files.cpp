@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cerrno>
+#include <map>
+#include <utility>
 #include <mutex>
 
 #include "common/text.hpp"
@@ -22,6 +24,15 @@ struct Entry {
 
 std::mutex mutex;
 std::array<Entry, kMaxFileNumber + 1> table;  // index 0 unused
+
+// Files under a ReadHold, by device and inode, with their hold counts.
+std::mutex holdsMutex;
+std::map<std::pair<std::uint64_t, std::uint64_t>, int> holds;
+
+bool Held(const struct stat& file) {
+  std::lock_guard lock(holdsMutex);
+  return holds.contains({static_cast<std::uint64_t>(file.st_dev), static_cast<std::uint64_t>(file.st_ino)});
+}
 
 [[noreturn]] void Fail(std::int32_t number, const char16_t* description) { throw AutomationError(number, description); }
 
@@ -70,6 +81,7 @@ void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
   struct stat existing {};
   if (::stat(name.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error");
+    if (Held(existing)) Fail(failure::kPermissionDenied, u"Permission denied");
     for (const auto& other : table)
       if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
         Fail(failure::kFileAlreadyOpen, u"File already open");
@@ -108,6 +120,28 @@ void Close(std::int16_t number) {
   const int fd = entry.fd;
   entry = {};
   if (::close(fd) != 0 && errno != EINTR) FailFromErrno(errno, false);
+}
+
+ReadHold::ReadHold(const std::string& path) {
+  struct stat file {};
+  if (path.empty() || ::stat(path.c_str(), &file) != 0) return;
+  device_ = static_cast<std::uint64_t>(file.st_dev);
+  inode_ = static_cast<std::uint64_t>(file.st_ino);
+  std::lock_guard lock(holdsMutex);
+  ++holds[{device_, inode_}];
+  held_ = true;
+}
+
+ReadHold::~ReadHold() {
+  if (!held_) return;
+  std::lock_guard lock(holdsMutex);
+  const auto it = holds.find({device_, inode_});
+  if (it != holds.end() && --it->second == 0) holds.erase(it);
+}
+
+bool IsHeldForReading(const std::string& path) {
+  struct stat file {};
+  return !path.empty() && ::stat(path.c_str(), &file) == 0 && Held(file);
 }
 
 bool IsOpen(std::int16_t number) {

@@ -38,4 +38,27 @@ void Close(std::int16_t number);
 // Whether a file is open under `number`.
 bool IsOpen(std::int16_t number);
 
+// A file that an open presentation reads from, held as the application that opened it holds it:
+// while a hold lives, Open refuses to open that file for writing with run-time error 70
+// (permission denied, as for a file locked by another program), and writers that replace files
+// ask IsHeldForReading first. So a conversion whose output names its own input fails instead of
+// destroying the input. Holds are process-wide and counted; the file is identified by device and
+// inode, whatever name reaches it.
+class ReadHold {
+ public:
+  // No hold when `path` (UTF-8) names no file.
+  explicit ReadHold(const std::string& path);
+  ~ReadHold();
+  ReadHold(const ReadHold&) = delete;
+  ReadHold& operator=(const ReadHold&) = delete;
+
+ private:
+  bool held_ = false;
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
+};
+
+// Whether `path` (UTF-8) names a file under a ReadHold.
+bool IsHeldForReading(const std::string& path);
+
 }  // namespace quorvane::files

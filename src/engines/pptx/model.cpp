@@ -2,6 +2,8 @@
 // and the slides' related parts, and the application state.
 #include "engines/pptx/model.hpp"
 
+#include "common/numbered_files.hpp"
+
 #include <algorithm>
 #include <fstream>
 #include <set>
@@ -217,7 +219,10 @@ std::shared_ptr<PresentationModel> PresentationModel::Open(std::shared_ptr<Appli
     }
     throw;
   }
-  return FromPackage(std::move(app), std::move(package), path);
+  auto model = FromPackage(std::move(app), std::move(package), path);
+  // Held as an open file is: nothing in the process writes over it while it is open.
+  model->hold_ = std::make_unique<files::ReadHold>(path);
+  return model;
 }
 
 std::shared_ptr<PresentationModel> PresentationModel::FromPackage(std::shared_ptr<ApplicationState> app,
@@ -295,6 +300,7 @@ void PresentationModel::Enter(std::string_view member) const {
 
 void PresentationModel::Close() {
   closed_ = true;
+  hold_.reset();
   slides_.clear();
   recent_.clear();
   dirty_.clear();

@@ -50,6 +50,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/numbered_files.hpp"
 #include "engines/pptx/limits.hpp"
 #include "engines/pptx/package.hpp"
 #include "engines/pptx/xml.hpp"
@@ -258,6 +259,9 @@ class PresentationModel : public std::enable_shared_from_this<PresentationModel>
  private:
   PresentationModel(std::shared_ptr<ApplicationState> app, std::shared_ptr<Package> package, std::string path);
   void ReadPresentationPart();
+
+  // The hold on the file an opened presentation reads from, until it is closed.
+  std::unique_ptr<files::ReadHold> hold_;
   void ResolveRelated(SlideRecord& slide);
   void Renumber();
   void KeepRecent(const std::shared_ptr<PartDocument>& document);

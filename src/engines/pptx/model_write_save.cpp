@@ -22,6 +22,7 @@
 #include <set>
 #include <utility>
 
+#include "common/numbered_files.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/model_write.hpp"
 #include "engines/pptx/rtf_outline.hpp"
@@ -182,12 +183,6 @@ mode_t CurrentUmask() {
   return 022;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Whether a name can be given to the system unchanged: not empty, no NUL, no unpaired surrogate.
 bool IsUsableName(std::u16string_view name) {
   if (name.empty()) return false;
@@ -308,14 +303,10 @@ void SavePresentation(PresentationModel& model, const std::u16string& fileName, 
   const std::string path = text::ToUtf8(fileName);
   // The file of an open presentation is never written, nor replaced: its package may still be
   // read from it, and the file an input came from must stay as it is.
-  for (const auto& weak : model.application().presentations) {
-    const auto open = weak.lock();
-    if (!open || open->closed() || open->package().path().empty()) continue;
-    if (SameFile(path, open->package().path()))
-      throw InvalidRequest(kMember, u"\"" + fileName +
-                                        u"\" is the file of an open presentation; it cannot be replaced while it "
-                                        u"is open.");
-  }
+  if (files::IsHeldForReading(path))
+    throw InvalidRequest(kMember, u"\"" + fileName +
+                                      u"\" is the file of an open presentation; it cannot be replaced while it "
+                                      u"is open.");
   writer(model, path);
 }
 

@@ -14,10 +14,34 @@ build: setup
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The demo writes the builder's sample deck into $(BUILD)/demo/, exports its text with notes and
+# numbers, and saves slides 2 to 3 as a presentation of their own. Text is shown with paragraph
+# marks (CR) and line breaks (VT) as new lines; the file itself keeps them.
+demo: DEMO = $(BUILD)/demo
+demo: DEMO_SHOW = sed -e 's/\r$$//' -e 's/[\r\v]/\n/g'
+
 demo: build
 	@echo "== quorvane version"; $(BUILD)/quorvane version
 	@echo; echo "== quorvane formats"; $(BUILD)/quorvane formats
 	@echo; echo "== quorvane errors"; $(BUILD)/quorvane errors
+	@test -x $(BUILD)/quorvane-sample || { echo "demo: $(BUILD)/quorvane-sample was not built" \
+	  "(CMakeLists.txt needs add_subdirectory(tools))" >&2; exit 1; }
+	@rm -rf $(DEMO) && mkdir -p $(DEMO)
+	@echo; echo "== quorvane-sample $(DEMO)/sample.pptx"
+	@$(BUILD)/quorvane-sample $(DEMO)/sample.pptx && ls -l $(DEMO)/sample.pptx
+	@echo; echo "== quorvane convert $(DEMO)/sample.pptx $(DEMO)/sample.txt --type txt --notes --numbers"
+	@LC_ALL=C.UTF-8 $(BUILD)/quorvane convert $(DEMO)/sample.pptx $(DEMO)/sample.txt --type txt --notes --numbers
+	@$(DEMO_SHOW) $(DEMO)/sample.txt
+	@echo; echo "== quorvane convert $(DEMO)/sample.pptx $(DEMO)/slides-2-3.pptx --start 2 --end 3 --numbers"
+	@if LC_ALL=C.UTF-8 $(BUILD)/quorvane convert $(DEMO)/sample.pptx $(DEMO)/slides-2-3.pptx \
+	    --start 2 --end 3 --numbers; then \
+	  ls -l $(DEMO)/slides-2-3.pptx; \
+	  echo; echo "== its text: quorvane convert $(DEMO)/slides-2-3.pptx $(DEMO)/slides-2-3.txt --type txt"; \
+	  LC_ALL=C.UTF-8 $(BUILD)/quorvane convert $(DEMO)/slides-2-3.pptx $(DEMO)/slides-2-3.txt --type txt \
+	    && $(DEMO_SHOW) $(DEMO)/slides-2-3.txt; \
+	else \
+	  echo "demo: saving slides 2 to 3 failed with exit status $$? (see the message above)"; \
+	fi
 
 check: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

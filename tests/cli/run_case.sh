@@ -19,6 +19,20 @@
 #   ...
 #   end
 #   stderr-contains: text      standard error contains this text (repeatable)
+#   file: $TMP/out.txt         the file that the file-... directives after it check (repeatable:
+#                              each one switches to another file)
+#   file-absent:               the file does not exist
+#   file-nonempty:             the file exists and holds at least one byte
+#   file-contains: text        the file, with its NUL bytes dropped, contains the UTF-8 bytes of
+#                              this text (repeatable)
+#   file-lacks: text           the file does not contain them (repeatable)
+#   file-contains-utf16le: text  the file contains this text as UTF-16LE code units, at an even
+#                              offset (repeatable)
+#
+# In the values of args, arg, file and the file-... directives, $TMP stands for an empty folder of
+# the case's own and $CORPUS for the test corpus: $QUORVANE_CORPUS_DIR when it is set, else the
+# folder shared/corpus three levels above this script (tests/cli/ of the repository). A case that
+# names $CORPUS when the corpus is missing is malformed.
 #
 # Lines inside a block are taken verbatim: tabs are real tabs. The program runs in an empty
 # temporary directory, with standard input from /dev/null and LC_ALL=C.UTF-8, for at most 60
@@ -44,6 +58,11 @@ fi
 
 work=$(mktemp -d) || exit 2
 trap 'rm -rf -- "$work"' EXIT
+mkdir "$work/tmp" || exit 2
+
+script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd) || exit 2
+corpus=${QUORVANE_CORPUS_DIR:-$script_dir/../../../shared/corpus}
+corpus=$(realpath -m -- "$corpus")
 
 malformed() {
   echo "$case_name:$1: $2" >&2
@@ -60,6 +79,8 @@ stdout_lines=()
 stdout_count=
 stdout_contains=()
 stderr_contains=()
+file_checks=()        # triples: file, check (absent, nonempty, contains, lacks, utf16le), text
+current_file=
 
 # Copies the lines of a block, up to its "end" line, from the case file (on fd 3) into the file $1.
 line_no=0
@@ -72,6 +93,16 @@ read_block() {
     printf '%s\n' "$line" >>"$1"
   done
   malformed "$start" "block has no closing \"end\" line"
+}
+
+# Replaces $TMP and $CORPUS in $1; the result is in $substituted.
+substitute() {
+  substituted=$1
+  if [[ $substituted == *'$CORPUS'* && ! -d $corpus ]]; then
+    malformed "$line_no" "the case needs the corpus, which is not at $corpus (set QUORVANE_CORPUS_DIR)"
+  fi
+  substituted=${substituted//'$TMP'/$work/tmp}
+  substituted=${substituted//'$CORPUS'/$corpus}
 }
 
 # Writes standard input indented by four spaces (sed is not in coreutils).
@@ -91,9 +122,15 @@ while IFS= read -r line <&3 || [[ -n $line ]]; do
   case $directive in
     args)
       read -r -a words <<<"$value"
-      args+=("${words[@]}")
+      for word in "${words[@]}"; do
+        substitute "$word"
+        args+=("$substituted")
+      done
       ;;
-    arg) args+=("$value") ;;
+    arg)
+      substitute "$value"
+      args+=("$substituted")
+      ;;
     exit)
       value=${value//[[:blank:]]/}
       [[ $value =~ ^[0-9]+$ ]] || malformed "$line_no" "exit status is not a number: $value"
@@ -112,6 +149,23 @@ while IFS= read -r line <&3 || [[ -n $line ]]; do
       ;;
     stdout-contains) stdout_contains+=("$value") ;;
     stderr-contains) stderr_contains+=("$value") ;;
+    file)
+      [[ -n $value ]] || malformed "$line_no" "file: needs a path"
+      substitute "$value"
+      current_file=$substituted
+      ;;
+    file-absent | file-nonempty | file-contains | file-lacks | file-contains-utf16le)
+      [[ -n $current_file ]] || malformed "$line_no" "$directive comes before any \"file:\" directive"
+      check=${directive#file-}
+      [[ $check == contains-utf16le ]] && check=utf16le
+      if [[ $check == absent || $check == nonempty ]]; then
+        [[ -z ${value//[[:blank:]]/} ]] || malformed "$line_no" "$directive takes no value"
+      else
+        [[ -n $value ]] || malformed "$line_no" "$directive needs a text"
+      fi
+      substitute "$value"
+      file_checks+=("$current_file" "$check" "$substituted")
+      ;;
     *) malformed "$line_no" "unknown directive \"$directive\"" ;;
   esac
 done
@@ -137,6 +191,24 @@ fail() {
 # Byte-for-byte equality, NUL bytes and final line feeds included, with coreutils only.
 same_bytes() {
   [[ $(sha256sum <"$1") == "$(sha256sum <"$2")" ]]
+}
+
+# The 16-bit code units of the UTF-8 text $1 as od prints little-endian words (" 0041 d83d de80"),
+# in $units.
+utf16_units() {
+  local LC_ALL=C.UTF-8  # characters, not bytes
+  local text=$1 ch cp i
+  units=
+  for ((i = 0; i < ${#text}; i++)); do
+    ch=${text:i:1}
+    printf -v cp '%d' "'$ch"
+    if ((cp > 0xFFFF)); then
+      cp=$((cp - 0x10000))
+      printf -v units '%s %04x %04x' "$units" $((0xD800 + (cp >> 10))) $((0xDC00 + (cp & 0x3FF)))
+    else
+      printf -v units '%s %04x' "$units" "$cp"
+    fi
+  done
 }
 
 # Shows how two files differ, with tabs as ^I and line ends as $ so that white space is visible.
@@ -189,6 +261,36 @@ done
 stderr_text=$(<"$work/actual.stderr")
 for wanted in "${stderr_contains[@]}"; do
   [[ $stderr_text == *"$wanted"* ]] || fail "standard error lacks: $wanted"
+done
+
+for ((i = 0; i < ${#file_checks[@]}; i += 3)); do
+  file=${file_checks[i]}
+  check=${file_checks[i + 1]}
+  wanted=${file_checks[i + 2]}
+  if [[ $check == absent ]]; then
+    [[ ! -e $file && ! -L $file ]] || fail "$file exists, expected no such file"
+    continue
+  fi
+  if [[ ! -f $file ]]; then
+    fail "$file does not exist (wanted for file-$check)"
+    continue
+  fi
+  case $check in
+    nonempty) [[ -s $file ]] || fail "$file is empty" ;;
+    contains | lacks)
+      content=$(tr -d '\000' <"$file")
+      if [[ $check == contains ]]; then
+        [[ $content == *"$wanted"* ]] || fail "$file lacks: $wanted"
+      else
+        [[ $content != *"$wanted"* ]] || fail "$file contains: $wanted"
+      fi
+      ;;
+    utf16le)
+      words=$(od -An -v -tx2 --endian=little -- "$file" | tr -d '\n')
+      utf16_units "$wanted"
+      [[ "$words " == *"$units "* ]] || fail "$file lacks, as UTF-16LE: $wanted"
+      ;;
+  esac
 done
 
 if [[ $failures -gt 0 ]]; then

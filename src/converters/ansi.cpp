@@ -2,6 +2,9 @@
 
 #include <climits>
 #include <cwchar>
+#include <string_view>
+
+#include <langinfo.h>
 
 namespace quorvane::ansi {
 namespace {
@@ -19,6 +22,14 @@ bool Append(std::string& out, wchar_t c, std::mbstate_t& state) {
   return true;
 }
 
+// Whether the locale's character set writes U+0000..U+007F as the same single bytes, as UTF-8, the
+// ISO 8859 and Windows code pages and ASCII itself do; then ASCII text needs no conversion call.
+bool AsciiCompatible() {
+  const std::string_view codeset = nl_langinfo(CODESET);
+  return codeset == "UTF-8" || codeset == "ANSI_X3.4-1968" || codeset.starts_with("ISO-8859") ||
+         codeset.starts_with("CP125") || codeset.starts_with("KOI8");
+}
+
 }  // namespace
 
 std::string FromUtf16(std::u16string_view text) {
@@ -26,8 +37,13 @@ std::string FromUtf16(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   std::mbstate_t state{};
+  const bool ascii = AsciiCompatible();
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
+    if (ascii && c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
     const bool high = c >= 0xD800 && c <= 0xDBFF;
     if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);

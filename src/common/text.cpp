@@ -33,18 +33,22 @@ std::string Utf16ToUtf8(std::u16string_view s) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
+  // Never more UTF-16 units than UTF-8 bytes: written into place, then cut to size.
+  std::u16string out(s.size(), u'\0');
+  char16_t* to = out.data();
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      *to++ = static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
     char32_t c = 0xFFFD;
     std::size_t len = 1;
     auto cont = [&](std::size_t k) { return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80; };
     auto at = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
-    if (b < 0x80) {
-      c = b;
-    } else if (b >= 0xC2 && b < 0xE0 && cont(1)) {
+    if (b >= 0xC2 && b < 0xE0 && cont(1)) {
       c = ((b & 0x1F) << 6) | at(1);
       len = 2;
     } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2)) {
@@ -58,13 +62,14 @@ std::u16string Utf8ToUtf16(std::string_view s) {
     }
     if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      *to++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      *to++ = static_cast<char16_t>(c);
     }
     i += len;
   }
+  out.resize(static_cast<std::size_t>(to - out.data()));
   return out;
 }
 

@@ -162,6 +162,8 @@ std::shared_ptr<const NodeLife> PartDocument::Life(xml::Node node) {
   if (auto life = slot.lock()) return life;
   auto life = std::make_shared<NodeLife>();
   slot = life;
+  livesHeld_[livesHeldNext_] = life;
+  livesHeldNext_ = (livesHeldNext_ + 1) % kLivesHeld;
   if (lives_.size() >= livesSweepAt_) {
     std::erase_if(lives_, [](const auto& entry) { return entry.second.expired(); });
     livesSweepAt_ = std::max<std::size_t>(64, lives_.size() * 2);
@@ -183,6 +185,23 @@ void PartDocument::Remove(xml::Node node) {
   }
   node.parent().remove_child(node);
   pageShapesRevision_ = ~std::uint64_t{0};
+  pagePlaceholdersRevision_ = ~std::uint64_t{0};
+  placeholderShape_ = nullptr;
+  bodyText_.body = nullptr;
+}
+
+const std::u16string& PartDocument::BodyText(xml::Node body, std::int32_t slideNumber, std::uint32_t maxLength) {
+  RememberedText& last = bodyText_;
+  if (last.body == body.internal_object() && last.revision == revision_ && last.slideNumber == slideNumber &&
+      last.maxLength == maxLength)
+    return last.text;
+  last.body = nullptr;
+  last.text = xml::TextOfBody(body, slideNumber, maxLength);
+  last.body = body.internal_object();
+  last.revision = revision_;
+  last.slideNumber = slideNumber;
+  last.maxLength = maxLength;
+  return last.text;
 }
 
 // --- ApplicationState --------------------------------------------------------------------------
@@ -315,6 +334,16 @@ void PresentationModel::Close() {
 }
 
 std::shared_ptr<PartDocument> PresentationModel::Document(std::string_view partName) {
+  // The documents asked for again and again (a slide and its notes page) are the recent ones. While
+  // nothing is changed, a recent document asked for by its own spelling is the live copy of its part.
+  if (dirty_.empty()) {
+    for (std::size_t i = 0; i < recent_.size(); ++i) {
+      if (!recent_[i]->inPackage() || recent_[i]->partName() != partName) continue;
+      std::rotate(recent_.begin(), recent_.begin() + static_cast<std::ptrdiff_t>(i),
+                  recent_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return recent_.front();
+    }
+  }
   const std::string key = Key(partName);
   if (const auto it = dirty_.find(key); it != dirty_.end()) return it->second;
   if (const auto it = live_.find(key); it != live_.end()) {
@@ -449,8 +478,12 @@ std::shared_ptr<PartDocument> PresentationModel::FreshNotesPage(SlideRecord& sli
     KeepRecent(fresh);
     return fresh;
   }
-  const std::string name = slide.partName + " (notes page)";
-  auto fresh = std::make_shared<PartDocument>(xml::Document::FromTrusted(kFreshNotesPage, name), name, false);
+  // Made as a copy of the page parsed once, which costs a fraction of parsing it again.
+  static const std::shared_ptr<xml::Document> kTemplate = xml::Document::FromTrusted(kFreshNotesPage, "notes page");
+  auto page = std::make_shared<xml::Document>();
+  page->pugi().reset(kTemplate->pugi());
+  std::string name = slide.partName + " (notes page)";
+  auto fresh = std::make_shared<PartDocument>(std::move(page), std::move(name), false);
   slide.freshNotes = fresh;
   KeepRecent(fresh);
   return fresh;

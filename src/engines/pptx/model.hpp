@@ -131,6 +131,16 @@ class PartDocument {
   // The shapes of the page's p:cSld/p:spTree (slide, layout, master or notes page) in z-order, as
   // readers see them (AlternateContent resolved); cached per revision. Empty without a tree.
   const std::vector<xml::Node>& PageShapes();
+  // The placeholders among PageShapes() (shapes with a p:ph), in z-order; cached per revision.
+  const std::vector<xml::Node>& PagePlaceholders();
+  // PlaceholderOf(shape), remembered for the last shape asked until the document changes: every
+  // request on a shape (has it a text frame, its type, its placeholder type) looks it up.
+  xml::Node Placeholder(xml::Node shape);
+
+  // xml::TextOfBody(body, slideNumber, maxLength), remembered for the last body read until the
+  // document changes: a converter asks whether a shape has text and then for the text, and both
+  // read the same body. Fails as xml::TextOfBody does (nothing is remembered then).
+  const std::u16string& BodyText(xml::Node body, std::int32_t slideNumber, std::uint32_t maxLength);
 
  private:
   std::shared_ptr<xml::Document> xml_;
@@ -140,8 +150,25 @@ class PartDocument {
   std::uint64_t revision_ = 0;
   std::unordered_map<const void*, std::weak_ptr<NodeLife>> lives_;
   std::size_t livesSweepAt_ = 64;
+  // The last few tokens handed out, held so that requests that come back to the same node (every
+  // request on a shape makes its object anew) find the token instead of making one again.
+  static constexpr std::size_t kLivesHeld = 4;
+  std::shared_ptr<NodeLife> livesHeld_[kLivesHeld];
+  std::size_t livesHeldNext_ = 0;
   std::vector<xml::Node> pageShapes_;
   std::uint64_t pageShapesRevision_ = ~std::uint64_t{0};
+  std::vector<xml::Node> pagePlaceholders_;
+  std::uint64_t pagePlaceholdersRevision_ = ~std::uint64_t{0};
+  const void* placeholderShape_ = nullptr;  // null: nothing remembered
+  std::uint64_t placeholderRevision_ = 0;
+  xml::Node placeholder_;
+  struct RememberedText {
+    const void* body = nullptr;  // null: nothing remembered
+    std::uint64_t revision = 0;
+    std::int32_t slideNumber = 0;
+    std::uint32_t maxLength = 0;
+    std::u16string text;
+  } bodyText_;
 };
 
 // One entry of p:sldIdLst.

@@ -1,6 +1,10 @@
 // The application-side objects: Application, Presentations, Presentation, PageSetup, Slides,
 // Slide and NotesPage. Each is a thin view over the shared state of model.hpp; none caches
-// anything of the presentation, so every request reads the model as it is now.
+// anything of the presentation, so every request reads the model as it is now. The converters ask
+// for the same views over and over (Presentation.Slides.Item(i).Shapes for every request on a
+// shape), so a view hands out the last view it made again while that still shows the same thing:
+// Presentation its Slides, Slides its last Slide, a Slide its Shapes and NotesPage, a notes page
+// its last Shapes. Views refer only downwards (to the model, a slide record, a page), never back.
 //
 // Presentations.Add, Slide.Copy, Slides.Paste and Presentation.SaveAs are the write side's
 // (model_write.hpp). Slide.Export fails as an unsupported export filter until a renderer exists.
@@ -34,18 +38,26 @@ class NotesPageObject final : public ppt::NotesPage {
   // only in memory.
   std::shared_ptr<ppt::Shapes> Shapes() override {
     model_->Enter("NotesPage.Shapes");
+    const std::string& partName = model_->NotesPartOf(*slide_);
+    std::shared_ptr<PartDocument> fresh = partName.empty() ? model_->FreshNotesPage(*slide_) : nullptr;
+    if (shapes_ && page_->partName == partName && page_->fresh == fresh) return shapes_;
     auto page = std::make_shared<Page>();
     page->model = model_;
     page->slide = slide_;
     page->notes = true;
-    page->partName = model_->NotesPartOf(*slide_);
-    if (page->partName.empty()) page->fresh = model_->FreshNotesPage(*slide_);
-    return MakeShapes(std::move(page));
+    page->partName = partName;
+    page->fresh = std::move(fresh);
+    page_ = page;
+    shapes_ = MakeShapes(std::move(page));
+    return shapes_;
   }
 
  private:
   std::shared_ptr<PresentationModel> model_;
   std::shared_ptr<SlideRecord> slide_;
+  // The last page answered: handed out again while the slide's notes page is still that page.
+  std::shared_ptr<const Page> page_;
+  std::shared_ptr<ppt::Shapes> shapes_;
 };
 
 class SlideObject final : public ppt::Slide {
@@ -59,15 +71,19 @@ class SlideObject final : public ppt::Slide {
   }
   std::shared_ptr<ppt::Shapes> Shapes() override {
     model_->Enter("Slide.Shapes");
+    if (shapes_ && page_->partName == slide_->partName) return shapes_;
     auto page = std::make_shared<Page>();
     page->model = model_;
     page->slide = slide_;
     page->partName = slide_->partName;
-    return MakeShapes(std::move(page));
+    page_ = page;
+    shapes_ = MakeShapes(std::move(page));
+    return shapes_;
   }
   std::shared_ptr<ppt::NotesPage> NotesPage() override {
     model_->Enter("Slide.NotesPage");
-    return std::make_shared<NotesPageObject>(model_, slide_);
+    if (!notesPage_) notesPage_ = std::make_shared<NotesPageObject>(model_, slide_);
+    return notesPage_;
   }
   void Export(const std::u16string&, const std::u16string&, std::int32_t, std::int32_t) override {
     model_->Enter("Slide.Export");
@@ -79,6 +95,9 @@ class SlideObject final : public ppt::Slide {
  private:
   std::shared_ptr<PresentationModel> model_;
   std::shared_ptr<SlideRecord> slide_;
+  std::shared_ptr<const Page> page_;  // the page shapes_ shows
+  std::shared_ptr<ppt::Shapes> shapes_;
+  std::shared_ptr<ppt::NotesPage> notesPage_;
 };
 
 class SlidesObject final : public ppt::Slides {
@@ -94,7 +113,12 @@ class SlidesObject final : public ppt::Slides {
     const auto& slides = model_->slides();
     if (index < 1 || static_cast<std::size_t>(index) > slides.size())
       throw OutOfRange("Slides.Item", index, slides.size());
-    return std::make_shared<SlideObject>(model_, slides[static_cast<std::size_t>(index) - 1]);
+    const auto& slide = slides[static_cast<std::size_t>(index) - 1];
+    if (!last_ || lastSlide_ != slide) {
+      last_ = std::make_shared<SlideObject>(model_, slide);
+      lastSlide_ = slide;
+    }
+    return last_;
   }
   void Paste(std::int32_t index) override {
     model_->Enter("Slides.Paste");
@@ -103,6 +127,9 @@ class SlidesObject final : public ppt::Slides {
 
  private:
   std::shared_ptr<PresentationModel> model_;
+  // The last slide answered, and the record it shows.
+  std::shared_ptr<ppt::Slide> last_;
+  std::shared_ptr<SlideRecord> lastSlide_;
 };
 
 // The slide size, p:sldSz of the presentation part, in points.
@@ -165,7 +192,8 @@ class PresentationObject final : public ppt::Presentation {
 
   std::shared_ptr<ppt::Slides> Slides() override {
     model_->Enter("Presentation.Slides");
-    return std::make_shared<SlidesObject>(model_);
+    if (!slides_) slides_ = std::make_shared<SlidesObject>(model_);
+    return slides_;
   }
   std::shared_ptr<ppt::PageSetup> PageSetup() override {
     model_->Enter("Presentation.PageSetup");
@@ -185,6 +213,7 @@ class PresentationObject final : public ppt::Presentation {
 
  private:
   std::shared_ptr<PresentationModel> model_;
+  std::shared_ptr<ppt::Slides> slides_;
 };
 
 namespace {

@@ -24,6 +24,43 @@ using office::Tristate;
 
 // --- PresentationML rules ----------------------------------------------------------------------
 
+namespace {
+
+// Whether `node` has the qualified name `name`, compared in place (no measuring of the node's name
+// first: these checks run several times for every request). An empty node matches nothing.
+bool NameIs(xml::Node node, std::string_view name) {
+  const char* actual = node.name();
+  for (const char c : name)
+    if (*actual == '\0' || *actual++ != c) return false;
+  return *actual == '\0';
+}
+
+// The first child element of `node` named `name` when it is among the first few children, as the
+// schema places it in files that follow it; else what xml::Child finds (which also looks through
+// markup compatibility). Fast for the non-visual properties every shape request reads.
+xml::Node LeadingChild(xml::Node node, std::string_view name) {
+  constexpr int kLook = 4;
+  int looked = 0;
+  for (xml::Node child = node.first_child(); child; child = child.next_sibling()) {
+    if (++looked > kLook) return xml::Child(node, name);
+    if (child.type() != pugi::node_element) continue;
+    if (NameIs(child, name)) return child;
+    if (NameIs(child, "mc:AlternateContent")) return xml::Child(node, name);
+  }
+  return {};
+}
+
+// p:ph below the non-visual properties element `nvName` of `shape` (`nvName`/p:nvPr/p:ph).
+xml::Node PlaceholderBelow(xml::Node shape, std::string_view nvName) {
+  const xml::Node nv = LeadingChild(shape, nvName);
+  if (!nv) return {};
+  const xml::Node nvPr = LeadingChild(nv, "p:nvPr");
+  if (!nvPr) return {};
+  return LeadingChild(nvPr, "p:ph");
+}
+
+}  // namespace
+
 bool IsShapeElement(xml::Node node) {
   const std::string_view name = node.name();
   return name == "p:sp" || name == "p:grpSp" || name == "p:graphicFrame" || name == "p:cxnSp" || name == "p:pic" ||
@@ -31,10 +68,9 @@ bool IsShapeElement(xml::Node node) {
 }
 
 xml::Node PlaceholderOf(xml::Node shape) {
-  const std::string_view name = shape.name();
-  if (name == "p:sp") return xml::Path(shape, "p:nvSpPr/p:nvPr/p:ph");
-  if (name == "p:pic") return xml::Path(shape, "p:nvPicPr/p:nvPr/p:ph");
-  if (name == "p:graphicFrame") return xml::Path(shape, "p:nvGraphicFramePr/p:nvPr/p:ph");
+  if (NameIs(shape, "p:sp")) return PlaceholderBelow(shape, "p:nvSpPr");
+  if (NameIs(shape, "p:pic")) return PlaceholderBelow(shape, "p:nvPicPr");
+  if (NameIs(shape, "p:graphicFrame")) return PlaceholderBelow(shape, "p:nvGraphicFramePr");
   return {};
 }
 
@@ -75,11 +111,12 @@ std::int32_t GraphicFrameType(xml::Node frame) {
 }
 
 xml::Node TableOf(xml::Node frame) {
-  if (std::string_view(frame.name()) != "p:graphicFrame") return {};
+  if (!NameIs(frame, "p:graphicFrame")) return {};
   return xml::Path(frame, "a:graphic/a:graphicData/a:tbl");
 }
 
-bool IsSlideImage(xml::Node shape) { return xml::Attr(PlaceholderOf(shape), "type") == "sldImg"; }
+bool IsSlideImagePlaceholder(xml::Node ph) { return xml::Attr(ph, "type") == "sldImg"; }
+bool IsSlideImage(xml::Node shape) { return IsSlideImagePlaceholder(PlaceholderOf(shape)); }
 
 std::vector<xml::Node> Members(xml::Node group) {
   std::vector<xml::Node> members;
@@ -88,12 +125,11 @@ std::vector<xml::Node> Members(xml::Node group) {
   return members;
 }
 
-}  // namespace
-
-std::int32_t ShapeType(xml::Node shape) {
+// MsoShapeType of a shape element whose p:ph (PlaceholderOf) is `ph`.
+std::int32_t ShapeTypeWith(xml::Node shape, xml::Node ph) {
   const std::string_view name = shape.name();
   if (name == "p:grpSp") return ppt::kMsoGroup;
-  if (PlaceholderOf(shape)) return ppt::kMsoPlaceholder;
+  if (ph) return ppt::kMsoPlaceholder;
   if (name == "p:sp") {
     if (xml::BoolAttr(xml::Path(shape, "p:nvSpPr/p:cNvSpPr"), "txBox", false)) return 17;
     if (xml::Path(shape, "p:spPr/a:custGeom")) return 5;
@@ -105,6 +141,10 @@ std::int32_t ShapeType(xml::Node shape) {
   if (name == "p:contentPart") return 22;
   return 1;
 }
+
+}  // namespace
+
+std::int32_t ShapeType(xml::Node shape) { return ShapeTypeWith(shape, PlaceholderOf(shape)); }
 
 std::int32_t PlaceholderType(xml::Node ph) {
   // An absent type is "obj" by the schema; a value the schema does not know counts as obj too.
@@ -127,12 +167,12 @@ std::int32_t PlaceholderType(xml::Node ph) {
   return result;
 }
 
-bool HasTextFrame(xml::Node shape) { return std::string_view(shape.name()) == "p:sp" && !IsSlideImage(shape); }
+bool HasTextFrame(xml::Node shape) { return NameIs(shape, "p:sp") && !IsSlideImage(shape); }
 
 std::uint32_t GroupDepth(xml::Node node) {
   std::uint32_t depth = 0;
   for (xml::Node n = node; n; n = n.parent())
-    if (std::string_view(n.name()) == "p:grpSp") ++depth;
+    if (NameIs(n, "p:grpSp")) ++depth;
   return depth;
 }
 
@@ -144,6 +184,25 @@ const std::vector<xml::Node>& PartDocument::PageShapes() {
       if (IsShapeElement(child)) pageShapes_.push_back(child);
   pageShapesRevision_ = revision_;
   return pageShapes_;
+}
+
+const std::vector<xml::Node>& PartDocument::PagePlaceholders() {
+  const std::vector<xml::Node>& shapes = PageShapes();
+  if (pagePlaceholdersRevision_ == revision_) return pagePlaceholders_;
+  pagePlaceholders_.clear();
+  for (const xml::Node shape : shapes)
+    if (PlaceholderOf(shape)) pagePlaceholders_.push_back(shape);
+  pagePlaceholdersRevision_ = revision_;
+  return pagePlaceholders_;
+}
+
+xml::Node PartDocument::Placeholder(xml::Node shape) {
+  if (placeholderShape_ != shape.internal_object() || placeholderRevision_ != revision_) {
+    placeholder_ = PlaceholderOf(shape);
+    placeholderShape_ = shape.internal_object();
+    placeholderRevision_ = revision_;
+  }
+  return placeholder_;
 }
 
 std::shared_ptr<PartDocument> Page::Document() const { return fresh ? fresh : model->Document(partName); }
@@ -313,7 +372,10 @@ struct NodeRef {
   }
 
   PresentationModel& model() const { return *page->model; }
-  bool HasFrame() const { return cell || HasTextFrame(node); }
+  // PlaceholderOf(node), through the document's memory of the last shape asked.
+  xml::Node Placeholder() const { return cell ? xml::Node() : document->Placeholder(node); }
+  // As HasTextFrame(node) for a shape.
+  bool HasFrame() const { return cell || (NameIs(node, "p:sp") && !IsSlideImagePlaceholder(Placeholder())); }
   xml::Node Body() const { return xml::Child(node, cell ? "a:txBody" : "p:txBody"); }
 };
 
@@ -332,17 +394,22 @@ class TextRangeObject final : public ppt::TextRange {
   void InsertBefore(const std::u16string& text) override {
     ref_.Enter("TextRange.InsertBefore");
     const std::uint32_t limit = ref_.model().limits().maxTextLength;
-    if (Read(ref_).size() + text.size() > limit)
+    if (ReadRef(ref_).size() + text.size() > limit)
       throw LimitExceeded("TextRange.InsertBefore",
                           u"the text would be longer than the limit of " + text::Decimal(limit) + u" characters.");
     xml::InsertBefore(EnsureBody(), text);
     ref_.model().MarkDirty(*ref_.document);
   }
 
-  static std::u16string Read(const NodeRef& ref) {
+  static std::u16string Read(const NodeRef& ref) { return ReadRef(ref); }
+
+  // The text, as the document remembers it for the last body read (empty without a body). Good
+  // until the next read of the document.
+  static const std::u16string& ReadRef(const NodeRef& ref) {
+    static const std::u16string kNone;
     const xml::Node body = ref.Body();
-    if (!body) return {};
-    return xml::TextOfBody(body, ref.page->SlideNumber(), ref.model().limits().maxTextLength);
+    if (!body) return kNone;
+    return ref.document->BodyText(body, ref.page->SlideNumber(), ref.model().limits().maxTextLength);
   }
 
  private:
@@ -371,23 +438,28 @@ class TextFrameObject final : public ppt::TextFrame {
 
   Tristate HasText() override {
     ref_.Enter("TextFrame.HasText");
-    return ref_.HasFrame() && !TextRangeObject::Read(ref_).empty() ? kMsoTrue : kMsoFalse;
+    return ref_.HasFrame() && !TextRangeObject::ReadRef(ref_).empty() ? kMsoTrue : kMsoFalse;
   }
   std::shared_ptr<ppt::TextRange> TextRange() override {
     ref_.Enter("TextFrame.TextRange");
     if (!ref_.HasFrame())
       throw InvalidRequest("TextFrame.TextRange", u"Invalid request. This shape has no text frame.");
-    return std::make_shared<TextRangeObject>(ref_);
+    if (!range_) range_ = std::make_shared<TextRangeObject>(ref_);
+    return range_;
   }
 
  private:
   NodeRef ref_;
+  std::shared_ptr<ppt::TextRange> range_;  // handed out again: it shows the same node
 };
 
 class PlaceholderFormatObject final : public ppt::PlaceholderFormat {
  public:
   explicit PlaceholderFormatObject(NodeRef ref) : ref_(std::move(ref)) {}
-  std::int32_t Type() override { return PlaceholderType(PlaceholderOf(ref_.Enter("PlaceholderFormat.Type"))); }
+  std::int32_t Type() override {
+    ref_.Enter("PlaceholderFormat.Type");
+    return PlaceholderType(ref_.Placeholder());
+  }
 
  private:
   NodeRef ref_;
@@ -410,7 +482,8 @@ class TableObject final : public ppt::Table {
   explicit TableObject(NodeRef ref) : ref_(std::move(ref)) {}
 
   std::int32_t RowsCount() override {
-    return static_cast<std::int32_t>(xml::ChildrenNamed(TableOf(ref_.Enter("Table.Rows.Count")), "a:tr").size());
+    ref_.Enter("Table.Rows.Count");
+    return static_cast<std::int32_t>(Rows().size());
   }
   std::int32_t ColumnsCount() override {
     const xml::Node grid = xml::Child(TableOf(ref_.Enter("Table.Columns.Count")), "a:tblGrid");
@@ -418,10 +491,10 @@ class TableObject final : public ppt::Table {
   }
   // The column-th a:tc of the row-th a:tr; a cell that a short row lacks does not exist.
   std::shared_ptr<ppt::Cell> Cell(std::int32_t row, std::int32_t column) override {
-    const xml::Node table = TableOf(ref_.Enter("Table.Cell"));
-    const auto rows = xml::ChildrenNamed(table, "a:tr");
+    ref_.Enter("Table.Cell");
+    const auto& rows = Rows();
     if (row >= 1 && static_cast<std::size_t>(row) <= rows.size()) {
-      const auto cells = xml::ChildrenNamed(rows[static_cast<std::size_t>(row) - 1], "a:tc");
+      const auto& cells = CellsOf(rows, static_cast<std::size_t>(row) - 1);
       if (column >= 1 && static_cast<std::size_t>(column) <= cells.size())
         return std::make_shared<CellObject>(
             NodeRef::To(ref_.page, ref_.document, cells[static_cast<std::size_t>(column) - 1], true));
@@ -430,7 +503,32 @@ class TableObject final : public ppt::Table {
   }
 
  private:
+  // The table's rows, and the cells of the row read last, listed once per revision of the
+  // document: the converters read a table cell by cell, each through Table.Cell(row, column).
+  const std::vector<xml::Node>& Rows() {
+    if (rowsRevision_ != ref_.document->revision() || !listed_) {
+      rows_ = xml::ChildrenNamed(TableOf(ref_.node), "a:tr");
+      rowsRevision_ = ref_.document->revision();
+      listed_ = true;
+      cellsRow_ = kNoRow;
+    }
+    return rows_;
+  }
+  const std::vector<xml::Node>& CellsOf(const std::vector<xml::Node>& rows, std::size_t row) {
+    if (cellsRow_ != row) {
+      cells_ = xml::ChildrenNamed(rows[row], "a:tc");
+      cellsRow_ = row;
+    }
+    return cells_;
+  }
+
+  static constexpr std::size_t kNoRow = ~std::size_t{0};
   NodeRef ref_;
+  bool listed_ = false;
+  std::uint64_t rowsRevision_ = 0;
+  std::vector<xml::Node> rows_;
+  std::size_t cellsRow_ = kNoRow;
+  std::vector<xml::Node> cells_;
 };
 
 class GroupItemsObject final : public ppt::GroupItems {
@@ -465,25 +563,28 @@ class ShapeObject final : public ppt::Shape {
     const xml::Node node = ref_.Enter("Shape.TextFrame");
     if (!ref_.cell && std::string_view(node.name()) == "p:sp" && !ref_.HasFrame())
       throw InvalidRequest("Shape.TextFrame", u"Invalid request. This shape has no text frame.");
-    return std::make_shared<TextFrameObject>(ref_);
+    if (!textFrame_) textFrame_ = std::make_shared<TextFrameObject>(ref_);
+    return textFrame_;
   }
   // A table cell's shape answers 1 (an AutoShape).
   std::int32_t Type() override {
     const xml::Node node = ref_.Enter("Shape.Type");
-    return ref_.cell ? 1 : ShapeType(node);
+    return ref_.cell ? 1 : ShapeTypeWith(node, ref_.Placeholder());
   }
   std::shared_ptr<ppt::PlaceholderFormat> PlaceholderFormat() override {
-    const xml::Node node = ref_.Enter("Shape.PlaceholderFormat");
-    if (ref_.cell || !PlaceholderOf(node))
+    ref_.Enter("Shape.PlaceholderFormat");
+    if (ref_.cell || !ref_.Placeholder())
       throw InvalidRequest("Shape.PlaceholderFormat", u"This property only applies to placeholders.");
-    return std::make_shared<PlaceholderFormatObject>(ref_);
+    if (!placeholderFormat_) placeholderFormat_ = std::make_shared<PlaceholderFormatObject>(ref_);
+    return placeholderFormat_;
   }
   // Also a table placeholder that holds a table.
   std::shared_ptr<ppt::Table> Table() override {
     const xml::Node node = ref_.Enter("Shape.Table");
     if (ref_.cell || !TableOf(node))
       throw InvalidRequest("Shape.Table", u"This member can only be accessed for a table.");
-    return std::make_shared<TableObject>(ref_);
+    if (!table_) table_ = std::make_shared<TableObject>(ref_);
+    return table_;
   }
   void Ungroup() override {
     const xml::Node node = ref_.Enter("Shape.Ungroup");
@@ -508,6 +609,10 @@ class ShapeObject final : public ppt::Shape {
   }
 
   NodeRef ref_;
+  // Views of the same node, handed out again (each refers to the node, never back to the shape).
+  std::shared_ptr<ppt::TextFrame> textFrame_;
+  std::shared_ptr<ppt::PlaceholderFormat> placeholderFormat_;
+  std::shared_ptr<ppt::Table> table_;
 };
 
 std::shared_ptr<ppt::Shape> MakeShape(NodeRef ref) { return std::make_shared<ShapeObject>(std::move(ref)); }
@@ -518,25 +623,19 @@ class PlaceholdersObject final : public ppt::Placeholders {
 
   std::int32_t Count() override {
     page_->model->Enter("Placeholders.Count");
-    return static_cast<std::int32_t>(Placeholders(*page_->Document()).size());
+    return static_cast<std::int32_t>(page_->Document()->PagePlaceholders().size());
   }
   std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
     page_->model->Enter("Placeholders.Item");
     auto document = page_->Document();
-    const auto placeholders = Placeholders(*document);
+    const auto& placeholders = document->PagePlaceholders();
     if (index < 1 || static_cast<std::size_t>(index) > placeholders.size())
       throw OutOfRange("Placeholders.Item", index, placeholders.size());
-    return MakeShape(NodeRef::To(page_, std::move(document), placeholders[static_cast<std::size_t>(index) - 1]));
+    const xml::Node node = placeholders[static_cast<std::size_t>(index) - 1];
+    return MakeShape(NodeRef::To(page_, std::move(document), node));
   }
 
  private:
-  static std::vector<xml::Node> Placeholders(PartDocument& document) {
-    std::vector<xml::Node> placeholders;
-    for (const xml::Node shape : document.PageShapes())
-      if (PlaceholderOf(shape)) placeholders.push_back(shape);
-    return placeholders;
-  }
-
   std::shared_ptr<const Page> page_;
 };
 
@@ -555,15 +654,29 @@ class ShapesObject final : public ppt::Shapes {
     if (index < 1 || static_cast<std::size_t>(index) > shapes.size())
       throw OutOfRange("Shapes.Item", index, shapes.size());
     const xml::Node node = shapes[static_cast<std::size_t>(index) - 1];
-    return MakeShape(NodeRef::To(page_, std::move(document), node));
+    // Every request on a shape asks for it anew: the last shape is handed out again while it is
+    // the same node of the same document.
+    if (last_ && lastDocument_ == document && lastNode_ == node && lastLife_->alive) return last_;
+    NodeRef ref = NodeRef::To(page_, document, node);
+    lastLife_ = ref.life;
+    last_ = MakeShape(std::move(ref));
+    lastDocument_ = std::move(document);
+    lastNode_ = node;
+    return last_;
   }
   std::shared_ptr<ppt::Placeholders> Placeholders() override {
     page_->model->Enter("Shapes.Placeholders");
-    return std::make_shared<PlaceholdersObject>(page_);
+    if (!placeholders_) placeholders_ = std::make_shared<PlaceholdersObject>(page_);
+    return placeholders_;
   }
 
  private:
   std::shared_ptr<const Page> page_;
+  std::shared_ptr<ppt::Placeholders> placeholders_;
+  std::shared_ptr<ppt::Shape> last_;
+  std::shared_ptr<PartDocument> lastDocument_;
+  xml::Node lastNode_;
+  std::shared_ptr<const NodeLife> lastLife_;
 };
 
 }  // namespace

@@ -327,7 +327,17 @@ constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pug
 
 // --- Reading through markup compatibility ---------------------------------------------------
 
-bool IsAlternateContent(Node node) { return std::string_view(node.name()) == "mc:AlternateContent"; }
+// Whether `node` has the qualified name `name`: compared in place, without measuring the node's
+// name first (the lookups below run for every request and every child they pass). An empty node's
+// name is "", which matches no name.
+bool NameIs(Node node, std::string_view name) {
+  const char* actual = node.name();
+  for (const char c : name)
+    if (*actual == '\0' || *actual++ != c) return false;
+  return *actual == '\0';
+}
+
+bool IsAlternateContent(Node node) { return NameIs(node, "mc:AlternateContent"); }
 
 // Chooses the branch of each AlternateContent met while listing the children of one element.
 // A canonical prefix in Requires is decided by the namespace table: after parsing, a canonical
@@ -436,18 +446,41 @@ class TextBuilder {
   explicit TextBuilder(std::uint32_t maxLength) : maxLength_(maxLength) {}
 
   void Append(std::u16string_view piece) {
-    if (piece.size() > maxLength_ - std::min<std::size_t>(text_.size(), maxLength_)) {
-      throw AutomationError(hresult::kOutOfMemory,
-                            u"The text is longer than the limit of " + text::Decimal(maxLength_) + u" characters.");
-    }
+    Reserve(piece.size());
     text_ += piece;
   }
+  // ASCII, by far the most common text, is widened in place instead of through a converted copy.
   void AppendUtf8(std::string_view piece) {
-    if (!piece.empty()) Append(text::FromUtf8(piece));
+    if (piece.empty()) return;
+    if (!std::all_of(piece.begin(), piece.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      Append(text::FromUtf8(piece));
+      return;
+    }
+    Reserve(piece.size());
+    text_.append(piece.begin(), piece.end());
+  }
+  // The character data directly inside `node`, as OwnText(node) gives it.
+  void AppendOwnText(Node node) {
+    const Node only = node.first_child();
+    const Node next = only ? only.next_sibling() : Node();
+    if (!only || next) {
+      AppendUtf8(OwnText(node));
+      return;
+    }
+    const pugi::xml_node_type type = only.type();
+    if (type == pugi::node_pcdata || type == pugi::node_cdata) AppendUtf8(only.value());
   }
   std::u16string Take() { return std::move(text_); }
 
  private:
+  // Fails when `size` more characters would pass the limit.
+  void Reserve(std::size_t size) const {
+    if (size > maxLength_ - std::min<std::size_t>(text_.size(), maxLength_)) {
+      throw AutomationError(hresult::kOutOfMemory,
+                            u"The text is longer than the limit of " + text::Decimal(maxLength_) + u" characters.");
+    }
+  }
+
   std::uint32_t maxLength_;
   std::u16string text_;
 };
@@ -458,7 +491,7 @@ void AppendEquation(Node equation, TextBuilder& out) {
   while (!pending.empty()) {
     const Node node = pending.back();
     pending.pop_back();
-    if (std::string_view(node.name()) == "m:t") {
+    if (NameIs(node, "m:t")) {
       out.AppendUtf8(OwnText(node));
       continue;
     }
@@ -469,19 +502,18 @@ void AppendEquation(Node equation, TextBuilder& out) {
 
 void AppendParagraph(Node paragraph, std::int32_t slideNumber, TextBuilder& out) {
   ForEachChild(paragraph, [&](Node child) {
-    const std::string_view name = child.name();
-    if (name == "a:r") {
-      out.AppendUtf8(OwnText(child.child("a:t")));
-    } else if (name == "a:br") {
+    if (NameIs(child, "a:r")) {
+      out.AppendOwnText(child.child("a:t"));
+    } else if (NameIs(child, "a:br")) {
       out.Append(u"\v");
-    } else if (name == "a:fld") {
+    } else if (NameIs(child, "a:fld")) {
       if (slideNumber > 0 && Attr(child, "type") == "slidenum")
         out.Append(text::Decimal(slideNumber));
       else
-        out.AppendUtf8(OwnText(child.child("a:t")));
-    } else if (name == "a14:m") {
+        out.AppendOwnText(child.child("a:t"));
+    } else if (NameIs(child, "a14:m")) {
       AppendEquation(child, out);
-    } else if (name == "a:tab") {
+    } else if (NameIs(child, "a:tab")) {
       out.Append(u"\t");
     }
     return true;
@@ -649,7 +681,7 @@ std::vector<Node> Children(Node node) {
 Node Child(Node node, std::string_view name) {
   Node found;
   ForEachChild(node, [&](Node child) {
-    if (name != child.name()) return true;
+    if (!NameIs(child, name)) return true;
     found = child;
     return false;
   });
@@ -659,7 +691,7 @@ Node Child(Node node, std::string_view name) {
 std::vector<Node> ChildrenNamed(Node node, std::string_view name) {
   std::vector<Node> children;
   ForEachChild(node, [&](Node child) {
-    if (name == child.name()) children.push_back(child);
+    if (NameIs(child, name)) children.push_back(child);
     return true;
   });
   return children;
@@ -718,7 +750,7 @@ std::u16string TextOfBody(Node txBody, std::int32_t slideNumber, std::uint32_t m
   TextBuilder out(maxLength);
   bool first = true;
   ForEachChild(txBody, [&](Node child) {
-    if (std::string_view(child.name()) != "a:p") return true;
+    if (!NameIs(child, "a:p")) return true;
     if (!first) out.Append(u"\r");
     first = false;
     AppendParagraph(child, slideNumber, out);

@@ -84,6 +84,20 @@ std::u16string TrimSpaces(std::u16string_view s) {
   return std::u16string(s.substr(first, last - first + 1));
 }
 
+bool IsUsableFileName(std::u16string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c == 0) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::u16string Decimal(std::int64_t n) {
   const std::string digits = std::to_string(n);
   return std::u16string(digits.begin(), digits.end());

@@ -16,6 +16,10 @@ inline std::u16string FromUtf8(std::string_view s) { return Utf8ToUtf16(s); }
 // Removes leading and trailing U+0020 only; tabs and other white space stay.
 std::u16string TrimSpaces(std::u16string_view s);
 
+// Whether a name reaches the file system unchanged: no NUL, and no unpaired surrogate (which the
+// conversion to UTF-8 would replace, naming another file).
+bool IsUsableFileName(std::u16string_view name);
+
 // Decimal digits, with a leading minus sign for negative numbers.
 std::u16string Decimal(std::int64_t n);
 

@@ -218,22 +218,6 @@ class PresentationObject final : public ppt::Presentation {
 
 namespace {
 
-// Whether a name can be given to the system unchanged: no NUL, no unpaired surrogate (which the
-// conversion to UTF-8 would replace, naming another file).
-bool IsUsableName(std::u16string_view name) {
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c == 0) return false;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-  }
-  return true;
-}
-
 class PresentationsObject final : public ppt::Presentations {
  public:
   explicit PresentationsObject(std::shared_ptr<ApplicationState> app) : app_(std::move(app)) {}
@@ -242,7 +226,7 @@ class PresentationsObject final : public ppt::Presentations {
   std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
                                           Tristate) override {
     app_->Enter();
-    if (!IsUsableName(fileName))
+    if (!text::IsUsableFileName(fileName))
       throw AutomationError(hresult::kFileNotFound, u"\"" + fileName +
                                                         u"\" cannot be opened: the name is not a valid "
                                                         u"file name (it holds a NUL character or an "

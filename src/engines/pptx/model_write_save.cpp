@@ -160,45 +160,6 @@ Registry& Formats() {
   return *registry;
 }
 
-// --- Files -------------------------------------------------------------------------------------
-
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
-  throw AutomationError(number, text::FromUtf8(description));
-}
-
-std::string SystemReason(int error) { return std::strerror(error); }
-
-[[noreturn]] void FailWrite(const std::string& target, int error) {
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG)
-    Fail(hresult::kDiskFull, target + "the disk is full (" + SystemReason(error) + ").");
-  Fail(hresult::kAccessDenied, target + "writing failed (" + SystemReason(error) + ").");
-}
-
-// The process's file creation mask, read without changing it.
-mode_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  return 022;
-}
-
-// Whether a name can be given to the system unchanged: not empty, no NUL, no unpaired surrogate.
-bool IsUsableName(std::u16string_view name) {
-  if (name.empty()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c == 0) return false;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 void RegisterSaveFormat(std::int32_t fileFormat, SaveFormatWriter writer) {
@@ -235,68 +196,11 @@ void WriteBackChanges(PresentationModel& model) {
   }
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string target = "Cannot save \"" + path + "\": ";
-  if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/')
-    Fail(hresult::kPathNotFound, target + "the name is not a file name.");
-  const std::size_t slash = path.rfind('/');
-  std::string temporary =
-      (slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1)) + ".quorvane-save-XXXXXX";
-  struct Temporary {
-    std::string name;
-    int fd = -1;
-    ~Temporary() {
-      if (fd >= 0) ::close(fd);
-      if (!name.empty()) ::unlink(name.c_str());
-    }
-  } file;
-  struct stat existing {};
-  const bool replaces = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
-  if (replaces && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-    Fail(hresult::kAccessDenied, target + "the file is read-only.");
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    switch (error) {
-      case ENOENT:
-      case ENOTDIR:
-      case ENAMETOOLONG:
-      case ELOOP: Fail(hresult::kPathNotFound, target + "the folder was not found (" + SystemReason(error) + ").");
-      case ENOSPC:
-      case EDQUOT: Fail(hresult::kDiskFull, target + "the disk is full (" + SystemReason(error) + ").");
-      default: Fail(hresult::kAccessDenied, target + "access denied (" + SystemReason(error) + ").");
-    }
-  }
-  file.fd = fd;
-  file.name = temporary;
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      FailWrite(target, errno);
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
-  const mode_t mode = replaces ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
-  if (::fchmod(fd, mode) < 0) FailWrite(target, errno);
-  if (::fsync(fd) < 0) FailWrite(target, errno);
-  file.fd = -1;
-  if (::close(fd) < 0) FailWrite(target, errno);
-  if (::rename(temporary.c_str(), path.c_str()) < 0) {
-    const int error = errno;
-    if (error == EISDIR) Fail(hresult::kAccessDenied, target + "it is a folder.");
-    if (error == ENOENT || error == ENOTDIR)
-      Fail(hresult::kPathNotFound, target + "the folder was not found (" + SystemReason(error) + ").");
-    FailWrite(target, error);
-  }
-  file.name.clear();
-}
-
 void SavePresentation(PresentationModel& model, const std::u16string& fileName, std::int32_t fileFormat) {
   constexpr std::string_view kMember = "Presentation.SaveAs";
   const SaveFormatWriter writer = FindSaveFormat(fileFormat);
   if (!writer) throw InvalidRequest(kMember, u"\"" + fileName + u"\" cannot be saved in this format.");
-  if (!IsUsableName(fileName))
+  if (fileName.empty() || !text::IsUsableFileName(fileName))
     throw AutomationError(hresult::kPathNotFound, u"Cannot save \"" + fileName +
                                                       u"\": the name is not a valid file name (it is empty, or "
                                                       u"holds a NUL character or an unpaired surrogate).");

@@ -703,6 +703,41 @@ std::string PackageImpl::ContentTypesXml() const {
 }
 
 void PackageImpl::Save(const std::string& path) const {
+  WriteFileAtomically(path, [&](int fd, const std::string& target) {
+    try {
+      zip::Writer writer(fd);
+      writer.Add(kContentTypesPart.substr(1), ContentTypesXml());
+      for (const std::string& key : order_) {
+        const Part& part = parts_.at(key);
+        const std::string entryName = part.entryName.empty() ? EncodePath(part.name, false) : part.entryName;
+        if (part.bytes) {
+          writer.Add(entryName, *part.bytes);
+          continue;
+        }
+        zip::EntryInfo info;
+        try {
+          info = reader_->Entry(part.entry);
+        } catch (const zip::Error& error) {
+          FailZip(error, part.name);
+        }
+        if (info.encrypted) Fail(hresult::kAccessDenied, target + "part " + part.name + " of the source is encrypted.");
+        writer.AddCopy(entryName, *reader_, part.entry);
+      }
+      writer.Finish();
+    } catch (const zip::Error& error) {
+      switch (error.kind()) {
+        case zip::ErrorKind::kWrite: FailWrite(target, error.systemError());
+        case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, target + "not enough memory.");
+        default:
+          Fail(hresult::kInvalidData, target + "the source " + Name() + " could not be copied (" + error.what() + ").");
+      }
+    }
+  });
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, const std::function<void(int fd, const std::string& target)>& fill) {
   const std::string target = "Cannot save " + Quoted(path) + ": ";
   if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/') {
     Fail(hresult::kPathNotFound, target + "the name is not a file name.");
@@ -746,32 +781,7 @@ void PackageImpl::Save(const std::string& path) const {
   file.name = temporary;
 
   try {
-    zip::Writer writer(fd);
-    writer.Add(kContentTypesPart.substr(1), ContentTypesXml());
-    for (const std::string& key : order_) {
-      const Part& part = parts_.at(key);
-      const std::string entryName = part.entryName.empty() ? EncodePath(part.name, false) : part.entryName;
-      if (part.bytes) {
-        writer.Add(entryName, *part.bytes);
-        continue;
-      }
-      zip::EntryInfo info;
-      try {
-        info = reader_->Entry(part.entry);
-      } catch (const zip::Error& error) {
-        FailZip(error, part.name);
-      }
-      if (info.encrypted) Fail(hresult::kAccessDenied, target + "part " + part.name + " of the source is encrypted.");
-      writer.AddCopy(entryName, *reader_, part.entry);
-    }
-    writer.Finish();
-  } catch (const zip::Error& error) {
-    switch (error.kind()) {
-      case zip::ErrorKind::kWrite: FailWrite(target, error.systemError());
-      case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, target + "not enough memory.");
-      default:
-        Fail(hresult::kInvalidData, target + "the source " + Name() + " could not be copied (" + error.what() + ").");
-    }
+    fill(fd, target);
   } catch (const std::bad_alloc&) {
     Fail(hresult::kOutOfMemory, target + "not enough memory.");
   }
@@ -794,7 +804,18 @@ void PackageImpl::Save(const std::string& path) const {
   file.name.clear();
 }
 
-}  // namespace
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  WriteFileAtomically(path, [&](int fd, const std::string& target) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (wrote < 0) {
+        if (errno == EINTR) continue;
+        FailWrite(target, errno);
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+  });
+}
 
 std::shared_ptr<Package> Package::Open(const std::string& path, const Limits& limits) {
   return PackageImpl::OpenFile(path, limits);

@@ -21,6 +21,7 @@
 // 0x80070070. None of these is 0x80004005, 0x80048240 or 0x80070057: those carry meanings of their
 // own for the converters.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -92,6 +93,13 @@ class Package {
   // also when `path` names it.
   virtual void Save(const std::string& path) const = 0;
 };
+
+// Writes a file as Package::Save does: into a temporary file in the target's folder that `fill`
+// writes through its descriptor, then fsync and a rename; the new file takes the permissions of the
+// file it replaces. A read-only target is refused; on any failure the temporary file is removed and
+// the target is left as it was. `fill` reports its own failures with the `target` prefix given.
+void WriteFileAtomically(const std::string& path, const std::function<void(int fd, const std::string& target)>& fill);
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // Helpers on part names.
 namespace part_name {

@@ -38,9 +38,9 @@ Parsed Parse(const b::BuiltDeck& deck, const std::string& partName) {
   return {xml::Document::Parse(part->bytes, partName)};
 }
 
-b::DeckSpec OneSlide(std::vector<b::ShapeSpec> shapes) {
-  b::DeckSpec deck;
-  deck.slides.push_back(b::SlideSpec{std::move(shapes), std::nullopt, true, false, {}});
+b::DeckPlan OneSlide(std::vector<b::ShapePlan> shapes) {
+  b::DeckPlan deck;
+  deck.slides.push_back(b::SlidePlan{std::move(shapes), std::nullopt, true, false, {}});
   return deck;
 }
 
@@ -117,18 +117,18 @@ const Relationship* RelationshipById(const b::BuiltDeck& deck, const std::string
 // --- Shape kinds ---------------------------------------------------------------------------------
 
 TEST(DeckBuilder, EachKindOfShapeIsWrittenAsTheObjectModelReadsIt) {
-  b::ShapeSpec pictureHolder = b::Picture();
+  b::ShapePlan pictureHolder = b::Picture();
   pictureHolder.placeholder = b::PlaceholderSpec{"pic", 13u, false, {}};
-  b::ShapeSpec tableHolder = b::Table({{u"x"}});
+  b::ShapePlan tableHolder = b::Table({{u"x"}});
   tableHolder.placeholder = b::PlaceholderSpec{"tbl", 14u, false, {}};
-  b::ShapeSpec bare = b::AutoShape("rect");
+  b::ShapePlan bare = b::AutoShape("rect");
   bare.omitTextBody = true;
-  b::ShapeSpec vertical = b::PlaceholderShape("title", std::nullopt, u"V");
+  b::ShapePlan vertical = b::PlaceholderShape("title", std::nullopt, u"V");
   vertical.placeholder->vertical = true;
 
   struct Row {
     const char* name;
-    b::ShapeSpec shape;
+    b::ShapePlan shape;
     std::string element;
     int type;
     std::function<void(const b::BuiltDeck&, Node)> check;
@@ -237,9 +237,9 @@ TEST(DeckBuilder, ShapesAreNumberedAndNamedInTreeOrder) {
 }
 
 TEST(DeckBuilder, GroupFramesEncloseTheirMembers) {
-  b::ShapeSpec first = b::TextBox(u"a");
+  b::ShapePlan first = b::TextBox(u"a");
   first.frame = b::Frame{100, 200, 1000, 500};
-  b::ShapeSpec second = b::AutoShape("rect");
+  b::ShapePlan second = b::AutoShape("rect");
   second.frame = b::Frame{600, 50, 2000, 300};
   b::BuiltDeck deck = b::Render(OneSlide({b::Group({first, b::Group({second})})}));
   Parsed slide = Parse(deck, kSlide1);
@@ -295,7 +295,7 @@ TEST(DeckBuilder, TextComesBackExactlyWithItsParagraphsBreaksAndFields) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    b::ShapeSpec shape = b::TextBox(row.text);
+    b::ShapePlan shape = b::TextBox(row.text);
     shape.fields = row.fields;
     EXPECT_EQ(Utf8(b::ExpectedText(shape, 3)), Utf8(row.expected));
     b::BuiltDeck deck = b::Render(OneSlide({shape}));
@@ -313,7 +313,7 @@ TEST(DeckBuilder, TextComesBackExactlyWithItsParagraphsBreaksAndFields) {
 }
 
 TEST(DeckBuilder, RunBreaksSplitTextOverRuns) {
-  b::ShapeSpec shape = b::TextBox(u"abcdef");
+  b::ShapePlan shape = b::TextBox(u"abcdef");
   shape.runBreaks = {2, 4, 4};
   b::BuiltDeck deck = b::Render(OneSlide({shape}));
   Parsed slide = Parse(deck, kSlide1);
@@ -324,10 +324,10 @@ TEST(DeckBuilder, RunBreaksSplitTextOverRuns) {
 }
 
 TEST(DeckBuilder, EveryShapeKindReadsBackItsExpectedText) {
-  b::ShapeSpec equation = b::Equation({u"a", u"+", u"b"});
+  b::ShapePlan equation = b::Equation({u"a", u"+", u"b"});
   equation.text = u"Sum:";
-  b::ShapeSpec table = b::Table({{u"cell"}});
-  const std::vector<b::ShapeSpec> shapes{b::Title(u"T\vx"),
+  b::ShapePlan table = b::Table({{u"cell"}});
+  const std::vector<b::ShapePlan> shapes{b::Title(u"T\vx"),
                                          b::AutoShape("ellipse", u"E1\rE2"),
                                          b::Freeform(u"F"),
                                          equation,
@@ -352,7 +352,7 @@ TEST(DeckBuilder, EveryShapeKindReadsBackItsExpectedText) {
 // --- Tables ----------------------------------------------------------------------------------------
 
 TEST(DeckBuilder, TablesWriteGridMergesAndShortRows) {
-  b::ShapeSpec table = b::Table({{u"a", u"b", u"c"}, {u"d", u"", u""}, {u"g", u"h"}});
+  b::ShapePlan table = b::Table({{u"a", u"b", u"c"}, {u"d", u"", u""}, {u"g", u"h"}});
   table.table.merges = {{1, 1, 2, 2}, {0, 0, 1, 2}};
   b::BuiltDeck deck = b::Render(OneSlide({table}));
   Parsed slide = Parse(deck, kSlide1);
@@ -378,39 +378,39 @@ TEST(DeckBuilder, TablesWriteGridMergesAndShortRows) {
   EXPECT_EQ(Utf8(xml::TextOfBody(xml::Child(xml::ChildrenNamed(rows[2], "a:tc")[0], "a:txBody"))), "g");
 }
 
-// --- Refused specs ---------------------------------------------------------------------------------
+// --- Refused plans ---------------------------------------------------------------------------------
 
 TEST(DeckBuilder, SpecsThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
-  b::ShapeSpec deep = b::TextBox(u"x");
+  b::ShapePlan deep = b::TextBox(u"x");
   for (int i = 0; i <= b::kMaxNesting + 1; ++i) {
-    b::ShapeSpec group = b::Group({});
+    b::ShapePlan group = b::Group({});
     group.children.push_back(std::move(deep));
     deep = std::move(group);
   }
-  b::ShapeSpec badMerge = b::Table({{u"a", u"b"}});
+  b::ShapePlan badMerge = b::Table({{u"a", u"b"}});
   badMerge.table.merges = {{0, 1, 1, 2}};
-  b::ShapeSpec overlapping = b::Table({{u"a", u"b"}, {u"c", u"d"}});
+  b::ShapePlan overlapping = b::Table({{u"a", u"b"}, {u"c", u"d"}});
   overlapping.table.merges = {{0, 0, 2, 1}, {1, 0, 1, 2}};
-  b::ShapeSpec farField = b::TextBox(u"ab");
+  b::ShapePlan farField = b::TextBox(u"ab");
   farField.fields = {{3, "slidenum", u"1"}};
-  b::ShapeSpec brokenField = b::TextBox(u"ab");
+  b::ShapePlan brokenField = b::TextBox(u"ab");
   brokenField.fields = {{0, "slidenum", u"1\r2"}};
-  b::ShapeSpec holderless;
+  b::ShapePlan holderless;
   holderless.kind = b::ShapeKind::Placeholder;
-  b::ShapeSpec groupHolder = b::Group({});
+  b::ShapePlan groupHolder = b::Group({});
   groupHolder.placeholder = b::PlaceholderSpec{"obj", 1u, false, {}};
-  b::ShapeSpec textual = b::Picture();
+  b::ShapePlan textual = b::Picture();
   textual.text = u"caption";
-  b::ShapeSpec bodiless = b::AutoShape("rect", u"lost");
+  b::ShapePlan bodiless = b::AutoShape("rect", u"lost");
   bodiless.omitTextBody = true;
-  b::ShapeSpec inverted = b::TextBox(u"x");
+  b::ShapePlan inverted = b::TextBox(u"x");
   inverted.frame = b::Frame{0, 0, -5, 10};
-  b::DeckSpec narrow = OneSlide({});
+  b::DeckPlan narrow = OneSlide({});
   narrow.slideWidthEmu = 1000;
 
   struct Row {
     const char* name;
-    b::DeckSpec deck;
+    b::DeckPlan deck;
     std::string message;
   };
   const Row rows[] = {
@@ -418,10 +418,10 @@ TEST(DeckBuilder, SpecsThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
        "slide 1, shape 2: the text holds U+0001 at offset 1"},
       {"control character in a table", OneSlide({b::Table({{u"a", std::u16string(u"\x1F")}})}), "cell (1, 2)"},
       {"control character in a notes page",
-       b::DeckSpec{b::kDefaultSlideWidth,
+       b::DeckPlan{b::kDefaultSlideWidth,
                    b::kDefaultSlideHeight,
                    1,
-                   {b::SlideSpec{{}, b::NotesPage(std::u16string(u"\x02")), true, false, {}}},
+                   {b::SlidePlan{{}, b::NotesPage(std::u16string(u"\x02")), true, false, {}}},
                    {}},
        "slide 1, notes, shape 2"},
       {"merge outside the table", OneSlide({badMerge}), "reaches outside the table"},
@@ -485,7 +485,7 @@ void ExpectConsistent(const b::BuiltDeck& deck) {
 TEST(DeckBuilder, DecksAreConsistentPackages) {
   struct Row {
     const char* name;
-    b::DeckSpec deck;
+    b::DeckPlan deck;
   };
   const Row rows[] = {{"blank", b::Blank()}, {"sample", b::Sample()}, {"generated", b::Generated(40, 3)}};
   for (const auto& row : rows) {
@@ -551,7 +551,7 @@ TEST(DeckBuilder, DecksAreConsistentPackages) {
 }
 
 TEST(DeckBuilder, BlankHasNoSlidesAndTheDefaultSize) {
-  b::DeckSpec blank = b::Blank();
+  b::DeckPlan blank = b::Blank();
   EXPECT_TRUE(blank.slides.empty());
   b::BuiltDeck deck = b::Render(blank);
   Parsed presentation = Parse(deck, "/ppt/presentation.xml");
@@ -576,7 +576,7 @@ TEST(DeckBuilder, BlankHasNoSlidesAndTheDefaultSize) {
 }
 
 TEST(DeckBuilder, SlideSizeAndNumberingAreWrittenToThePresentation) {
-  b::DeckSpec deck = OneSlide({b::Title(u"t")});
+  b::DeckPlan deck = OneSlide({b::Title(u"t")});
   deck.slideWidthEmu = 9144000;
   deck.firstSlideNumber = 7;
   b::BuiltDeck built = b::Render(deck);
@@ -597,12 +597,12 @@ TEST(DeckBuilder, SlideSizeAndNumberingAreWrittenToThePresentation) {
 TEST(DeckBuilder, NotesPagesStartWithTheSlidePictureAndTheNotesBody) {
   struct Row {
     const char* name;
-    std::vector<b::ShapeSpec> notes;
+    std::vector<b::ShapePlan> notes;
     bool addPlaceholders;
     std::vector<std::string> placeholderTypes;  // in shape order; "-" for a shape that is none
     std::u16string bodyText;
   };
-  b::ShapeSpec ownPicture = b::PlaceholderShape("sldImg", std::nullopt);
+  b::ShapePlan ownPicture = b::PlaceholderShape("sldImg", std::nullopt);
   ownPicture.omitTextBody = true;
   const Row rows[] = {
       {"as PowerPoint makes them",
@@ -617,10 +617,10 @@ TEST(DeckBuilder, NotesPagesStartWithTheSlidePictureAndTheNotesBody) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    b::DeckSpec spec = OneSlide({b::Title(u"t")});
-    spec.slides[0].notes = row.notes;
-    spec.slides[0].addNotesPlaceholders = row.addPlaceholders;
-    b::BuiltDeck deck = b::Render(spec);
+    b::DeckPlan plan = OneSlide({b::Title(u"t")});
+    plan.slides[0].notes = row.notes;
+    plan.slides[0].addNotesPlaceholders = row.addPlaceholders;
+    b::BuiltDeck deck = b::Render(plan);
     Parsed notes = Parse(deck, "/ppt/notesSlides/notesSlide1.xml");
     EXPECT_STREQ(notes.root().name(), "p:notes");
     std::vector<std::string> types;
@@ -645,24 +645,24 @@ TEST(DeckBuilder, NotesPagesStartWithTheSlidePictureAndTheNotesBody) {
 
 TEST(DeckBuilder, GeneratedDecksAreVariedDeterministicAndQuick) {
   auto start = std::chrono::steady_clock::now();
-  b::DeckSpec spec = b::Generated(500, 11);
-  b::BuiltDeck deck = b::Render(spec);
+  b::DeckPlan plan = b::Generated(500, 11);
+  b::BuiltDeck deck = b::Render(plan);
   auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::size_t bytes = 0;
   for (const auto& part : deck.parts) bytes += part.bytes.size();
   std::printf("[ measure  ] Generated(500) rendered in %.1f ms: %zu parts, %zu bytes\n", elapsed, deck.parts.size(),
               bytes);
 
-  ASSERT_EQ(spec.slides.size(), 500u);
+  ASSERT_EQ(plan.slides.size(), 500u);
   std::map<int, int> types;
   std::size_t characters = 0;
   int notes = 0, hidden = 0;
-  std::function<void(const b::ShapeSpec&)> count = [&](const b::ShapeSpec& shape) {
+  std::function<void(const b::ShapePlan&)> count = [&](const b::ShapePlan& shape) {
     ++types[b::ExpectedType(shape)];
     characters += b::ExpectedText(shape).size();
     for (const auto& child : shape.children) count(child);
   };
-  for (const auto& slide : spec.slides) {
+  for (const auto& slide : plan.slides) {
     for (const auto& shape : slide.shapes) count(shape);
     notes += slide.notes.has_value();
     hidden += slide.hidden;
@@ -670,8 +670,8 @@ TEST(DeckBuilder, GeneratedDecksAreVariedDeterministicAndQuick) {
   for (int type : {1, 3, 5, 6, 9, 13, 14, 17, 19}) EXPECT_GT(types[type], 0) << "no shape of type " << type;
   EXPECT_GT(notes, 100);
   EXPECT_GT(hidden, 10);
-  EXPECT_GT(characters / spec.slides.size(), 150u);
-  EXPECT_LT(characters / spec.slides.size(), 1000u);
+  EXPECT_GT(characters / plan.slides.size(), 150u);
+  EXPECT_LT(characters / plan.slides.size(), 1000u);
 
   b::BuiltDeck again = b::Render(b::Generated(500, 11));
   ASSERT_EQ(again.parts.size(), deck.parts.size());
@@ -695,13 +695,13 @@ class DeckBuilderPackage : public ::testing::Test {
 };
 
 TEST_F(DeckBuilderPackage, WrittenDecksOpenWithTheSamePartsTypesAndRelationships) {
-  const b::DeckSpec specs[] = {b::Blank(), b::Sample()};
-  for (const auto& spec : specs) {
-    SCOPED_TRACE(spec.slides.size());
+  const b::DeckPlan plans[] = {b::Blank(), b::Sample()};
+  for (const auto& plan : plans) {
+    SCOPED_TRACE(plan.slides.size());
     std::string path = (dir_ / "deck.pptx").string();
-    b::Write(spec, path);
+    b::Write(plan, path);
     auto package = Package::Open(path);
-    b::BuiltDeck deck = b::Render(spec);
+    b::BuiltDeck deck = b::Render(plan);
     for (const auto& part : deck.parts) {
       SCOPED_TRACE(part.name);
       ASSERT_TRUE(package->HasPart(part.name));

@@ -57,21 +57,21 @@ bool EnvSet(const char* name) {
 
 // --- The decks ------------------------------------------------------------------------------------
 
-b::SlideSpec SlideOf(std::vector<b::ShapeSpec> shapes) {
-  b::SlideSpec slide;
+b::SlidePlan SlideOf(std::vector<b::ShapePlan> shapes) {
+  b::SlidePlan slide;
   slide.shapes = std::move(shapes);
   return slide;
 }
 
-b::DeckSpec DeckOf(std::vector<b::SlideSpec> slides) {
-  b::DeckSpec deck;
+b::DeckPlan DeckOf(std::vector<b::SlidePlan> slides) {
+  b::DeckPlan deck;
   deck.slides = std::move(slides);
   return deck;
 }
 
 // Title and body, centre title and subtitle; no notes parts at all, so every notes page is the
 // one the engine makes up (slide picture and an empty body).
-b::DeckSpec Titles() {
+b::DeckPlan Titles() {
   return DeckOf({SlideOf({b::Title(u"Quarterly review"), b::Body(u"Revenue up\rCosts down")}),
                  SlideOf({b::CenterTitle(u"Closing"), b::Subtitle(u"Thanks\vQuestions?")})});
 }
@@ -79,12 +79,12 @@ b::DeckSpec Titles() {
 // Text in every kind of text-bearing shape, with paragraphs, line breaks, tabs, an empty
 // paragraph, a trailing paragraph mark, runs split mid-word, characters XML escapes, and shapes
 // whose text frame is empty or missing.
-b::DeckSpec TextShapes() {
-  b::ShapeSpec split = b::TextBox(u"Split across runs");
+b::DeckPlan TextShapes() {
+  b::ShapePlan split = b::TextBox(u"Split across runs");
   split.runBreaks = {3, 9};
-  b::ShapeSpec noBody = b::TextBox({});
+  b::ShapePlan noBody = b::TextBox({});
   noBody.omitTextBody = true;
-  b::SlideSpec first = SlideOf(
+  b::SlidePlan first = SlideOf(
       {b::Title(u"Text shapes"), b::Body(u"First paragraph\rSecond with a\vline break\r\rAfter an empty paragraph"),
        b::TextBox(u"Tab\tseparated"), b::AutoShape("ellipse", u"An ellipse"), b::AutoShape("rect"),
        b::Freeform(u"A freeform"), noBody, split, b::TextBox(u"Escaped: <&> \"quoted\" 'apostrophe'")});
@@ -95,8 +95,8 @@ b::DeckSpec TextShapes() {
 
 // Shapes without text: a slide holding only a picture, pictures, lines and charts next to text,
 // and a slide without any shape.
-b::DeckSpec Objects() {
-  b::SlideSpec second =
+b::DeckPlan Objects() {
+  b::SlidePlan second =
       SlideOf({b::Title(u"Objects"), b::Picture(), b::Connector(), b::Chart(), b::AutoShape("rightArrow", u"Next")});
   second.notes = b::NotesPage(u"Objects have no text");
   return DeckOf({SlideOf({b::Picture()}), std::move(second), SlideOf({})});
@@ -105,17 +105,17 @@ b::DeckSpec Objects() {
 // Tables: 2 x 2; empty cells, a horizontal and a vertical merge, several paragraphs and a line
 // break in a cell; a row shorter than the grid (its missing cell cannot be read); a table in a
 // table placeholder (a placeholder to the object model, so not exported as a table).
-b::DeckSpec Tables() {
-  b::ShapeSpec merged = b::Table({{u"Region", u"Q1", u"Q2"},
+b::DeckPlan Tables() {
+  b::ShapePlan merged = b::Table({{u"Region", u"Q1", u"Q2"},
                                   {u"North", u"3", u""},
                                   {u"", u"Two\rparagraphs", u"Line\vbreak"},
                                   {u"Total", u"", u""}});
   merged.table.merges = {b::MergeSpec{1, 0, 2, 1}, b::MergeSpec{3, 1, 1, 2}};
-  b::ShapeSpec shortRow = b::Table({{u"a", u"b", u"c"}, {u"d"}});
+  b::ShapePlan shortRow = b::Table({{u"a", u"b", u"c"}, {u"d"}});
   shortRow.table.columns = 3;
-  b::ShapeSpec inPlaceholder = b::Table({{u"In a placeholder"}});
+  b::ShapePlan inPlaceholder = b::Table({{u"In a placeholder"}});
   inPlaceholder.placeholder = b::PlaceholderSpec{"tbl", 1u, false, {}};
-  b::SlideSpec second = SlideOf({b::Title(u"Merged and empty cells"), merged});
+  b::SlidePlan second = SlideOf({b::Title(u"Merged and empty cells"), merged});
   second.notes = b::NotesPage(u"Merged cells keep their place");
   return DeckOf({SlideOf({b::Title(u"Tables"), b::Table({{u"A", u"B"}, {u"C", u"D"}})}), std::move(second),
                  SlideOf({shortRow, inPlaceholder})});
@@ -123,13 +123,13 @@ b::DeckSpec Tables() {
 
 // Groups: two text boxes; nesting three deep with text at every level; items without text only;
 // a group whose only text is in a nested group; a table inside a group (no text frame).
-b::DeckSpec Groups() {
-  b::ShapeSpec emptyBox = b::TextBox({});
-  b::ShapeSpec nested = b::Group(
+b::DeckPlan Groups() {
+  b::ShapePlan emptyBox = b::TextBox({});
+  b::ShapePlan nested = b::Group(
       {b::TextBox(u"Outer"),
        b::Group({b::AutoShape("rect", u"Inner shape"), emptyBox, b::Group({b::TextBox(u"Deepest\rtwo paragraphs")})}),
        b::Freeform(u"Outer again")});
-  b::SlideSpec second =
+  b::SlidePlan second =
       SlideOf({b::Title(u"Nested groups"), nested, b::Group({b::Picture(), b::Connector(), b::AutoShape("rect")})});
   second.notes = b::NotesPage(u"Groups nest");
   return DeckOf({SlideOf({b::Title(u"Groups"), b::Group({b::TextBox(u"A"), b::TextBox(u"B")})}), std::move(second),
@@ -140,18 +140,18 @@ b::DeckSpec Groups() {
 // Placeholders other than title, body and subtitle: date, footer, slide number (a field that
 // shows the slide's number, counted from firstSlideNum), an object placeholder (no type), a
 // vertical title, an empty title, a picture placeholder; fields inside a text box.
-b::DeckSpec Placeholders() {
-  b::ShapeSpec vertical = b::Title(u"Vertical title");
+b::DeckPlan Placeholders() {
+  b::ShapePlan vertical = b::Title(u"Vertical title");
   vertical.placeholder = b::PlaceholderSpec{"title", std::nullopt, true, {}};
-  b::ShapeSpec picture = b::Picture();
+  b::ShapePlan picture = b::Picture();
   picture.placeholder = b::PlaceholderSpec{"pic", 2u, false, {}};
-  b::ShapeSpec page = b::TextBox(u"Page  of 9");
+  b::ShapePlan page = b::TextBox(u"Page  of 9");
   page.fields = {b::FieldSpec{5, "slidenum", u"99"}};
-  b::ShapeSpec dated = b::TextBox(u"Date: ");
+  b::ShapePlan dated = b::TextBox(u"Date: ");
   dated.fields = {b::FieldSpec{6, "datetime1", u"5/1/2024"}};
-  b::SlideSpec second = SlideOf({vertical, page, dated, picture});
+  b::SlidePlan second = SlideOf({vertical, page, dated, picture});
   second.notes = b::NotesPage(u"Notes show the slide number too");
-  b::DeckSpec deck =
+  b::DeckPlan deck =
       DeckOf({SlideOf({b::Title({}), b::Body(u"Body under an empty title"),
                        b::PlaceholderShape("dt", 10u, u"2024-05-01"), b::PlaceholderShape("ftr", 11u, u"Confidential"),
                        b::SlideNumberPlaceholder(12u, u"#"), b::PlaceholderShape("", 13u, u"Object placeholder")}),
@@ -163,24 +163,24 @@ b::DeckSpec Placeholders() {
 // Notes pages: notes text with paragraphs and a line break; no notes part; an empty notes body;
 // notes that are exactly the "no text" marker; a page whose first three shapes have no text frame;
 // other placeholders and a text box on the page; a page without any shape that has a text frame.
-b::DeckSpec Notes() {
-  b::SlideSpec withNotes = SlideOf({b::Title(u"With notes")});
+b::DeckPlan Notes() {
+  b::SlidePlan withNotes = SlideOf({b::Title(u"With notes")});
   withNotes.notes = b::NotesPage(u"First notes paragraph\rSecond\vwith a break");
-  b::SlideSpec emptyBody = SlideOf({b::Title(u"Empty notes body")});
+  b::SlidePlan emptyBody = SlideOf({b::Title(u"Empty notes body")});
   emptyBody.notes = b::NotesPage({});
-  b::SlideSpec marker = SlideOf({b::Title(u"Marker")});
+  b::SlidePlan marker = SlideOf({b::Title(u"Marker")});
   marker.notes = b::NotesPage(u"ApplesAndOranges");
-  b::ShapeSpec slideImage = b::PlaceholderShape("sldImg", std::nullopt);
+  b::ShapePlan slideImage = b::PlaceholderShape("sldImg", std::nullopt);
   slideImage.omitTextBody = true;
-  b::SlideSpec late = SlideOf({b::Title(u"Text frame comes fourth")});
+  b::SlidePlan late = SlideOf({b::Title(u"Text frame comes fourth")});
   late.notes =
-      std::vector<b::ShapeSpec>{slideImage, b::Picture(), b::Connector(), b::Body(u"Notes after three shapes")};
+      std::vector<b::ShapePlan>{slideImage, b::Picture(), b::Connector(), b::Body(u"Notes after three shapes")};
   late.addNotesPlaceholders = false;
-  b::SlideSpec others = SlideOf({b::Title(u"Other notes placeholders")});
-  others.notes = std::vector<b::ShapeSpec>{b::Body(u"Body notes"), b::TextBox(u"A text box is no placeholder"),
+  b::SlidePlan others = SlideOf({b::Title(u"Other notes placeholders")});
+  others.notes = std::vector<b::ShapePlan>{b::Body(u"Body notes"), b::TextBox(u"A text box is no placeholder"),
                                            b::PlaceholderShape("ftr", 3u, u"Notes footer")};
-  b::SlideSpec none = SlideOf({b::Title(u"No text frame on the notes page")});
-  none.notes = std::vector<b::ShapeSpec>{slideImage, b::Picture()};
+  b::SlidePlan none = SlideOf({b::Title(u"No text frame on the notes page")});
+  none.notes = std::vector<b::ShapePlan>{slideImage, b::Picture()};
   none.addNotesPlaceholders = false;
   return DeckOf({std::move(withNotes), SlideOf({b::Title(u"Without notes")}), std::move(emptyBody), std::move(marker),
                  std::move(late), std::move(others), std::move(none)});
@@ -188,11 +188,11 @@ b::DeckSpec Notes() {
 
 // Text beyond ASCII (accents, CJK, Hangul, Hebrew, Cyrillic, emoji with modifiers and joiners,
 // mathematical letters outside the basic plane) and a hidden slide, which is exported like any.
-b::DeckSpec Unicode() {
-  b::SlideSpec hidden = SlideOf({b::Title(u"Hidden slide"), b::Body(u"Still exported")});
+b::DeckPlan Unicode() {
+  b::SlidePlan hidden = SlideOf({b::Title(u"Hidden slide"), b::Body(u"Still exported")});
   hidden.hidden = true;
   hidden.notes = b::NotesPage(u"Notes of a hidden slide \U0001F648");
-  b::SlideSpec first = SlideOf({b::Title(u"Unicode: caf\u00E9, na\u00EFve, \u00D8resund"),
+  b::SlidePlan first = SlideOf({b::Title(u"Unicode: caf\u00E9, na\u00EFve, \u00D8resund"),
                                 b::Body(u"\u65E5\u672C\u8A9E\u306E\u30C6\u30AD\u30B9\u30C8\r\u4E2D\u6587\r"
                                         u"\uD55C\uAD6D\uC5B4"),
                                 b::TextBox(u"Emoji: \U0001F680\U0001F389 and \U0001F44D\U0001F3FD"),
@@ -203,8 +203,8 @@ b::DeckSpec Unicode() {
 }
 
 // Equations: math alone, math after text in the same shape, and math inside a group.
-b::DeckSpec Equations() {
-  b::ShapeSpec withText = b::Equation({u"a", u"+", u"b"});
+b::DeckPlan Equations() {
+  b::ShapePlan withText = b::Equation({u"a", u"+", u"b"});
   withText.text = u"Sum:";
   return DeckOf({SlideOf({b::Title(u"Equations"), b::Equation({u"E", u"=", u"m", u"c\u00B2"}), withText,
                           b::Group({b::Equation({u"x", u"\u2264", u"y"}), b::TextBox(u"grouped")})})});
@@ -212,7 +212,7 @@ b::DeckSpec Equations() {
 
 struct Deck {
   const char* name;
-  std::function<b::DeckSpec()> make;
+  std::function<b::DeckPlan()> make;
 };
 
 const std::vector<Deck>& Decks() {

@@ -822,53 +822,53 @@ TEST_F(ModelTest, LimitsGiveClearFailures) {
 
 // --- Decks of the deck builder ----------------------------------------------------------------
 
-// Checks a shape and, for a group, its members against the spec they were built from.
-void ExpectShape(ppt::Shape& shape, const builder::ShapeSpec& spec, std::int32_t slideNumber,
+// Checks a shape and, for a group, its members against the plan they were built from.
+void ExpectShape(ppt::Shape& shape, const builder::ShapePlan& plan, std::int32_t slideNumber,
                  const std::string& where) {
   SCOPED_TRACE(where);
-  ASSERT_EQ(shape.Type(), builder::ExpectedType(spec));
+  ASSERT_EQ(shape.Type(), builder::ExpectedType(plan));
   if (shape.HasTextFrame()) {
-    EXPECT_EQ(shape.TextFrame()->TextRange()->Text(), builder::ExpectedText(spec, slideNumber));
+    EXPECT_EQ(shape.TextFrame()->TextRange()->Text(), builder::ExpectedText(plan, slideNumber));
   }
-  if (spec.kind == builder::ShapeKind::Table) {
+  if (plan.kind == builder::ShapeKind::Table) {
     const auto table = shape.Table();
-    ASSERT_EQ(table->RowsCount(), static_cast<std::int32_t>(spec.table.cells.size()));
-    for (std::size_t r = 0; r < spec.table.cells.size(); ++r)
-      for (std::size_t c = 0; c < spec.table.cells[r].size(); ++c)
+    ASSERT_EQ(table->RowsCount(), static_cast<std::int32_t>(plan.table.cells.size()));
+    for (std::size_t r = 0; r < plan.table.cells.size(); ++r)
+      for (std::size_t c = 0; c < plan.table.cells[r].size(); ++c)
         EXPECT_EQ(table->Cell(static_cast<std::int32_t>(r + 1), static_cast<std::int32_t>(c + 1))
                       ->Shape()
                       ->TextFrame()
                       ->TextRange()
                       ->Text(),
-                  spec.table.cells[r][c]);
+                  plan.table.cells[r][c]);
   }
-  if (spec.kind == builder::ShapeKind::Group) {
+  if (plan.kind == builder::ShapeKind::Group) {
     const auto items = shape.GroupItems();
-    ASSERT_EQ(items->Count(), static_cast<std::int32_t>(spec.children.size()));
-    for (std::size_t k = 0; k < spec.children.size(); ++k)
-      ExpectShape(*items->Item(static_cast<std::int32_t>(k + 1)), spec.children[k], slideNumber,
+    ASSERT_EQ(items->Count(), static_cast<std::int32_t>(plan.children.size()));
+    for (std::size_t k = 0; k < plan.children.size(); ++k)
+      ExpectShape(*items->Item(static_cast<std::int32_t>(k + 1)), plan.children[k], slideNumber,
                   where + " member " + std::to_string(k + 1));
   }
 }
 
 TEST_F(ModelTest, BuiltDecksReadBackAsTheyWereWritten) {
-  std::vector<std::pair<const char*, builder::DeckSpec>> decks = {{"sample", builder::Sample()},
+  std::vector<std::pair<const char*, builder::DeckPlan>> decks = {{"sample", builder::Sample()},
                                                                   {"generated", builder::Generated(40, 7)}};
   decks.back().second.firstSlideNumber = 5;
-  for (const auto& [name, spec] : decks) {
+  for (const auto& [name, plan] : decks) {
     SCOPED_TRACE(name);
     const fs::path path = dir_ / (std::string(name) + ".pptx");
-    builder::Write(spec, path.string());
+    builder::Write(plan, path.string());
     const auto presentation = OpenFile(path);
     const auto slides = presentation->Slides();
-    ASSERT_EQ(slides->Count(), static_cast<std::int32_t>(spec.slides.size()));
-    EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), static_cast<float>(spec.slideWidthEmu) / 12700.0f);
-    for (std::size_t i = 0; i < spec.slides.size(); ++i) {
-      const auto& slideSpec = spec.slides[i];
+    ASSERT_EQ(slides->Count(), static_cast<std::int32_t>(plan.slides.size()));
+    EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), static_cast<float>(plan.slideWidthEmu) / 12700.0f);
+    for (std::size_t i = 0; i < plan.slides.size(); ++i) {
+      const auto& slideSpec = plan.slides[i];
       const auto slide = slides->Item(static_cast<std::int32_t>(i + 1));
       const auto shapes = slide->Shapes();
       ASSERT_EQ(shapes->Count(), static_cast<std::int32_t>(slideSpec.shapes.size())) << "slide " << i + 1;
-      const std::int32_t number = static_cast<std::int32_t>(i) + spec.firstSlideNumber;
+      const std::int32_t number = static_cast<std::int32_t>(i) + plan.firstSlideNumber;
       for (std::size_t j = 0; j < slideSpec.shapes.size(); ++j)
         ExpectShape(*shapes->Item(static_cast<std::int32_t>(j + 1)), slideSpec.shapes[j], number,
                     "slide " + std::to_string(i + 1) + " shape " + std::to_string(j + 1));

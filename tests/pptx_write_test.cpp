@@ -250,8 +250,8 @@ class WriteTest : public ::testing::Test {
   }
 
   fs::path Path(const std::string& name) const { return dir_ / name; }
-  fs::path Deck(const b::DeckSpec& spec, const std::string& name) {
-    b::Write(spec, Path(name).string());
+  fs::path Deck(const b::DeckPlan& plan, const std::string& name) {
+    b::Write(plan, Path(name).string());
     return Path(name);
   }
   std::shared_ptr<ppt::Presentation> Open(const fs::path& path) {
@@ -270,21 +270,21 @@ class WriteTest : public ::testing::Test {
   std::shared_ptr<ppt::Application> app_;
 };
 
-b::SlideSpec TitledSlide(std::u16string title, std::u16string body, std::optional<std::u16string> notes = {}) {
-  b::SlideSpec slide;
+b::SlidePlan TitledSlide(std::u16string title, std::u16string body, std::optional<std::u16string> notes = {}) {
+  b::SlidePlan slide;
   slide.shapes = {b::Title(std::move(title)), b::Body(std::move(body)), b::Picture()};
   // Notes without slide-number placeholder, so that a slide's view does not depend on its position.
-  if (notes) slide.notes = std::vector<b::ShapeSpec>{b::Body(*notes)};
+  if (notes) slide.notes = std::vector<b::ShapePlan>{b::Body(*notes)};
   return slide;
 }
 
 // Three slides; a slide size other than the blank presentation's, so that its master differs.
-b::DeckSpec ThreeSlides(std::u16string tag, std::int64_t width = 9144000) {
-  b::DeckSpec spec;
-  spec.slideWidthEmu = width;
-  spec.slides = {TitledSlide(tag + u" one", u"first\rsecond", u"notes of " + tag),
+b::DeckPlan ThreeSlides(std::u16string tag, std::int64_t width = 9144000) {
+  b::DeckPlan plan;
+  plan.slideWidthEmu = width;
+  plan.slides = {TitledSlide(tag + u" one", u"first\rsecond", u"notes of " + tag),
                  TitledSlide(tag + u" two", u"body two"), TitledSlide(tag + u" three", u"body three")};
-  return spec;
+  return plan;
 }
 
 // --- New presentations ---------------------------------------------------------------------------
@@ -319,7 +319,7 @@ TEST_F(WriteTest, AddMakesAnEmptyPresentationOfTheDefaultSizeWithMasterLayoutAnd
 
 struct PasteRow {
   const char* name;
-  std::vector<b::DeckSpec> sources;
+  std::vector<b::DeckPlan> sources;
   bool intoFirstSource;                       // paste into sources[0] itself instead of a new one
   std::vector<std::pair<int, int>> copies;    // (source, slide), pasted in turn with Paste(-1)
   std::vector<std::pair<int, int>> expected;  // (source, slide) of each slide of the result, in order
@@ -490,12 +490,12 @@ TEST_F(WriteTest, PastesFromARealDeckCarryOneCopyOfItsMasters) {
 // object with its legacy drawing, tags, custom XML, a video, comments, a hyperlink to slide 2 and an
 // external hyperlink.
 b::BuiltDeck RichDeck() {
-  b::DeckSpec spec;
-  b::SlideSpec first = TitledSlide(u"Rich", u"body", u"rich notes");
+  b::DeckPlan plan;
+  b::SlidePlan first = TitledSlide(u"Rich", u"body", u"rich notes");
   first.shapes.push_back(b::Chart());
   first.shapes.push_back(b::TextBox(u"link"));
-  spec.slides = {first, TitledSlide(u"Second", u"two")};
-  b::BuiltDeck deck = b::Render(spec);
+  plan.slides = {first, TitledSlide(u"Second", u"two")};
+  b::BuiltDeck deck = b::Render(plan);
   const std::string slide = "/ppt/slides/slide1.xml";
   std::string& xml = PartOf(deck, slide).bytes;
   Replace(xml, "name=\"TextBox 5\"/>",
@@ -709,9 +709,9 @@ TEST_F(WriteTest, PresentationsWithSectionsKeepEverySlideInASection) {
 
 // A deck with a macro project (and its signature) in a macro-enabled presentation.
 fs::path MacroDeck(const fs::path& path) {
-  b::DeckSpec spec;
-  spec.slides = {TitledSlide(u"Macro", u"body")};
-  b::BuiltDeck deck = b::Render(spec);
+  b::DeckPlan plan;
+  plan.slides = {TitledSlide(u"Macro", u"body")};
+  b::BuiltDeck deck = b::Render(plan);
   PartOf(deck, "/ppt/presentation.xml").contentType = std::string(kMacroMain);
   AddPart(deck, "/ppt/vbaProject.bin", "application/vnd.ms-office.vbaProject", "vba project bytes");
   AddPart(deck, "/ppt/vbaProjectSignature.bin", "application/vnd.ms-office.vbaProjectSignature", "signature");
@@ -784,11 +784,11 @@ TEST_F(WriteTest, AnotherEngineCanPlugAFormatIn) {
 }
 
 TEST_F(WriteTest, ChangesAreSavedAndThePresentationStaysUsable) {
-  b::DeckSpec spec;
-  b::SlideSpec first;
+  b::DeckPlan plan;
+  b::SlidePlan first;
   first.shapes = {b::Title(u"T"), b::Group({b::TextBox(u"g1"), b::TextBox(u"g2")})};
-  spec.slides = {first, TitledSlide(u"Second", u"two")};
-  const auto presentation = Open(Deck(spec, "a.pptx"));
+  plan.slides = {first, TitledSlide(u"Second", u"two")};
+  const auto presentation = Open(Deck(plan, "a.pptx"));
   const auto slide = presentation->Slides()->Item(1);
   slide->Shapes()->Item(2)->Ungroup();
   slide->Shapes()->Item(1)->TextFrame()->TextRange()->InsertBefore(u"label\n");
@@ -903,13 +903,13 @@ TEST_F(WriteTest, OutlineRtfEscapesWhatRtfCannotCarry) {
 }
 
 TEST_F(WriteTest, OutlineHoldsTitlesThenBodyParagraphsBySlide) {
-  b::DeckSpec spec;
-  b::SlideSpec first;
+  b::DeckPlan plan;
+  b::SlidePlan first;
   first.shapes = {b::TextBox(u"not in the outline"), b::CenterTitle(u"Opening\vline"), b::Subtitle(u"sub")};
-  b::SlideSpec second;
+  b::SlidePlan second;
   second.shapes = {b::Body(u"no title\r\rafter an empty one")};
-  spec.slides = {first, second, TitledSlide(u"Third \u00e9", u"b")};
-  b::BuiltDeck deck = b::Render(spec);
+  plan.slides = {first, second, TitledSlide(u"Third \u00e9", u"b")};
+  b::BuiltDeck deck = b::Render(plan);
   // Indent levels on the third slide's body.
   Replace(PartOf(deck, "/ppt/slides/slide3.xml").bytes, "<a:p><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>",
           "<a:p><a:pPr lvl=\"1\"/><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>");

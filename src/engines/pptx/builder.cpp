@@ -1,4 +1,4 @@
-// The deck builder: writes the XML of slides, notes pages and the presentation part from a spec,
+// The deck builder: writes the XML of slides, notes pages and the presentation part from a plan,
 // and assembles the package around the fixed parts of builder_templates.cpp.
 #include "engines/pptx/builder.hpp"
 
@@ -277,8 +277,8 @@ bool IsTextKind(ShapeKind kind) {
   }
 }
 
-// The p:ph a spec carries, if any: the kind's default unless the spec gives its own.
-std::optional<PlaceholderSpec> PlaceholderOf(const ShapeSpec& shape) {
+// The p:ph a plan carries, if any: the kind's default unless the plan gives its own.
+std::optional<PlaceholderSpec> PlaceholderOf(const ShapePlan& shape) {
   if (shape.placeholder) return shape.placeholder;
   switch (shape.kind) {
     case ShapeKind::Title:
@@ -299,7 +299,7 @@ std::optional<PlaceholderSpec> PlaceholderOf(const ShapeSpec& shape) {
 // State shared by every part of one deck: parts made on demand (the picture, charts) and the
 // counter that keeps field identifiers distinct.
 struct DeckState {
-  const DeckSpec& spec;
+  const DeckPlan& plan;
   std::vector<BuiltPart> extraParts;
   bool mediaWritten = false;
   int charts = 0;
@@ -312,7 +312,7 @@ class ShapeWriter {
   ShapeWriter(DeckState& deck, std::vector<Relationship>& rels, std::string where, bool notesPage)
       : deck_(deck), rels_(rels), where_(std::move(where)), notesPage_(notesPage) {}
 
-  std::string Tree(const std::vector<ShapeSpec>& shapes) {
+  std::string Tree(const std::vector<ShapePlan>& shapes) {
     std::string out = std::string("<p:spTree>") + kRootGroup;
     for (std::size_t i = 0; i < shapes.size(); ++i) {
       Frame ignored;
@@ -341,8 +341,8 @@ class ShapeWriter {
 
   // A frame for a shape that has none: spread over the page by shape id, inside its bounds.
   Frame DefaultFrame(int id) const {
-    std::int64_t w = notesPage_ ? kNotesWidth : deck_.spec.slideWidthEmu;
-    std::int64_t h = notesPage_ ? kNotesHeight : deck_.spec.slideHeightEmu;
+    std::int64_t w = notesPage_ ? kNotesWidth : deck_.plan.slideWidthEmu;
+    std::int64_t h = notesPage_ ? kNotesHeight : deck_.plan.slideHeightEmu;
     int n = id - 2;
     return Frame{w / 20 + (n % 4) * (w / 4 - w / 80), h / 12 + (n / 4 % 5) * (h / 6), w / 5, h / 8};
   }
@@ -352,7 +352,7 @@ class ShapeWriter {
            Number(f.cx) + "\" cy=\"" + Number(f.cy) + "\"/></" + element + ">";
   }
 
-  std::string DefaultName(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id) const {
+  std::string DefaultName(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id) const {
     std::string base;
     switch (shape.kind) {
       case ShapeKind::Title:
@@ -406,7 +406,7 @@ class ShapeWriter {
     return base + " " + std::to_string(id - 1);
   }
 
-  std::string CNvPr(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id,
+  std::string CNvPr(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id,
                     const std::string& where) const {
     CheckPlain(shape.name, where, "the shape's name");
     CheckPlain(shape.description, where, "the shape's description");
@@ -460,7 +460,7 @@ class ShapeWriter {
     return out + kEndParagraph + "</a:p>";
   }
 
-  std::string MathParagraph(const ShapeSpec& shape, const std::string& where) {
+  std::string MathParagraph(const ShapePlan& shape, const std::string& where) {
     std::string out =
         "<a:p><a14:m><m:oMathPara xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\">"
         "<m:oMathParaPr><m:jc m:val=\"centerGroup\"/></m:oMathParaPr><m:oMath>";
@@ -473,7 +473,7 @@ class ShapeWriter {
   }
 
   // A p:sp: placeholders, text boxes, autoshapes, freeforms and (one branch of) equations.
-  std::string Sp(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame* frame,
+  std::string Sp(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame* frame,
                  const std::string& where, bool equationFallback = false) {
     const bool textBox = shape.kind == ShapeKind::TextBox || shape.kind == ShapeKind::Equation;
     std::string out = "<p:sp><p:nvSpPr>" + CNvPr(shape, ph, id, where);
@@ -544,7 +544,7 @@ class ShapeWriter {
     return out + "</p:txBody></p:sp>";
   }
 
-  std::string Picture(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame* frame,
+  std::string Picture(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame* frame,
                       const std::string& where) {
     std::string out = "<p:pic><p:nvPicPr>" + CNvPr(shape, ph, id, where) + "<p:cNvPicPr><a:picLocks" +
                       (ph ? " noGrp=\"1\"" : "") + " noChangeAspect=\"1\"/></p:cNvPicPr>" + NvPr(ph) +
@@ -554,7 +554,7 @@ class ShapeWriter {
     return out + "<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></p:spPr></p:pic>";
   }
 
-  std::string GraphicFrame(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame& frame,
+  std::string GraphicFrame(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame& frame,
                            const std::string& where, const char* uri, const std::string& data) {
     return "<p:graphicFrame><p:nvGraphicFramePr>" + CNvPr(shape, ph, id, where) +
            "<p:cNvGraphicFramePr><a:graphicFrameLocks noGrp=\"1\"/></p:cNvGraphicFramePr>" + NvPr(ph) +
@@ -562,7 +562,7 @@ class ShapeWriter {
            "</a:graphicData></a:graphic></p:graphicFrame>";
   }
 
-  std::string Table(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id, Frame& frame,
+  std::string Table(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id, Frame& frame,
                     bool defaultFrame, const std::string& where) {
     const TableSpec& table = shape.table;
     std::size_t columns = table.columns;
@@ -597,7 +597,7 @@ class ShapeWriter {
     }
 
     if (defaultFrame) {
-      frame.cx = deck_.spec.slideWidthEmu * 3 / 5;
+      frame.cx = deck_.plan.slideWidthEmu * 3 / 5;
       frame.cy = kRowHeight * static_cast<std::int64_t>(table.cells.size());
     }
     std::int64_t columnWidth = std::max<std::int64_t>(frame.cx / static_cast<std::int64_t>(columns), 1);
@@ -628,7 +628,7 @@ class ShapeWriter {
     return GraphicFrame(shape, ph, id, frame, where, kTableUri, data);
   }
 
-  std::string Chart(const ShapeSpec& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame& frame,
+  std::string Chart(const ShapePlan& shape, const std::optional<PlaceholderSpec>& ph, int id, const Frame& frame,
                     const std::string& where) {
     std::vector<ChartPoint> points = shape.chart;
     if (points.empty()) points = {{u"North", 3}, {u"South", 5}, {u"East", 2}};
@@ -667,7 +667,7 @@ class ShapeWriter {
   }
 
   // Writes one shape; `frame` receives its frame (for the bounds of an enclosing group).
-  std::string Shape(const ShapeSpec& shape, int depth, const std::string& where, Frame& frame) {
+  std::string Shape(const ShapePlan& shape, int depth, const std::string& where, Frame& frame) {
     if (depth > kMaxNesting) Refuse(where, "groups are nested deeper than " + std::to_string(kMaxNesting));
     const int id = nextId_++;
     const auto ph = PlaceholderOf(shape);
@@ -758,9 +758,9 @@ std::string PresentationFormat(std::int64_t cx, std::int64_t cy) {
 }
 
 // The notes page shapes: the slide picture and the notes body first, as PowerPoint makes them,
-// unless the spec gives them itself.
-std::vector<ShapeSpec> NotesShapes(const SlideSpec& slide) {
-  std::vector<ShapeSpec> shapes;
+// unless the plan gives them itself.
+std::vector<ShapePlan> NotesShapes(const SlidePlan& slide) {
+  std::vector<ShapePlan> shapes;
   if (!slide.addNotesPlaceholders) return *slide.notes;
   bool hasPicture = false, hasBody = false;
   for (const auto& shape : *slide.notes) {
@@ -769,7 +769,7 @@ std::vector<ShapeSpec> NotesShapes(const SlideSpec& slide) {
     if (ph && ph->type == "body") hasBody = true;
   }
   if (!hasPicture) {
-    ShapeSpec picture = PlaceholderShape("sldImg", std::nullopt);
+    ShapePlan picture = PlaceholderShape("sldImg", std::nullopt);
     picture.omitTextBody = true;
     shapes.push_back(std::move(picture));
   }
@@ -783,69 +783,69 @@ std::vector<ShapeSpec> NotesShapes(const SlideSpec& slide) {
 // --- Shorthands ---------------------------------------------------------------------------------
 
 namespace {
-ShapeSpec Make(ShapeKind kind, std::u16string text = {}) {
-  ShapeSpec shape;
+ShapePlan Make(ShapeKind kind, std::u16string text = {}) {
+  ShapePlan shape;
   shape.kind = kind;
   shape.text = std::move(text);
   return shape;
 }
 }  // namespace
 
-ShapeSpec Title(std::u16string text) { return Make(ShapeKind::Title, std::move(text)); }
-ShapeSpec CenterTitle(std::u16string text) { return Make(ShapeKind::CenterTitle, std::move(text)); }
-ShapeSpec Subtitle(std::u16string text) { return Make(ShapeKind::Subtitle, std::move(text)); }
-ShapeSpec Body(std::u16string text) { return Make(ShapeKind::Body, std::move(text)); }
+ShapePlan Title(std::u16string text) { return Make(ShapeKind::Title, std::move(text)); }
+ShapePlan CenterTitle(std::u16string text) { return Make(ShapeKind::CenterTitle, std::move(text)); }
+ShapePlan Subtitle(std::u16string text) { return Make(ShapeKind::Subtitle, std::move(text)); }
+ShapePlan Body(std::u16string text) { return Make(ShapeKind::Body, std::move(text)); }
 
-ShapeSpec PlaceholderShape(std::string type, std::optional<std::uint32_t> idx, std::u16string text) {
-  ShapeSpec shape = Make(ShapeKind::Placeholder, std::move(text));
+ShapePlan PlaceholderShape(std::string type, std::optional<std::uint32_t> idx, std::u16string text) {
+  ShapePlan shape = Make(ShapeKind::Placeholder, std::move(text));
   shape.placeholder = PlaceholderSpec{std::move(type), idx, false, {}};
   return shape;
 }
 
-ShapeSpec SlideNumberPlaceholder(std::uint32_t idx, std::u16string shown) {
-  ShapeSpec shape = PlaceholderShape("sldNum", idx);
+ShapePlan SlideNumberPlaceholder(std::uint32_t idx, std::u16string shown) {
+  ShapePlan shape = PlaceholderShape("sldNum", idx);
   shape.placeholder->size = "quarter";
   shape.fields.push_back(FieldSpec{0, "slidenum", std::move(shown)});
   return shape;
 }
 
-ShapeSpec TextBox(std::u16string text) { return Make(ShapeKind::TextBox, std::move(text)); }
+ShapePlan TextBox(std::u16string text) { return Make(ShapeKind::TextBox, std::move(text)); }
 
-ShapeSpec AutoShape(std::string preset, std::u16string text) {
-  ShapeSpec shape = Make(ShapeKind::AutoShape, std::move(text));
+ShapePlan AutoShape(std::string preset, std::u16string text) {
+  ShapePlan shape = Make(ShapeKind::AutoShape, std::move(text));
   shape.preset = std::move(preset);
   return shape;
 }
 
-ShapeSpec Freeform(std::u16string text) { return Make(ShapeKind::Freeform, std::move(text)); }
-ShapeSpec Picture() { return Make(ShapeKind::Picture); }
+ShapePlan Freeform(std::u16string text) { return Make(ShapeKind::Freeform, std::move(text)); }
+ShapePlan Picture() { return Make(ShapeKind::Picture); }
 
-ShapeSpec Table(std::vector<std::vector<std::u16string>> cells) {
-  ShapeSpec shape = Make(ShapeKind::Table);
+ShapePlan Table(std::vector<std::vector<std::u16string>> cells) {
+  ShapePlan shape = Make(ShapeKind::Table);
   shape.table.cells = std::move(cells);
   return shape;
 }
 
-ShapeSpec Group(std::vector<ShapeSpec> children) {
-  ShapeSpec shape = Make(ShapeKind::Group);
+ShapePlan Group(std::vector<ShapePlan> children) {
+  ShapePlan shape = Make(ShapeKind::Group);
   shape.children = std::move(children);
   return shape;
 }
 
-ShapeSpec Connector() { return Make(ShapeKind::Connector); }
-ShapeSpec Chart() { return Make(ShapeKind::Chart); }
+ShapePlan Connector() { return Make(ShapeKind::Connector); }
+ShapePlan Chart() { return Make(ShapeKind::Chart); }
 
-ShapeSpec Equation(std::vector<std::u16string> math) {
-  ShapeSpec shape = Make(ShapeKind::Equation);
+ShapePlan Equation(std::vector<std::u16string> math) {
+  ShapePlan shape = Make(ShapeKind::Equation);
   shape.math = std::move(math);
   return shape;
 }
 
-std::vector<ShapeSpec> NotesPage(std::u16string text) { return {Body(std::move(text)), SlideNumberPlaceholder(5)}; }
+std::vector<ShapePlan> NotesPage(std::u16string text) { return {Body(std::move(text)), SlideNumberPlaceholder(5)}; }
 
 // --- Reading back -------------------------------------------------------------------------------
 
-int ExpectedType(const ShapeSpec& shape) {
+int ExpectedType(const ShapePlan& shape) {
   if (PlaceholderOf(shape)) return 14;
   switch (shape.kind) {
     case ShapeKind::TextBox:
@@ -870,7 +870,7 @@ int ExpectedType(const ShapeSpec& shape) {
   }
 }
 
-std::u16string ExpectedText(const ShapeSpec& shape, std::int32_t slideNumber) {
+std::u16string ExpectedText(const ShapePlan& shape, std::int32_t slideNumber) {
   if (!IsTextKind(shape.kind) || shape.omitTextBody) return {};
   std::u16string text;
   if (shape.kind != ShapeKind::Equation || !shape.text.empty() || !shape.fields.empty()) {
@@ -908,17 +908,17 @@ const std::vector<Relationship>* BuiltDeck::RelationshipsOf(std::string_view sou
   return nullptr;
 }
 
-BuiltDeck Render(const DeckSpec& spec) {
-  for (auto [side, name] : {std::pair{spec.slideWidthEmu, "width"}, std::pair{spec.slideHeightEmu, "height"}}) {
+BuiltDeck Render(const DeckPlan& plan) {
+  for (auto [side, name] : {std::pair{plan.slideWidthEmu, "width"}, std::pair{plan.slideHeightEmu, "height"}}) {
     if (side < kMinSlideSide || side > kMaxSlideSide) {
       Refuse("presentation", std::string("the slide ") + name + " " + std::to_string(side) + " EMU is outside " +
                                  std::to_string(kMinSlideSide) + " to " + std::to_string(kMaxSlideSide));
     }
   }
   BuiltDeck deck;
-  DeckState state{spec, {}, false, 0, 0};
+  DeckState state{plan, {}, false, 0, 0};
   const bool anyNotes =
-      std::any_of(spec.slides.begin(), spec.slides.end(), [](const SlideSpec& s) { return s.notes.has_value(); });
+      std::any_of(plan.slides.begin(), plan.slides.end(), [](const SlidePlan& s) { return s.notes.has_value(); });
 
   auto rel = [](std::string id, std::string_view type, std::string target, std::string partName) {
     return Relationship{std::move(id), std::string(type), std::move(target), false, std::move(partName)};
@@ -937,7 +937,7 @@ BuiltDeck Render(const DeckSpec& spec) {
   std::vector<Relationship> presentationRels{
       rel("rId1", rel_type::kSlideMaster, "slideMasters/slideMaster1.xml", master)};
   std::string slideIds;
-  for (std::size_t i = 0; i < spec.slides.size(); ++i) {
+  for (std::size_t i = 0; i < plan.slides.size(); ++i) {
     std::string n = std::to_string(i + 1);
     std::string id = "rId" + std::to_string(presentationRels.size() + 1);
     presentationRels.push_back(
@@ -957,17 +957,17 @@ BuiltDeck Render(const DeckSpec& spec) {
         rel("rId" + std::to_string(presentationRels.size() + 1), type, target, std::string("/ppt/") + target));
   }
   std::string presentation = std::string(kDeclaration) + "<p:presentation" + kNamespaces + " saveSubsetFonts=\"1\"";
-  if (spec.firstSlideNumber != 1) presentation += " firstSlideNum=\"" + std::to_string(spec.firstSlideNumber) + "\"";
+  if (plan.firstSlideNumber != 1) presentation += " firstSlideNum=\"" + std::to_string(plan.firstSlideNumber) + "\"";
   presentation += "><p:sldMasterIdLst><p:sldMasterId id=\"2147483648\" r:id=\"rId1\"/></p:sldMasterIdLst>" +
                   notesMasterIds + (slideIds.empty() ? std::string() : "<p:sldIdLst>" + slideIds + "</p:sldIdLst>") +
-                  "<p:sldSz cx=\"" + Number(spec.slideWidthEmu) + "\" cy=\"" + Number(spec.slideHeightEmu) + "\"" +
-                  SlideSizeType(spec.slideWidthEmu, spec.slideHeightEmu) + "/><p:notesSz cx=\"" + Number(kNotesWidth) +
+                  "<p:sldSz cx=\"" + Number(plan.slideWidthEmu) + "\" cy=\"" + Number(plan.slideHeightEmu) + "\"" +
+                  SlideSizeType(plan.slideWidthEmu, plan.slideHeightEmu) + "/><p:notesSz cx=\"" + Number(kNotesWidth) +
                   "\" cy=\"" + Number(kNotesHeight) + "\"/>" + templates::DefaultTextStyle() + "</p:presentation>";
   deck.parts.push_back({"/ppt/presentation.xml", std::string(content_type::kPresentation), std::move(presentation)});
   deck.relationships.push_back({"/ppt/presentation.xml", std::move(presentationRels)});
 
   deck.parts.push_back({master, std::string(content_type::kSlideMaster),
-                        templates::SlideMaster(spec.slideWidthEmu, spec.slideHeightEmu)});
+                        templates::SlideMaster(plan.slideWidthEmu, plan.slideHeightEmu)});
   deck.relationships.push_back({master,
                                 {rel("rId1", rel_type::kSlideLayout, "../slideLayouts/slideLayout1.xml", layout),
                                  rel("rId2", rel_type::kTheme, "../theme/theme1.xml", "/ppt/theme/theme1.xml")}});
@@ -980,8 +980,8 @@ BuiltDeck Render(const DeckSpec& spec) {
   int notesCount = 0, hiddenCount = 0;
   std::vector<BuiltPart> notesParts;
   std::vector<BuiltRelationships> notesRels;
-  for (std::size_t i = 0; i < spec.slides.size(); ++i) {
-    const SlideSpec& slide = spec.slides[i];
+  for (std::size_t i = 0; i < plan.slides.size(); ++i) {
+    const SlidePlan& slide = plan.slides[i];
     const std::string n = std::to_string(i + 1);
     const std::string slidePart = "/ppt/slides/slide" + n + ".xml";
     std::vector<Relationship> slideRels{
@@ -1026,21 +1026,21 @@ BuiltDeck Render(const DeckSpec& spec) {
   deck.parts.push_back({"/ppt/viewProps.xml", std::string(content_type::kViewProps), templates::ViewProps()});
   deck.parts.push_back({"/ppt/tableStyles.xml", std::string(content_type::kTableStyles), templates::TableStyles()});
 
-  CheckPlain(spec.title, "presentation", "the title");
+  CheckPlain(plan.title, "presentation", "the title");
   std::string core = std::string(kDeclaration) +
                      "<cp:coreProperties xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/"
                      "core-properties\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
                      "xmlns:dcterms=\"http://purl.org/dc/terms/\" xmlns:dcmitype=\"http://purl.org/dc/dcmitype/\" "
                      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">";
-  if (!spec.title.empty()) core += "<dc:title>" + Escaped(spec.title) + "</dc:title>";
+  if (!plan.title.empty()) core += "<dc:title>" + Escaped(plan.title) + "</dc:title>";
   core += "<cp:revision>1</cp:revision></cp:coreProperties>";
   deck.parts.push_back({"/docProps/core.xml", std::string(content_type::kCoreProperties), std::move(core)});
   std::string app = std::string(kDeclaration) +
                     "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
                     "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
                     "<TotalTime>0</TotalTime><Application>Quorvane</Application><PresentationFormat>" +
-                    PresentationFormat(spec.slideWidthEmu, spec.slideHeightEmu) + "</PresentationFormat><Slides>" +
-                    std::to_string(spec.slides.size()) + "</Slides><Notes>" + std::to_string(notesCount) +
+                    PresentationFormat(plan.slideWidthEmu, plan.slideHeightEmu) + "</PresentationFormat><Slides>" +
+                    std::to_string(plan.slides.size()) + "</Slides><Notes>" + std::to_string(notesCount) +
                     "</Notes><HiddenSlides>" + std::to_string(hiddenCount) +
                     "</HiddenSlides><MMClips>0</MMClips><ScaleCrop>false</ScaleCrop><LinksUpToDate>false"
                     "</LinksUpToDate><SharedDoc>false</SharedDoc><HyperlinksChanged>false</HyperlinksChanged>"
@@ -1049,19 +1049,19 @@ BuiltDeck Render(const DeckSpec& spec) {
   return deck;
 }
 
-std::shared_ptr<Package> Build(const DeckSpec& spec) {
-  BuiltDeck deck = Render(spec);
+std::shared_ptr<Package> Build(const DeckPlan& plan) {
+  BuiltDeck deck = Render(plan);
   auto package = Package::Create();
   for (auto& part : deck.parts) package->SetPart(part.name, std::move(part.bytes), part.contentType);
   for (const auto& entry : deck.relationships) package->SetRelationships(entry.source, entry.relationships);
   return package;
 }
 
-void Write(const DeckSpec& spec, const std::string& path) { Build(spec)->Save(path); }
+void Write(const DeckPlan& plan, const std::string& path) { Build(plan)->Save(path); }
 
 // --- Decks --------------------------------------------------------------------------------------
 
-DeckSpec Blank() { return DeckSpec{}; }
+DeckPlan Blank() { return DeckPlan{}; }
 
 namespace {
 
@@ -1130,12 +1130,12 @@ std::u16string Number16(int n) {
 
 }  // namespace
 
-DeckSpec Generated(int slides, std::uint64_t seed) {
+DeckPlan Generated(int slides, std::uint64_t seed) {
   Random random(seed);
-  DeckSpec deck;
+  DeckPlan deck;
   deck.title = u"Generated deck";
   for (int i = 1; i <= slides; ++i) {
-    SlideSpec slide;
+    SlidePlan slide;
     slide.shapes.push_back(Title(u"Slide " + Number16(i) + u": " + Words(random, 3 + random.Below(4))));
     std::u16string bullets;
     int paragraphs = 3 + random.Below(3);
@@ -1144,7 +1144,7 @@ DeckSpec Generated(int slides, std::uint64_t seed) {
       bullets += Words(random, 4 + random.Below(6));
       if (random.Below(4) == 0) bullets += u'\v' + Words(random, 3);
     }
-    ShapeSpec body = Body(bullets);
+    ShapePlan body = Body(bullets);
     body.frame = Frame{838200, 1825625, 6096000, 4351338};
     slide.shapes.push_back(std::move(body));
     switch (random.Below(6)) {
@@ -1155,7 +1155,7 @@ DeckSpec Generated(int slides, std::uint64_t seed) {
         slide.shapes.push_back(AutoShape(random.Below(2) ? "ellipse" : "roundRect", Words(random, 5)));
         break;
       case 2: {
-        ShapeSpec table = Table({{u"Region", u"Q1", u"Q2"},
+        ShapePlan table = Table({{u"Region", u"Q1", u"Q2"},
                                  {Words(random, 1), Number16(random.Below(100)), Number16(random.Below(100))},
                                  {Words(random, 1), Number16(random.Below(100)), Number16(random.Below(100))},
                                  {u"Total", u"", u""}});
@@ -1173,7 +1173,7 @@ DeckSpec Generated(int slides, std::uint64_t seed) {
         slide.shapes.push_back(Freeform(Words(random, 2)));
         break;
       default: {
-        ShapeSpec box = TextBox(Words(random, 6) + u"\t" + Words(random, 2));
+        ShapePlan box = TextBox(Words(random, 6) + u"\t" + Words(random, 2));
         box.fields.push_back(FieldSpec{0, "datetime1", u"1/1/2024"});
         slide.shapes.push_back(std::move(box));
         if (i % 10 == 0) slide.shapes.push_back(Chart());
@@ -1188,16 +1188,16 @@ DeckSpec Generated(int slides, std::uint64_t seed) {
   return deck;
 }
 
-DeckSpec Sample() {
-  DeckSpec deck;
+DeckPlan Sample() {
+  DeckPlan deck;
   deck.title = u"Quorvane sample deck";
 
-  SlideSpec opening;
+  SlidePlan opening;
   opening.shapes = {CenterTitle(u"Quorvane sample deck"), Subtitle(u"Every kind of shape\vin one deck"),
                     SlideNumberPlaceholder(12, u"1")};
   deck.slides.push_back(std::move(opening));
 
-  SlideSpec text;
+  SlidePlan text;
   text.shapes = {Title(u"Text"), Body(u"First paragraph\rSecond paragraph with a\vline break\rEscaped: <&> \"quoted\""),
                  TextBox(u"A text box\twith a tab"), AutoShape("ellipse", u"An ellipse"), Freeform(u"A freeform")};
   text.shapes[1].frame = Frame{838200, 1825625, 6096000, 4351338};
@@ -1207,29 +1207,29 @@ DeckSpec Sample() {
   text.notes = NotesPage(u"Notes of the text slide\rwith two paragraphs");
   deck.slides.push_back(std::move(text));
 
-  SlideSpec objects;
-  ShapeSpec table =
+  SlidePlan objects;
+  ShapePlan table =
       Table({{u"Region", u"Q1", u"Q2"}, {u"North", u"3", u"4"}, {u"South", u"5", u"6"}, {u"Total", u"", u""}});
   table.table.merges.push_back(MergeSpec{3, 1, 1, 2});
   table.frame = Frame{838200, 1825625, 5029200, 1483360};
-  ShapeSpec picture = Picture();
+  ShapePlan picture = Picture();
   picture.frame = Frame{6400800, 1825625, 1828800, 1828800};
   picture.description = u"Colour bands";
-  ShapeSpec line = Connector();
+  ShapePlan line = Connector();
   line.frame = Frame{838200, 3657600, 5029200, 0};
-  ShapeSpec chart = Chart();
+  ShapePlan chart = Chart();
   chart.frame = Frame{8534400, 1825625, 3048000, 2286000};
   objects.shapes = {Title(u"Tables, pictures and charts"), table, picture, line, chart};
   deck.slides.push_back(std::move(objects));
 
-  SlideSpec groups;
+  SlidePlan groups;
   groups.hidden = true;
-  ShapeSpec inner = Group({AutoShape("rect", u"Inner rectangle"), TextBox(u"Inner text box")});
+  ShapePlan inner = Group({AutoShape("rect", u"Inner rectangle"), TextBox(u"Inner text box")});
   inner.children[0].frame = Frame{1524000, 3200400, 2286000, 914400};
   inner.children[1].frame = Frame{1524000, 4267200, 2286000, 369332};
-  ShapeSpec outer = Group({TextBox(u"Outer text box"), inner});
+  ShapePlan outer = Group({TextBox(u"Outer text box"), inner});
   outer.children[0].frame = Frame{1524000, 2286000, 2286000, 369332};
-  ShapeSpec equation = Equation({u"E", u"=", u"m", u"c\u00B2"});
+  ShapePlan equation = Equation({u"E", u"=", u"m", u"c\u00B2"});
   equation.frame = Frame{6096000, 2286000, 3048000, 923330};
   groups.shapes = {Title(u"Groups and equations"), outer, equation};
   groups.notes = NotesPage(u"A hidden slide");

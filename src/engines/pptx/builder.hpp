@@ -1,7 +1,7 @@
 #pragma once
 // The deck builder: small, valid presentation packages with exactly the content asked for.
 //
-// A DeckSpec describes slides and their shapes; Render turns it into the parts of a package (XML
+// A DeckPlan describes slides and their shapes; Render turns it into the parts of a package (XML
 // written as text, with one slide master, one slide layout, a theme, presentation properties and
 // document properties), Build puts those parts into a new Package, Write saves it. Blank() is the
 // deck a new presentation starts from; Generated() makes larger varied decks for benchmarks and
@@ -12,9 +12,9 @@
 // Fields (a slide number, a date) are inserted at given offsets of that string. Other control
 // characters cannot be written in XML and are refused; an unpaired surrogate is written as U+FFFD.
 //
-// Output is deterministic: the same spec gives the same bytes (no clock, no random identifiers).
+// Output is deterministic: the same plan gives the same bytes (no clock, no random identifiers).
 //
-// Failures: a spec the builder cannot write (a slide size out of range, a table merge outside the
+// Failures: a plan the builder cannot write (a slide size out of range, a table merge outside the
 // table, a field offset beyond the text, a control character in text, groups nested deeper than
 // kMaxNesting) throws std::invalid_argument naming the slide and shape. Build and Write pass on the
 // package layer's failures (AutomationError) unchanged.
@@ -41,13 +41,13 @@ enum class ShapeKind {
   CenterTitle,  // p:sp with p:ph type="ctrTitle"
   Subtitle,     // p:sp with p:ph type="subTitle" idx="1"
   Body,         // p:sp with p:ph type="body" idx="1"
-  Placeholder,  // p:sp with the p:ph given in ShapeSpec::placeholder (date, footer, slide number, obj ...)
+  Placeholder,  // p:sp with the p:ph given in ShapePlan::placeholder (date, footer, slide number, obj ...)
   TextBox,      // p:sp with p:cNvSpPr txBox="1"
-  AutoShape,    // p:sp with a:prstGeom (ShapeSpec::preset)
-  Freeform,     // p:sp with a:custGeom (ShapeSpec::path)
+  AutoShape,    // p:sp with a:prstGeom (ShapePlan::preset)
+  Freeform,     // p:sp with a:custGeom (ShapePlan::path)
   Picture,      // p:pic showing a small PNG made by the builder (one media part per deck)
   Table,        // p:graphicFrame holding a:tbl
-  Group,        // p:grpSp holding ShapeSpec::children
+  Group,        // p:grpSp holding ShapePlan::children
   Connector,    // p:cxnSp
   Chart,        // p:graphicFrame pointing to a chart part (a column chart with literal values)
   Equation,     // p:sp inside mc:AlternateContent: a14:m in the Choice, a picture in the Fallback
@@ -98,7 +98,7 @@ struct ChartPoint {
   double value = 0;
 };
 
-struct ShapeSpec {
+struct ShapePlan {
   ShapeKind kind = ShapeKind::TextBox;
   std::u16string name;  // p:cNvPr@name; empty: "<kind> <id - 1>" as PowerPoint names shapes
   // Position and size. A placeholder without a frame writes an empty p:spPr (inherits from the
@@ -118,60 +118,60 @@ struct ShapeSpec {
   // Freeform path points in a 100000 x 100000 path space; empty: a triangle.
   std::vector<std::pair<std::int64_t, std::int64_t>> path;
   TableSpec table;
-  std::vector<ShapeSpec> children;   // Group members in order
+  std::vector<ShapePlan> children;   // Group members in order
   std::vector<ChartPoint> chart;     // Chart data; empty: three sample points
   std::vector<std::u16string> math;  // Equation: the text of each m:t, in order
   std::u16string description;        // p:cNvPr@descr (alternative text); empty: none
 };
 
-struct SlideSpec {
-  std::vector<ShapeSpec> shapes;
+struct SlidePlan {
+  std::vector<ShapePlan> shapes;
   // The notes page, when set. The builder puts the slide-picture placeholder (sldImg) first and a
   // notes body placeholder (type="body" idx="1") after it, unless `notes` holds such placeholders
   // itself (addNotesPlaceholders false writes exactly the shapes given).
-  std::optional<std::vector<ShapeSpec>> notes;
+  std::optional<std::vector<ShapePlan>> notes;
   bool addNotesPlaceholders = true;
   bool hidden = false;  // p:sld show="0"
   std::u16string name;  // p:cSld@name; empty: none
 };
 
-struct DeckSpec {
+struct DeckPlan {
   std::int64_t slideWidthEmu = kDefaultSlideWidth;
   std::int64_t slideHeightEmu = kDefaultSlideHeight;
   std::int32_t firstSlideNumber = 1;  // p:presentation@firstSlideNum
-  std::vector<SlideSpec> slides;
+  std::vector<SlidePlan> slides;
   std::u16string title;  // docProps/core.xml dc:title; empty: none
 };
 
-// --- Shorthands for specs -----------------------------------------------------------------------
-ShapeSpec Title(std::u16string text);
-ShapeSpec CenterTitle(std::u16string text);
-ShapeSpec Subtitle(std::u16string text);
-ShapeSpec Body(std::u16string text);
-ShapeSpec PlaceholderShape(std::string type, std::optional<std::uint32_t> idx, std::u16string text = {});
+// --- Shorthands for plans -----------------------------------------------------------------------
+ShapePlan Title(std::u16string text);
+ShapePlan CenterTitle(std::u16string text);
+ShapePlan Subtitle(std::u16string text);
+ShapePlan Body(std::u16string text);
+ShapePlan PlaceholderShape(std::string type, std::optional<std::uint32_t> idx, std::u16string text = {});
 // A slide-number placeholder (type="sldNum") whose text is one slide-number field showing `shown`.
-ShapeSpec SlideNumberPlaceholder(std::uint32_t idx = 12, std::u16string shown = u"1");
-ShapeSpec TextBox(std::u16string text);
-ShapeSpec AutoShape(std::string preset, std::u16string text = {});
-ShapeSpec Freeform(std::u16string text = {});
-ShapeSpec Picture();
-ShapeSpec Table(std::vector<std::vector<std::u16string>> cells);
-ShapeSpec Group(std::vector<ShapeSpec> children);
-ShapeSpec Connector();
-ShapeSpec Chart();
-ShapeSpec Equation(std::vector<std::u16string> math);
+ShapePlan SlideNumberPlaceholder(std::uint32_t idx = 12, std::u16string shown = u"1");
+ShapePlan TextBox(std::u16string text);
+ShapePlan AutoShape(std::string preset, std::u16string text = {});
+ShapePlan Freeform(std::u16string text = {});
+ShapePlan Picture();
+ShapePlan Table(std::vector<std::vector<std::u16string>> cells);
+ShapePlan Group(std::vector<ShapePlan> children);
+ShapePlan Connector();
+ShapePlan Chart();
+ShapePlan Equation(std::vector<std::u16string> math);
 // The notes page PowerPoint makes for notes text: a body placeholder with `text` and a slide-number
 // placeholder (the builder adds the slide picture in front).
-std::vector<ShapeSpec> NotesPage(std::u16string text);
+std::vector<ShapePlan> NotesPage(std::u16string text);
 
 // --- What the object model reads back ------------------------------------------------------------
-// Shape.Type of the shape a spec produces (MsoShapeType: 14 placeholder, 17 text box, 5 freeform,
+// Shape.Type of the shape a plan produces (MsoShapeType: 14 placeholder, 17 text box, 5 freeform,
 // 1 autoshape, 6 group, 13 picture, 19 table, 9 line, 3 chart).
-int ExpectedType(const ShapeSpec& shape);
-// TextRange.Text of the shape a spec produces (line ends as CR, fields at their offsets, a
+int ExpectedType(const ShapePlan& shape);
+// TextRange.Text of the shape a plan produces (line ends as CR, fields at their offsets, a
 // slide-number field showing `slideNumber` when it is > 0, math text after the text); empty for
 // kinds without a text frame.
-std::u16string ExpectedText(const ShapeSpec& shape, std::int32_t slideNumber = 0);
+std::u16string ExpectedText(const ShapePlan& shape, std::int32_t slideNumber = 0);
 
 // --- Building -----------------------------------------------------------------------------------
 struct BuiltPart {
@@ -185,7 +185,7 @@ struct BuiltRelationships {
   std::vector<Relationship> relationships;
 };
 
-// The parts of the package a spec describes, in a fixed order, with the relationships of each
+// The parts of the package a plan describes, in a fixed order, with the relationships of each
 // source part (targets relative, partName filled in).
 struct BuiltDeck {
   std::vector<BuiltPart> parts;
@@ -195,19 +195,19 @@ struct BuiltDeck {
   const std::vector<Relationship>* RelationshipsOf(std::string_view source) const;
 };
 
-BuiltDeck Render(const DeckSpec& spec);
-std::shared_ptr<Package> Build(const DeckSpec& spec);
-void Write(const DeckSpec& spec, const std::string& path);
+BuiltDeck Render(const DeckPlan& plan);
+std::shared_ptr<Package> Build(const DeckPlan& plan);
+void Write(const DeckPlan& plan, const std::string& path);
 
 // --- Decks ---------------------------------------------------------------------------------------
 // What a new presentation starts from: no slides, the default slide size.
-DeckSpec Blank();
+DeckPlan Blank();
 // `slides` slides of varied content (titles, bullets with line breaks, text boxes, autoshapes,
 // tables with merged cells, nested groups, pictures, connectors, notes on some slides, a hidden
 // slide now and then), a few hundred characters per slide; the same seed gives the same deck.
-DeckSpec Generated(int slides, std::uint64_t seed = 1);
+DeckPlan Generated(int slides, std::uint64_t seed = 1);
 // A four-slide deck with every kind of shape, notes and a hidden slide, for demonstrations.
-DeckSpec Sample();
+DeckPlan Sample();
 // Writes Sample() to `path`.
 void WriteSample(const std::string& path);
 

@@ -11,9 +11,22 @@ packages=(
   locales
 )
 
+# The renderer: LibreOffice (run as separate processes), its SDK (cppumaker, UNO headers and
+# libraries), poppler's tools for the tests, and fonts metric-compatible with the usual office fonts,
+# with Hebrew, Arabic and CJK coverage. The variants without a GUI are taken unless the full ones
+# are installed already (they conflict; replacing a desktop's office is not this script's business).
+packages+=(
+  libreoffice-dev poppler-utils
+  fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2 fonts-dejavu fonts-noto-cjk fonts-noto-core
+)
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for app in impress writer math; do
+  installed "libreoffice-$app" || packages+=("libreoffice-$app-nogui")
+done
+
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

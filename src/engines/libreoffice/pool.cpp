@@ -1,0 +1,138 @@
+#include "engines/libreoffice/pool.hpp"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engines/libreoffice/failures.hpp"
+#include "engines/libreoffice/uno_session.hpp"
+
+namespace quorvane::engines::libreoffice::detail {
+
+namespace {
+
+std::string ScratchDirectory(const RendererOptions& options) {
+  if (!options.scratchDirectory.empty()) return options.scratchDirectory;
+  std::error_code ec;
+  std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+  return ec ? std::string("/tmp") : temp.string();
+}
+
+}  // namespace
+
+Pool::~Pool() {
+  std::vector<Slot> slots;
+  {
+    std::lock_guard lock(mutex_);
+    slots.swap(slots_);
+  }
+  for (Slot& slot : slots) slot.worker->Stop();
+}
+
+void Pool::Run(const CallContext& call, const RendererOptions& options, const Worker::Job& job) {
+  std::shared_ptr<Worker> worker = Checkout(call, options);
+  try {
+    worker->SetConverting(true);
+    worker->Run(job, call.deadline, call.budget, call.what);
+    worker->SetConverting(false);
+  } catch (...) {
+    worker->SetConverting(false);
+    worker->CountConversion();
+    Checkin(worker, worker->Healthy(), options.maxWorkers);
+    throw;
+  }
+  worker->CountConversion();
+  bool worn = options.recycleAfter > 0 && worker->conversions() >= options.recycleAfter;
+  std::optional<std::uint64_t> resident = worker->ResidentBytes();
+  bool bloated = resident && *resident > options.memoryCeilingBytes;
+  Checkin(worker, worker->Healthy() && !worn && !bloated, options.maxWorkers);
+}
+
+std::shared_ptr<Worker> Pool::Checkout(const CallContext& call, const RendererOptions& options) {
+  std::size_t maximum = std::max<std::size_t>(options.maxWorkers, 1);
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    auto idle = std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+    if (idle != slots_.end()) {
+      idle->busy = true;
+      std::shared_ptr<Worker> worker = idle->worker;
+      lock.unlock();
+      // An office may have died or hung since its last conversion: look before using it.
+      bool healthy = worker->Healthy();
+      if (healthy) {
+        auto probeDeadline = std::min(call.deadline, Worker::Clock::now() + kProbeTimeout);
+        try {
+          worker->Run([](OfficeSession& session) { session.Probe(); }, probeDeadline, kProbeTimeout,
+                      "answering a health check");
+        } catch (const AutomationError&) {
+          healthy = false;
+        }
+      }
+      if (healthy) return worker;
+      Discard(worker);
+      if (Worker::Clock::now() >= call.deadline) Fail(failure::kTimeout, TimeoutDescription(call.what, call.budget));
+      lock.lock();
+      continue;
+    }
+    if (slots_.size() + starting_ < maximum) {
+      ++starting_;
+      int serial = ++serial_;
+      lock.unlock();
+      std::shared_ptr<Worker> worker;
+      try {
+        std::string program = options.programDirectory.empty() ? DefaultProgramDirectory() : options.programDirectory;
+        worker = std::make_shared<Worker>(program, ScratchDirectory(options), serial);
+        worker->Start(call.deadline, call.budget);
+      } catch (...) {
+        if (worker) worker->Stop();
+        lock.lock();
+        --starting_;
+        freed_.notify_all();
+        throw;
+      }
+      lock.lock();
+      --starting_;
+      slots_.push_back(Slot{worker, true});
+      return worker;
+    }
+    if (!freed_.wait_until(lock, call.deadline, [&] {
+          return slots_.size() + starting_ < maximum ||
+                 std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+        })) {
+      Fail(failure::kTimeout, "No LibreOffice worker became free for " + call.what + " within the call's deadline");
+    }
+  }
+}
+
+void Pool::Checkin(const std::shared_ptr<Worker>& worker, bool keep, std::size_t maxWorkers) {
+  {
+    std::lock_guard lock(mutex_);
+    // A pool above its (lowered) maximum shrinks as its workers come back.
+    if (keep && slots_.size() <= std::max<std::size_t>(maxWorkers, 1)) {
+      for (Slot& slot : slots_) {
+        if (slot.worker == worker) slot.busy = false;
+      }
+      freed_.notify_all();
+      return;
+    }
+  }
+  Discard(worker);
+}
+
+void Pool::Discard(const std::shared_ptr<Worker>& worker) {
+  {
+    std::lock_guard lock(mutex_);
+    std::erase_if(slots_, [&](const Slot& s) { return s.worker == worker; });
+    freed_.notify_all();
+  }
+  worker->Stop();
+}
+
+std::vector<WorkerStatus> Pool::Status() {
+  std::lock_guard lock(mutex_);
+  std::vector<WorkerStatus> out;
+  for (const Slot& slot : slots_)
+    out.push_back(WorkerStatus{slot.worker->pid(), slot.worker->converting(), slot.worker->conversions()});
+  return out;
+}
+
+}  // namespace quorvane::engines::libreoffice::detail

@@ -1,0 +1,57 @@
+#pragma once
+// The process's pool of workers, owned by the leases (renderer.hpp): its destructor, which runs
+// when the last lease goes away, ends every office.
+//
+// A call checks a worker out (an idle one, checked for health first; else a new one while the pool
+// is below its maximum; else it waits for one to come back), runs its job on it, and checks it in:
+// kept for the next call, or stopped when it broke, has done its share of conversions or grew past
+// the memory ceiling.
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engines/libreoffice/renderer.hpp"
+#include "engines/libreoffice/worker.hpp"
+
+namespace quorvane::engines::libreoffice::detail {
+
+// One call's deadline and what to call the call in failure messages.
+struct CallContext {
+  Worker::Clock::time_point deadline;
+  std::chrono::milliseconds budget;
+  std::string what;  // "converting 'a.pptx' to 'a.pdf'"
+};
+
+class Pool {
+ public:
+  Pool() = default;
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
+  // Runs `job` on a worker under `options` (read once by the caller for the whole call).
+  void Run(const CallContext& call, const RendererOptions& options, const Worker::Job& job);
+
+  std::vector<WorkerStatus> Status();
+
+ private:
+  struct Slot {
+    std::shared_ptr<Worker> worker;
+    bool busy = false;
+  };
+
+  std::shared_ptr<Worker> Checkout(const CallContext& call, const RendererOptions& options);
+  void Checkin(const std::shared_ptr<Worker>& worker, bool keep, std::size_t maxWorkers);
+  void Discard(const std::shared_ptr<Worker>& worker);
+
+  std::mutex mutex_;
+  std::condition_variable freed_;
+  std::vector<Slot> slots_;
+  std::size_t starting_ = 0;
+  int serial_ = 0;
+};
+
+}  // namespace quorvane::engines::libreoffice::detail

@@ -1,0 +1,316 @@
+#include "engines/libreoffice/worker.hpp"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "engines/libreoffice/failures.hpp"
+#include "engines/libreoffice/renderer.hpp"
+#include "engines/libreoffice/uno_session.hpp"
+
+namespace quorvane::engines::libreoffice {
+
+namespace {
+
+// Settings every office starts with: no macros, no fetching of linked content from other places,
+// no lock files next to the inputs, no OpenCL probing.
+struct ProfileSetting {
+  const char* path;
+  const char* name;
+  const char* value;
+};
+
+constexpr ProfileSetting kProfileSettings[] = {
+    {"/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"},
+    {"/org.openoffice.Office.Common/Misc", "UseLocking", "false"},
+    {"/org.openoffice.Office.Common/Misc", "UseOpenCL", "false"},
+};
+
+// The user settings file of a fresh profile (user/registrymodifications.xcu).
+std::string ProfileSettingsFile() {
+  std::string xcu =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\""
+      " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+  for (const ProfileSetting& setting : kProfileSettings) {
+    xcu += std::string("<item oor:path=\"") + setting.path + "\"><prop oor:name=\"" + setting.name +
+           "\" oor:op=\"fuse\"><value>" + setting.value + "</value></prop></item>\n";
+  }
+  return xcu + "</oor:items>\n";
+}
+
+constexpr std::size_t kLogTailBytes = 600;
+
+std::string RandomTag() {
+  std::random_device device;
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(device()));
+  return text;
+}
+
+}  // namespace
+
+std::string TimeoutDescription(const std::string& what, std::chrono::milliseconds budget) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g s", static_cast<double>(budget.count()) / 1000.0);
+  return "LibreOffice did not finish " + what + " within " + seconds + "; the office was ended";
+}
+
+// What the caller and the worker thread share. The thread holds it too, so that a thread left
+// behind (see Stop) never touches freed memory.
+struct Worker::Shared {
+  using SessionJob = std::function<void(std::unique_ptr<OfficeSession>&)>;
+
+  // The mailbox: one job at a time.
+  std::mutex mutex;
+  std::condition_variable changed;
+  SessionJob job;
+  std::uint64_t posted = 0;
+  std::uint64_t finished = 0;
+  std::exception_ptr error;
+  bool quit = false;
+  bool exited = false;
+
+  // The office process.
+  std::mutex processMutex;
+  pid_t pid = 0;
+  bool ended = false;  // reaped, or gone
+  ProcessState endState;
+  std::atomic<bool> started{false};
+  std::atomic<bool> killed{false};
+  std::atomic<bool> broken{false};
+
+  void SetPid(pid_t value) {
+    std::lock_guard lock(processMutex);
+    pid = value;
+    ended = false;
+  }
+
+  pid_t Pid() {
+    std::lock_guard lock(processMutex);
+    return ended ? 0 : pid;
+  }
+
+  ProcessState Poll() {
+    std::lock_guard lock(processMutex);
+    if (pid == 0) return {ProcessState::Kind::Gone, 0};
+    if (ended) return endState;
+    ProcessState state = PollProcess(pid);
+    if (state.kind != ProcessState::Kind::Running) {
+      ended = true;
+      endState = state;
+    }
+    return state;
+  }
+
+  bool Running() { return Poll().kind == ProcessState::Kind::Running; }
+
+  void Kill() {
+    killed = true;
+    broken = true;
+    std::lock_guard lock(processMutex);
+    if (pid != 0 && !ended) KillGroup(pid);
+  }
+
+  bool WaitEnd(std::chrono::milliseconds timeout) {
+    auto until = Clock::now() + timeout;
+    auto pause = std::chrono::milliseconds(2);
+    while (Running()) {
+      if (Clock::now() >= until) return false;
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+};
+
+namespace {
+
+void ThreadMain(std::shared_ptr<Worker::Shared> shared) {
+  // A write to the pipe of an office that just died must fail with EPIPE, not end the host. The
+  // bridge's own threads are made from this one and inherit the mask.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+  std::unique_ptr<OfficeSession> session;
+  std::unique_lock lock(shared->mutex);
+  for (;;) {
+    shared->changed.wait(lock, [&] { return shared->quit || shared->posted != shared->finished; });
+    if (shared->posted == shared->finished) break;
+    Worker::Shared::SessionJob job = std::move(shared->job);
+    std::uint64_t ticket = shared->posted;
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+      job(session);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    job = nullptr;
+    lock.lock();
+    shared->error = error;
+    shared->finished = ticket;
+    shared->changed.notify_all();
+  }
+  lock.unlock();
+  session.reset();
+  lock.lock();
+  shared->exited = true;
+  shared->changed.notify_all();
+}
+
+// Posts a job and waits for it until the deadline; past it, kills the office and fails.
+void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::SessionJob job,
+          Worker::Clock::time_point deadline, std::chrono::milliseconds budget, const std::string& what) {
+  std::unique_lock lock(shared->mutex);
+  if (shared->finished != shared->posted) {
+    // A job abandoned at its deadline is still running: the office was killed, the worker is done.
+    Fail(failure::kOfficeUnavailable, "LibreOffice is not answering (an earlier call is still pending)");
+  }
+  shared->job = std::move(job);
+  shared->error = nullptr;
+  std::uint64_t ticket = ++shared->posted;
+  shared->changed.notify_all();
+  if (!shared->changed.wait_until(lock, deadline, [&] { return shared->finished == ticket; })) {
+    lock.unlock();
+    shared->Kill();
+    Fail(failure::kTimeout, TimeoutDescription(what, budget));
+  }
+  std::exception_ptr error = shared->error;
+  shared->error = nullptr;
+  lock.unlock();
+  if (error) std::rethrow_exception(error);
+}
+
+}  // namespace
+
+Worker::Worker(std::string programDirectory, const std::string& scratchDirectory, int serial)
+    : shared_(std::make_shared<Shared>()), programDirectory_(std::move(programDirectory)) {
+  folder_ = MakePrivateFolder(scratchDirectory, "quorvane-office-");
+  std::error_code ignored;
+  std::filesystem::create_directories(folder_ + "/user", ignored);
+  std::ofstream(folder_ + "/user/registrymodifications.xcu") << ProfileSettingsFile();
+  pipeName_ = "quorvane-" + std::to_string(getpid()) + "-" + std::to_string(serial) + "-" + RandomTag();
+  try {
+    std::thread(ThreadMain, shared_).detach();
+  } catch (const std::system_error& e) {
+    RemoveTree(folder_);
+    Fail(failure::kOfficeUnavailable, std::string("LibreOffice cannot be started: no thread (") + e.what() + ")");
+  }
+}
+
+Worker::~Worker() { Stop(); }
+
+OfficeLaunch Worker::Launch() const {
+  return OfficeLaunch{programDirectory_ + "/soffice.bin", pipeName_, folder_, folder_ + "/office.log"};
+}
+
+void Worker::Start(Clock::time_point deadline, std::chrono::milliseconds budget) {
+  OfficeLaunch launch = Launch();
+  std::shared_ptr<Shared> shared = shared_;
+  auto start = [launch, shared, deadline](std::unique_ptr<OfficeSession>& session) {
+    // Without the plugin no session can be made: fail before an office is started for nothing.
+    OfficeSession::LoadPlugin();
+    for (int attempt = 0;; ++attempt) {
+      if (shared->killed) Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+      pid_t pid = SpawnOffice(launch);
+      shared->SetPid(pid);
+      if (shared->killed) {
+        shared->Kill();
+        Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+      }
+      session =
+          OfficeSession::Connect(launch.pipeName, deadline, [&shared] { return shared->killed || !shared->Running(); });
+      if (session) return;
+      ProcessState state = shared->Poll();
+      if (state.kind == ProcessState::Kind::Exited && state.code == kOfficeRestartExitCode && attempt == 0) continue;
+      if (state.kind == ProcessState::Kind::Running) {
+        Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+      }
+      std::string tail = TailOfFile(launch.logPath, kLogTailBytes);
+      Fail(failure::kOfficeUnavailable, "LibreOffice (" + launch.program + ") " + DescribeEnd(state) +
+                                            " while starting" + (tail.empty() ? std::string() : ": " + tail));
+    }
+  };
+  Post(shared_, start, deadline, budget, "starting");
+  shared_->started = true;
+}
+
+void Worker::Run(Job job, Clock::time_point deadline, std::chrono::milliseconds budget, const std::string& what) {
+  auto run = [job = std::move(job)](std::unique_ptr<OfficeSession>& session) {
+    if (!session) Fail(failure::kOfficeUnavailable, "LibreOffice is not running");
+    job(*session);
+  };
+  try {
+    Post(shared_, run, deadline, budget, what);
+  } catch (const AutomationError& e) {
+    if (e.number() == failure::kTimeout) throw;
+    ProcessState state = shared_->Poll();
+    if (state.kind != ProcessState::Kind::Running) {
+      shared_->broken = true;
+      Fail(failure::kOfficeUnavailable, "LibreOffice " + DescribeEnd(state) + " while " + what);
+    }
+    if (e.number() == failure::kOfficeUnavailable) shared_->Kill();  // alive but unreachable: end it
+    throw;
+  }
+}
+
+bool Worker::Healthy() { return shared_->started && !shared_->broken && shared_->Running(); }
+
+void Worker::Kill() { shared_->Kill(); }
+
+void Worker::Stop() noexcept {
+  if (stopped_) return;
+  stopped_ = true;
+  if (Healthy()) {
+    try {
+      auto terminate = [](std::unique_ptr<OfficeSession>& session) {
+        if (!session) return;
+        session->Terminate();
+        session.reset();
+      };
+      Post(shared_, terminate, Clock::now() + kTerminateGrace, kTerminateGrace, "ending");
+    } catch (...) {
+      // Killed below.
+    }
+    shared_->WaitEnd(kTerminateGrace);
+  }
+  shared_->Kill();
+  shared_->WaitEnd(kTerminateGrace);
+  // End the thread. One that does not come back (a call that ignores the dead connection) is left
+  // behind; it holds nothing but the shared state.
+  {
+    std::unique_lock lock(shared_->mutex);
+    shared_->quit = true;
+    shared_->changed.notify_all();
+    shared_->changed.wait_for(lock, kTerminateGrace, [&] { return shared_->exited; });
+  }
+  if (!shared_->Running()) {
+    for (const std::string& socket : OfficeSocketFiles(pipeName_, ProfileUrl(Launch()))) ::unlink(socket.c_str());
+  }
+  RemoveTree(folder_);
+}
+
+pid_t Worker::pid() const { return shared_->Pid(); }
+
+std::optional<std::uint64_t> Worker::ResidentBytes() const {
+  pid_t current = shared_->Pid();
+  if (current == 0) return std::nullopt;
+  return libreoffice::ResidentBytes(current);
+}
+
+}  // namespace quorvane::engines::libreoffice

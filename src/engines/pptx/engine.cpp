@@ -2,9 +2,14 @@
 #include "engines/pptx/engine.hpp"
 
 #include "engines/pptx/model.hpp"
+#include "engines/render_bridge.hpp"
 
 namespace quorvane::engines::pptx {
 
-std::shared_ptr<office::ppt::Application> CreateApplication(const Limits& limits) { return MakeApplication(limits); }
+// The renderer's save formats join the engine's own before the first application answers.
+std::shared_ptr<office::ppt::Application> CreateApplication(const Limits& limits) {
+  render_bridge::RegisterSaveFormats();
+  return MakeApplication(limits);
+}
 
 }  // namespace quorvane::engines::pptx

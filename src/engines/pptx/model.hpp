@@ -193,6 +193,10 @@ class PresentationModel;
 struct SlideClip;
 // The write side's state of one presentation (defined by the write side).
 struct WriteState;
+// The renderer bridge's state of one presentation and its hold on the renderer (defined in
+// engines/render_bridge.cpp).
+struct RenderState;
+struct RendererHold;
 
 // One application: its limits, whether it still runs, its open presentations and its clipboard.
 struct ApplicationState {
@@ -207,6 +211,9 @@ struct ApplicationState {
   bool running = true;
   std::vector<std::weak_ptr<PresentationModel>> presentations;  // in opening order
   std::shared_ptr<const SlideClip> clipboard;
+  // The application's lease on the renderer, from its first use of the renderer until Quit (which
+  // drops it, ending the office unless another application holds one).
+  std::shared_ptr<RendererHold> renderer;
 };
 
 class PresentationModel : public std::enable_shared_from_this<PresentationModel> {
@@ -282,6 +289,9 @@ class PresentationModel : public std::enable_shared_from_this<PresentationModel>
   bool untitled = false;
   // The write side's state, made when it first needs it; dropped by Close.
   std::shared_ptr<WriteState> writeState;
+  // The renderer bridge's state (temporary copies for the renderer, the hold on a converted
+  // original); made when the renderer is first used for the presentation, dropped at Close and Quit.
+  std::shared_ptr<RenderState> renderState;
 
  private:
   PresentationModel(std::shared_ptr<ApplicationState> app, std::shared_ptr<Package> package, std::string path);

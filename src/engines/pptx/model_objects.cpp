@@ -7,13 +7,15 @@
 // its last Shapes. Views refer only downwards (to the model, a slide record, a page), never back.
 //
 // Presentations.Add, Slide.Copy, Slides.Paste and Presentation.SaveAs are the write side's
-// (model_write.hpp). Slide.Export fails as an unsupported export filter until a renderer exists.
+// (model_write.hpp). Slide.Export and the opening of legacy and OpenDocument files go to the
+// renderer (engines/render_bridge.hpp); so do the save formats it registers.
 #include <cmath>
 #include <utility>
 
 #include "common/text.hpp"
 #include "engines/pptx/model_shapes.hpp"
 #include "engines/pptx/model_write.hpp"
+#include "engines/render_bridge.hpp"
 
 namespace quorvane::engines::pptx {
 
@@ -85,11 +87,10 @@ class SlideObject final : public ppt::Slide {
     if (!notesPage_) notesPage_ = std::make_shared<NotesPageObject>(model_, slide_);
     return notesPage_;
   }
-  void Export(const std::u16string&, const std::u16string&, std::int32_t, std::int32_t) override {
+  void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
+              std::int32_t scaleHeight) override {
     model_->Enter("Slide.Export");
-    throw AutomationError(
-        failure::kEFail,
-        u"PowerPoint can't export the slide(s) because no installed converter supports this file type.");
+    render_bridge::ExportSlide(*model_, *slide_, fileName, filterName, scaleWidth, scaleHeight);
   }
 
  private:
@@ -207,6 +208,7 @@ class PresentationObject final : public ppt::Presentation {
   void Close() override {
     model_->Enter("Presentation.Close");
     model_->Close();
+    model_->renderState.reset();
   }
 
   const std::shared_ptr<PresentationModel>& model() const { return model_; }
@@ -231,7 +233,16 @@ class PresentationsObject final : public ppt::Presentations {
                                                         u"\" cannot be opened: the name is not a valid "
                                                         u"file name (it holds a NUL character or an "
                                                         u"unpaired surrogate).");
-    auto model = PresentationModel::Open(app_, text::ToUtf8(fileName));
+    const std::string path = text::ToUtf8(fileName);
+    std::shared_ptr<PresentationModel> model;
+    try {
+      model = PresentationModel::Open(app_, path);
+    } catch (const AutomationError&) {
+      // A legacy or OpenDocument presentation is read through the renderer; anything else keeps
+      // the native refusal.
+      if (!render_bridge::IsForeignPresentation(path)) throw;
+      model = render_bridge::OpenForeign(app_, path);
+    }
     model->readOnly = readOnly != 0;
     model->untitled = untitled != 0;
     return std::make_shared<PresentationObject>(std::move(model));
@@ -264,7 +275,12 @@ class ApplicationObject final : public ppt::Application {
   }
   void Quit() override {
     state_->Enter();
+    const auto open = state_->presentations;
     state_->Quit();
+    // Temporary copies go with their presentations, and the office with the last lease.
+    for (const auto& weak : open)
+      if (const auto presentation = weak.lock()) presentation->renderState.reset();
+    state_->renderer.reset();
   }
 
  private:

@@ -1,0 +1,314 @@
+// The renderer bridge (render_bridge.hpp): temporary copies of the model for the renderer, the
+// save formats and picture export it serves, and the opening of legacy and OpenDocument files.
+#include "engines/render_bridge.hpp"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "common/numbered_files.hpp"
+#include "common/text.hpp"
+#include "engines/pptx/model.hpp"
+#include "engines/pptx/model_write.hpp"
+#include "quorvane/automation_error.hpp"
+
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+#include "engines/libreoffice/renderer.hpp"
+#endif
+
+namespace quorvane::engines {
+
+namespace {
+
+// "PowerPoint can't export ..." for a picture filter nobody serves (E_FAIL).
+constexpr std::int32_t kFilterNotServed = static_cast<std::int32_t>(0x80004005u);
+constexpr std::u16string_view kFilterNotServedText =
+    u"PowerPoint can't export the slide(s) because no installed converter supports this file type.";
+
+// A private folder under the system's temporary folder, removed with everything in it when the
+// object goes. Made with mkdtemp (mode 0700), so nobody else can put or read files in it.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "quorvane-render-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+      throw AutomationError(pptx::hresult::kAccessDenied,
+                            u"Cannot make a temporary folder for the renderer in \"" + text::FromUtf8(base.string()) +
+                                u"\": " + text::FromUtf8(std::strerror(errno)) + u".");
+    path_ = pattern;
+  }
+  ~TemporaryFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+namespace pptx {
+
+// The renderer bridge's state of one presentation. Owned by the PresentationModel.
+struct RenderState {
+  // The Office Open XML file a converted original was opened from, in its own folder.
+  std::unique_ptr<TemporaryFolder> converted;
+  // The hold on the converted original: no save of this process replaces it while it is open.
+  std::unique_ptr<files::ReadHold> originalHold;
+  // The copy of the presentation's state the renderer last loaded, and the state it shows.
+  std::unique_ptr<TemporaryFolder> copyFolder;
+  std::string copyPath;
+  std::string copyKey;
+  // Pictures drawn ahead (see ExportSlide): what they show (copy, filter, size), and the file of
+  // each slide number drawn.
+  std::unique_ptr<TemporaryFolder> picturesFolder;
+  std::string picturesKey;
+  std::map<std::int32_t, std::string> pictures;
+};
+
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+struct RendererHold {
+  libreoffice::RendererLease lease;
+};
+#else
+struct RendererHold {};
+#endif
+
+}  // namespace pptx
+
+namespace render_bridge {
+
+bool RendererBuiltIn() {
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool IsForeignPresentation(const std::string& path) {
+  if (!RendererBuiltIn()) return false;
+  // Only regular files: reading a pipe or a device could wait for ever.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string head(4096, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  const std::string_view h(head);
+  if (h.starts_with("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return true;
+  // A zipped OpenDocument file starts with its uncompressed "mimetype" entry; the presentation
+  // type also covers its template ("...presentation-template").
+  if (h.starts_with("PK\x03\x04")) {
+    const std::string_view first = h.substr(0, std::min<std::size_t>(h.size(), 512));
+    return first.find("mimetypeapplication/vnd.oasis.opendocument.presentation") != std::string_view::npos ||
+           first.find("mimetypeapplication/vnd.sun.xml.impress") != std::string_view::npos;
+  }
+  // A flat OpenDocument file names its type on the root element.
+  return h.find("<office:document") != std::string_view::npos &&
+         h.find("application/vnd.oasis.opendocument.presentation") != std::string_view::npos;
+}
+
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+
+namespace {
+
+namespace lo = libreoffice;
+
+constexpr std::int32_t kPackageFormat = 24;  // .pptx
+constexpr const char* kOoxmlFilter = "Impress MS PowerPoint 2007 XML";
+
+// A presentation's state as far as a copy of it is concerned: every changed document with its
+// revision, every changed fresh notes page, and the slide list. Equal states give equal copies.
+std::string StateKey(pptx::PresentationModel& model) {
+  std::string key;
+  for (const auto& name : model.DirtyParts()) {
+    const auto document = model.DirtyDocument(name);
+    key += name;
+    key += ':';
+    key += std::to_string(document ? document->revision() : 0);
+    key += ';';
+  }
+  key += '|';
+  for (const auto& slide : model.slides()) {
+    key += slide->partName;
+    if (slide->changedFreshNotes) key += '*' + std::to_string(slide->changedFreshNotes->revision());
+    key += ';';
+  }
+  return key;
+}
+
+pptx::RenderState& StateOf(pptx::PresentationModel& model) {
+  if (!model.renderState) model.renderState = std::make_shared<pptx::RenderState>();
+  return *model.renderState;
+}
+
+
+const lo::RendererLease& LeaseOf(pptx::ApplicationState& app) {
+  if (!app.renderer) app.renderer = std::make_shared<pptx::RendererHold>(pptx::RendererHold{lo::Renderer::Acquire()});
+  return app.renderer->lease;
+}
+
+// The path of an Office Open XML copy of the model's current state, written now unless the last
+// copy still shows it.
+const std::string& CurrentCopy(pptx::PresentationModel& model) {
+  pptx::RenderState& state = StateOf(model);
+  std::string key = StateKey(model);
+  if (state.copyFolder && key == state.copyKey) return state.copyPath;
+  const pptx::SaveFormatWriter writer = pptx::FindSaveFormat(kPackageFormat);
+  if (!writer)
+    throw AutomationError(kFilterNotServed, u"The presentation cannot be handed to the renderer: no writer of its "
+                                            u"own format is registered.");
+  state.copyKey.clear();
+  if (!state.copyFolder) state.copyFolder = std::make_unique<TemporaryFolder>();
+  state.copyPath = state.copyFolder->path() + "/presentation.pptx";
+  writer(model, state.copyPath);
+  state.copyKey = std::move(key);
+  return state.copyPath;
+}
+
+// A save format the renderer writes: the model's current state converted by the office filter.
+pptx::SaveFormatWriter ConvertingWriter(const char* filter, lo::FilterOptions options = {}) {
+  return [filter, options](pptx::PresentationModel& model, const std::string& path) {
+    const std::string& copy = CurrentCopy(model);
+    LeaseOf(model.application()).ConvertDocument(copy, path, filter, options);
+  };
+}
+
+}  // namespace
+
+void RegisterSaveFormats() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Hidden slides are left out of a PDF, as PowerPoint does unless asked to include them.
+    lo::FilterOptions pdf;
+    pdf.data.emplace_back("ExportHiddenSlides", false);
+    pdf.data.emplace_back("ExportNotesPages", false);
+    pptx::RegisterSaveFormat(32, ConvertingWriter("impress_pdf_Export", pdf));
+    pptx::RegisterSaveFormat(1, ConvertingWriter("MS PowerPoint 97"));
+    pptx::RegisterSaveFormat(5, ConvertingWriter("MS PowerPoint 97 Vorlage"));
+    pptx::RegisterSaveFormat(7, ConvertingWriter("MS PowerPoint 97 AutoPlay"));
+    pptx::RegisterSaveFormat(35, ConvertingWriter("impress8"));
+  });
+}
+
+void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
+                 const std::u16string& filterName, std::int32_t width, std::int32_t height) {
+  const std::string filter = text::ToUtf8(filterName);
+  if (!lo::FindPictureFilter(filter)) throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+  if (fileName.empty() || !text::IsUsableFileName(fileName))
+    throw AutomationError(lo::failure::kPathNotFound,
+                          u"Cannot export the slide to \"" + fileName + u"\": the name is not a valid file name.");
+  const std::string path = text::ToUtf8(fileName);
+  if (files::IsHeldForReading(path))
+    throw AutomationError(lo::failure::kCannotSave, u"Cannot export the slide to \"" + fileName +
+                                                        u"\": it is the file of an open presentation.");
+  const std::filesystem::path target(path);
+  const std::filesystem::path targetFolder = target.parent_path().empty() ? "." : target.parent_path();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(targetFolder, ec))
+    throw AutomationError(lo::failure::kPathNotFound, u"Cannot export the slide to \"" + fileName +
+                                                          u"\": its folder does not exist.");
+
+  // A converter exports the slides of a range one call after another. Loading the presentation
+  // into the office for each would cost a load per slide, so a miss draws this slide and the
+  // next ones (up to kPicturesAhead) in one load, and the following calls take their pictures
+  // from there while the presentation, the filter and the size stay the same.
+  constexpr std::size_t kPicturesAhead = 64;
+  const std::string& copy = CurrentCopy(model);
+  pptx::RenderState& state = StateOf(model);
+  const std::string key = state.copyKey + '\n' + filter + '\n' + std::to_string(width) + 'x' + std::to_string(height);
+  if (key != state.picturesKey) {
+    state.pictures.clear();
+    state.picturesKey.clear();
+    state.picturesFolder.reset();
+  }
+  const auto slideNumber = static_cast<std::int32_t>(slide.index) + 1;
+  if (!state.pictures.contains(slideNumber)) {
+    if (!state.picturesFolder) state.picturesFolder = std::make_unique<TemporaryFolder>();
+    std::vector<lo::SlideExport> requests;
+    const std::size_t last = std::min(model.slides().size(), slide.index + kPicturesAhead);
+    for (std::size_t i = slide.index; i < last; ++i) {
+      const auto number = static_cast<std::int32_t>(i) + 1;
+      if (state.pictures.contains(number)) continue;
+      lo::SlideExport request;
+      request.slide = number;
+      request.path = state.picturesFolder->path() + "/slide" + std::to_string(number) + "." + filter;
+      request.filter = filter;
+      request.pixelWidth = width;
+      request.pixelHeight = height;
+      requests.push_back(std::move(request));
+    }
+    LeaseOf(model.application()).ExportSlides(copy, requests);
+    for (const auto& request : requests) state.pictures[request.slide] = request.path;
+    state.picturesKey = key;
+  }
+
+  // Into place through a temporary file beside the target and a rename.
+  const std::string temporary = path + ".quorvane-" + std::to_string(getpid()) + ".tmp";
+  std::filesystem::copy_file(state.pictures[slideNumber], temporary, std::filesystem::copy_options::overwrite_existing,
+                             ec);
+  if (!ec) std::filesystem::rename(temporary, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    throw AutomationError(lo::failure::kCannotSave, u"Cannot export the slide to \"" + fileName + u"\": " +
+                                                        text::FromUtf8(ec.message()) + u".");
+  }
+}
+
+std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>& app,
+                                                     const std::string& path) {
+  auto folder = std::make_unique<TemporaryFolder>();
+  // The copy keeps the original's stem, so that what the engine says about it names the file.
+  std::string stem = std::filesystem::path(path).stem().string();
+  if (stem.empty() || stem.starts_with('.')) stem = "presentation";
+  const std::string converted = folder->path() + "/" + stem + ".pptx";
+  LeaseOf(*app).ConvertDocument(path, converted, kOoxmlFilter);
+  auto model = pptx::PresentationModel::Open(app, converted);
+  pptx::RenderState& state = StateOf(*model);
+  state.converted = std::move(folder);
+  state.originalHold = std::make_unique<files::ReadHold>(path);
+  return model;
+}
+
+#else
+
+void RegisterSaveFormats() {}
+
+void ExportSlide(pptx::PresentationModel&, const pptx::SlideRecord&, const std::u16string&, const std::u16string&,
+                 std::int32_t, std::int32_t) {
+  throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+}
+
+std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>&,
+                                                     const std::string& path) {
+  throw AutomationError(pptx::hresult::kInvalidData,
+                        u"\"" + text::FromUtf8(path) + u"\" cannot be opened: this build reads only Office Open XML "
+                                                       u"presentations.");
+}
+
+#endif
+
+}  // namespace render_bridge
+
+}  // namespace quorvane::engines

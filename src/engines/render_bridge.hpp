@@ -1,0 +1,58 @@
+#pragma once
+// The bridge between the native presentation engine and the renderer: what the engine cannot do
+// itself (writing PDF and legacy or foreign formats, drawing slides, reading legacy and
+// OpenDocument presentations) it asks of the renderer through these calls.
+//
+// How. The renderer works on files, the engine on a model in memory. Saving and drawing therefore
+// go through a temporary Office Open XML copy of the model's current state (written by the
+// engine's own writer of format 24) that the renderer loads. The copy lives in a private temporary
+// folder held by the presentation (RenderState) and is reused while the presentation is unchanged,
+// so exporting every slide of a presentation writes it once. Opening a legacy or OpenDocument file
+// converts it into Office Open XML in a private temporary folder that the presentation holds while
+// it lives; the original is only read (and held, so that no save of this process replaces it).
+//
+// Lifetime. An application takes a renderer lease at its first renderer use and keeps it until
+// Quit (ApplicationState::renderer): so an application that lives across conversions keeps the
+// office warm, and one that quits after each conversion ends it.
+//
+// Failures keep the renderer's numbers (engines/libreoffice/failures.hpp); an unserved picture
+// filter fails with 0x80004005. Built without the renderer, the renderer's save formats stay
+// unregistered (a save in them fails as any unknown format), Slide.Export fails with 0x80004005
+// and legacy or foreign files are refused by the native engine as before.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quorvane::engines::pptx {
+class PresentationModel;
+struct SlideRecord;
+struct ApplicationState;
+}  // namespace quorvane::engines::pptx
+
+namespace quorvane::engines::render_bridge {
+
+// Whether the component was built with the renderer.
+bool RendererBuiltIn();
+
+// Registers the save formats the renderer writes: 32 (PDF), 1 (.ppt), 5 (.pot), 7 (.pps) and
+// 35 (.odp). Once per process; later calls do nothing. Does nothing without the renderer.
+void RegisterSaveFormats();
+
+// Slide.Export: one picture of `slide` of `model` in `fileName` through the picture filter
+// `filterName` ("GIF", "JPG", "PNG", "BMP", "TIF", "EMF", "WMF"), `width` x `height` pixels (0 x 0:
+// 96 dots per inch).
+void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
+                 const std::u16string& filterName, std::int32_t width, std::int32_t height);
+
+// Whether `path` (UTF-8) is a presentation the renderer can read but the native engine cannot: an
+// OLE compound file (a legacy binary presentation) or an OpenDocument presentation (zipped or
+// flat XML). Always false without the renderer; false for empty and unreadable files.
+bool IsForeignPresentation(const std::string& path);
+
+// Presentations.Open of such a file: converts it to Office Open XML in a private temporary folder
+// and opens that with the native engine. Fails with the renderer's numbers (an encrypted input at
+// once with 0x80070005), then with the package layer's.
+std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>& app,
+                                                     const std::string& path);
+
+}  // namespace quorvane::engines::render_bridge

@@ -383,6 +383,12 @@ TEST_F(CorpusTest, EveryDeckOpensOrIsRefusedCleanlyAndCountsMatchTheXml) {
       number = e.number();
       description = e.description();
     }
+    if (!file.expectOpen && presentation && file.otherFormat) {
+      // Another presentation format, which the renderer converted for the engine.
+      presentation->Close();
+      EXPECT_EQ(ReadBytes(path), before) << "the input file changed";
+      continue;
+    }
     if (!file.expectOpen) {
       EXPECT_EQ(presentation, nullptr) << "opened a file that is no Office Open XML presentation";
       EXPECT_NE(number, 0);
@@ -390,10 +396,14 @@ TEST_F(CorpusTest, EveryDeckOpensOrIsRefusedCleanlyAndCountsMatchTheXml) {
         EXPECT_NE(number, static_cast<std::int32_t>(reserved)) << text::ToUtf8(description);
       EXPECT_NE(description.find(text::FromUtf8(path.filename().string())), std::u16string::npos)
           << "the description names the file: " << text::ToUtf8(description);
+#if !defined(QUORVANE_ENGINE_LIBREOFFICE)
+      // Without the renderer the engine says what the file is; with it, the renderer's refusal
+      // (encrypted, damaged) carries its own description.
       if (file.otherFormat) {
         EXPECT_NE(description.find(u" opens only Office Open XML presentations; this file is "), std::u16string::npos)
             << text::ToUtf8(description);
       }
+#endif
       continue;
     }
     ASSERT_NE(presentation, nullptr) << std::hex << number << " " << text::ToUtf8(description);

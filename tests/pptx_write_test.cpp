@@ -762,7 +762,7 @@ TEST_F(WriteTest, SaveAsWritesTheKindOfItsCodeAndKeepsMacrosOnlyInMacroEnabledKi
 TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothing) {
   const auto presentation = Open(Deck(ThreeSlides(u"A"), "a.pptx"));
   for (const std::int32_t code :
-       {0, 1, 2, 3, 4, 5, 7, 8, 11, 12, 15, 16, 17, 18, 20, 23, 30, 31, 32, 33, 35, 38, 40, 100, -1}) {
+       {0, 2, 3, 4, 8, 11, 12, 15, 16, 17, 18, 20, 23, 30, 31, 33, 38, 40, 100, -1}) {
     std::u16string description;
     EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(Path("out.x")), code, 0); }, &description), kInvalid) << code;
     EXPECT_EQ(description, u"Presentation.SaveAs : \"" + U(Path("out.x")) + u"\" cannot be saved in this format.");
@@ -774,13 +774,13 @@ TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothing) {
 TEST_F(WriteTest, AnotherEngineCanPlugAFormatIn) {
   const auto presentation = Open(Deck(ThreeSlides(u"A"), "a.pptx"));
   std::string written;
-  RegisterSaveFormat(32, [&](PresentationModel& model, const std::string& path) {
+  RegisterSaveFormat(33, [&](PresentationModel& model, const std::string& path) {
     written = path + " " + std::to_string(model.slides().size());
   });
-  presentation->SaveAs(U(Path("out.pdf")), 32, 0);
-  RegisterSaveFormat(32, {});
-  EXPECT_EQ(written, Path("out.pdf").string() + " 3");
-  EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(Path("out.pdf")), 32, 0); }), kInvalid);
+  presentation->SaveAs(U(Path("out.xps")), 33, 0);
+  RegisterSaveFormat(33, {});
+  EXPECT_EQ(written, Path("out.xps").string() + " 3");
+  EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(Path("out.xps")), 33, 0); }), kInvalid);
 }
 
 TEST_F(WriteTest, ChangesAreSavedAndThePresentationStaysUsable) {

@@ -6,9 +6,12 @@
 
 #include "control/control.hpp"
 #include "support/scripted_office.hpp"
+#include "support/fixtures.hpp"
 
 namespace quorvane {
 namespace {
+
+using quorvane::testing::ScopedLocale;
 
 using ::testing::ElementsAre;
 using testing::ScriptedOffice;
@@ -182,19 +185,6 @@ TEST(QuitApplications, KeptApplicationIsReusedAndAGoneOneReplaced) {
   EXPECT_TRUE(f.errors->seen.empty());
 }
 
-class LocaleGuard {
- public:
-  explicit LocaleGuard(const char* name) : saved_(std::setlocale(LC_ALL, nullptr)) {
-    ok_ = std::setlocale(LC_ALL, name) != nullptr;
-  }
-  ~LocaleGuard() { std::setlocale(LC_ALL, saved_.c_str()); }
-  bool ok() const { return ok_; }
-
- private:
-  std::string saved_;
-  bool ok_;
-};
-
 TEST(VersionQueries, ThresholdsByVersionText) {
   struct Row {
     const char* locale;
@@ -210,7 +200,7 @@ TEST(VersionQueries, ThresholdsByVersionText) {
       {"de_DE.UTF-8", u"11.0", 110, 0, 0},  {"de_DE.UTF-8", u"12,5", 12.5, -1, 0},
   };
   for (const auto& row : rows) {
-    LocaleGuard locale(row.locale);
+    ScopedLocale locale(row.locale);
     if (!locale.ok()) {
       ADD_FAILURE() << "locale " << row.locale << " missing: scripts/setup.sh generates it";
       continue;

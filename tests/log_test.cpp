@@ -16,25 +16,14 @@
 #include "common/text.hpp"
 #include "control/control.hpp"
 #include "diagnostics/log.hpp"
+#include "support/fixtures.hpp"
 
 namespace quorvane::detail {
 namespace {
 
+using quorvane::testing::ScopedLocale;
+
 namespace fs = std::filesystem;
-
-// Switches the process locale for one test and puts the previous one back.
-class ScopedLocale {
- public:
-  explicit ScopedLocale(const char* name) : previous_(std::setlocale(LC_ALL, nullptr)) {
-    ok_ = std::setlocale(LC_ALL, name) != nullptr;
-  }
-  ~ScopedLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
-  bool ok() const { return ok_; }
-
- private:
-  std::string previous_;
-  bool ok_ = false;
-};
 
 std::tm At(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};

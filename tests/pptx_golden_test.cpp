@@ -30,9 +30,12 @@
 #include "diagnostics/log.hpp"
 #include "engines/pptx/builder.hpp"
 #include "quorvane/control.hpp"
+#include "support/fixtures.hpp"
 
 namespace quorvane::engines::pptx {
 namespace {
+
+using quorvane::testing::ScopedLocale;
 
 namespace fs = std::filesystem;
 namespace b = builder;
@@ -279,22 +282,6 @@ std::string FirstDifference(const std::string& expected, const std::string& actu
          "\n  actual:   ..." + Shown(actual.substr(from, 72));
 }
 
-// Switches LC_CTYPE for the test and puts the previous setting back.
-class ScopedCType {
- public:
-  explicit ScopedCType(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
-    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-  }
-  ~ScopedCType() { std::setlocale(LC_CTYPE, previous_.c_str()); }
-  ScopedCType(const ScopedCType&) = delete;
-  ScopedCType& operator=(const ScopedCType&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  std::string previous_;
-  bool ok_ = false;
-};
-
 class PptxGolden : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -315,7 +302,7 @@ class PptxGolden : public ::testing::Test {
 };
 
 TEST_F(PptxGolden, TextExportsMatchTheCheckedFiles) {
-  ScopedCType utf8("C.UTF-8");
+  ScopedLocale utf8("C.UTF-8", LC_CTYPE);
   ASSERT_TRUE(utf8.ok()) << "the C.UTF-8 locale is missing: code 200 cannot be compared";
   const bool update = EnvSet("QUORVANE_UPDATE_GOLDEN");
   const fs::path actualDir = fs::current_path() / "golden-actual";

@@ -5,9 +5,12 @@
 #include <optional>
 
 #include "office/regional_number.hpp"
+#include "support/fixtures.hpp"
 
 namespace quorvane::office {
 namespace {
+
+using quorvane::testing::ScopedLocale;
 
 TEST(RegionalNumber, ParsesWithTheGivenSeparators) {
   const NumberFormat english{u".", u","};
@@ -39,29 +42,16 @@ TEST(RegionalNumber, ParsesWithTheGivenSeparators) {
   for (const auto& row : rows) EXPECT_EQ(ParseRegionalNumber(row.text, row.format), row.expected) << row.name;
 }
 
-class LocaleGuard {
- public:
-  explicit LocaleGuard(const char* name) : saved_(std::setlocale(LC_ALL, nullptr)) {
-    ok_ = std::setlocale(LC_ALL, name) != nullptr;
-  }
-  ~LocaleGuard() { std::setlocale(LC_ALL, saved_.c_str()); }
-  bool ok() const { return ok_; }
-
- private:
-  std::string saved_;
-  bool ok_ = false;
-};
-
 TEST(RegionalNumber, ProcessLocaleGivesTheSeparators) {
   {
-    LocaleGuard german("de_DE.UTF-8");
+    ScopedLocale german("de_DE.UTF-8");
     if (!german.ok()) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/setup.sh generates it)";
     const auto f = CurrentNumberFormat();
     EXPECT_EQ(f.decimal, u",");
     EXPECT_EQ(f.grouping, u".");
     EXPECT_EQ(ParseRegionalNumber(u"12.0", f), 120.0);
   }
-  LocaleGuard c("C");
+  ScopedLocale c("C");
   const auto f = CurrentNumberFormat();
   EXPECT_EQ(f.decimal, u".");
   EXPECT_EQ(f.grouping, u"");

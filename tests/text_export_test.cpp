@@ -4,8 +4,6 @@
 // replaces a longer earlier file, a skipped read writes nothing, a failed notes write ends the run).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -22,9 +20,12 @@
 #include "control/control.hpp"
 #include "diagnostics/log.hpp"
 #include "support/scripted_office.hpp"
+#include "support/fixtures.hpp"
 
 namespace quorvane::detail {
 namespace {
+
+using quorvane::testing::ImmutableFile;
 
 namespace fs = std::filesystem;
 using namespace quorvane::testing;
@@ -63,34 +64,6 @@ std::string Encoded(std::int32_t target, const std::vector<std::u16string>& piec
   for (const auto& p : pieces) out += target == 200 ? text::ToUtf8(p) + "\r\n" : Utf16Le(p);
   return out;
 }
-
-// Makes a file immutable, which stops root as well; undone on destruction.
-class ImmutableFile {
- public:
-  explicit ImmutableFile(const fs::path& path) : path_(path) { ok_ = Set(true); }
-  ~ImmutableFile() {
-    if (ok_) Set(false);
-  }
-  ImmutableFile(const ImmutableFile&) = delete;
-  ImmutableFile& operator=(const ImmutableFile&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool Set(bool on) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-      done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-  }
-  fs::path path_;
-  bool ok_ = false;
-};
 
 struct Recorder : QuorvaneXEvents {
   explicit Recorder(Control& c) : control(c) {}

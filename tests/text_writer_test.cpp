@@ -2,8 +2,6 @@
 // are opened and truncated, the file number it holds, and the run-time errors it throws.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -19,27 +17,15 @@
 #include "common/text.hpp"
 #include "control/control.hpp"
 #include "converters/ansi.hpp"
+#include "support/fixtures.hpp"
 
 namespace quorvane::detail {
 namespace {
 
+using quorvane::testing::ScopedLocale;
+using quorvane::testing::ImmutableFile;
+
 namespace fs = std::filesystem;
-
-// Switches LC_CTYPE for one test and puts the previous setting back.
-class ScopedCType {
- public:
-  explicit ScopedCType(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
-    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-  }
-  ~ScopedCType() { std::setlocale(LC_CTYPE, previous_.c_str()); }
-  ScopedCType(const ScopedCType&) = delete;
-  ScopedCType& operator=(const ScopedCType&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  std::string previous_;
-  bool ok_ = false;
-};
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,35 +40,6 @@ std::int32_t FailureOf(const std::function<void()>& call) {
   }
   return 0;
 }
-
-// Makes a file immutable, which stops root as well; undone on destruction. Not every file system
-// supports it: ok() tells.
-class ImmutableFile {
- public:
-  explicit ImmutableFile(const fs::path& path) : path_(path) { ok_ = Set(true); }
-  ~ImmutableFile() {
-    if (ok_) Set(false);
-  }
-  ImmutableFile(const ImmutableFile&) = delete;
-  ImmutableFile& operator=(const ImmutableFile&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool Set(bool on) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-      done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-  }
-  fs::path path_;
-  bool ok_ = false;
-};
 
 TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
   struct Row {
@@ -114,7 +71,7 @@ TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
     std::string Row::*expected;
   } locales[] = {{"C", &Row::c}, {"C.UTF-8", &Row::utf8}, {"de_DE.ISO-8859-1", &Row::latin1}};
   for (const auto& l : locales) {
-    ScopedCType locale(l.locale);
+    ScopedLocale locale(l.locale, LC_CTYPE);
     if (!locale.ok()) {
       std::cout << "[ SKIPPED  ] locale " << l.locale << " is not installed (scripts/setup.sh generates it)\n";
       continue;
@@ -148,7 +105,7 @@ class TextWriter : public ::testing::Test {
     return ReadBytes(dir_ / name);
   }
 
-  ScopedCType utf8_{"C.UTF-8"};
+  ScopedLocale utf8_{"C.UTF-8", LC_CTYPE};
   fs::path dir_;
   Control control_{nullptr};
 };
@@ -182,7 +139,7 @@ TEST_F(TextWriter, WritesAnsiLinesForCode200AndRawUtf16ForEveryOtherCode) {
 }
 
 TEST_F(TextWriter, AnsiLinesFollowASingleByteLocale) {
-  ScopedCType latin1("de_DE.ISO-8859-1");
+  ScopedLocale latin1("de_DE.ISO-8859-1", LC_CTYPE);
   if (!latin1.ok()) GTEST_SKIP() << "locale de_DE.ISO-8859-1 is not installed (scripts/setup.sh generates it)";
   EXPECT_EQ(WriteFile("out.txt", 200, {u"Grüße €", u"\U0001F600"}),
             "Gr\xFC\xDF"

@@ -1,6 +1,7 @@
 // The deck builder: writes the XML of slides, notes pages and the presentation part from a plan,
 // and assembles the package around the fixed parts of builder_templates.cpp.
 #include "engines/pptx/builder.hpp"
+#include "engines/pptx/builder_xml.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -11,15 +12,10 @@
 namespace quorvane::engines::pptx::builder {
 namespace {
 
-constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-constexpr const char* kNamespaces =
-    " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\""
-    " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\""
-    " xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\"";
-constexpr const char* kRootGroup =
-    "<p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr>"
-    "<p:grpSpPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"0\" cy=\"0\"/><a:chOff x=\"0\" y=\"0\"/>"
-    "<a:chExt cx=\"0\" cy=\"0\"/></a:xfrm></p:grpSpPr>";
+using xml_pieces::kDeclaration;
+using xml_pieces::kNamespaces;
+using xml_pieces::kRootGroup;
+
 constexpr const char* kRunProperties = "<a:rPr lang=\"en-US\" dirty=\"0\"/>";
 constexpr const char* kEndParagraph = "<a:endParaRPr lang=\"en-US\" dirty=\"0\"/>";
 constexpr const char* kTableUri = "http://schemas.openxmlformats.org/drawingml/2006/table";

@@ -4,19 +4,15 @@
 #include <string>
 
 #include "engines/pptx/builder.hpp"
+#include "engines/pptx/builder_xml.hpp"
 
 namespace quorvane::engines::pptx::builder::templates {
 namespace {
 
-constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-constexpr const char* kNamespaces =
-    " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\""
-    " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\""
-    " xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\"";
-constexpr const char* kRootGroup =
-    "<p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr>"
-    "<p:grpSpPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"0\" cy=\"0\"/><a:chOff x=\"0\" y=\"0\"/>"
-    "<a:chExt cx=\"0\" cy=\"0\"/></a:xfrm></p:grpSpPr>";
+using xml_pieces::kDeclaration;
+using xml_pieces::kNamespaces;
+using xml_pieces::kRootGroup;
+
 constexpr const char* kClrMap =
     "<p:clrMap bg1=\"lt1\" tx1=\"dk1\" bg2=\"lt2\" tx2=\"dk2\" accent1=\"accent1\" accent2=\"accent2\""
     " accent3=\"accent3\" accent4=\"accent4\" accent5=\"accent5\" accent6=\"accent6\" hlink=\"hlink\""

@@ -40,7 +40,8 @@ using quorvane::testing::ScopedLocale;
 namespace fs = std::filesystem;
 namespace b = builder;
 
-const fs::path kGoldenDir = fs::path(__FILE__).parent_path() / "golden";
+// Given by the build as an absolute path: __FILE__ may be relative (a compiler cache rewrites it).
+const fs::path kGoldenDir = QUORVANE_GOLDEN_DIR;
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

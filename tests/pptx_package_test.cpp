@@ -796,8 +796,8 @@ TEST(PackageCorpusTest, EveryPresentationOpensOrIsRefusedCleanly) {
 // Inputs the fuzzer once found troublesome: each must open or be refused with a package HRESULT,
 // and whatever opens must read, list relationships and save without crashing.
 TEST(PackageFuzzRegressionTest, ReplaysEveryInput) {
-  const fs::path folder = fs::path(__FILE__).parent_path().parent_path() / "fuzz" / "regressions" / "package";
-  if (!fs::exists(folder)) GTEST_SKIP() << "no " << folder;
+  const fs::path folder = fs::path(QUORVANE_FUZZ_REGRESSIONS_DIR) / "package";
+  ASSERT_TRUE(fs::is_directory(folder)) << folder;
   std::string tempDir = (fs::temp_directory_path() / "quorvane-replay-XXXXXX").string();
   ASSERT_NE(::mkdtemp(tempDir.data()), nullptr);
   const Limits limits{.maxTotalUncompressed = 64u << 20, .maxPartSize = 16u << 20};

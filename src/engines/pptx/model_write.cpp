@@ -31,6 +31,7 @@
 #include <utility>
 
 #include "common/text.hpp"
+#include "engines/clipboard.hpp"
 #include "engines/pptx/builder.hpp"
 
 namespace quorvane::engines::pptx {
@@ -630,6 +631,14 @@ void CopySlide(PresentationModel& model, SlideRecord& slide) {
   auto clip = std::make_shared<SlideClip>();
   clip->from = model.weak_from_this();
   Collect(model, &WriteStateOf(model), {slide.partName}, *clip);
+  // The same snapshot goes on the process's clipboard, with the slide size that a document pasting
+  // it needs (p:sldSz; 10 x 7.5 in when the presentation part has none).
+  const xml::Node size = xml::Child(model.PresentationDocument()->root(), "p:sldSz");
+  auto copied = std::make_shared<clipboard::CopiedSlide>();
+  copied->clip = clip;
+  copied->widthEmu = xml::IntAttr(size, "cx", 9144000);
+  copied->heightEmu = xml::IntAttr(size, "cy", 6858000);
+  clipboard::PutSlide(std::move(copied));
   model.application().clipboard = std::move(clip);
 }
 

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <system_error>
@@ -32,6 +34,8 @@ using pptx::hresult::kPathNotFound;
 // Groups nested deeper than this are not searched for text (the reader's own limits stop far
 // deeper nesting; this keeps the recursion's stack small whatever they say).
 constexpr int kMaxGroupDepth = 64;
+
+constexpr std::int32_t kPlaceholderVerticalTitle = 5;
 
 // A slide of p:presentation without p:sldSz: 10 x 7.5 inches.
 constexpr std::int64_t kDefaultSlideWidth = 9144000;
@@ -132,16 +136,20 @@ std::vector<SlideContent> SlideContents(pptx::PresentationModel& model) {
   for (const auto& slide : slides) {
     SlideContent content;
     content.number = static_cast<std::int32_t>(slide->index) + 1;
-    content.hidden = !pptx::xml::BoolAttr(model.Document(slide->partName)->root(), "show", true);
-    const auto shapes = ShapesOf(model, slide, false);
-    const std::int32_t count = shapes->Count();
-    for (std::int32_t i = 1; i <= count; ++i) Attempt([&] { CollectText(*shapes->Item(i), content.texts, 0); });
-    content.title =
-        PlaceholderText(*shapes, {ppt::kPlaceholderTitle, ppt::kPlaceholderCenterTitle, 5 /* vertical title */});
-    if (!model.NotesPartOf(*slide).empty()) {
+    // A slide part that cannot be read shows as its picture does; the text walk passes over it.
+    Attempt([&] { content.hidden = !pptx::xml::BoolAttr(model.Document(slide->partName)->root(), "show", true); });
+    Attempt([&] {
+      const auto shapes = ShapesOf(model, slide, false);
+      const std::int32_t count = shapes->Count();
+      for (std::int32_t i = 1; i <= count; ++i) Attempt([&] { CollectText(*shapes->Item(i), content.texts, 0); });
+      content.title =
+          PlaceholderText(*shapes, {ppt::kPlaceholderTitle, ppt::kPlaceholderCenterTitle, kPlaceholderVerticalTitle});
+    });
+    Attempt([&] {
+      if (model.NotesPartOf(*slide).empty()) return;
       const auto notes = ShapesOf(model, slide, true);
       content.notes = PlaceholderText(*notes, {ppt::kPlaceholderBody});
-    }
+    });
     contents.push_back(std::move(content));
   }
   return contents;

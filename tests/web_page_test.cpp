@@ -325,6 +325,28 @@ TEST_F(WebPageWriters, PageShowsTheSlidesAnAudienceSees) {
   EXPECT_EQ(std::distance(fs::directory_iterator(Out()), fs::directory_iterator()), 2);
 }
 
+// A presentation whose slides are all hidden gives a page that says so, and no picture folder.
+TEST_F(WebPageWriters, NothingToShow) {
+  builder::DeckPlan plan;
+  for (int i = 0; i < 2; ++i) {
+    builder::SlidePlan slide;
+    slide.shapes = {builder::Title(u"Hidden " + text::Decimal(i + 1))};
+    slide.hidden = true;
+    plan.slides.push_back(std::move(slide));
+  }
+  builder::Write(plan, (root_ / "hidden.pptx").string());
+  auto hidden = app_->Presentations()->Open(text::FromUtf8((root_ / "hidden.pptx").string()), -1, 0, 0);
+  const fs::path page = Out() / "hidden.htm";
+  web_page::WebPageWriter(drawer_.Drawer())(*pptx::ModelOf(hidden), page.string());
+  EXPECT_TRUE(drawer_.asked.empty());
+  const std::string html = ReadAll(page);
+  EXPECT_NE(html.find("<p>There are no slides to show.</p>"), std::string::npos);
+  EXPECT_EQ(html.find("<img"), std::string::npos);
+  EXPECT_EQ(html.find("Hidden 1"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Out() / "hidden_files"));
+  hidden->Close();
+}
+
 TEST_F(WebPageWriters, ArchiveHoldsThePageAndItsPictures) {
   const fs::path archive = Out() / "deck.mht";
   web_page::WebArchiveWriter(drawer_.Drawer())(*model_, archive.string());
@@ -494,6 +516,14 @@ TEST_F(WebPageWriters, UnwritableFoldersAndHeldFiles) {
                AutomationError);
   EXPECT_EQ(ReadAll(held), "an open presentation's file");
   EXPECT_FALSE(fs::exists(Out() / "deck" / "Slide1.WMF"));
+
+  const fs::path readOnly = Out() / "other" / "Slide3.WMF";
+  fs::create_directories(readOnly.parent_path());
+  WriteAll(readOnly, "read-only");
+  fs::permissions(readOnly, fs::perms::owner_read);
+  EXPECT_THROW(slide_output::MetafileFolderWriter(drawer_.Drawer())(*model_, (Out() / "other.wmf").string()),
+               AutomationError);
+  EXPECT_EQ(Listing(Out() / "other").size(), 1u);
 }
 
 // --- Through the control, drawn by the renderer -------------------------------------------------

@@ -290,11 +290,17 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
   // next ones (up to kPicturesAhead) in one load, and the following calls take their pictures
   // from there while the presentation, the filter and the size stay the same.
   constexpr std::size_t kPicturesAhead = 64;
+  // (Only a miss draws ahead: a hit that drew the slides beyond the last drawn would cost a load
+  // per slide again.)
   const auto slideNumber = static_cast<std::int32_t>(slide.index) + 1;
-  std::vector<std::int32_t> numbers;
-  const std::size_t last = std::min(model.slides().size(), slide.index + kPicturesAhead);
-  for (std::size_t i = slide.index; i < last; ++i) numbers.push_back(static_cast<std::int32_t>(i) + 1);
-  const std::map<std::int32_t, std::string>& pictures = DrawSlides(model, numbers, filter, width, height);
+  const std::map<std::int32_t, std::string>* drawn = &DrawSlides(model, {}, filter, width, height);
+  if (!drawn->contains(slideNumber)) {
+    std::vector<std::int32_t> numbers;
+    const std::size_t last = std::min(model.slides().size(), slide.index + kPicturesAhead);
+    for (std::size_t i = slide.index; i < last; ++i) numbers.push_back(static_cast<std::int32_t>(i) + 1);
+    drawn = &DrawSlides(model, numbers, filter, width, height);
+  }
+  const std::map<std::int32_t, std::string>& pictures = *drawn;
 
   // Into place through a temporary file beside the target and a rename.
   const std::string temporary = path + ".quorvane-" + std::to_string(getpid()) + ".tmp";

@@ -205,8 +205,11 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
     for (const auto& name : names_) {
       const std::string path = folder_ + "/" + name;
       struct stat file {};
-      if (::stat(path.c_str(), &file) == 0 && S_ISDIR(file.st_mode))
-        Fail(kAccessDenied, what + "\"" + name + "\" in it is a folder.");
+      const bool exists = ::stat(path.c_str(), &file) == 0;
+      if (exists && S_ISDIR(file.st_mode)) Fail(kAccessDenied, what + "\"" + name + "\" in it is a folder.");
+      // A read-only file is protected from being replaced, as a single-file save protects it.
+      if (exists && (file.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        Fail(kAccessDenied, what + "\"" + name + "\" in it is read-only.");
       if (files::IsHeldForReading(path))
         Fail(kAccessDenied, what + "\"" + name + "\" in it is the file of an open presentation.");
     }

@@ -61,7 +61,7 @@ std::string ReadFileBytes(const std::string& path);
 // it still holds (replaced files, or everything when Commit was never reached).
 //
 // The checks come first (constructor): the folder's parent exists, the folder is a folder if it
-// exists, and no file it would replace is the file of an open presentation.
+// exists, and no file it would replace is a folder, read-only, or the file of an open presentation.
 class FolderOutput {
  public:
   // `folder` (UTF-8) is the target folder; `names` the files it will receive (plain names).

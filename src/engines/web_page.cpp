@@ -303,11 +303,13 @@ pptx::SaveFormatWriter WebPageWriter(slide_output::SlideDrawer draw) {
     slide_output::RefuseFolderAsFile(path);
     const std::string folder = PictureFolderOf(path);
     const DrawnPage page = Draw(draw, model, path, FileName(folder));
+    const std::string html = PageHtml(page.title, page.contents, page.pictures);
+    // A page without slides to show has no pictures and needs no folder.
+    if (page.files.empty()) return pptx::WriteFileAtomically(path, html);
     std::vector<std::string> names;
     for (const auto& file : page.files) names.push_back(file.first);
     slide_output::FolderOutput output(folder, names);
     for (const auto& [name, bytes] : page.files) output.Put(name, bytes);
-    const std::string html = PageHtml(page.title, page.contents, page.pictures);
     output.Commit();
     try {
       pptx::WriteFileAtomically(path, html);

@@ -311,7 +311,9 @@ TEST_F(WebPageWriters, PageShowsTheSlidesAnAudienceSees) {
   EXPECT_NE(html.find("<p>Escaped: &lt;&amp;&gt; &quot;quoted&quot;</p>"), std::string::npos);
   EXPECT_EQ(html.find("<&>"), std::string::npos);
   EXPECT_NE(html.find("<p>Second paragraph with a<br>line break</p>"), std::string::npos);
-  EXPECT_NE(html.find("<p>North</p>"), std::string::npos);
+  EXPECT_NE(html.find("<table>\n<tr><td><p>Region</p></td><td><p>Q1</p></td><td><p>Q2</p></td></tr>\n"),
+            std::string::npos);
+  EXPECT_NE(html.find("<tr><td><p>Total</p></td><td></td><td></td></tr>\n</table>"), std::string::npos);
   EXPECT_NE(html.find("<h3>Notes</h3>\n<p>Notes of the text slide</p>\n<p>with two paragraphs</p>"), std::string::npos);
   EXPECT_EQ(html.find("Outer text box"), std::string::npos) << "text of the hidden slide";
 

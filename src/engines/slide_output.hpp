@@ -31,9 +31,15 @@ struct SlideContent {
   bool hidden = false;      // p:sld show="0"
   // The text of the slide's title placeholders (title, centred title), paragraphs joined by CR.
   std::u16string title;
-  // TextRange.Text of every shape that has text, in shape order: members of groups in group
-  // order, the cells of a table row by row. Empty texts are left out; the title is among them.
-  std::vector<std::u16string> texts;
+  // One piece of the slide's text: the TextRange.Text of a shape that has text, or the cells of a
+  // table.
+  struct Block {
+    std::u16string text;                            // a shape's text; empty for a table
+    std::vector<std::vector<std::u16string>> rows;  // a table's cell texts, row by row
+  };
+  // The slide's text in shape order, members of groups in group order. Shapes without text are
+  // left out; the title is among them.
+  std::vector<Block> blocks;
   // The text of the notes page's body placeholders, joined by CR; empty without notes.
   std::u16string notes;
 };

@@ -72,6 +72,22 @@ void AppendParagraphs(std::string& html, std::u16string_view text) {
   }
 }
 
+// A table: its cells row by row, each cell's paragraphs as AppendParagraphs writes them.
+void AppendTable(std::string& html, const std::vector<std::vector<std::u16string>>& rows) {
+  html += "<table>\n";
+  for (const auto& row : rows) {
+    html += "<tr>";
+    for (const auto& cell : row) {
+      std::string paragraphs;
+      AppendParagraphs(paragraphs, cell);
+      if (!paragraphs.empty() && paragraphs.back() == '\n') paragraphs.pop_back();
+      html += "<td>" + paragraphs + "</td>";
+    }
+    html += "</tr>\n";
+  }
+  html += "</table>\n";
+}
+
 std::u16string PageTitle(const std::vector<SlideContent>& contents, const std::string& path) {
   for (const auto& slide : contents) {
     if (slide.hidden) continue;
@@ -208,6 +224,9 @@ std::string PageHtml(const std::u16string& title, const std::vector<SlideContent
       "body{margin:0 auto;padding:1em;max-width:70em;font-family:sans-serif;line-height:1.4}\n"
       "section{margin:2em 0;padding-top:1em;border-top:1px solid #ccc}\n"
       "img{display:block;max-width:100%;height:auto;border:1px solid #999}\n"
+      "table{border-collapse:collapse;margin:1em 0}\n"
+      "td{border:1px solid #ccc;padding:.2em .5em;vertical-align:top}\n"
+      "td p{margin:0}\n"
       ".notes{color:#444;font-size:.9em}\n"
       "</style>\n</head>\n<body>\n<h1>" +
       escapedTitle + "</h1>\n";
@@ -236,12 +255,16 @@ std::string PageHtml(const std::u16string& title, const std::vector<SlideContent
     // The title is the heading already; the other texts follow in shape order.
     bool titleSkipped = false;
     std::string body;
-    for (const auto& text : slide.texts) {
-      if (!titleSkipped && !slide.title.empty() && text == slide.title) {
+    for (const auto& block : slide.blocks) {
+      if (!block.rows.empty()) {
+        AppendTable(body, block.rows);
+        continue;
+      }
+      if (!titleSkipped && !slide.title.empty() && block.text == slide.title) {
         titleSkipped = true;
         continue;
       }
-      AppendParagraphs(body, text);
+      AppendParagraphs(body, block.text);
     }
     if (!body.empty()) html += "<div class=\"text\">\n" + body + "</div>\n";
     std::string notes;

@@ -5,7 +5,7 @@
 // inch of the slide size) with the slide's text below it, and its notes when it has any: a
 // section per slide in slide order, a list of the slides at the top linking to them. The text is
 // the object model's (slide_output::SlideContents): one paragraph per text paragraph, line breaks
-// kept, everything escaped. The picture's alternative text names the slide and its title.
+// kept, tables as tables, everything escaped. The picture's alternative text names the slide and its title.
 //
 // Hidden slides are left out, as from a PDF and from a slide show: a page is what an audience
 // sees. (The numbers in the page are still the slides' own, so a gap shows where one was left out.)

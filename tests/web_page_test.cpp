@@ -626,6 +626,20 @@ TEST_F(WebPageRendered, WebPages) {
   }
 }
 
+// The page shows what the model holds now: labelled slides show their labels, in the text and in
+// the picture's place.
+TEST_F(WebPageRendered, LabelledSlides) {
+  const fs::path page = *folder_ / "labelled.htm";
+  control_->put_ShowSlideAndShapeNumber(quorvane::kVariantTrue);
+  const std::int32_t result = Convert(Sample(), page, 12, 2, 3);
+  control_->put_ShowSlideAndShapeNumber(quorvane::kVariantFalse);
+  ASSERT_EQ(result, 0);
+  const std::string html = ReadAll(page);
+  EXPECT_EQ(Count(html, "<img "), 2);
+  EXPECT_NE(html.find("<p>----- Slide(2) Shape(2) -----</p>"), std::string::npos);
+  EXPECT_NE(html.find("----- Slide(3) Shape(1) -----"), std::string::npos);
+}
+
 // The web archive is always the whole presentation; it parses back into the page and its pictures.
 TEST_F(WebPageRendered, WebArchive) {
   const fs::path archive = *folder_ / "sample.mht";

@@ -18,8 +18,8 @@
 
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
-#include "engines/pptx/model.hpp"
 #include "engines/picture_show.hpp"
+#include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"

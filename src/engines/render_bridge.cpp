@@ -18,8 +18,11 @@
 
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
+#include "engines/picture_show.hpp"
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
+#include "engines/slide_output.hpp"
+#include "engines/web_page.hpp"
 #include "quorvane/automation_error.hpp"
 
 #if defined(QUORVANE_ENGINE_LIBREOFFICE)
@@ -194,6 +197,43 @@ pptx::SaveFormatWriter ConvertingWriter(const char* filter, lo::FilterOptions op
   };
 }
 
+// The pictures of the slides `numbers` (1-based) of the model's current state through `filter`
+// at `width` x `height`: those drawn before for the same state, filter and size are taken as they
+// are, the others drawn now in one load. The map holds every picture drawn for that key.
+const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& model,
+                                                      const std::vector<std::int32_t>& numbers,
+                                                      const std::string& filter, std::int32_t width,
+                                                      std::int32_t height) {
+  const std::string& copy = CurrentCopy(model);
+  pptx::RenderState& state = StateOf(model);
+  const std::string key = state.copyKey + '\n' + filter + '\n' + std::to_string(width) + 'x' + std::to_string(height);
+  if (key != state.picturesKey) {
+    state.pictures.clear();
+    state.picturesKey.clear();
+    state.picturesFolder.reset();
+  }
+  std::vector<lo::SlideExport> requests;
+  for (const std::int32_t number : numbers) {
+    if (state.pictures.contains(number)) continue;
+    if (number < 1 || static_cast<std::size_t>(number) > model.slides().size())
+      lo::Fail(lo::failure::kBadIndex, "slide " + std::to_string(number) + " is not a slide of the presentation");
+    if (!state.picturesFolder) state.picturesFolder = std::make_unique<TemporaryFolder>();
+    lo::SlideExport request;
+    request.slide = number;
+    request.path = state.picturesFolder->path() + "/slide" + std::to_string(number) + "." + filter;
+    request.filter = filter;
+    request.pixelWidth = width;
+    request.pixelHeight = height;
+    requests.push_back(std::move(request));
+  }
+  if (!requests.empty()) {
+    LeaseOf(model.application()).ExportSlides(copy, requests);
+    for (const auto& request : requests) state.pictures[request.slide] = request.path;
+  }
+  state.picturesKey = key;
+  return state.pictures;
+}
+
 }  // namespace
 
 void RegisterSaveFormats() {
@@ -208,7 +248,23 @@ void RegisterSaveFormats() {
     pptx::RegisterSaveFormat(5, ConvertingWriter("MS PowerPoint 97 Vorlage"));
     pptx::RegisterSaveFormat(7, ConvertingWriter("MS PowerPoint 97 AutoPlay"));
     pptx::RegisterSaveFormat(35, ConvertingWriter("impress8"));
+    // Formats made from slide pictures.
+    for (const std::int32_t page : {12, 13, 14}) pptx::RegisterSaveFormat(page, web_page::WebPageWriter(SlidePictures));
+    pptx::RegisterSaveFormat(20, web_page::WebArchiveWriter(SlidePictures));
+    pptx::RegisterSaveFormat(15, slide_output::MetafileFolderWriter(SlidePictures));
+    pptx::RegisterSaveFormat(36, picture_show::PicturePresentationWriter(SlidePictures));
   });
+}
+
+std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std::vector<std::int32_t>& slideNumbers,
+                                       const std::string& filterName) {
+  const lo::PictureFilter* filter = lo::FindPictureFilter(filterName);
+  if (!filter) throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+  const std::map<std::int32_t, std::string>& pictures = DrawSlides(model, slideNumbers, std::string(filter->name), 0, 0);
+  std::vector<std::string> files;
+  files.reserve(slideNumbers.size());
+  for (const std::int32_t number : slideNumbers) files.push_back(pictures.at(number));
+  return files;
 }
 
 void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
@@ -234,38 +290,21 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
   // next ones (up to kPicturesAhead) in one load, and the following calls take their pictures
   // from there while the presentation, the filter and the size stay the same.
   constexpr std::size_t kPicturesAhead = 64;
-  const std::string& copy = CurrentCopy(model);
-  pptx::RenderState& state = StateOf(model);
-  const std::string key = state.copyKey + '\n' + filter + '\n' + std::to_string(width) + 'x' + std::to_string(height);
-  if (key != state.picturesKey) {
-    state.pictures.clear();
-    state.picturesKey.clear();
-    state.picturesFolder.reset();
-  }
+  // (Only a miss draws ahead: a hit that drew the slides beyond the last drawn would cost a load
+  // per slide again.)
   const auto slideNumber = static_cast<std::int32_t>(slide.index) + 1;
-  if (!state.pictures.contains(slideNumber)) {
-    if (!state.picturesFolder) state.picturesFolder = std::make_unique<TemporaryFolder>();
-    std::vector<lo::SlideExport> requests;
+  const std::map<std::int32_t, std::string>* drawn = &DrawSlides(model, {}, filter, width, height);
+  if (!drawn->contains(slideNumber)) {
+    std::vector<std::int32_t> numbers;
     const std::size_t last = std::min(model.slides().size(), slide.index + kPicturesAhead);
-    for (std::size_t i = slide.index; i < last; ++i) {
-      const auto number = static_cast<std::int32_t>(i) + 1;
-      if (state.pictures.contains(number)) continue;
-      lo::SlideExport request;
-      request.slide = number;
-      request.path = state.picturesFolder->path() + "/slide" + std::to_string(number) + "." + filter;
-      request.filter = filter;
-      request.pixelWidth = width;
-      request.pixelHeight = height;
-      requests.push_back(std::move(request));
-    }
-    LeaseOf(model.application()).ExportSlides(copy, requests);
-    for (const auto& request : requests) state.pictures[request.slide] = request.path;
-    state.picturesKey = key;
+    for (std::size_t i = slide.index; i < last; ++i) numbers.push_back(static_cast<std::int32_t>(i) + 1);
+    drawn = &DrawSlides(model, numbers, filter, width, height);
   }
+  const std::map<std::int32_t, std::string>& pictures = *drawn;
 
   // Into place through a temporary file beside the target and a rename.
   const std::string temporary = path + ".quorvane-" + std::to_string(getpid()) + ".tmp";
-  std::filesystem::copy_file(state.pictures[slideNumber], temporary, std::filesystem::copy_options::overwrite_existing,
+  std::filesystem::copy_file(pictures.at(slideNumber), temporary, std::filesystem::copy_options::overwrite_existing,
                              ec);
   if (!ec) std::filesystem::rename(temporary, target, ec);
   if (ec) {
@@ -294,6 +333,10 @@ std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx:
 #else
 
 void RegisterSaveFormats() {}
+
+std::vector<std::string> SlidePictures(pptx::PresentationModel&, const std::vector<std::int32_t>&, const std::string&) {
+  throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+}
 
 void ExportSlide(pptx::PresentationModel&, const pptx::SlideRecord&, const std::u16string&, const std::u16string&,
                  std::int32_t, std::int32_t) {

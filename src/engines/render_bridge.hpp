@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvane::engines::pptx {
 class PresentationModel;
@@ -35,8 +36,19 @@ namespace quorvane::engines::render_bridge {
 bool RendererBuiltIn();
 
 // Registers the save formats the renderer writes: 32 (PDF), 1 (.ppt), 5 (.pot), 7 (.pps) and
-// 35 (.odp). Once per process; later calls do nothing. Does nothing without the renderer.
+// 35 (.odp), and those made from its slide pictures: 12, 13, 14 (web page) and 20 (web archive,
+// engines/web_page.hpp), 15 (metafile folder, engines/slide_output.hpp), 36 (picture presentation,
+// engines/picture_show.hpp). Once per process; later calls do nothing. Does nothing without the
+// renderer.
 void RegisterSaveFormats();
+
+// Pictures of the slides `slideNumbers` (1-based) of `model` through the picture filter `filterName`
+// at 96 dots per inch, drawn in one load of the presentation (slides drawn before for the same
+// state and filter, by this or by ExportSlide, are not drawn again). One file per number, in
+// order; the files are the bridge's, valid until the presentation changes or is drawn with another
+// filter or size. Fails as ExportSlide does; 0x8002000B for a number that is no slide.
+std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std::vector<std::int32_t>& slideNumbers,
+                                       const std::string& filterName);
 
 // Slide.Export: one picture of `slide` of `model` in `fileName` through the picture filter
 // `filterName` ("GIF", "JPG", "PNG", "BMP", "TIF", "EMF", "WMF"), `width` x `height` pixels (0 x 0:

@@ -1,0 +1,317 @@
+// Slide contents, staged output folders and the metafile folder (slide_output.hpp).
+#include "engines/slide_output.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "common/numbered_files.hpp"
+#include "common/text.hpp"
+#include "engines/pptx/model_shapes.hpp"
+#include "office/object_model.hpp"
+
+namespace quorvane::engines::slide_output {
+
+namespace {
+
+namespace ppt = office::ppt;
+namespace fs = std::filesystem;
+using pptx::hresult::kAccessDenied;
+using pptx::hresult::kPathNotFound;
+
+// Groups nested deeper than this are not searched for text (the reader's own limits stop far
+// deeper nesting; this keeps the recursion's stack small whatever they say).
+constexpr int kMaxGroupDepth = 64;
+
+constexpr std::int32_t kPlaceholderVerticalTitle = 5;
+
+// A slide of p:presentation without p:sldSz: 10 x 7.5 inches.
+constexpr std::int64_t kDefaultSlideWidth = 9144000;
+constexpr std::int64_t kDefaultSlideHeight = 6858000;
+
+[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
+  throw AutomationError(number, text::FromUtf8(description));
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// One request of the text walk: a shape whose text cannot be read is passed over, as the text
+// export passes over what fails.
+template <typename Fn>
+void Attempt(Fn&& request) {
+  try {
+    request();
+  } catch (const AutomationError&) {
+  }
+}
+
+// The text of a shape with a text frame; empty when it has none or no text.
+std::u16string FrameText(ppt::Shape& shape) {
+  if (shape.HasTextFrame() == 0) return {};
+  const auto frame = shape.TextFrame();
+  return frame->HasText() == 0 ? std::u16string() : frame->TextRange()->Text();
+}
+
+void CollectText(ppt::Shape& shape, std::vector<SlideContent::Block>& blocks, int depth) {
+  if (shape.HasTextFrame() != 0) {
+    std::u16string text = FrameText(shape);
+    if (!text.empty()) blocks.push_back({std::move(text), {}});
+    return;
+  }
+  if (shape.Type() == ppt::kMsoGroup) {
+    if (depth >= kMaxGroupDepth) return;
+    const auto items = shape.GroupItems();
+    const std::int32_t count = items->Count();
+    for (std::int32_t i = 1; i <= count; ++i) Attempt([&] { CollectText(*items->Item(i), blocks, depth + 1); });
+    return;
+  }
+  // Tables (also a table in a placeholder); asking anything else for its table fails. A cell that
+  // cannot be read (a row shorter than the grid) is left out of its row.
+  std::shared_ptr<ppt::Table> table;
+  Attempt([&] { table = shape.Table(); });
+  if (!table) return;
+  SlideContent::Block block;
+  const std::int32_t rows = table->RowsCount();
+  const std::int32_t columns = table->ColumnsCount();
+  for (std::int32_t r = 1; r <= rows; ++r) {
+    auto& row = block.rows.emplace_back();
+    for (std::int32_t c = 1; c <= columns; ++c)
+      Attempt([&] { row.push_back(FrameText(*table->Cell(r, c)->Shape())); });
+  }
+  if (!block.rows.empty()) blocks.push_back(std::move(block));
+}
+
+// The texts of the placeholders of `shapes` whose type is one of `types`, joined by CR.
+std::u16string PlaceholderText(ppt::Shapes& shapes, std::initializer_list<std::int32_t> types) {
+  std::u16string out;
+  Attempt([&] {
+    const auto placeholders = shapes.Placeholders();
+    const std::int32_t count = placeholders->Count();
+    for (std::int32_t p = 1; p <= count; ++p) {
+      Attempt([&] {
+        const auto shape = placeholders->Item(p);
+        const std::int32_t type = shape->PlaceholderFormat()->Type();
+        if (std::find(types.begin(), types.end(), type) == types.end() || shape->HasTextFrame() == 0) return;
+        const auto frame = shape->TextFrame();
+        if (frame->HasText() == 0) return;
+        const std::u16string text = frame->TextRange()->Text();
+        if (text.empty()) return;
+        if (!out.empty()) out += u'\r';
+        out += text;
+      });
+    }
+  });
+  return out;
+}
+
+std::shared_ptr<ppt::Shapes> ShapesOf(pptx::PresentationModel& model, const std::shared_ptr<pptx::SlideRecord>& slide,
+                                      bool notes) {
+  auto page = std::make_shared<pptx::Page>();
+  page->model = model.shared_from_this();
+  page->slide = slide;
+  page->notes = notes;
+  page->partName = notes ? model.NotesPartOf(*slide) : slide->partName;
+  return pptx::MakeShapes(std::move(page));
+}
+
+std::string SystemReason(int error) { return std::strerror(error); }
+
+bool Exists(const std::string& path, struct stat& info) { return ::lstat(path.c_str(), &info) == 0; }
+
+void RenameOrFail(const std::string& from, const std::string& to, const std::string& what) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return;
+  const int error = errno;
+  Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
+       "Cannot save " + Quoted(what) + ": " + SystemReason(error) + ".");
+}
+
+}  // namespace
+
+std::vector<SlideContent> SlideContents(pptx::PresentationModel& model) {
+  std::vector<SlideContent> contents;
+  const auto slides = model.slides();  // a copy: the walk must not see the list change
+  contents.reserve(slides.size());
+  for (const auto& slide : slides) {
+    SlideContent content;
+    content.number = static_cast<std::int32_t>(slide->index) + 1;
+    // A slide part that cannot be read shows as its picture does; the text walk passes over it.
+    Attempt([&] { content.hidden = !pptx::xml::BoolAttr(model.Document(slide->partName)->root(), "show", true); });
+    Attempt([&] {
+      const auto shapes = ShapesOf(model, slide, false);
+      const std::int32_t count = shapes->Count();
+      for (std::int32_t i = 1; i <= count; ++i) Attempt([&] { CollectText(*shapes->Item(i), content.blocks, 0); });
+      content.title =
+          PlaceholderText(*shapes, {ppt::kPlaceholderTitle, ppt::kPlaceholderCenterTitle, kPlaceholderVerticalTitle});
+    });
+    Attempt([&] {
+      if (model.NotesPartOf(*slide).empty()) return;
+      const auto notes = ShapesOf(model, slide, true);
+      content.notes = PlaceholderText(*notes, {ppt::kPlaceholderBody});
+    });
+    contents.push_back(std::move(content));
+  }
+  return contents;
+}
+
+SlideSize SlideSizeOf(const pptx::PresentationModel& model) {
+  const pptx::xml::Node size = pptx::xml::Child(model.PresentationDocument()->root(), "p:sldSz");
+  return {pptx::xml::IntAttr(size, "cx", kDefaultSlideWidth), pptx::xml::IntAttr(size, "cy", kDefaultSlideHeight)};
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(kAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) Fail(kAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
+  return bytes;
+}
+
+std::string Stem(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+std::string FolderPart(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+void RefuseFolderAsFile(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    Fail(kAccessDenied, "Cannot save " + Quoted(path) + ": it is a folder.");
+}
+
+// --- FolderOutput ------------------------------------------------------------------------------
+
+FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
+    : folder_(std::move(folder)), names_(std::move(names)) {
+  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+  const std::string what = "Cannot save " + Quoted(folder_) + ": ";
+  if (folder_.empty() || folder_ == "/" || folder_.find('\0') != std::string::npos)
+    Fail(kPathNotFound, what + "the name is not a folder name.");
+  struct stat info {};
+  if (Exists(folder_, info)) {
+    // A link to a folder is written through; anything else in the way is refused.
+    struct stat target {};
+    if (::stat(folder_.c_str(), &target) != 0 || !S_ISDIR(target.st_mode))
+      Fail(kAccessDenied, what + "a file of that name is in the way of the folder.");
+    existed_ = true;
+    for (const auto& name : names_) {
+      const std::string path = folder_ + "/" + name;
+      struct stat file {};
+      const bool exists = ::stat(path.c_str(), &file) == 0;
+      if (exists && S_ISDIR(file.st_mode)) Fail(kAccessDenied, what + "\"" + name + "\" in it is a folder.");
+      // A read-only file is protected from being replaced, as a single-file save protects it.
+      if (exists && (file.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        Fail(kAccessDenied, what + "\"" + name + "\" in it is read-only.");
+      if (files::IsHeldForReading(path))
+        Fail(kAccessDenied, what + "\"" + name + "\" in it is the file of an open presentation.");
+    }
+  }
+  // The staging folder lies beside the target folder, so that renames stay on one file system.
+  const std::string parent = FolderPart(folder_).empty() ? "." : FolderPart(folder_);
+  std::string pattern = parent + (parent.back() == '/' ? "" : "/") + ".quorvane-stage-XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    const int error = errno;
+    Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
+         what + "cannot write in its folder (" + SystemReason(error) + ").");
+  }
+  staging_ = pattern;
+  // The folder that will be renamed into place: made with the usual permissions (mkdir applies
+  // the umask), unlike the private staging folder around it.
+  if (::mkdir((staging_ + "/new").c_str(), 0777) != 0 || ::mkdir((staging_ + "/old").c_str(), 0700) != 0) {
+    const int error = errno;
+    std::error_code ignored;
+    fs::remove_all(staging_, ignored);
+    Fail(kAccessDenied, what + SystemReason(error) + ".");
+  }
+}
+
+FolderOutput::~FolderOutput() {
+  std::error_code ignored;
+  fs::remove_all(staging_, ignored);
+}
+
+void FolderOutput::Put(const std::string& name, std::string_view bytes) {
+  pptx::WriteFileAtomically(staging_ + "/new/" + name, bytes);
+}
+
+void FolderOutput::Commit() {
+  if (!existed_) {
+    RenameOrFail(staging_ + "/new", folder_, folder_);
+    placedWhole_ = true;
+    return;
+  }
+  try {
+    for (const auto& name : names_) {
+      const std::string target = folder_ + "/" + name;
+      struct stat info {};
+      const bool replaces = Exists(target, info);
+      if (replaces) RenameOrFail(target, staging_ + "/old/" + name, target);
+      placed_.emplace_back(name, replaces);
+      RenameOrFail(staging_ + "/new/" + name, target, target);
+    }
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+}
+
+void FolderOutput::Rollback() noexcept {
+  if (placedWhole_) {
+    ::rename(folder_.c_str(), (staging_ + "/new").c_str());
+    placedWhole_ = false;
+    return;
+  }
+  for (auto it = placed_.rbegin(); it != placed_.rend(); ++it) {
+    const std::string target = folder_ + "/" + it->first;
+    const std::string staged = staging_ + "/new/" + it->first;
+    // The new file goes back to staging (it may not have arrived yet), the kept one back in place.
+    ::rename(target.c_str(), staged.c_str());
+    if (it->second) ::rename((staging_ + "/old/" + it->first).c_str(), target.c_str());
+  }
+  placed_.clear();
+}
+
+// --- The metafile folder -------------------------------------------------------------------------
+
+std::string MetafileFolderOf(const std::string& path) {
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string stem = Stem(folder);
+  const std::size_t slash = folder.rfind('/');
+  return (slash == std::string::npos ? std::string() : folder.substr(0, slash + 1)) + stem;
+}
+
+pptx::SaveFormatWriter MetafileFolderWriter(SlideDrawer draw) {
+  return [draw = std::move(draw)](pptx::PresentationModel& model, const std::string& path) {
+    std::vector<std::int32_t> numbers;
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i <= model.slides().size(); ++i) {
+      numbers.push_back(static_cast<std::int32_t>(i));
+      names.push_back("Slide" + std::to_string(i) + ".WMF");
+    }
+    FolderOutput output(MetafileFolderOf(path), names);
+    const std::vector<std::string> pictures = draw(model, numbers, "WMF");
+    for (std::size_t i = 0; i < names.size(); ++i) output.Put(names[i], ReadFileBytes(pictures.at(i)));
+    output.Commit();
+  };
+}
+
+}  // namespace quorvane::engines::slide_output

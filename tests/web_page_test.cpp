@@ -203,7 +203,7 @@ TEST(WebPageText, NamesLinksAndEscapes) {
       {"\xC3\xA9t\xC3\xA9_files", "%C3%A9t%C3%A9_files"},
       {"A-Z.a~z_0-9", "A-Z.a~z_0-9"},
   };
-  for (const auto& row : links) EXPECT_EQ(web_page::PercentEncoded(row.path), row.link) << row.path;
+  for (const auto& row : links) EXPECT_EQ(text::PercentEncoded(row.path), row.link) << row.path;
 
   struct EscapeRow {
     std::u16string text;
@@ -617,7 +617,7 @@ TEST_F(WebPageRendered, WebPages) {
     const fs::path folder = web_page::PictureFolderOf(page.string());
     for (std::size_t i = 0; i < links.size(); ++i) {
       const std::string file = "slide" + std::to_string(i + 1) + ".png";
-      EXPECT_EQ(links[i], web_page::PercentEncoded(folder.filename().string()) + "/" + file) << row.name;
+      EXPECT_EQ(links[i], text::PercentEncoded(folder.filename().string()) + "/" + file) << row.name;
       const std::string png = ReadAll(folder / file);
       ASSERT_TRUE(IsPng(png)) << row.name << " " << file;
       EXPECT_NEAR(BigEndian32(png, 16), row.deck.width, 1) << row.name << " " << file;

@@ -137,4 +137,21 @@ std::size_t FindIgnoreCase(std::u16string_view haystack, std::u16string_view nee
   return Fold(haystack).find(Fold(needle));
 }
 
+std::string PercentEncoded(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~' || c == '/') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 }  // namespace quorvane::text

@@ -31,4 +31,8 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 // Position of `needle` in `haystack` ignoring case, or npos.
 std::size_t FindIgnoreCase(std::u16string_view haystack, std::u16string_view needle);
 
+// A relative link (URL path) to `path`, a UTF-8 file path: every byte outside A-Z a-z 0-9 - . _ ~
+// and "/" as %XX.
+std::string PercentEncoded(std::string_view path);
+
 }  // namespace quorvane::text

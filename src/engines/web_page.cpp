@@ -116,7 +116,7 @@ DrawnPage Draw(const slide_output::SlideDrawer& draw, pptx::PresentationModel& m
   for (const auto& slide : page.contents)
     if (!slide.hidden) shown.push_back(slide.number);
   const std::vector<std::string> drawn = shown.empty() ? std::vector<std::string>() : draw(model, shown, kPictureFilter);
-  const std::string folderLink = PercentEncoded(folderName) + "/";
+  const std::string folderLink = text::PercentEncoded(folderName) + "/";
   for (std::size_t i = 0, k = 0; i < page.contents.size(); ++i) {
     if (page.contents[i].hidden) continue;
     const std::string name = PictureName(page.contents[i].number);
@@ -168,23 +168,6 @@ std::string MailDate() {
 
 std::string PictureFolderOf(const std::string& pagePath) {
   return slide_output::FolderPart(pagePath) + slide_output::Stem(pagePath) + "_files";
-}
-
-std::string PercentEncoded(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : path) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~' || c == '/') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
 }
 
 std::string EscapedHtml(std::u16string_view text) {
@@ -353,7 +336,7 @@ pptx::SaveFormatWriter WebArchiveWriter(slide_output::SlideDrawer draw) {
     const std::string html = PageHtml(page.title, page.contents, page.pictures);
 
     std::string archive = "From: <Saved by Quorvane>\r\nSnapshot-Content-Location: " + std::string(kArchiveBase) +
-                          PercentEncoded(stem + ".htm") + "\r\nSubject: " + EncodedSubject(page.title) +
+                          text::PercentEncoded(stem + ".htm") + "\r\nSubject: " + EncodedSubject(page.title) +
                           "\r\nDate: " + MailDate() +
                           "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/related;\r\n\ttype=\"text/html\";\r\n"
                           "\tboundary=\"" +
@@ -363,8 +346,8 @@ pptx::SaveFormatWriter WebArchiveWriter(slide_output::SlideDrawer draw) {
                  "\r\nContent-Transfer-Encoding: base64\r\nContent-Location: " + kArchiveBase + location +
                  "\r\n\r\n" + Base64Lines(bytes);
     };
-    part("text/html; charset=\"utf-8\"", PercentEncoded(stem + ".htm"), html);
-    for (const auto& [name, bytes] : page.files) part("image/png", PercentEncoded(folderName) + "/" + name, bytes);
+    part("text/html; charset=\"utf-8\"", text::PercentEncoded(stem + ".htm"), html);
+    for (const auto& [name, bytes] : page.files) part("image/png", text::PercentEncoded(folderName) + "/" + name, bytes);
     archive += "\r\n--" + std::string(kArchiveBoundary) + "--\r\n";
     pptx::WriteFileAtomically(path, archive);
   };

@@ -30,9 +30,6 @@ namespace quorvane::engines::web_page {
 // The folder of a page's pictures: the page's path without extension, then "_files".
 std::string PictureFolderOf(const std::string& pagePath);
 
-// A relative link of a page: every byte of `path` outside A-Z a-z 0-9 - . _ ~ and "/" as %XX.
-std::string PercentEncoded(std::string_view path);
-
 // The text as HTML character data (also fit for attribute values): & < > " ' as references,
 // control characters other than tab and line feed left out, invalid UTF-16 as U+FFFD.
 std::string EscapedHtml(std::u16string_view text);

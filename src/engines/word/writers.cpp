@@ -150,22 +150,6 @@ constexpr std::string_view kStylesXml =
 
 // --- HTML --------------------------------------------------------------------------------------
 
-// A relative URL of a file name: bytes outside the unreserved set percent-encoded.
-std::string UrlPiece(const std::string& name) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : name) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string PictureName(std::size_t index) {
   std::string number = std::to_string(index + 1);
   if (number.size() < 3) number.insert(0, 3 - number.size(), '0');
@@ -220,7 +204,7 @@ std::string HtmlPicturesFolder(const std::string& path) {
 void WriteHtml(const DocumentContent& document, const std::vector<std::string>& pictureFiles,
                const std::string& path) {
   const std::string folder = HtmlPicturesFolder(path);
-  const std::string folderUrl = UrlPiece(std::filesystem::path(folder).filename().string());
+  const std::string folderUrl = text::PercentEncoded(std::filesystem::path(folder).filename().string());
   if (!pictureFiles.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);

@@ -106,17 +106,23 @@ int UsageError(const std::string& message, const std::string& hint = "usage") {
   return kExitUsage;
 }
 
+// The targets the control exports slide by slide as pictures (GIF, JPG, PNG, BMP, TIF, EMF): their
+// OutputFile is the prefix of the pictures' names. WMF and MHT, which the catalogue also lists as
+// not single-file, are saved as one file.
+bool IsSlidePictureTarget(std::int32_t type) {
+  return (type >= 16 && type <= 19) || type == 21 || type == 100;
+}
+
 // The output of `input` in `folder`: its name without the extension, then the target's extension
-// as the control names it. A target that writes one file per slide gets the bare name instead, which
-// the control uses as the prefix of the slides' files ("deck" -> "deckSlide1.png").
+// as the control names it. A slide picture target gets the bare name instead, which the control
+// uses as the prefix of the pictures' names ("deck" -> "deckSlide1.PNG").
 std::string OutputInFolder(QuorvaneX& control, const fs::path& folder, const std::string& input,
                            std::int32_t type) {
   std::int32_t lFiletype = type;
   VariantBool bare = kVariantFalse;
   const std::string extension = ToUtf8(control.LookUpSaveAsExtension(lFiletype, bare));
   const std::string stem = fs::path(input).stem().string();
-  const bool onePerSlide = control.FileTypeSupportsSingleFileOutput(lFiletype) == kVariantFalse;
-  if (onePerSlide || extension.empty()) return (folder / stem).string();
+  if (IsSlidePictureTarget(type) || extension.empty()) return (folder / stem).string();
   return (folder / (stem + "." + extension)).string();
 }
 

@@ -247,19 +247,22 @@ Command AddConvert(CLI::App& root) {
       "Convert one presentation into another format, or several into a folder.\n"
       "  quorvane convert INPUT OUTPUT [OPTIONS]\n"
       "  quorvane convert -d DIR --type TYPE INPUT... [OPTIONS]");
-  app->add_option("input", options->input, "the presentation to convert")->required();
-  app->add_option("more", options->more,
-                  "OUTPUT: the file to write, or the name prefix of the files written one per slide; with -d, "
-                  "more inputs");
+  app->add_option("input", options->input, "the presentation to convert")->required()->type_name("FILE");
+  app->add_option("output", options->more,
+                  "the file to write, or the name prefix of the files written one per slide; with -d, more "
+                  "inputs")
+      ->type_name("FILE");
   app->add_option("-d,--dir", options->dir,
                   "convert every input into this folder (made when missing); each output is named after its "
-                  "input with the format's extension, or is the prefix of its slides' files for picture formats");
+                  "input with the format's extension, or is the prefix of its slides' files for picture formats")
+      ->type_name("DIR");
   app->add_option("-t,--type", options->type,
                   "TargetFileType: a code of 'quorvane formats' or one of pptx pptm potx potm ppsx ppsm ppt pot "
                   "pps pdf xps odp rtf htm mht wmf emf gif jpg png bmp tif doc word-rtf word-htm txt utf16; "
-                  "without it, the output's extension decides where it names one of these (else 6, rtf)");
-  app->add_option("--start", options->start, "StartSlide: first slide (1-based; 0 for the first)");
-  app->add_option("--end", options->end, "EndSlide: last slide (0 for the last)");
+                  "without it, the output's extension decides where it names one of these (else 6, rtf)")
+      ->type_name("TYPE");
+  app->add_option("--start", options->start, "StartSlide: first slide (1-based; 0 for the first)")->type_name("N");
+  app->add_option("--end", options->end, "EndSlide: last slide (0 for the last)")->type_name("N");
   app->add_flag("--multi", options->multi, "MultiFileOutput: one output file per slide (or per document)");
   app->add_flag("--numbers", options->numbers, "ShowSlideAndShapeNumber: label the output with slide and shape numbers");
   app->add_flag("--notes", options->notes, "IncludeNotes: include the speaker notes");
@@ -269,6 +272,7 @@ Command AddConvert(CLI::App& root) {
                 "warm");
   app->add_option("-j,--jobs", options->jobs,
                   "convert N inputs at once, each on its own control and office (default 1)")
+      ->type_name("N")
       ->check(CLI::Range(1, kMaxJobs))
       ->each([options](const std::string&) { options->jobsGiven = true; });
   app->add_flag("--json", options->json,
@@ -282,7 +286,7 @@ Command AddConvert(CLI::App& root) {
       "without its sign (70 a failed automation call); 64 usage error; 73 the output folder cannot be made.\n"
       "Examples:\n"
       "  quorvane convert deck.pptx deck.pdf\n"
-      "  quorvane convert deck.pptx out/deck --type png                  # out/deckSlide1.png, ...\n"
+      "  quorvane convert deck.pptx out/deck --type png                  # out/deckSlide1.PNG, ...\n"
       "  quorvane convert deck.pptx deck.txt --notes --numbers           # text for search indexing\n"
       "  quorvane convert deck.pptx part.pptx --start 2 --end 4 --numbers\n"
       "  quorvane convert -d pdf --type pdf -j 2 decks/*.pptx\n"

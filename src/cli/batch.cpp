@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -107,11 +108,31 @@ ConversionResult Convert(QuorvaneX& control, JobEvents& events, std::size_t inde
   return result;
 }
 
+// The order in which the workers take the jobs. One worker takes them as they come, so that each
+// result can be delivered as soon as it is ready. Several take the largest inputs first: a large
+// deck taken last would leave the other workers idle while it finishes, and file size is the best
+// guess of a conversion's cost available before it starts (an input that cannot be read counts as
+// empty). The results are still delivered in input order.
+std::vector<std::size_t> TakingOrder(const std::vector<ConversionJob>& jobs, std::size_t threads) {
+  std::vector<std::size_t> order(jobs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (threads < 2) return order;
+  std::vector<std::uintmax_t> sizes(jobs.size(), 0);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(jobs[i].inputPath, error);
+    if (!error) sizes[i] = size;
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+  return order;
+}
+
 // The hand-over between the workers and the thread that delivers results in input order.
 struct Shared {
   std::mutex mutex;
   std::condition_variable changed;
-  std::size_t next = 0;     // the next job a worker takes
+  std::vector<std::size_t> order;  // the jobs in the order workers take them
+  std::size_t next = 0;            // the place in `order` of the next job a worker takes
   std::size_t running = 0;  // workers that have not ended
   std::vector<std::optional<ConversionResult>> results;
 };
@@ -139,7 +160,7 @@ void Work(const std::vector<ConversionJob>& jobs, const ConversionSettings& sett
   };
   const auto take = [&]() -> std::size_t {
     std::lock_guard lock(shared.mutex);
-    return shared.next < jobs.size() ? shared.next++ : kNone;
+    return shared.next < shared.order.size() ? shared.order[shared.next++] : kNone;
   };
   try {
     QuorvaneX control;
@@ -171,6 +192,7 @@ void RunConversions(const std::vector<ConversionJob>& jobs, const ConversionSett
   Shared shared;
   shared.results.resize(jobs.size());
   const std::size_t threads = std::clamp<std::size_t>(workers, 1, std::max<std::size_t>(jobs.size(), 1));
+  shared.order = TakingOrder(jobs, threads);
   std::vector<std::thread> pool;
   for (std::size_t i = 0; i < threads && !jobs.empty(); ++i) {
     std::lock_guard lock(shared.mutex);

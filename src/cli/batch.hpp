@@ -5,7 +5,7 @@
 // queue in turn, on that one control: the control belongs to the thread that created it, and with
 // OptimizeForSpeed true its engines stay warm from one input to the next. The results are handed to
 // the caller in input order, each as soon as it and every input before it have finished, whatever
-// the order in which the workers finish them.
+// the order in which the workers finish them. With several workers the largest inputs are taken first.
 #include <cstddef>
 #include <cstdint>
 #include <functional>

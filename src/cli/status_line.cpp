@@ -117,9 +117,10 @@ void StatusLine::Progress(std::size_t index, float percent) {
   std::lock_guard lock(mutex_);
   if (index >= names_.size()) return;
   percent_[index] = percent;
-  const bool switched = index != current_;
   current_ = index;
-  DrawLocked(switched);
+  // Several workers report in turn: the file shown changes at the redraw pace too, not at every
+  // event, or the bar would flicker between them.
+  DrawLocked(drawn_.empty());
 }
 
 void StatusLine::Finished(std::size_t index) {

@@ -286,7 +286,7 @@ Command AddConvert(CLI::App& root) {
       "without its sign (70 a failed automation call); 64 usage error; 73 the output folder cannot be made.\n"
       "Examples:\n"
       "  quorvane convert deck.pptx deck.pdf\n"
-      "  quorvane convert deck.pptx out/deck --type png                  # out/deckSlide1.PNG, ...\n"
+      "  quorvane convert deck.pptx deck --type png                      # deckSlide1.PNG, ...\n"
       "  quorvane convert deck.pptx deck.txt --notes --numbers           # text for search indexing\n"
       "  quorvane convert deck.pptx part.pptx --start 2 --end 4 --numbers\n"
       "  quorvane convert -d pdf --type pdf -j 2 decks/*.pptx\n"

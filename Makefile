@@ -15,7 +15,8 @@ build: setup
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # The demo writes the builder's sample deck into $(BUILD)/demo/, exports its text with notes and
-# numbers, and saves slides 2 to 3 as a presentation of their own. Text is shown with paragraph
+# numbers, saves slides 2 to 3 as a presentation of their own, and converts both decks to PDF in one
+# batch with a JSON line per deck. Text is shown with paragraph
 # marks (CR) and line breaks (VT) as new lines; the file itself keeps them.
 demo: DEMO = $(BUILD)/demo
 demo: DEMO_SHOW = sed -e 's/\r$$//' -e 's/[\r\v]/\n/g'
@@ -42,6 +43,9 @@ demo: build
 	else \
 	  echo "demo: saving slides 2 to 3 failed with exit status $$? (see the message above)"; \
 	fi
+	@echo; echo "== quorvane convert -d $(DEMO)/pdf --type pdf -j 2 --json $(DEMO)/*.pptx"
+	@LC_ALL=C.UTF-8 $(BUILD)/quorvane convert -d $(DEMO)/pdf --type pdf -j 2 --json $(DEMO)/*.pptx \
+	  || echo "demo: the batch to PDF ended with exit status $$? (see the messages above)"
 
 check: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

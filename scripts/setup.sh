@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libzip-dev libcli11-dev nlohmann-json3-dev
   locales
+  jq  # the command-line cases read the tool's --json output back with it
 )
 
 # The renderer: LibreOffice (run as separate processes), its SDK (cppumaker, UNO headers and

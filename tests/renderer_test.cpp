@@ -127,6 +127,28 @@ TEST(RendererRules, EffectiveTimeout) {
   }
 }
 
+TEST(RendererRules, DefaultMaxWorkers) {
+  struct Row {
+    const char* name;
+    const char* environment;
+    std::size_t expected;
+  };
+  const Row rows[] = {
+      {"unset", nullptr, kDefaultMaxWorkers},
+      {"empty", "", kDefaultMaxWorkers},
+      {"one", "1", 1},
+      {"four", "4", 4},
+      {"upper bound", "64", kMaxWorkersLimit},
+      {"too many", "65", kDefaultMaxWorkers},
+      {"huge", "99999999999999999999", kDefaultMaxWorkers},
+      {"zero", "0", kDefaultMaxWorkers},
+      {"negative", "-3", kDefaultMaxWorkers},
+      {"blank after", "3 ", kDefaultMaxWorkers},
+      {"words", "two", kDefaultMaxWorkers},
+  };
+  for (const Row& row : rows) EXPECT_EQ(DefaultMaxWorkers(row.environment), row.expected) << row.name;
+}
+
 TEST(RendererRules, SlidePixelSize) {
   struct Row {
     const char* name;

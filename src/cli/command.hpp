@@ -10,6 +10,7 @@ namespace quorvane::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 64;
 inline constexpr int kExitSoftware = 70;
+inline constexpr int kExitCantCreate = 73;
 inline constexpr int kExitIoError = 74;
 
 inline constexpr std::string_view kProgram = "quorvane";

@@ -1,20 +1,39 @@
-// quorvane convert: one input, one output, through the control like any host.
+// quorvane convert: one input to one output, or many inputs into a folder, through the control like
+// any host (properties, ConvertFile, the Progress and onerror events).
+#include <unistd.h>
+
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "batch.hpp"
 #include "command.hpp"
 #include "output.hpp"
 #include "quorvane/control.hpp"
 #include "quorvane/utf.hpp"
+#include "status_line.hpp"
 
 namespace quorvane::cli {
 namespace {
+
+namespace fs = std::filesystem;
+
+// The renderer's pool of office processes takes its size from this variable when the process first
+// uses it: -j N conversions at once need N offices.
+constexpr const char* kRenderWorkersVariable = "QUORVANE_RENDER_WORKERS";
+constexpr int kMaxJobs = 64;
 
 // Names a user may give --type, and the extensions the output's name may carry, each naming one
 // format. An extension that names several formats (".xml", ".mht" aside) is not guessed from.
@@ -47,7 +66,7 @@ std::optional<std::int32_t> ParseType(const std::string& text) {
 }
 
 // The format the output's extension names, when it names exactly one.
-std::optional<std::int32_t> TypeFromExtension(const std::filesystem::path& output) {
+std::optional<std::int32_t> TypeFromExtension(const fs::path& output) {
   std::string extension = Lower(output.extension().string());
   if (extension.size() < 2) return std::nullopt;
   extension.erase(0, 1);
@@ -59,7 +78,8 @@ std::optional<std::int32_t> TypeFromExtension(const std::filesystem::path& outpu
 
 struct ConvertOptions {
   std::string input;
-  std::string output;
+  std::vector<std::string> more;  // the output, or with --dir further inputs
+  std::string dir;
   std::string type;
   std::int32_t start = 0;
   std::int32_t end = 0;
@@ -68,89 +88,209 @@ struct ConvertOptions {
   bool notes = false;
   bool notesOnly = false;
   bool noKeepRunning = false;
+  int jobs = 1;
+  bool jobsGiven = false;
+  bool json = false;
+  bool quiet = false;
+  bool progress = false;
 };
 
-// Prints each failure the control reports, as it is reported.
-class ErrorPrinter : public QuorvaneXEvents {
- public:
-  void onerror(std::int32_t& intErrorNumber, std::u16string& strErrorText) override {
-    std::cerr << kProgram << ": error " << intErrorNumber << ": " << ToUtf8(strErrorText) << "\n";
-  }
-};
+// A host with a file dialog passes absolute names; relative ones are made absolute here.
+std::string Absolute(const std::string& name) {
+  return name.empty() ? name : fs::absolute(fs::path(name)).lexically_normal().string();
+}
+
+int UsageError(const std::string& message, const std::string& hint = "usage") {
+  std::cerr << kProgram << " convert: " << message << "\nRun '" << kProgram << " convert --help' for " << hint
+            << ".\n";
+  return kExitUsage;
+}
+
+// The targets the control exports slide by slide as pictures (GIF, JPG, PNG, BMP, TIF, EMF): their
+// OutputFile is the prefix of the pictures' names. WMF and MHT, which the catalogue also lists as
+// not single-file, are saved as one file.
+bool IsSlidePictureTarget(std::int32_t type) {
+  return (type >= 16 && type <= 19) || type == 21 || type == 100;
+}
+
+// The output of `input` in `folder`: its name without the extension, then the target's extension
+// as the control names it. A slide picture target gets the bare name instead, which the control
+// uses as the prefix of the pictures' names ("deck" -> "deckSlide1.PNG").
+std::string OutputInFolder(QuorvaneX& control, const fs::path& folder, const std::string& input,
+                           std::int32_t type) {
+  std::int32_t lFiletype = type;
+  VariantBool bare = kVariantFalse;
+  const std::string extension = ToUtf8(control.LookUpSaveAsExtension(lFiletype, bare));
+  const std::string stem = fs::path(input).stem().string();
+  if (IsSlidePictureTarget(type) || extension.empty()) return (folder / stem).string();
+  return (folder / (stem + "." + extension)).string();
+}
+
+// One line of --json output. Paths that are not valid UTF-8 are written with U+FFFD in place of
+// the bytes that are not.
+std::string JsonLine(const ConversionJob& job, const ConversionResult& result) {
+  const nlohmann::ordered_json line{
+      {"input", job.input},
+      {"output", job.outputPath},
+      {"code", result.code},
+      {"error", result.errorText},
+      {"seconds", std::round(result.seconds * 1000.0) / 1000.0},
+      {"slides", result.slides},
+  };
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
 
 int RunConvert(const ConvertOptions& options) {
+  const bool batch = !options.dir.empty();
+  std::vector<std::string> inputs{options.input};
+  std::string output;
+  if (batch) {
+    inputs.insert(inputs.end(), options.more.begin(), options.more.end());
+  } else if (options.more.empty()) {
+    return UsageError("output is required");
+  } else if (options.more.size() > 1) {
+    return UsageError("more than one output given; to convert several inputs into a folder use --dir");
+  } else {
+    output = options.more.front();
+  }
+
   std::int32_t type = 6;  // the control's default
   if (!options.type.empty()) {
     const auto parsed = ParseType(options.type);
-    if (!parsed) {
-      std::cerr << kProgram << " convert: unknown type '" << options.type << "'\nRun '" << kProgram
-                << " convert --help' for the names.\n";
-      return kExitUsage;
-    }
+    if (!parsed) return UsageError("unknown type '" + options.type + "'", "the names");
     type = *parsed;
-  } else if (const auto guessed = TypeFromExtension(options.output)) {
+  } else if (batch) {
+    return UsageError("--dir needs --type: the outputs' format cannot be told from their names");
+  } else if (const auto guessed = TypeFromExtension(output)) {
     type = *guessed;
   }
 
-  // A host with a file dialog passes absolute names; relative ones are made absolute here.
-  const auto absolute = [](const std::string& name) {
-    return name.empty() ? name : std::filesystem::absolute(std::filesystem::path(name)).lexically_normal().string();
-  };
-
-  QuorvaneX control;
-  control.Advise(std::make_shared<ErrorPrinter>());
-  control.put_InputFile(Utf8ToUtf16(absolute(options.input)));
-  control.put_OutputFile(Utf8ToUtf16(absolute(options.output)));
-  control.put_TargetFileType(type);
-  control.put_StartSlide(options.start);
-  control.put_EndSlide(options.end);
-  control.put_MultiFileOutput(options.multi ? kVariantTrue : kVariantFalse);
-  control.put_ShowSlideAndShapeNumber(options.numbers ? kVariantTrue : kVariantFalse);
-  control.put_IncludeNotes(options.notes || options.notesOnly ? kVariantTrue : kVariantFalse);
-  control.put_NotesOnly(options.notesOnly ? kVariantTrue : kVariantFalse);
-  control.put_OptimizeForSpeed(options.noKeepRunning ? kVariantFalse : kVariantTrue);
-
-  std::int32_t result = 0;
-  try {
-    result = control.ConvertFile();
-  } catch (const AutomationError& failure) {
-    std::cerr << kProgram << ": conversion failed: " << ToUtf8(failure.description()) << " (" << failure.number()
-              << ")\n";
-    return kExitSoftware;
+  // Name every output before anything is converted: two inputs that would write the same output
+  // are a mistake of the command line, not a failure to report after one has overwritten the other.
+  std::vector<ConversionJob> jobs;
+  if (batch) {
+    const fs::path folder = Absolute(options.dir);
+    QuorvaneX namer;
+    std::map<std::string, std::string> claimed;
+    for (const std::string& input : inputs) {
+      ConversionJob job{input, Absolute(input), OutputInFolder(namer, folder, input, type)};
+      const auto [previous, fresh] = claimed.emplace(job.outputPath, input);
+      if (!fresh) {
+        return UsageError("'" + previous->second + "' and '" + input + "' would both be written to '" +
+                          job.outputPath + "'");
+      }
+      jobs.push_back(std::move(job));
+    }
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+      fs::create_directories(folder, error);
+      if (error) {
+        std::cerr << kProgram << " convert: cannot create the output folder '" << options.dir
+                  << "': " << error.message() << "\n";
+        return kExitCantCreate;
+      }
+    }
+  } else {
+    jobs.push_back(ConversionJob{options.input, Absolute(options.input), Absolute(output)});
   }
-  if (result == 0) return kExitOk;
-  // The failure was printed as it was reported; the exit status carries its code.
-  return result < 0 ? -result : kExitSoftware;
+
+  // Each worker converts on its own control; the renderer's pool grows to as many offices. A
+  // variable the user set is left alone unless -j says otherwise.
+  const std::size_t workers = static_cast<std::size_t>(options.jobs);
+  if (options.jobsGiven || std::getenv(kRenderWorkersVariable) == nullptr)
+    ::setenv(kRenderWorkersVariable, std::to_string(workers).c_str(), 1);
+
+  ConversionSettings settings;
+  settings.targetFileType = type;
+  settings.startSlide = options.start;
+  settings.endSlide = options.end;
+  settings.multiFileOutput = options.multi;
+  settings.showSlideAndShapeNumber = options.numbers;
+  settings.includeNotes = options.notes;
+  settings.notesOnly = options.notesOnly;
+  settings.optimizeForSpeed = !options.noKeepRunning;
+
+  std::vector<std::string> names;
+  for (const ConversionJob& job : jobs) names.push_back(fs::path(job.input).filename().string());
+  const bool bar = !options.quiet && (options.progress || ::isatty(STDERR_FILENO) == 1);
+  StatusLine status(stderr, bar, std::move(names));
+
+  int exitStatus = kExitOk;
+  RunConversions(jobs, settings, workers, status, [&](std::size_t index, const ConversionResult& result) {
+    const ConversionJob& job = jobs[index];
+    // A single conversion keeps the plain "quorvane: error <code>: <message>"; in a batch each
+    // message names its input.
+    const std::string who = batch ? std::string(kProgram) + ": " + job.input + ": " : std::string(kProgram) + ": ";
+    std::string messages;
+    for (const std::string& error : result.errors) messages += who + error + "\n";
+    if (!messages.empty()) status.Message(messages);
+    if (options.json) {
+      std::cout << JsonLine(job, result);
+      std::cout.flush();
+    }
+    if (exitStatus == kExitOk && !result.ok()) {
+      // The first failure in input order decides: the code without its sign, 70 for a failed
+      // automation call (or a code that is not a catalogue failure).
+      exitStatus = !result.failedCall && result.code < 0 && result.code >= -255 ? -result.code : kExitSoftware;
+    }
+  });
+  status.Close();
+  return exitStatus;
 }
 
 }  // namespace
 
 Command AddConvert(CLI::App& root) {
   auto options = std::make_shared<ConvertOptions>();
-  CLI::App* app = root.add_subcommand("convert", "Convert one presentation into another format.");
-  app->add_option("input", options->input, "the presentation to convert")->required();
-  app->add_option("output", options->output,
-                  "the file to write, or the name prefix of the files written one per slide")
-      ->required();
+  CLI::App* app = root.add_subcommand(
+      "convert",
+      "Convert one presentation into another format, or several into a folder.\n"
+      "  quorvane convert INPUT OUTPUT [OPTIONS]\n"
+      "  quorvane convert -d DIR --type TYPE INPUT... [OPTIONS]");
+  app->add_option("input", options->input, "the presentation to convert")->required()->type_name("FILE");
+  app->add_option("output", options->more,
+                  "the file to write, or the name prefix of the files written one per slide; with -d, more "
+                  "inputs")
+      ->type_name("FILE");
+  app->add_option("-d,--dir", options->dir,
+                  "convert every input into this folder (made when missing); each output is named after its "
+                  "input with the format's extension, or is the prefix of its slides' files for picture formats")
+      ->type_name("DIR");
   app->add_option("-t,--type", options->type,
-                  "the output format: a code of 'quorvane formats' or one of pptx pptm potx potm ppsx ppsm ppt pot "
+                  "TargetFileType: a code of 'quorvane formats' or one of pptx pptm potx potm ppsx ppsm ppt pot "
                   "pps pdf xps odp rtf htm mht wmf emf gif jpg png bmp tif doc word-rtf word-htm txt utf16; "
-                  "without it, the output's extension decides where it names one of these");
-  app->add_option("--start", options->start, "first slide (1-based; 0 for the first)");
-  app->add_option("--end", options->end, "last slide (0 for the last)");
-  app->add_flag("--multi", options->multi, "one output file per slide (or per document)");
-  app->add_flag("--numbers", options->numbers, "label the text with slide and shape numbers");
-  app->add_flag("--notes", options->notes, "include the speaker notes");
-  app->add_flag("--notes-only", options->notesOnly, "only the speaker notes (implies --notes)");
+                  "without it, the output's extension decides where it names one of these (else 6, rtf)")
+      ->type_name("TYPE");
+  app->add_option("--start", options->start, "StartSlide: first slide (1-based; 0 for the first)")->type_name("N");
+  app->add_option("--end", options->end, "EndSlide: last slide (0 for the last)")->type_name("N");
+  app->add_flag("--multi", options->multi, "MultiFileOutput: one output file per slide (or per document)");
+  app->add_flag("--numbers", options->numbers, "ShowSlideAndShapeNumber: label the output with slide and shape numbers");
+  app->add_flag("--notes", options->notes, "IncludeNotes: include the speaker notes");
+  app->add_flag("--notes-only", options->notesOnly, "NotesOnly: only the speaker notes (implies --notes)");
   app->add_flag("--no-keep-running", options->noKeepRunning,
-                "end the office engines after the conversion instead of keeping them warm");
+                "OptimizeForSpeed false: end the office engines after each conversion instead of keeping them "
+                "warm");
+  app->add_option("-j,--jobs", options->jobs,
+                  "convert N inputs at once, each on its own control and office (default 1)")
+      ->type_name("N")
+      ->check(CLI::Range(1, kMaxJobs))
+      ->each([options](const std::string&) { options->jobsGiven = true; });
+  app->add_flag("--json", options->json,
+                "print one JSON object per input on standard output: input, output, code, error, seconds, slides");
+  app->add_flag("-q,--quiet", options->quiet, "no progress bar");
+  app->add_flag("--progress", options->progress, "show the progress bar even when standard error is not a terminal");
   app->footer(
-      "Failures are printed as 'quorvane: error <code>: <message>' and the exit status is the code without\n"
-      "its sign (0 success, 64 usage error, 70 failed automation call).\n"
+      "Progress is shown on standard error when it is a terminal. Failures are printed as\n"
+      "'quorvane: error <code>: <message>' (in a batch: 'quorvane: INPUT: error <code>: <message>'); results\n"
+      "come in input order. Exit status: 0 when every input converted, else the code of the first failure\n"
+      "without its sign (70 a failed automation call); 64 usage error; 73 the output folder cannot be made.\n"
       "Examples:\n"
-      "  quorvane convert deck.pptx deck.txt --notes --numbers\n"
+      "  quorvane convert deck.pptx deck.pdf\n"
+      "  quorvane convert deck.pptx deck --type png                      # deckSlide1.PNG, ...\n"
+      "  quorvane convert deck.pptx deck.txt --notes --numbers           # text for search indexing\n"
       "  quorvane convert deck.pptx part.pptx --start 2 --end 4 --numbers\n"
-      "  quorvane convert deck.pptx out/slide --type png");
+      "  quorvane convert -d pdf --type pdf -j 2 decks/*.pptx\n"
+      "  quorvane convert -d txt --type txt --json decks/*.pptx > results.jsonl");
   return {app, [options] { return RunConvert(*options); }};
 }
 

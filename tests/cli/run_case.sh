@@ -6,6 +6,14 @@
 #
 #   args: formats --short      arguments, split on blanks (repeatable, appends)
 #   arg: some text             one argument, taken verbatim with its blanks (repeatable, appends)
+#   before: convert a b        a run of the program before the checked one, arguments split on
+#                              blanks (repeatable, run in order); run k leaves its standard output,
+#                              standard error and exit status in $TMP/before<k>.stdout, .stderr and
+#                              .exit, for the file-... and same-... directives
+#   immutable: $TMP/locked     the folder (made when missing) is immutable (chattr +i) during the
+#                              runs and made mutable again afterwards, whatever happens; when that
+#                              cannot be done (not root, a file system without the flag) the case is
+#                              skipped with exit status 77
 #   exit: 0                    expected exit status (required)
 #   stdout:                    expected standard output, byte for byte: every line up to a line
 #   ...                        that is exactly "end", each line ending in a line feed; "stdout:"
@@ -19,6 +27,14 @@
 #   ...
 #   end
 #   stderr-contains: text      standard error contains this text (repeatable)
+#   stderr-lines:              lines that must each appear whole in standard error, where a line
+#   ...                        ends at a line feed or a carriage return (so a line that a progress
+#   end                        bar drawn in place ran into does not count)
+#   stdout-json: EXPRESSION    standard output is JSON objects (one a line) and the jq expression,
+#                              given the array of them, yields true (repeatable; needs jq)
+#   same-bytes: A B            the files A and B are equal byte for byte (repeatable)
+#   same-pdf: A B              the PDF files A and B have the same number of pages and the same
+#                              text (repeatable; needs pdfinfo and pdftotext)
 #   file: $TMP/out.txt         the file that the file-... directives after it check (repeatable:
 #                              each one switches to another file)
 #   file-absent:               the file does not exist
@@ -28,16 +44,19 @@
 #   file-lacks: text           the file does not contain them (repeatable)
 #   file-contains-utf16le: text  the file contains this text as UTF-16LE code units, at an even
 #                              offset (repeatable)
+#   file-pdf-pages: 3          the file is a PDF of this many pages (needs pdfinfo)
+#   file-entries: 2            the file is a folder with this many entries
 #
-# In the values of args, arg, file and the file-... directives, $TMP stands for an empty folder of
+# In the values of every directive but exit and stdout-count, and in the lines of blocks, $TMP stands for an empty folder of
 # the case's own and $CORPUS for the test corpus: $QUORVANE_CORPUS_DIR when it is set, else the
 # folder shared/corpus three levels above this script (tests/cli/ of the repository). A case that
 # names $CORPUS when the corpus is missing is malformed.
 #
-# Lines inside a block are taken verbatim: tabs are real tabs. The program runs in an empty
+# Lines inside a block are taken verbatim but for $TMP and $CORPUS: tabs are real tabs. The program runs in an empty
 # temporary directory, with standard input from /dev/null and LC_ALL=C.UTF-8, for at most 60
-# seconds. Exit status: 0 the case passed, 1 it failed (what differs is printed), 2 the case file
-# or the command line of this script is malformed. Needs bash and coreutils only.
+# seconds (each run). Exit status: 0 the case passed, 1 it failed (what differs is printed), 2 the
+# case file or the command line of this script is malformed, 77 the case was skipped. Needs bash and
+# coreutils, and the tools named above for the directives that need them.
 set -u
 
 if [[ $# -ne 2 ]]; then
@@ -57,7 +76,13 @@ if [[ ! -r $case_file ]]; then
 fi
 
 work=$(mktemp -d) || exit 2
-trap 'rm -rf -- "$work"' EXIT
+immutable=()  # folders made immutable, made mutable again on exit before anything is removed
+cleanup() {
+  local folder
+  for folder in "${immutable[@]}"; do chattr -i -- "$folder" 2>/dev/null; done
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
 mkdir "$work/tmp" || exit 2
 
 script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd) || exit 2
@@ -72,6 +97,11 @@ malformed() {
 # ---- read the case ------------------------------------------------------------------------------
 
 args=()
+befores=()           # the before: lines, each still to be split
+immutable_wanted=()
+stderr_lines=()
+json_checks=()
+same_checks=()       # triples: kind (bytes, pdf), file A, file B
 expected_exit=
 stdout_exact=0        # 1 when a "stdout:" block was given; its text is in $work/expected.stdout
 stderr_exact=0        # the same for "stderr:"
@@ -82,7 +112,8 @@ stderr_contains=()
 file_checks=()        # triples: file, check (absent, nonempty, contains, lacks, utf16le), text
 current_file=
 
-# Copies the lines of a block, up to its "end" line, from the case file (on fd 3) into the file $1.
+# Copies the lines of a block, up to its "end" line, from the case file (on fd 3) into the file $1,
+# with $TMP and $CORPUS replaced.
 line_no=0
 read_block() {
   local start=$line_no line
@@ -90,7 +121,8 @@ read_block() {
   while IFS= read -r line <&3 || [[ -n $line ]]; do
     line_no=$((line_no + 1))
     if [[ $line == end ]]; then return 0; fi
-    printf '%s\n' "$line" >>"$1"
+    substitute "$line"
+    printf '%s\n' "$substituted" >>"$1"
   done
   malformed "$start" "block has no closing \"end\" line"
 }
@@ -131,6 +163,32 @@ while IFS= read -r line <&3 || [[ -n $line ]]; do
       substitute "$value"
       args+=("$substituted")
       ;;
+    before)
+      [[ -n ${value//[[:blank:]]/} ]] || malformed "$line_no" "before: needs arguments"
+      befores+=("$value")
+      ;;
+    immutable)
+      [[ -n $value ]] || malformed "$line_no" "immutable: needs a folder"
+      substitute "$value"
+      immutable_wanted+=("$substituted")
+      ;;
+    stderr-lines)
+      read_block "$work/wanted.stderr.lines"
+      mapfile -t -O "${#stderr_lines[@]}" stderr_lines <"$work/wanted.stderr.lines"
+      ;;
+    stdout-json)
+      [[ -n $value ]] || malformed "$line_no" "stdout-json: needs a jq expression"
+      substitute "$value"
+      json_checks+=("$substituted")
+      ;;
+    same-bytes | same-pdf)
+      read -r -a pair <<<"$value"
+      [[ ${#pair[@]} -eq 2 ]] || malformed "$line_no" "$directive needs two files"
+      substitute "${pair[0]}"
+      first=$substituted
+      substitute "${pair[1]}"
+      same_checks+=("${directive#same-}" "$first" "$substituted")
+      ;;
     exit)
       value=${value//[[:blank:]]/}
       [[ $value =~ ^[0-9]+$ ]] || malformed "$line_no" "exit status is not a number: $value"
@@ -147,12 +205,18 @@ while IFS= read -r line <&3 || [[ -n $line ]]; do
       [[ $value =~ ^[0-9]+$ ]] || malformed "$line_no" "line count is not a number: $value"
       stdout_count=$value
       ;;
-    stdout-contains) stdout_contains+=("$value") ;;
-    stderr-contains) stderr_contains+=("$value") ;;
+    stdout-contains) substitute "$value"; stdout_contains+=("$substituted") ;;
+    stderr-contains) substitute "$value"; stderr_contains+=("$substituted") ;;
     file)
       [[ -n $value ]] || malformed "$line_no" "file: needs a path"
       substitute "$value"
       current_file=$substituted
+      ;;
+    file-pdf-pages | file-entries)
+      [[ -n $current_file ]] || malformed "$line_no" "$directive comes before any \"file:\" directive"
+      value=${value//[[:blank:]]/}
+      [[ $value =~ ^[0-9]+$ ]] || malformed "$line_no" "$directive needs a number: $value"
+      file_checks+=("$current_file" "${directive#file-}" "$value")
       ;;
     file-absent | file-nonempty | file-contains | file-lacks | file-contains-utf16le)
       [[ -n $current_file ]] || malformed "$line_no" "$directive comes before any \"file:\" directive"
@@ -176,8 +240,34 @@ exec 3<&-
 
 mkdir "$work/cwd"
 binary_path=$(realpath -- "$binary")
-(cd "$work/cwd" && LC_ALL=C.UTF-8 timeout 60 "$binary_path" "${args[@]}" </dev/null \
-  >"$work/actual.stdout" 2>"$work/actual.stderr")
+
+for folder in "${immutable_wanted[@]}"; do
+  mkdir -p -- "$folder" || exit 2
+  if ! chattr +i -- "$folder" 2>/dev/null; then
+    echo "SKIP $case_name: cannot make $folder immutable (chattr +i needs root and a file system with the flag)"
+    exit 77
+  fi
+  immutable+=("$folder")
+done
+
+run_program() {  # run_program STDOUT STDERR ARGS...; the exit status is the program's
+  local out=$1 err=$2
+  shift 2
+  (cd "$work/cwd" && LC_ALL=C.UTF-8 timeout 60 "$binary_path" "$@" </dev/null >"$out" 2>"$err")
+}
+
+for ((k = 0; k < ${#befores[@]}; k++)); do
+  read -r -a words <<<"${befores[k]}"
+  before_args=()
+  for word in "${words[@]}"; do
+    substitute "$word"
+    before_args+=("$substituted")
+  done
+  run_program "$work/tmp/before$((k + 1)).stdout" "$work/tmp/before$((k + 1)).stderr" "${before_args[@]}"
+  echo $? >"$work/tmp/before$((k + 1)).exit"
+done
+
+run_program "$work/actual.stdout" "$work/actual.stderr" "${args[@]}"
 actual_exit=$?
 
 # ---- compare ------------------------------------------------------------------------------------
@@ -263,12 +353,78 @@ for wanted in "${stderr_contains[@]}"; do
   [[ $stderr_text == *"$wanted"* ]] || fail "standard error lacks: $wanted"
 done
 
+if [[ ${#stderr_lines[@]} -gt 0 ]]; then
+  mapfile -t actual_lines < <(tr '\r' '\n' <"$work/actual.stderr")
+  for wanted in "${stderr_lines[@]}"; do
+    found=0
+    for got in "${actual_lines[@]}"; do
+      if [[ $got == "$wanted" ]]; then found=1; break; fi
+    done
+    [[ $found -eq 1 ]] || fail "standard error lacks the whole line: $(printf '%s' "$wanted" | cat -T)"
+  done
+fi
+
+for expression in "${json_checks[@]}"; do
+  if ! command -v jq >/dev/null 2>&1; then
+    fail "stdout-json needs jq (scripts/setup.sh installs it)"
+    break
+  fi
+  if ! verdict=$(jq -e -s "$expression" <"$work/actual.stdout" 2>&1); then
+    fail "standard output does not satisfy: $expression (jq: $verdict)"
+  fi
+done
+
+# The number of pages of a PDF, or nothing when it is not one.
+pdf_pages() { pdfinfo -- "$1" 2>/dev/null | while read -r key value; do [[ $key == Pages: ]] && echo "$value"; done; }
+
+for ((i = 0; i < ${#same_checks[@]}; i += 3)); do
+  kind=${same_checks[i]}
+  a=${same_checks[i + 1]}
+  b=${same_checks[i + 2]}
+  if [[ ! -f $a || ! -f $b ]]; then
+    fail "same-$kind: $a or $b does not exist"
+    continue
+  fi
+  case $kind in
+    bytes)
+      if ! same_bytes "$a" "$b"; then
+        fail "$a and $b differ"
+        show_difference "$a" "$b"
+      fi
+      ;;
+    pdf)
+      pages_a=$(pdf_pages "$a")
+      pages_b=$(pdf_pages "$b")
+      if [[ -z $pages_a || $pages_a != "$pages_b" ]]; then
+        fail "$a has ${pages_a:-no} pages, $b ${pages_b:-no}"
+      fi
+      pdftotext -q -- "$a" "$work/a.pdf.txt"
+      pdftotext -q -- "$b" "$work/b.pdf.txt"
+      if ! same_bytes "$work/a.pdf.txt" "$work/b.pdf.txt"; then
+        fail "the text of $a and $b differs"
+        show_difference "$work/a.pdf.txt" "$work/b.pdf.txt"
+      fi
+      ;;
+  esac
+done
+
 for ((i = 0; i < ${#file_checks[@]}; i += 3)); do
   file=${file_checks[i]}
   check=${file_checks[i + 1]}
   wanted=${file_checks[i + 2]}
   if [[ $check == absent ]]; then
     [[ ! -e $file && ! -L $file ]] || fail "$file exists, expected no such file"
+    continue
+  fi
+  if [[ $check == entries ]]; then
+    if [[ ! -d $file ]]; then
+      fail "$file is not a folder (wanted for file-entries)"
+      continue
+    fi
+    entries=("$file"/* "$file"/.[!.]* "$file"/..?*)
+    count=0
+    for entry in "${entries[@]}"; do [[ -e $entry || -L $entry ]] && count=$((count + 1)); done
+    [[ $count -eq $wanted ]] || fail "$file has $count entries, expected $wanted: $(ls -A -- "$file" | tr '\n' ' ')"
     continue
   fi
   if [[ ! -f $file ]]; then
@@ -284,6 +440,10 @@ for ((i = 0; i < ${#file_checks[@]}; i += 3)); do
       else
         [[ $content != *"$wanted"* ]] || fail "$file contains: $wanted"
       fi
+      ;;
+    pdf-pages)
+      pages=$(pdf_pages "$file")
+      [[ $pages == "$wanted" ]] || fail "$file has ${pages:-no} pages, expected $wanted"
       ;;
     utf16le)
       words=$(od -An -v -tx2 --endian=little -- "$file" | tr -d '\n')

@@ -36,7 +36,11 @@ struct Registry {
 };
 
 Registry& TheRegistry() {
-  static Registry* registry = new Registry;
+  static Registry* registry = [] {
+    auto* made = new Registry;
+    made->options.maxWorkers = DefaultMaxWorkers(std::getenv(kWorkersVariable));
+    return made;
+  }();
   return *registry;
 }
 
@@ -85,6 +89,16 @@ std::chrono::milliseconds EffectiveTimeout(const std::optional<std::chrono::mill
     if (digits && seconds >= 1 && seconds <= kMaxTimeoutSeconds) return std::chrono::seconds(seconds);
   }
   return kDefaultTimeout;
+}
+
+std::size_t DefaultMaxWorkers(const char* environmentValue) {
+  if (environmentValue == nullptr || *environmentValue == '\0') return kDefaultMaxWorkers;
+  std::size_t workers = 0;
+  for (const char* c = environmentValue; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9' || workers > kMaxWorkersLimit) return kDefaultMaxWorkers;
+    workers = workers * 10 + static_cast<std::size_t>(*c - '0');
+  }
+  return workers >= 1 && workers <= kMaxWorkersLimit ? workers : kDefaultMaxWorkers;
 }
 
 void RendererLease::ConvertDocument(const std::string& input, const std::string& output, const std::string& filterName,

@@ -10,7 +10,9 @@
 // Pool and keep-alive. The workers form one pool per process, shared by every client. It holds no
 // office until the first conversion needs one, then keeps it warm for the next. A conversion
 // runs on one worker at a time; when several clients convert at once the pool grows up to
-// RendererOptions::maxWorkers, and callers beyond that wait for a free worker. The pool lives as
+// RendererOptions::maxWorkers (by default the environment variable QUORVANE_RENDER_WORKERS as the
+// process first uses the renderer, else kDefaultMaxWorkers), and callers beyond that wait for a free
+// worker. A host that runs N conversions at once sets the variable to N before its first one. The pool lives as
 // long as somebody holds a RendererLease: Renderer::Acquire hands out leases (copyable, like a
 // shared pointer), and when the last one goes away every office is ended. So an application that
 // holds a lease while it lives keeps the office warm between conversions, and one that takes a
@@ -65,13 +67,17 @@ inline constexpr const char* kTimeoutVariable = "QUORVANE_RENDER_TIMEOUT_SECONDS
 inline constexpr int kDefaultRecycleAfter = 200;
 inline constexpr std::uint64_t kDefaultMemoryCeilingBytes = std::uint64_t{2} << 30;  // 2 GiB
 inline constexpr std::size_t kDefaultMaxWorkers = 2;
+inline constexpr const char* kWorkersVariable = "QUORVANE_RENDER_WORKERS";
+// The most workers the environment may ask for: each is a whole office process.
+inline constexpr std::size_t kMaxWorkersLimit = 64;
 // The longest a health check of an idle worker may take before the worker is replaced.
 inline constexpr std::chrono::seconds kProbeTimeout{10};
 // How long an ending office may take to end by itself before it is killed.
 inline constexpr std::chrono::seconds kTerminateGrace{5};
 
 struct RendererOptions {
-  std::size_t maxWorkers = kDefaultMaxWorkers;  // at least 1
+  // At least 1. The process-wide settings start from DefaultMaxWorkers(QUORVANE_RENDER_WORKERS).
+  std::size_t maxWorkers = kDefaultMaxWorkers;
   // The deadline of one call; none: QUORVANE_RENDER_TIMEOUT_SECONDS, else kDefaultTimeout.
   std::optional<std::chrono::milliseconds> timeout;
   int recycleAfter = kDefaultRecycleAfter;  // conversions per office; 0 or less: never
@@ -91,6 +97,10 @@ std::string DefaultProgramDirectory();
 // number of seconds from 1 to 86400, else kDefaultTimeout.
 std::chrono::milliseconds EffectiveTimeout(const std::optional<std::chrono::milliseconds>& configured,
                                            const char* environmentValue);
+
+// The pool's maximum when nobody configured one: the environment's value when it is a whole number
+// from 1 to kMaxWorkersLimit, else kDefaultMaxWorkers.
+std::size_t DefaultMaxWorkers(const char* environmentValue);
 
 // A value of the filter's FilterData.
 using FilterValue = std::variant<bool, std::int32_t, double, std::string>;

@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -366,6 +367,41 @@ TEST_F(WordApplication, PasteTakesTheSlideLastCopiedByAnyPresentationApplication
   EXPECT_EQ(a->Slides()->Count(), 3);
   first->Quit();
   second->Quit();
+}
+
+// Conversions on two threads copy and paste at the same time (the command's -j 2): each thread
+// pastes the slide it copied itself, never the one the other thread just copied.
+TEST_F(WordApplication, ConversionsOnTwoThreadsPasteTheirOwnSlides) {
+  builder::DeckPlan plan;
+  plan.slides.resize(2);
+  plan.slides[0].shapes.push_back(builder::Title(u"one"));
+  plan.slides[1].shapes.push_back(builder::Title(u"two"));
+  const fs::path deck = folder_ / "deck.pptx";
+  builder::Write(plan, deck.string());
+
+  constexpr int kRounds = 300;
+  const auto run = [&](std::int32_t slide, int& wrong) {
+    auto powerpoint = quorvane::engines::pptx::CreateApplication();
+    auto presentation = powerpoint->Presentations()->Open(text::FromUtf8(deck.string()), -1, -1, 0);
+    const std::string expected = "/ppt/slides/slide" + std::to_string(slide) + ".xml";
+    for (int round = 0; round < kRounds; ++round) {
+      presentation->Slides()->Item(slide)->Copy();
+      std::this_thread::yield();
+      const auto copied = clipboard::CurrentSlide();
+      if (!copied || copied->clip->parts.empty() || copied->clip->parts.front()->name != expected) ++wrong;
+    }
+    powerpoint->Quit();
+  };
+  int wrongFirst = 0;
+  int wrongSecond = 0;
+  std::thread first(run, 1, std::ref(wrongFirst));
+  std::thread second(run, 2, std::ref(wrongSecond));
+  first.join();
+  second.join();
+  EXPECT_EQ(wrongFirst, 0);
+  EXPECT_EQ(wrongSecond, 0);
+  // Nothing copied on this thread: Word has nothing to paste here.
+  EXPECT_FALSE(clipboard::CurrentSlide());
 }
 
 // --- Through the control, in a format that needs no office -----------------------------------

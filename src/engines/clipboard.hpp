@@ -1,14 +1,18 @@
 #pragma once
-// The process's clipboard for slides, as the system clipboard is on a desktop: the last slide that
-// any presentation application of this process copied (Slide.Copy) is what a document application
-// pastes (Selection.Paste), whichever application copied it.
+// The slide clipboard, as the system clipboard is on a desktop: the last slide that a presentation
+// application copied (Slide.Copy) is what a document application pastes (Selection.Paste), whichever
+// application copied it.
+//
+// One clipboard per thread. A conversion copies and pastes on the thread that runs it, and a host
+// may run several conversions at once on several threads (the command's -j N does); one clipboard
+// for the whole process would let one conversion paste the slide another just copied. Per thread,
+// each conversion pastes only its own slides, and a copy on one thread never replaces what another
+// is about to paste.
 //
 // Each presentation application keeps its own clipboard besides (ApplicationState::clipboard, for
 // Slides.Paste); Slide.Copy puts the same snapshot on both. The entry holds the copied slide's parts
 // (SlideClip, immutable, owned by the entry) and the size of the slide it was copied from, which the
 // clip itself does not carry (the slide size belongs to the presentation, not to the slide).
-//
-// Thread-safe: copies and pastes on different threads see whole entries, the last one put winning.
 #include <cstdint>
 #include <memory>
 
@@ -24,9 +28,9 @@ struct CopiedSlide {
   std::int64_t heightEmu = 0;
 };
 
-// Replaces the clipboard's content; null empties it.
+// Replaces the calling thread's clipboard content; null empties it.
 void PutSlide(std::shared_ptr<const CopiedSlide> slide);
-// The slide on the clipboard, or null when nothing was copied.
+// The slide on the calling thread's clipboard, or null when nothing was copied on this thread.
 std::shared_ptr<const CopiedSlide> CurrentSlide();
 
 }  // namespace quorvane::engines::clipboard

@@ -343,8 +343,8 @@ TEST_F(ThroughWord, NotesRules) {
   }
 }
 
-// The text frame is tested on the j-th shape of the notes page and the text read from its j-th
-// placeholder; the count of placeholders is read once per slide.
+// The text frame is tested on the j-th placeholder of the notes page and the text read from it,
+// whatever other shapes stand in front; the count of placeholders is read once per slide.
 TEST_F(ThroughWord, NotesTextComesFromThePlaceholders) {
   struct Row {
     const char* name;
@@ -358,14 +358,14 @@ TEST_F(ThroughWord, NotesTextComesFromThePlaceholders) {
        0,
        {"paragraph", "text first\rsecond", "paragraph", "text 7"}},
       {"no text anywhere", {testing::SlideImage(), NotesBody(u"")}, 0, {}},
-      {"shape without text frame in front: the placeholder's text is passed over",
-       {testing::Picture(), NotesBody(u"lost")},
+      {"picture in front of the placeholders: the notes text is still taken",
+       {testing::Picture(), NotesBody(u"kept")},
        0,
-       {}},
-      {"text box in front: the slide picture's text is asked for and fails",
+       {"paragraph", "text kept"}},
+      {"text box in front of the slide picture: the box is no placeholder, the picture is passed over",
        {testing::TextBox(u"box"), testing::SlideImage(), NotesBody(u"B")},
-       -10,
-       {}},
+       0,
+       {"paragraph", "text B"}},
   };
   for (const auto& row : rows) {
     office_ = std::make_shared<ScriptedOffice>();

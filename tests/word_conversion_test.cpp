@@ -276,6 +276,18 @@ TEST_F(WordConversion, DocumentsHoldOnePicturePerSlideBreaksAndNotesInOrder) {
 
 // Word's format numbers 12, 16 (.docx), 17 (PDF) and 23 (.odt), reached through codes 112, 116,
 // 117 and 123.
+// Notes pages where a plain text box (here the slide number, drawn as a box) stands in front of the
+// slide picture and the notes body: the placeholders' texts are taken, the box is not one of them,
+// and the conversion goes through.
+TEST_F(WordConversion, NotesPagesWithOtherShapesInFrontOfThePlaceholders) {
+  const fs::path deck = fs::path(QUORVANE_CORPUS_DIR) / "poi/aascu.org_hbcu_leadershipsummit_cooper_.pptx";
+  if (!fs::exists(deck)) GTEST_SKIP() << "corpus deck missing: " << deck;
+  const fs::path out = *folder_ / "boxes-in-front.htm";
+  ASSERT_EQ(Convert(deck, out, 108, {.notes = true, .notesOnly = true}), 0);
+  // Only slides 1, 3 and 11 carry their number as a placeholder; their notes bodies are empty.
+  EXPECT_EQ(Reopen(out).text, "\n1\n3\n11\n");
+}
+
 TEST_F(WordConversion, DocxPdfAndOdtThroughTheirCodes) {
   const fs::path input = kCorpus / "poi/SampleShow.pptx";
   if (!fs::exists(input)) GTEST_SKIP() << "corpus missing: " << input;

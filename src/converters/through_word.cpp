@@ -183,15 +183,18 @@ class WordRun {
     }
     if (includeNotes != kVariantTrue) return;
 
-    // The text frame is tested on the j-th shape of the notes page and the text read from its
-    // j-th placeholder: the same shape on a page whose placeholders come first.
+    // The text frame is tested on the j-th placeholder of the notes page, the shape whose text is
+    // then read. (Testing the j-th shape of the page instead, as a page whose placeholders come first
+    // would allow, goes wrong on pages with other shapes in front: a text box in front of the slide
+    // picture made the conversion fail asking the picture for its text, and a picture in front
+    // made the notes text be passed over.)
     std::int32_t count = 0;
     steps_.Run([&] { count = presentation_->Slides()->Item(i)->NotesPage()->Shapes()->Placeholders()->Count(); });
     for (std::int32_t j = 1; j <= count; ++j) {
       steps_.Run([&] {
-        const auto shapes = presentation_->Slides()->Item(i)->NotesPage()->Shapes();
-        if (shapes->Item(j)->HasTextFrame() == office::kMsoFalse) return;
-        const std::u16string notes = shapes->Placeholders()->Item(j)->TextFrame()->TextRange()->Text();
+        const auto placeholder = presentation_->Slides()->Item(i)->NotesPage()->Shapes()->Placeholders()->Item(j);
+        if (placeholder->HasTextFrame() == office::kMsoFalse) return;
+        const std::u16string notes = placeholder->TextFrame()->TextRange()->Text();
         if (notes.empty()) return;
         Word().Selection()->InsertParagraphAfter();
         Word().Selection()->InsertAfter(notes);

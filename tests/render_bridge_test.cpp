@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -269,6 +270,39 @@ TEST_F(RenderBridge, HeldOriginalsAndChangedPresentations) {
   opened->Close();
   other->Close();
   app->Quit();
+}
+
+// Slides exported one after another are drawn in one load; each drawn picture is handed out once and
+// its file goes, so the drawings kept never outgrow the slides still to come (decks whose slides
+// draw as tens of megabytes each would otherwise fill the disk), and exporting a slide again draws it
+// again.
+TEST_F(RenderBridge, DrawnPicturesAreKeptOnlyUntilExported) {
+  const fs::path scratch = *folder_ / "scratch";
+  fs::create_directories(scratch);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string saved = previous ? previous : "";
+  ::setenv("TMPDIR", scratch.c_str(), 1);
+  const auto drawingsKept = [&] {
+    int n = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(scratch))
+      if (entry.path().filename().string().starts_with("slide")) ++n;
+    return n;
+  };
+  auto app = quorvane::engines::pptx::CreateApplication();
+  auto deck = app->Presentations()->Open(text::FromUtf8(Deck().string()), -1, 0, 0);
+  const int slides = deck->Slides()->Count();
+  ASSERT_GE(slides, 3);
+  for (int i = 1; i <= slides; ++i) {
+    deck->Slides()->Item(i)->Export(text::FromUtf8((*folder_ / ("kept" + std::to_string(i) + ".png")).string()),
+                                    u"PNG", 0, 0);
+    EXPECT_EQ(drawingsKept(), slides - i) << "after slide " << i;
+  }
+  const fs::path again = *folder_ / "again.png";
+  deck->Slides()->Item(2)->Export(text::FromUtf8(again.string()), u"PNG", 0, 0);
+  EXPECT_EQ(ReadAll(again), ReadAll(*folder_ / "kept2.png"));
+  deck->Close();
+  app->Quit();
+  if (previous) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 }  // namespace

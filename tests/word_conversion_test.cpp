@@ -329,6 +329,30 @@ TEST_F(WordConversion, DocxPdfAndOdtThroughTheirCodes) {
   EXPECT_EQ(package->ContentType("/word/media/image1.emf"), "image/x-emf");
 }
 
+// A slide whose metafile would be huge (this deck's slides draw as about 70 MB each) is pasted as a
+// picture instead: the document and the temporary space stay small.
+TEST_F(WordConversion, SlidesWithHugeMetafilesArePastedAsPictures) {
+  const fs::path deck = fs::path(QUORVANE_CORPUS_DIR) / "odftoolkit/Presentation5.odp";
+  if (!fs::exists(deck)) GTEST_SKIP() << "corpus deck missing: " << deck;
+  const fs::path out = *folder_ / "huge-metafiles.docx";
+  control_->put_InputFile(text::FromUtf8(deck.string()));
+  control_->put_OutputFile(text::FromUtf8(out.string()));
+  control_->put_TargetFileType(112);
+  control_->put_StartSlide(2);
+  control_->put_EndSlide(3);
+  control_->put_MultiFileOutput(quorvane::kVariantFalse);
+  control_->put_IncludeNotes(quorvane::kVariantFalse);
+  control_->put_NotesOnly(quorvane::kVariantFalse);
+  ASSERT_EQ(control_->ConvertFile(), 0);
+  EXPECT_EQ(Reopen(out).pictures, 2);
+  const auto package = quorvane::engines::pptx::Package::Open(out.string());
+  for (const char* part : {"/word/media/image1.png", "/word/media/image2.png"}) {
+    EXPECT_EQ(package->ContentType(part), "image/png") << part;
+    EXPECT_TRUE(package->ReadPart(part).starts_with("\x89PNG")) << part;
+  }
+  EXPECT_LT(fs::file_size(out), 4u << 20);
+}
+
 // Fifty slides with notes stay small as RTF: the pictures are metafiles, not page-sized bitmaps.
 TEST_F(WordConversion, FiftySlideRtfStaysUnderTenMegabytes) {
   const fs::path deck = *folder_ / "fifty.pptx";

@@ -313,6 +313,14 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
     throw AutomationError(lo::failure::kCannotSave, u"Cannot export the slide to \"" + fileName + u"\": " +
                                                         text::FromUtf8(ec.message()) + u".");
   }
+  // A picture is handed out once: its drawn file goes now, so that the cache holds at most the
+  // slides drawn ahead and not yet exported. (Exporting hundreds of slides whose pictures are tens
+  // of megabytes each, as some decks' metafiles are, would otherwise fill the disk.)
+  pptx::RenderState& state = StateOf(model);
+  if (const auto entry = state.pictures.find(slideNumber); entry != state.pictures.end()) {
+    std::filesystem::remove(entry->second, ec);
+    state.pictures.erase(entry);
+  }
 }
 
 std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>& app,

@@ -71,33 +71,29 @@ std::vector<std::string> PictureDrawer::Draw(const DocumentContent& document, Pi
                                              const std::string& folder) {
   const auto& pictures = document.pictures();
   std::vector<std::string> files(pictures.size());
-  const std::u16string filter = kind == PictureKind::kMetafile ? u"EMF" : u"PNG";
-  const std::string extension = kind == PictureKind::kMetafile ? ".emf" : ".png";
-  // Metafiles carry their own size; PNG is drawn at the size the picture takes on the page.
-  auto pixels = [&](std::size_t i) -> std::pair<std::int32_t, std::int32_t> {
-    if (kind == PictureKind::kMetafile) return {0, 0};
-    const Box box = document.PictureBox(i);
-    return {std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(box.width * 96 / 72))),
-            std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(box.height * 96 / 72)))};
-  };
 
-  // Slides drawn from snapshots, grouped by slide size: one presentation per size.
+  // Where each picture is drawn from: its open, unchanged presentation, or a presentation made of
+  // the snapshots (one per slide size) that lives until every picture is drawn.
+  std::vector<std::pair<std::shared_ptr<pptx::PresentationModel>, std::shared_ptr<pptx::SlideRecord>>> sources(
+      pictures.size());
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::size_t>> fromSnapshots;
   for (std::size_t i = 0; i < pictures.size(); ++i) {
-    files[i] = folder + "/picture" + std::to_string(i + 1) + extension;
-    const auto [model, record] = Origin(*pictures[i]);
-    if (model) {
-      const auto [w, h] = pixels(i);
-      render_bridge::ExportSlide(*model, *record, text::FromUtf8(files[i]), filter, w, h);
-    } else {
-      const auto clamp = [](std::int64_t v) { return std::clamp(v, kMinSlideSize, kMaxSlideSize); };
-      fromSnapshots[{clamp(pictures[i]->widthEmu), clamp(pictures[i]->heightEmu)}].push_back(i);
-    }
+    sources[i] = Origin(*pictures[i]);
+    if (sources[i].first) continue;
+    const auto clamp = [](std::int64_t v) { return std::clamp(v, kMinSlideSize, kMaxSlideSize); };
+    fromSnapshots[{clamp(pictures[i]->widthEmu), clamp(pictures[i]->heightEmu)}].push_back(i);
   }
-
+  std::vector<std::shared_ptr<pptx::PresentationModel>> snapshotDecks;
+  struct CloseDecks {
+    std::vector<std::shared_ptr<pptx::PresentationModel>>& decks;
+    ~CloseDecks() {
+      for (const auto& deck : decks) deck->Close();
+    }
+  } closeDecks{snapshotDecks};
   for (const auto& [size, members] : fromSnapshots) {
     if (!drawing_) drawing_ = std::make_shared<pptx::ApplicationState>(pptx::kDefaultLimits);
     const auto deck = pptx::NewPresentation(drawing_);
+    snapshotDecks.push_back(deck);
     auto& presentation = *deck->PresentationDocument();
     pptx::xml::Node sldSz = presentation.root().child("p:sldSz");
     if (!sldSz) sldSz = presentation.root().append_child("p:sldSz");
@@ -110,12 +106,43 @@ std::vector<std::string> PictureDrawer::Draw(const DocumentContent& document, Pi
       pptx::PasteSlide(*deck, -1);
     }
     drawing_->clipboard.reset();
-    for (std::size_t k = 0; k < members.size(); ++k) {
-      const auto [w, h] = pixels(members[k]);
-      render_bridge::ExportSlide(*deck, *deck->slides()[k], text::FromUtf8(files[members[k]]), filter, w, h);
-    }
-    deck->Close();
+    for (std::size_t k = 0; k < members.size(); ++k) sources[members[k]] = {deck, deck->slides()[k]};
   }
+
+  // PNG is drawn at `dpi` dots per inch of the size the picture takes on the page; a metafile
+  // carries its own size.
+  const auto draw = [&](std::size_t i, PictureKind as, double dpi) {
+    const bool metafile = as == PictureKind::kMetafile;
+    files[i] = folder + "/picture" + std::to_string(i + 1) + (metafile ? ".emf" : ".png");
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    if (!metafile) {
+      const Box box = document.PictureBox(i);
+      width = std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(box.width * dpi / 72)));
+      height = std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(box.height * dpi / 72)));
+    }
+    render_bridge::ExportSlide(*sources[i].first, *sources[i].second, text::FromUtf8(files[i]),
+                               metafile ? u"EMF" : u"PNG", width, height);
+  };
+
+  if (kind == PictureKind::kPng) {
+    for (std::size_t i = 0; i < pictures.size(); ++i) draw(i, PictureKind::kPng, kScreenDpi);
+    return files;
+  }
+  // Metafiles first. One that comes out larger than kMaxMetafileBytes (a slide whose drawing holds
+  // large bitmaps, or a fill drawn as a great many records: tens of megabytes a slide are seen) is
+  // dropped at once and the slide drawn as a picture instead, so that neither the temporary folder
+  // nor the document grows without bound.
+  std::vector<std::size_t> oversized;
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    draw(i, PictureKind::kMetafile, 0);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(files[i], ec);
+    if (!ec && size <= kMaxMetafileBytes) continue;
+    std::filesystem::remove(files[i], ec);
+    oversized.push_back(i);
+  }
+  for (const std::size_t i : oversized) draw(i, PictureKind::kPng, kPrintDpi);
   return files;
 }
 

@@ -8,10 +8,12 @@
 //   per slide costs one load for the whole range, not one per slide.
 // - Otherwise from a presentation made of the snapshots (one per slide size), pasted into a private
 //   presentation application of the drawer and drawn in one load.
-// Metafiles (EMF) keep the slide as vectors: a document of many slides stays small. PNG is drawn at
-// 96 dots per inch of the picture's size on the page.
+// Metafiles (EMF) keep the slide as vectors: a document of many slides stays small. A slide whose
+// metafile would be larger than kMaxMetafileBytes is drawn as PNG at kPrintDpi instead. PNG pictures
+// asked for as such (HTML) are drawn at 96 dots per inch of the picture's size on the page.
 //
 // Failures pass on the renderer bridge's AutomationErrors (0x80004005 without a renderer).
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +40,10 @@ class ScratchFolder {
 };
 
 enum class PictureKind { kMetafile, kPng };
+
+inline constexpr std::uintmax_t kMaxMetafileBytes = 2u << 20;
+inline constexpr double kScreenDpi = 96;
+inline constexpr double kPrintDpi = 150;
 
 class PictureDrawer {
  public:

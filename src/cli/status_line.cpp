@@ -117,10 +117,12 @@ void StatusLine::Progress(std::size_t index, float percent) {
   std::lock_guard lock(mutex_);
   if (index >= names_.size()) return;
   percent_[index] = percent;
-  current_ = index;
   // Several workers report in turn: the file shown changes at the redraw pace too, not at every
-  // event, or the bar would flicker between them.
-  DrawLocked(drawn_.empty());
+  // event, or the bar would flicker between them. When the file shown is done, the next one is
+  // shown at once, so every input appears however quickly it converts.
+  const bool next = index != current_ && done_[current_];
+  current_ = index;
+  DrawLocked(drawn_.empty() || next);
 }
 
 void StatusLine::Finished(std::size_t index) {

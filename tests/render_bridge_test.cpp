@@ -21,6 +21,7 @@
 #include "office/object_model.hpp"
 #include "quorvane/automation_error.hpp"
 #include "quorvane/control.hpp"
+#include "support/fixtures.hpp"
 
 namespace {
 
@@ -80,13 +81,7 @@ class RenderBridge : public ::testing::Test {
 
   static std::int32_t Convert(const fs::path& input, const fs::path& output, std::int32_t code, std::int32_t start = 1,
                               std::int32_t end = 9999) {
-    control_->put_InputFile(text::FromUtf8(input.string()));
-    control_->put_OutputFile(text::FromUtf8(output.string()));
-    control_->put_TargetFileType(code);
-    control_->put_StartSlide(start);
-    control_->put_EndSlide(end);
-    control_->put_MultiFileOutput(quorvane::kVariantFalse);
-    return control_->ConvertFile();
+    return quorvane::testing::ConvertWith(*control_, input, output, code, {.start = start, .end = end});
   }
   // Slides of the sample from `first` to `last` that are not hidden.
   static int VisibleSlides(std::size_t first, std::size_t last) {

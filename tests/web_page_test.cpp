@@ -557,13 +557,7 @@ class WebPageRendered : public ::testing::Test {
 
   static std::int32_t Convert(const fs::path& input, const fs::path& output, std::int32_t code, std::int32_t start = 1,
                               std::int32_t end = 9999) {
-    control_->put_InputFile(text::FromUtf8(input.string()));
-    control_->put_OutputFile(text::FromUtf8(output.string()));
-    control_->put_TargetFileType(code);
-    control_->put_StartSlide(start);
-    control_->put_EndSlide(end);
-    control_->put_MultiFileOutput(quorvane::kVariantFalse);
-    return control_->ConvertFile();
+    return quorvane::testing::ConvertWith(*control_, input, output, code, {.start = start, .end = end});
   }
 
   // Slide count and 96-dpi picture size of a deck, as the native engine reads it.
@@ -681,10 +675,7 @@ TEST_F(WebPageRendered, PicturePresentation) {
   app->Quit();
 
   const fs::path exported = *folder_ / "pictures.txt";
-  control_->put_IncludeNotes(quorvane::kVariantTrue);
-  const std::int32_t result = Convert(out, exported, 200);
-  control_->put_IncludeNotes(quorvane::kVariantFalse);
-  ASSERT_EQ(result, 0);
+  ASSERT_EQ(quorvane::testing::ConvertWith(*control_, out, exported, 200, {.notes = true}), 0);
   const std::string exportedText = ReadAll(exported);
   EXPECT_NE(exportedText.find("Some notes on the second slide."), std::string::npos);
   EXPECT_EQ(exportedText.find("Second slide title"), std::string::npos);

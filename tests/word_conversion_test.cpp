@@ -28,6 +28,7 @@
 #include "engines/word/engine.hpp"
 #include "office/object_model.hpp"
 #include "quorvane/control.hpp"
+#include "support/fixtures.hpp"
 
 namespace {
 
@@ -167,15 +168,8 @@ class WordConversion : public ::testing::Test {
   };
 
   static std::int32_t Convert(const fs::path& input, const fs::path& output, std::int32_t code, Options o) {
-    control_->put_InputFile(text::FromUtf8(input.string()));
-    control_->put_OutputFile(text::FromUtf8(output.string()));
-    control_->put_TargetFileType(code);
-    control_->put_StartSlide(1);
-    control_->put_EndSlide(9999);
-    control_->put_MultiFileOutput(o.multi ? quorvane::kVariantTrue : quorvane::kVariantFalse);
-    control_->put_IncludeNotes(o.notes ? quorvane::kVariantTrue : quorvane::kVariantFalse);
-    control_->put_NotesOnly(o.notesOnly ? quorvane::kVariantTrue : quorvane::kVariantFalse);
-    return control_->ConvertFile();
+    return quorvane::testing::ConvertWith(*control_, input, output, code,
+                                          {.multi = o.multi, .notes = o.notes, .notesOnly = o.notesOnly});
   }
 
   // Reads a document back: HTML and .docx directly, anything else converted to .docx first.
@@ -335,15 +329,7 @@ TEST_F(WordConversion, SlidesWithHugeMetafilesArePastedAsPictures) {
   const fs::path deck = fs::path(QUORVANE_CORPUS_DIR) / "odftoolkit/Presentation5.odp";
   if (!fs::exists(deck)) GTEST_SKIP() << "corpus deck missing: " << deck;
   const fs::path out = *folder_ / "huge-metafiles.docx";
-  control_->put_InputFile(text::FromUtf8(deck.string()));
-  control_->put_OutputFile(text::FromUtf8(out.string()));
-  control_->put_TargetFileType(112);
-  control_->put_StartSlide(2);
-  control_->put_EndSlide(3);
-  control_->put_MultiFileOutput(quorvane::kVariantFalse);
-  control_->put_IncludeNotes(quorvane::kVariantFalse);
-  control_->put_NotesOnly(quorvane::kVariantFalse);
-  ASSERT_EQ(control_->ConvertFile(), 0);
+  ASSERT_EQ(quorvane::testing::ConvertWith(*control_, deck, out, 112, {.start = 2, .end = 3}), 0);
   EXPECT_EQ(Reopen(out).pictures, 2);
   const auto package = quorvane::engines::pptx::Package::Open(out.string());
   for (const char* part : {"/word/media/image1.png", "/word/media/image2.png"}) {

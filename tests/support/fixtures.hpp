@@ -1,13 +1,18 @@
 #pragma once
-// Small fixtures the tests share: a locale for one test, and a file that even root cannot write.
+// Small fixtures the tests share: a locale for one test, a file that even root cannot write, and one
+// conversion through a control.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+
+#include "common/text.hpp"
+#include "quorvane/control.hpp"
 
 namespace quorvane::testing {
 
@@ -58,5 +63,29 @@ class ImmutableFile {
   std::filesystem::path path_;
   bool ok_ = false;
 };
+
+// What one conversion asks of the control besides its files and code.
+struct ConvertOptions {
+  std::int32_t start = 1;
+  std::int32_t end = 9999;
+  bool multi = false;
+  bool notes = false;
+  bool notesOnly = false;
+};
+
+// Sets every conversion property of `control` (none is left from an earlier conversion) and converts.
+inline std::int32_t ConvertWith(QuorvaneX& control, const std::filesystem::path& input,
+                                const std::filesystem::path& output, std::int32_t code, ConvertOptions o = {}) {
+  const auto flag = [](bool on) { return on ? kVariantTrue : kVariantFalse; };
+  control.put_InputFile(text::FromUtf8(input.string()));
+  control.put_OutputFile(text::FromUtf8(output.string()));
+  control.put_TargetFileType(code);
+  control.put_StartSlide(o.start);
+  control.put_EndSlide(o.end);
+  control.put_MultiFileOutput(flag(o.multi));
+  control.put_IncludeNotes(flag(o.notes));
+  control.put_NotesOnly(flag(o.notesOnly));
+  return control.ConvertFile();
+}
 
 }  // namespace quorvane::testing

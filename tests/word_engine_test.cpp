@@ -226,6 +226,59 @@ TEST(WordWriters, DocxHoldsPicturesBreaksTextAndThePageSize) {
   }
 }
 
+// RTF: markup characters escaped, non-ASCII text as \u code units (a character beyond the BMP as
+// its two surrogates), metafiles as \emfblip and other pictures as \pngblip with their bytes in hex,
+// breaks as \line and \page, the page size and margins in twips.
+TEST(WordWriters, RtfEscapesTextAndEmbedsPicturesInHex) {
+  Folder folder;
+  DocumentContent document;
+  document.setPageWidth(720);
+  document.setPageHeight(405);
+  document.AppendPicture(SlideOfSize(12192000, 6858000));
+  document.AppendPageBreak();
+  document.AppendPicture(SlideOfSize(12192000, 6858000));
+  document.AppendParagraph();
+  document.AppendText(u"a\\b{c}\td\u00e9\U0001F600\vnext");
+  const std::vector<std::string> pictures = {(folder / "p1.emf").string(), (folder / "p2.png").string()};
+  std::ofstream(pictures[0], std::ios::binary) << "EMF\x01";
+  std::ofstream(pictures[1], std::ios::binary) << "\x89PNG";
+  const fs::path out = folder / "out.rtf";
+  quorvane::engines::word::WriteRtf(document, pictures, out.string());
+  const std::string rtf = ReadAll(out);
+
+  EXPECT_TRUE(rtf.starts_with("{\\rtf1\\ansi")) << rtf;
+  EXPECT_TRUE(rtf.ends_with("}\n")) << rtf;
+  const std::vector<std::string> expected = {
+      "\\paperw14400\\paperh8100",           // 720 x 405 points
+      "\\landscape",
+      "{\\pict\\emfblip",
+      "\\picwgoal",
+      "\n454d4601}",                          // "EMF\x01" in hex
+      "\\page ",
+      "{\\pict\\pngblip",
+      "\n89504e47}",                          // "\x89PNG"
+      "\\par\n",
+      "a\\\\b\\{c\\}\\tab d\\u233?\\u-10179?\\u-8704?\\line next",
+  };
+  std::size_t at = 0;
+  for (const auto& piece : expected) {
+    const std::size_t found = rtf.find(piece, at);
+    ASSERT_NE(found, std::string::npos) << "missing or out of order: " << piece << "\n" << rtf;
+    at = found + piece.size();
+  }
+  // Braces balance: every group the writer opens it closes.
+  int depth = 0;
+  for (std::size_t i = 0; i < rtf.size(); ++i) {
+    if (rtf[i] == '\\') {
+      ++i;
+      continue;
+    }
+    depth += rtf[i] == '{' ? 1 : rtf[i] == '}' ? -1 : 0;
+    ASSERT_GE(depth, 0);
+  }
+  EXPECT_EQ(depth, 0);
+}
+
 // --- The object model --------------------------------------------------------------------------
 
 class WordApplication : public ::testing::Test {

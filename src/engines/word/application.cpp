@@ -39,7 +39,7 @@ constexpr std::int32_t kLineBreak = 6;     // WdBreakType
 constexpr std::int32_t kTextWrappingBreak = 11;
 
 // How each save format is written.
-enum class Writer { kAnsiText, kUnicodeText, kDocx, kHtml, kOffice };
+enum class Writer { kAnsiText, kUnicodeText, kDocx, kRtf, kHtml, kOffice };
 
 struct SaveFormat {
   std::int32_t number;
@@ -51,7 +51,7 @@ constexpr SaveFormat kSaveFormats[] = {
     {0, Writer::kOffice, "MS Word 97"},
     {1, Writer::kOffice, "MS Word 97 Vorlage"},
     {2, Writer::kAnsiText, nullptr},
-    {6, Writer::kOffice, "Rich Text Format"},
+    {6, Writer::kRtf, nullptr},
     {7, Writer::kUnicodeText, nullptr},
     {8, Writer::kHtml, nullptr},
     {12, Writer::kDocx, nullptr},
@@ -127,6 +127,11 @@ void Save(ApplicationState& app, const DocumentContent& document, const std::u16
     case Writer::kDocx: {
       ScratchFolder scratch;
       WriteDocx(document, app.drawer.Draw(document, PictureKind::kMetafile, scratch.path()), path);
+      return;
+    }
+    case Writer::kRtf: {
+      ScratchFolder scratch;
+      WriteRtf(document, app.drawer.Draw(document, PictureKind::kMetafile, scratch.path()), path);
       return;
     }
     case Writer::kHtml: {

@@ -1,13 +1,14 @@
 #pragma once
 // The Word stand-in: Word's object model (office/object_model.hpp, namespace word) over a native
 // document model (document.hpp). Pasted slides become pictures drawn by the renderer; documents are
-// written natively as .docx, text and HTML, and converted from .docx by LibreOffice Writer for the
-// other formats.
+// written natively as .docx, RTF, text and HTML, and converted from .docx by LibreOffice Writer for
+// the other formats.
 //
 // Save formats (WdSaveFormat numbers) and who writes them:
-//   2 text (ANSI), 7 Unicode text, 12 and 16 .docx, 8 HTML (pictures in "<stem>_files"): natively;
-//   0 .doc, 1 .dot, 6 RTF, 17 PDF, 23 .odt: the .docx converted by the renderer.
-// Pictures are metafiles (EMF) in every format but HTML (PNG), so documents stay vector and small.
+//   2 text (ANSI), 7 Unicode text, 6 RTF, 12 and 16 .docx, 8 HTML (pictures in "<stem>_files"):
+//   natively; 0 .doc, 1 .dot, 17 PDF, 23 .odt: the .docx converted by the renderer.
+// Pictures are metafiles (EMF) in every format but HTML (PNG), so documents stay vector and small;
+// a slide whose metafile would be huge is a PNG instead (pictures.hpp).
 // Any other number fails with 0x80070057, as a format Word cannot write.
 //
 // Failure numbers (every call may fail; all are AutomationErrors):

@@ -148,6 +148,50 @@ constexpr std::string_view kStylesXml =
     "</w:pPrDefault></w:docDefaults><w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\">"
     "<w:name w:val=\"Normal\"/></w:style></w:styles>";
 
+// --- RTF ---------------------------------------------------------------------------------------
+
+// Text as RTF: the markup characters escaped, tabs as \tab, everything outside printable ASCII as
+// \uN with "?" for readers without Unicode (\uc1), N the signed UTF-16 code unit.
+std::string RtfText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char16_t c : text) {
+    if (c == u'\\' || c == u'{' || c == u'}') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == u'\t') {
+      out += "\\tab ";
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\u" + std::to_string(static_cast<std::int16_t>(c)) + '?';
+    }
+  }
+  return out;
+}
+
+// A picture as an RTF \pict group: a metafile as \emfblip (vectors kept), anything else as
+// \pngblip; shown at its box on the page (\picwgoal, \pichgoal in twips), the data in hex.
+std::string RtfPicture(const DocumentContent& document, std::size_t index, const std::string& file) {
+  const Box box = document.PictureBox(index);
+  const std::string bytes = ReadFile(file);
+  const double twip = 20.0;
+  const double hundredthMm = 2540.0 / 72.0;
+  std::string out = std::string("{\\pict") + (Extension(file) == ".emf" ? "\\emfblip" : "\\pngblip") +
+                    "\\picw" + Number(box.width * hundredthMm) + "\\pich" + Number(box.height * hundredthMm) +
+                    "\\picwgoal" + Number(box.width * twip) + "\\pichgoal" + Number(box.height * twip) + "\n";
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.reserve(out.size() + bytes.size() * 2 + bytes.size() / 64 + 4);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+    if (i % 64 == 63) out += '\n';
+  }
+  out += "}";
+  return out;
+}
+
 // --- HTML --------------------------------------------------------------------------------------
 
 std::string PictureName(std::size_t index) {
@@ -178,6 +222,31 @@ void WriteDocx(const DocumentContent& document, const std::vector<std::string>& 
   package->SetRelationships("/word/document.xml", documentRels);
   package->SetRelationships("/", {Relationship{"rId1", std::string(kOfficeDocumentRel), {}, false, "/word/document.xml"}});
   package->Save(path);
+}
+
+void WriteRtf(const DocumentContent& document, const std::vector<std::string>& pictureFiles, const std::string& path) {
+  const double twip = 20.0;
+  const std::string margin = Number(document.margin() * twip);
+  std::string out =
+      "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1{\\fonttbl{\\f0\\froman Times New Roman;}}\n"
+      "\\paperw" + Number(document.pageWidth() * twip) + "\\paperh" + Number(document.pageHeight() * twip) +
+      "\\margl" + margin + "\\margr" + margin + "\\margt" + margin + "\\margb" + margin +
+      (document.pageWidth() > document.pageHeight() ? "\\landscape" : "") + "\n\\pard\\plain\\f0\\fs22 ";
+  bool first = true;
+  for (const auto& paragraph : document.paragraphs()) {
+    if (!first) out += "\\par\n";
+    first = false;
+    for (const auto& item : paragraph.items) {
+      switch (item.kind) {
+        case Inline::Kind::kText: out += RtfText(item.text); break;
+        case Inline::Kind::kLineBreak: out += "\\line "; break;
+        case Inline::Kind::kPageBreak: out += "\\page "; break;
+        case Inline::Kind::kPicture: out += RtfPicture(document, item.picture, pictureFiles.at(item.picture)); break;
+      }
+    }
+  }
+  out += "\\par\n}\n";
+  pptx::WriteFileAtomically(path, out);
 }
 
 void WriteText(const DocumentContent& document, bool unicode, const std::string& path) {

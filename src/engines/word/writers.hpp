@@ -1,6 +1,7 @@
 #pragma once
 // The formats the Word stand-in writes itself: Office Open XML documents (.docx, Word's format
-// numbers 12 and 16, and the intermediate every office-converted format starts from), plain text
+// numbers 12 and 16, and the intermediate every office-converted format starts from), Rich Text
+// Format (6), plain text
 // (2, in the ANSI character set; 7, UTF-16 little-endian with a byte-order mark, as Word's Unicode
 // text) and HTML (8, pictures in a folder "<stem>_files" beside the page, as Word lays it out).
 //
@@ -20,6 +21,10 @@ namespace quorvane::engines::word {
 // A .docx package at `path` (UTF-8): pictures embedded as they are (`pictureFiles`, with the
 // content type their extension names: .emf, .png).
 void WriteDocx(const DocumentContent& document, const std::vector<std::string>& pictureFiles, const std::string& path);
+
+// Rich Text Format at `path`: paragraphs, line and page breaks, pictures embedded (`pictureFiles`:
+// .emf files as metafiles, others as PNG), the page size and margins of the document.
+void WriteRtf(const DocumentContent& document, const std::vector<std::string>& pictureFiles, const std::string& path);
 
 // Plain text (DocumentContent::PlainText): `unicode` false converts it to the ANSI character set of
 // the calling thread's locale (characters it lacks become "?"), true writes UTF-16LE after a BOM.

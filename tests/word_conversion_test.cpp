@@ -161,15 +161,10 @@ class WordConversion : public ::testing::Test {
     if (!control_) GTEST_SKIP() << "no office: the component is built without the renderer or LibreOffice is missing";
   }
 
-  struct Options {
-    bool multi = false;
-    bool notes = false;
-    bool notesOnly = false;
-  };
+  using Options = quorvane::testing::ConvertOptions;
 
   static std::int32_t Convert(const fs::path& input, const fs::path& output, std::int32_t code, Options o) {
-    return quorvane::testing::ConvertWith(*control_, input, output, code,
-                                          {.multi = o.multi, .notes = o.notes, .notesOnly = o.notesOnly});
+    return quorvane::testing::ConvertWith(*control_, input, output, code, o);
   }
 
   // Reads a document back: HTML and .docx directly, anything else converted to .docx first.
@@ -215,8 +210,8 @@ TEST_F(WordConversion, DocumentsHoldOnePicturePerSlideBreaksAndNotesInOrder) {
   };
   const Content contents[] = {
       {"slides", {}, true, false},
-      {"slides+notes", {false, true, false}, true, true},
-      {"notes-only", {false, true, true}, false, true},
+      {"slides+notes", {.notes = true}, true, true},
+      {"notes-only", {.notes = true, .notesOnly = true}, false, true},
   };
 
   for (const auto& deck : decks) {
@@ -329,7 +324,7 @@ TEST_F(WordConversion, SlidesWithHugeMetafilesArePastedAsPictures) {
   const fs::path deck = fs::path(QUORVANE_CORPUS_DIR) / "odftoolkit/Presentation5.odp";
   if (!fs::exists(deck)) GTEST_SKIP() << "corpus deck missing: " << deck;
   const fs::path out = *folder_ / "huge-metafiles.docx";
-  ASSERT_EQ(quorvane::testing::ConvertWith(*control_, deck, out, 112, {.start = 2, .end = 3}), 0);
+  ASSERT_EQ(Convert(deck, out, 112, {.start = 2, .end = 3}), 0);
   EXPECT_EQ(Reopen(out).pictures, 2);
   const auto package = quorvane::engines::pptx::Package::Open(out.string());
   for (const char* part : {"/word/media/image1.png", "/word/media/image2.png"}) {
@@ -344,7 +339,7 @@ TEST_F(WordConversion, FiftySlideRtfStaysUnderTenMegabytes) {
   const fs::path deck = *folder_ / "fifty.pptx";
   builder::Write(builder::Generated(50), deck.string());
   const fs::path out = *folder_ / "fifty.rtf";
-  ASSERT_EQ(Convert(deck, out, 106, {false, true, false}), 0) << text::ToUtf8(control_->get_ErrorString());
+  ASSERT_EQ(Convert(deck, out, 106, {.notes = true}), 0) << text::ToUtf8(control_->get_ErrorString());
   EXPECT_LT(fs::file_size(out), 10u << 20);
   const Reopened doc = Reopen(out);
   EXPECT_EQ(doc.pictures, 50);

@@ -1,0 +1,20 @@
+#pragma once
+// Ending the command cleanly on SIGINT, SIGTERM and SIGHUP: nothing of a conversion is left behind
+// when the command is interrupted.
+#include <string>
+
+namespace quorvane::cli {
+
+// Blocks the signals in every thread started afterwards and waits for them on a thread of its own.
+// On the first signal: the component ends its offices and removes its temporary files and folders
+// (quorvane::PrepareForProcessExit), the paths given to RemoveOnSignal are removed, and the process
+// ends as the signal's default action would (exit status 128 + the signal's number). Call once,
+// before any other thread is started.
+void EndCleanlyOnSignals();
+
+// A path of the command's own (a private copy of standard input, say) that a signal removes, with
+// what it holds. Returns a number for ForgetOnSignal.
+int RemoveOnSignal(const std::string& path);
+void ForgetOnSignal(int number);
+
+}  // namespace quorvane::cli

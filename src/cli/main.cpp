@@ -28,6 +28,7 @@
 #include "quorvane/control.hpp"
 
 #include "quorvane/version.hpp"
+#include "signals.hpp"
 
 namespace quorvane::cli {
 namespace {
@@ -232,6 +233,8 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
   // The user's regional settings: the character set of text files, number formats, month names.
   std::setlocale(LC_ALL, "");
+  // Before any thread starts: an interrupted conversion leaves no office or temporary file behind.
+  quorvane::cli::EndCleanlyOnSignals();
   try {
     return quorvane::cli::Main(argc, argv);
   } catch (const std::exception& error) {

@@ -1,0 +1,83 @@
+#include "signals.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "quorvane/process.hpp"
+
+namespace quorvane::cli {
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+struct OwnPaths {
+  std::mutex mutex;
+  int next = 1;
+  std::map<int, std::string> paths;
+};
+
+OwnPaths& Paths() {
+  static auto* paths = new OwnPaths;  // used by the signal thread until the process ends
+  return *paths;
+}
+
+sigset_t Handled() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kSignals) sigaddset(&set, signal);
+  return set;
+}
+
+[[noreturn]] void EndOn(int signal) {
+  quorvane::PrepareForProcessExit();
+  {
+    OwnPaths& own = Paths();
+    std::lock_guard lock(own.mutex);
+    for (const auto& [number, path] : own.paths) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  }
+  // End as the signal would have: its default action, with the signal unblocked on this thread.
+  ::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);
+}
+
+}  // namespace
+
+void EndCleanlyOnSignals() {
+  const sigset_t set = Handled();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int signal = 0;
+    while (sigwait(&set, &signal) != 0) {
+    }
+    EndOn(signal);
+  }).detach();
+}
+
+int RemoveOnSignal(const std::string& path) {
+  OwnPaths& own = Paths();
+  std::lock_guard lock(own.mutex);
+  own.paths.emplace(own.next, path);
+  return own.next++;
+}
+
+void ForgetOnSignal(int number) {
+  OwnPaths& own = Paths();
+  std::lock_guard lock(own.mutex);
+  own.paths.erase(number);
+}
+
+}  // namespace quorvane::cli

@@ -25,6 +25,10 @@
 #include "engines/pptx/zip.hpp"
 #include "quorvane/automation_error.hpp"
 
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+#include "engines/libreoffice/compound_file.hpp"
+#endif
+
 namespace quorvane::engines::pptx {
 namespace {
 
@@ -237,7 +241,6 @@ TEST_F(PackageTest, OpensReadOnlyAndNeverWritesTheFile) {
 TEST_F(PackageTest, EntriesThatAreNoPartsAreIgnored) {
   const fs::path path = Zip("names.pptx", Minimal({
                                               {"ppt/slides/slide1.xml", "first"},
-                                              {"ppt/Slides/SLIDE1.xml", "same name, other case"},
                                               {"../evil.xml", "traversal"},
                                               {"ppt/../../evil2.xml", "traversal inside"},
                                               {"/etc/absolute.xml", "absolute"},
@@ -249,18 +252,13 @@ TEST_F(PackageTest, EntriesThatAreNoPartsAreIgnored) {
                                               {"C:/drive.xml", "drive letter"},
                                               {"ppt/media/", ""},
                                               {"ppt/media/a%20b.xml", "spaced"},
-                                              {"dup1.xml", "kept"},
-                                              {"dup2.xml", "dropped"},
                                           }));
-  Patch(path, "dup2.xml", "dup1.xml");  // the zip writer refuses a name twice; the bytes do not
   auto package = Package::Open(path.string());
-  EXPECT_EQ(package->PartNames(),
-            (std::vector<std::string>{"/_rels/.rels", "/ppt/presentation.xml", "/ppt/slides/slide1.xml",
-                                      "/ppt/media/a b.xml", "/dup1.xml"}));
+  EXPECT_EQ(package->PartNames(), (std::vector<std::string>{"/_rels/.rels", "/ppt/presentation.xml",
+                                                            "/ppt/slides/slide1.xml", "/ppt/media/a b.xml"}));
   EXPECT_EQ(package->ReadPart("/PPT/slides/Slide1.XML"), "first");
-  EXPECT_EQ(package->ReadPart("/dup1.xml"), "kept");
   EXPECT_EQ(package->ContentType("/ppt/media/a b.xml"), "text/x-spaced");
-  EXPECT_EQ(package->Notes().size(), 11u);
+  EXPECT_EQ(package->Notes().size(), 9u);
   for (const std::string& note : package->Notes()) EXPECT_NE(note.find("ignored"), std::string::npos) << note;
 }
 
@@ -347,35 +345,6 @@ TEST_F(PackageTest, DeclaredSizesAreNotTrusted) {
   const Failure failure = FailureOf([&] { package->ReadPart("/liar.bin"); });
   EXPECT_EQ(failure.number, hresult::kOutOfMemory) << failure.description;
   EXPECT_NE(failure.description.find("maxCompressionRatio"), std::string::npos) << failure.description;
-}
-
-TEST_F(PackageTest, ZipBombIsRefusedQuickly) {
-  const fs::path path = dir_ / "bomb.pptx";
-  {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    zip::Writer writer(fd);
-    for (const auto& [name, bytes] : Minimal()) writer.Add(name, bytes);
-    constexpr std::uint64_t kSize = 200ull << 20;
-    std::uint64_t left = kSize;
-    writer.AddStream("ppt/media/bomb.bin", kSize, [&left](char* buffer, std::size_t capacity) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, capacity));
-      std::memset(buffer, 0, n);
-      left -= n;
-      return n;
-    });
-    writer.Finish();
-    ::close(fd);
-  }
-  ASSERT_LT(fs::file_size(path), 1u << 20);
-  auto package = Package::Open(path.string());
-  const auto start = std::chrono::steady_clock::now();
-  const Failure failure = FailureOf([&] { package->ReadPart("/ppt/media/bomb.bin"); });
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(failure.number, hresult::kOutOfMemory) << failure.description;
-  EXPECT_NE(failure.description.find("maxCompressionRatio"), std::string::npos) << failure.description;
-  EXPECT_LT(elapsed, std::chrono::seconds(2));
-  EXPECT_EQ(package->ReadPart("/ppt/presentation.xml"), "<p:presentation/>");  // the rest stays readable
 }
 
 TEST_F(PackageTest, DamagedEntryFailsAloneAndCleanly) {
@@ -723,6 +692,25 @@ TEST_F(PackageTest, DiskFullFailsTheSaveAndLeavesNothing) {
   EXPECT_TRUE(Listing().empty());
 }
 
+// A save stops at its byte limit: before writing when the parts alone pass it, else as the bytes
+// come; either way nothing is left behind.
+TEST_F(PackageTest, SaveStopsAtItsByteLimit) {
+  std::string noise;
+  for (std::uint32_t x = 1; noise.size() < 100000; x = x * 1103515245u + 12345u)
+    noise.push_back(static_cast<char>(x >> 24));
+  const fs::path source = Zip("source.pptx", Minimal({{"noise.bin", noise}}));
+  const std::uint64_t copied = fs::file_size(source);
+  const std::pair<const char*, std::uint64_t> rows[] = {{"parts alone too large", copied / 2},
+                                                        {"parts fit, archive does not", copied - 200}};
+  for (const auto& [name, limit] : rows) {
+    auto package = Package::Open(source.string(), Limits{.maxSaveSize = limit});
+    const Failure failure = FailureOf([&] { package->Save((dir_ / "out.pptx").string()); });
+    EXPECT_EQ(failure.number, hresult::kOutOfMemory) << name << ": " << failure.description;
+    EXPECT_NE(failure.description.find("maxSaveSize"), std::string::npos) << name << ": " << failure.description;
+    EXPECT_EQ(Listing(), std::vector<std::string>{"source.pptx"}) << name;
+  }
+}
+
 // --- Real files ----------------------------------------------------------------------------------
 
 // The corpus files the package layer must open, and those it must refuse, per the manifest.
@@ -791,6 +779,32 @@ TEST(PackageCorpusTest, EveryPresentationOpensOrIsRefusedCleanly) {
   fs::remove_all(tempDir);
   EXPECT_GE(opened, 30);
   EXPECT_EQ(refused, 3);
+}
+
+// Every corpus file may go to the office: the limits that keep the office bounded pass every real
+// deck (only those damaged past reading are refused; the fuzzed legacy file declares a stream of
+// 1.7 GB in a file of 116 KB).
+TEST(PackageCorpusTest, EveryFileMayGoToTheOffice) {
+  const fs::path corpus = QUORVANE_CORPUS_DIR;
+  if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << corpus;
+  const std::set<std::string> damaged = {"Divino_Revelado.pptx", "clusterfuzz-XSLF-5463285576892416.pptx"};
+  int checked = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name.ends_with(".md") || name.ends_with(".tsv") || name.ends_with(".txt") ||
+        entry.path().string().find("/licenses/") != std::string::npos) {
+      continue;
+    }
+    const Failure failure = FailureOf([&] { CheckForOffice(entry.path().string(), kDefaultLimits); });
+    EXPECT_EQ(failure.number != 0, damaged.contains(name)) << name << ": " << failure.description;
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+    EXPECT_EQ(libreoffice::CompoundFileFault(entry.path().string(), kDefaultLimits.maxCompoundFileSize).empty(),
+              name != "clusterfuzz-HSLF-5306877435838464.ppt")
+        << name;
+#endif
+    ++checked;
+  }
+  EXPECT_GE(checked, 60);
 }
 
 // Inputs the fuzzer once found troublesome: each must open or be refused with a package HRESULT,

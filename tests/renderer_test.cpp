@@ -35,6 +35,7 @@
 #include "engines/libreoffice/uno_session.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/zip.hpp"
+#include "support/hostile_decks.hpp"
 
 namespace quorvane::engines::libreoffice {
 namespace {
@@ -240,57 +241,7 @@ TEST(RendererRules, OfficeArgumentsKeepTheOfficePrivate) {
   }
 }
 
-// A minimal compound file: header, one FAT sector, one directory sector, and the streams given,
-// each in the regular stream (the mini-stream cutoff is set to 0 so no mini stream is needed).
-std::string CompoundFile(const std::vector<std::pair<std::u16string, std::string>>& streams) {
-  constexpr std::size_t kSector = 512;
-  auto put16 = [](std::string& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<char>(v & 0xFF);
-    b[at + 1] = static_cast<char>(v >> 8);
-  };
-  auto put32 = [](std::string& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  std::size_t streamSectors = streams.size();  // one sector each
-  std::string file(kSector * (3 + streamSectors), '\0');
-  const unsigned char signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  for (std::size_t i = 0; i < 8; ++i) file[i] = static_cast<char>(signature[i]);
-  put16(file, 0x1A, 3);       // major version
-  put16(file, 0x1C, 0xFFFE);  // byte order
-  put16(file, 0x1E, 9);       // 512-byte sectors
-  put16(file, 0x20, 6);       // 64-byte mini sectors
-  put32(file, 0x2C, 1);       // one FAT sector
-  put32(file, 0x30, 1);       // directory at sector 1
-  put32(file, 0x38, 0);       // mini stream cutoff: everything is a regular stream
-  put32(file, 0x3C, 0xFFFFFFFE);
-  put32(file, 0x44, 0xFFFFFFFE);
-  put32(file, 0x4C, 0);  // FAT at sector 0
-  for (std::size_t i = 1; i < 109; ++i) put32(file, 0x4C + 4 * i, 0xFFFFFFFF);
-  // FAT (sector 0, file offset 512): FAT sector, directory, then one sector per stream.
-  std::size_t fat = kSector;
-  put32(file, fat + 0, 0xFFFFFFFD);
-  put32(file, fat + 4, 0xFFFFFFFE);
-  for (std::size_t i = 0; i < streamSectors; ++i) put32(file, fat + 8 + 4 * i, 0xFFFFFFFE);
-  for (std::size_t i = 2 + streamSectors; i < kSector / 4; ++i) put32(file, fat + 4 * i, 0xFFFFFFFF);
-  // Directory (sector 1): root, then the streams.
-  std::size_t dir = 2 * kSector;
-  auto entry = [&](std::size_t index, const std::u16string& name, std::uint8_t type, std::uint32_t start,
-                   std::uint32_t size) {
-    std::size_t at = dir + 128 * index;
-    for (std::size_t i = 0; i < name.size(); ++i) put16(file, at + 2 * i, name[i]);
-    put16(file, at + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
-    file[at + 66] = static_cast<char>(type);
-    put32(file, at + 116, start);
-    put32(file, at + 120, size);
-  };
-  entry(0, u"Root Entry", 5, 0xFFFFFFFE, 0);
-  for (std::size_t i = 0; i < streams.size(); ++i) {
-    entry(i + 1, streams[i].first, 2, static_cast<std::uint32_t>(2 + i),
-          static_cast<std::uint32_t>(streams[i].second.size()));
-    file.replace(kSector * (3 + i), streams[i].second.size(), streams[i].second);
-  }
-  return file;
-}
+using quorvane::testing::hostile::CompoundFile;
 
 std::string CurrentUserAtom(std::uint32_t token) {
   std::string atom(20, '\0');

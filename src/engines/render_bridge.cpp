@@ -21,11 +21,13 @@
 #include "engines/picture_show.hpp"
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
+#include "engines/pptx/package.hpp"
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"
 #include "quorvane/automation_error.hpp"
 
 #if defined(QUORVANE_ENGINE_LIBREOFFICE)
+#include "engines/libreoffice/compound_file.hpp"
 #include "engines/libreoffice/renderer.hpp"
 #endif
 
@@ -109,14 +111,16 @@ bool RendererBuiltIn() {
 
 bool IsForeignPresentation(const std::string& path) {
   if (!RendererBuiltIn()) return false;
-  // Only regular files: reading a pipe or a device could wait for ever.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  // Only regular files, opened without waiting: reading a pipe or a device could wait for ever.
   std::string head(4096, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(in.gcount()));
+  try {
+    const int fd = pptx::OpenRegularFile(path);
+    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  } catch (const AutomationError&) {
+    return false;
+  }
   const std::string_view h(head);
   if (h.starts_with("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return true;
   // A zipped OpenDocument file starts with its uncompressed "mimetype" entry; the presentation
@@ -166,6 +170,17 @@ pptx::RenderState& StateOf(pptx::PresentationModel& model) {
 }
 
 
+// A file of another format is held to the limits the engine reads its own packages with before
+// the office loads it: a zipped OpenDocument file and a flat one as the package layer checks files
+// for the office, a legacy compound file by its size and the sizes its streams declare.
+void CheckForeignInput(const std::string& path, const pptx::Limits& limits) {
+  pptx::CheckForOffice(path, limits);
+  const std::string fault = lo::CompoundFileFault(path, limits.maxCompoundFileSize);
+  if (!fault.empty())
+    throw AutomationError(pptx::hresult::kInvalidData, u"\"" + text::FromUtf8(path) + u"\" cannot be opened: " +
+                                                           text::FromUtf8(fault) + u".");
+}
+
 const lo::RendererLease& LeaseOf(pptx::ApplicationState& app) {
   if (!app.renderer) app.renderer = std::make_shared<pptx::RendererHold>(pptx::RendererHold{lo::Renderer::Acquire()});
   return app.renderer->lease;
@@ -185,6 +200,7 @@ const std::string& CurrentCopy(pptx::PresentationModel& model) {
   if (!state.copyFolder) state.copyFolder = std::make_unique<TemporaryFolder>();
   state.copyPath = state.copyFolder->path() + "/presentation.pptx";
   writer(model, state.copyPath);
+  pptx::CheckForOffice(state.copyPath, model.limits(), model.path());
   state.copyKey = std::move(key);
   return state.copyPath;
 }
@@ -325,6 +341,7 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
 
 std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>& app,
                                                      const std::string& path) {
+  CheckForeignInput(path, app->limits);
   auto folder = std::make_unique<TemporaryFolder>();
   // The copy keeps the original's stem, so that what the engine says about it names the file.
   std::string stem = std::filesystem::path(path).stem().string();

@@ -113,6 +113,17 @@ class CompoundFile {
     return true;
   }
 
+  // The first stream that declares more than `maxSize` bytes or more than the file holds.
+  const Entry* Oversized(std::uint64_t maxSize) const {
+    for (const Entry& e : entries_) {
+      if (e.type != kStreamObject) continue;
+      const std::uint64_t room =
+          e.size < miniCutoff_ && !ministream_.empty() ? ministream_.size() * sectorSize_ : fileSize_;
+      if (e.size > maxSize || e.size > room) return &e;
+    }
+    return nullptr;
+  }
+
   const Entry* Find(std::u16string_view name) const {
     for (const Entry& e : entries_) {
       if (e.type == kStreamObject && e.name == name) return &e;
@@ -215,14 +226,35 @@ Protection Sniff(ReadAt read, std::uint64_t size) {
   return Protection::None;
 }
 
-}  // namespace
+std::string Fault(ReadAt read, std::uint64_t size, std::uint64_t maxSize) {
+  if (size >= 8) {
+    unsigned char magic[8];
+    if (!read(0, magic, sizeof magic) || std::memcmp(magic, kSignature.data(), kSignature.size()) != 0) return {};
+  }
+  if (size > maxSize) {
+    return "the compound file is " + std::to_string(size) + " bytes, more than the limit of " +
+           std::to_string(maxSize) + " (maxCompoundFileSize)";
+  }
+  CompoundFile file(std::move(read), size);
+  if (!file.Open()) return {};
+  if (const Entry* entry = file.Oversized(maxSize)) {
+    std::string name;
+    for (const char16_t c : entry->name) name.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    return "the compound file is damaged: its stream \"" + name + "\" declares " + std::to_string(entry->size) +
+           " bytes, more than the file holds or the limit of " + std::to_string(maxSize) + " (maxCompoundFileSize)";
+  }
+  return {};
+}
 
-Protection SniffProtection(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Protection::None;
+// Calls `use` with a reader over the regular file `path`; false when it cannot be opened as one.
+// The open never blocks (a pipe in the file's place is not waited for).
+template <typename Use>
+bool WithFile(const std::string& path, Use&& use) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
   struct stat st {};
-  Protection result = Protection::None;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) {
     auto read = [fd](std::uint64_t offset, void* out, std::size_t size) {
       auto* bytes = static_cast<unsigned char*>(out);
       std::size_t done = 0;
@@ -233,19 +265,38 @@ Protection SniffProtection(const std::string& path) {
       }
       return true;
     };
-    result = Sniff(read, static_cast<std::uint64_t>(st.st_size));
+    use(ReadAt(read), static_cast<std::uint64_t>(st.st_size));
   }
   close(fd);
-  return result;
+  return regular;
 }
 
-Protection SniffProtectionOfBytes(std::string_view bytes) {
-  auto read = [bytes](std::uint64_t offset, void* out, std::size_t size) {
+ReadAt OverBytes(std::string_view bytes) {
+  return [bytes](std::uint64_t offset, void* out, std::size_t size) {
     if (offset > bytes.size() || size > bytes.size() - offset) return false;
     std::memcpy(out, bytes.data() + offset, size);
     return true;
   };
-  return Sniff(read, bytes.size());
 }
+
+}  // namespace
+
+std::string CompoundFileFault(const std::string& path, std::uint64_t maxSize) {
+  std::string fault;
+  WithFile(path, [&](ReadAt read, std::uint64_t size) { fault = Fault(std::move(read), size, maxSize); });
+  return fault;
+}
+
+std::string CompoundFileFaultOfBytes(std::string_view bytes, std::uint64_t maxSize) {
+  return Fault(OverBytes(bytes), bytes.size(), maxSize);
+}
+
+Protection SniffProtection(const std::string& path) {
+  Protection result = Protection::None;
+  WithFile(path, [&](ReadAt read, std::uint64_t size) { result = Sniff(std::move(read), size); });
+  return result;
+}
+
+Protection SniffProtectionOfBytes(std::string_view bytes) { return Sniff(OverBytes(bytes), bytes.size()); }
 
 }  // namespace quorvane::engines::libreoffice

@@ -2,10 +2,11 @@
 // and the slides' related parts, and the application state.
 #include "engines/pptx/model.hpp"
 
+#include <unistd.h>
+
 #include "common/numbered_files.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 #include <utility>
 
@@ -54,10 +55,15 @@ AutomationError NotAPresentation(const std::string& path, std::u16string_view wh
 // when it is none of those (a damaged package keeps the package layer's own description). Only
 // the file's first bytes are looked at, for the wording of the refusal.
 std::u16string RecogniseOtherFormat(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::string head(512, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(in.gcount()));
+  try {
+    const int fd = OpenRegularFile(path);
+    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  } catch (const AutomationError&) {
+    return {};  // not a regular file: the package layer's refusal says so
+  }
   if (head.starts_with("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
     return u"an OLE compound file (a legacy binary presentation, or an encrypted one)";
   // An OpenDocument package starts with its uncompressed "mimetype" entry.

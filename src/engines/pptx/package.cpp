@@ -290,6 +290,21 @@ mode_t CurrentUmask() {
   return 022;
 }
 
+// What a file that is not a regular file is, for the refusal.
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a pipe (FIFO)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  return "not a file";
+}
+
+[[noreturn]] void FailNotRegular(const std::string& path, mode_t mode) {
+  Fail(S_ISDIR(mode) ? hresult::kAccessDenied : hresult::kInvalidData,
+       Quoted(path) + " is not a regular file: it is " + KindOf(mode) + ".");
+}
+
 // --- The package -------------------------------------------------------------------------------
 
 class PackageImpl final : public Package {
@@ -386,6 +401,14 @@ class PackageImpl final : public Package {
 
   // Inflates entry `index` under the limits; `partName` is for messages.
   std::string Inflate(std::uint64_t index, std::string_view partName) const;
+  // Fails when a part of `size` bytes (inflated from `compressed`), read after `before` bytes of
+  // other parts, passes a limit.
+  void CheckSize(std::uint64_t size, std::uint64_t compressed, std::uint64_t before, std::string_view partName) const;
+  // The sizes an entry declares, checked when the package is opened: a part that would be refused
+  // when read is refused at once (inflating still checks what really comes out).
+  void CheckDeclaredSize(const zip::EntryInfo& info, std::string_view partName) const {
+    CheckSize(info.size, info.compressedSize, 0, partName);
+  }
   void ReadContentTypes(std::uint64_t index);
   std::string ContentTypesXml() const;
   [[noreturn]] void FailZip(const zip::Error& error, std::string_view partName) const;
@@ -412,9 +435,37 @@ class PackageImpl final : public Package {
       Fail(hresult::kInvalidData, where + " uses a zip feature that is not supported (" + error.what() + ").");
     case zip::ErrorKind::kNotZip:
     case zip::ErrorKind::kDamaged:
-    case zip::ErrorKind::kWrite: break;
+    case zip::ErrorKind::kWrite:
+    case zip::ErrorKind::kTooLarge: break;
   }
   Fail(hresult::kInvalidData, where + " is damaged (" + error.what() + ").");
+}
+
+// Fails when a part of `size` bytes (inflated from `compressed`), read after `before` bytes of
+// other parts of the file `file` (quoted), passes a limit.
+void CheckSizeLimits(const Limits& l, std::uint64_t size, std::uint64_t compressed, std::uint64_t before,
+                     std::string_view partName, const std::string& file) {
+  const std::string part = "Part " + std::string(partName) + " of " + file;
+  if (size > l.maxPartSize) {
+    Fail(hresult::kOutOfMemory,
+         part + " is larger than the limit of " + std::to_string(l.maxPartSize) + " bytes (maxPartSize).");
+  }
+  if (size > l.compressionRatioGrace && l.maxCompressionRatio > 0 &&
+      compressed <= std::numeric_limits<std::uint64_t>::max() / l.maxCompressionRatio &&
+      size > compressed * l.maxCompressionRatio) {
+    Fail(hresult::kOutOfMemory, part + " inflates to more than " + std::to_string(l.maxCompressionRatio) +
+                                    " times its compressed size (maxCompressionRatio): refused as a zip bomb.");
+  }
+  if (size > l.maxTotalUncompressed || before > l.maxTotalUncompressed - size) {
+    Fail(hresult::kOutOfMemory,
+         "Reading " + file + " exceeds the limit of " + std::to_string(l.maxTotalUncompressed) +
+             " bytes inflated in total (maxTotalUncompressed) at part " + std::string(partName) + ".");
+  }
+}
+
+void PackageImpl::CheckSize(std::uint64_t size, std::uint64_t compressed, std::uint64_t before,
+                            std::string_view partName) const {
+  CheckSizeLimits(limits_, size, compressed, before, partName, Name());
 }
 
 std::string PackageImpl::Inflate(std::uint64_t index, std::string_view partName) const {
@@ -428,25 +479,8 @@ std::string PackageImpl::Inflate(std::uint64_t index, std::string_view partName)
   if (info.encrypted)
     Fail(hresult::kAccessDenied, "Part " + std::string(partName) + " of " + Name() + " is encrypted.");
 
-  const Limits& l = limits_;
   const std::string part = "Part " + std::string(partName) + " of " + Name();
-  auto tooLarge = [&](std::uint64_t size) {
-    if (size > l.maxPartSize) {
-      Fail(hresult::kOutOfMemory,
-           part + " is larger than the limit of " + std::to_string(l.maxPartSize) + " bytes (maxPartSize).");
-    }
-    if (size > l.compressionRatioGrace && l.maxCompressionRatio > 0 &&
-        info.compressedSize <= std::numeric_limits<std::uint64_t>::max() / l.maxCompressionRatio &&
-        size > info.compressedSize * l.maxCompressionRatio) {
-      Fail(hresult::kOutOfMemory, part + " inflates to more than " + std::to_string(l.maxCompressionRatio) +
-                                      " times its compressed size (maxCompressionRatio): refused as a zip bomb.");
-    }
-    if (size > l.maxTotalUncompressed || inflated_ > l.maxTotalUncompressed - size) {
-      Fail(hresult::kOutOfMemory,
-           "Reading " + Name() + " exceeds the limit of " + std::to_string(l.maxTotalUncompressed) +
-               " bytes inflated in total (maxTotalUncompressed) at part " + std::string(partName) + ".");
-    }
-  };
+  auto tooLarge = [&](std::uint64_t size) { CheckSize(size, info.compressedSize, inflated_, partName); };
   // The declared size is a claim: it may only refuse early. What inflating produces is checked as
   // it comes, and inflating stops at the first byte beyond a limit.
   tooLarge(info.size);
@@ -475,32 +509,11 @@ std::shared_ptr<xml::Document> PackageImpl::Parse(const std::string& bytes, std:
 }
 
 std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, const Limits& limits) {
-  if (path.empty() || path.find('\0') != std::string::npos) {
-    Fail(hresult::kFileNotFound, "The file name " + Quoted(path) + " is not valid.");
-  }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) {
-    const int error = errno;
-    switch (error) {
-      case ENOENT:
-        if (FolderExists(path)) Fail(hresult::kFileNotFound, "The file " + Quoted(path) + " was not found.");
-        Fail(hresult::kPathNotFound, "The folder of " + Quoted(path) + " was not found.");
-      case ENOTDIR:
-      case ENAMETOOLONG:
-      case ELOOP:
-        Fail(hresult::kPathNotFound, "The path " + Quoted(path) + " was not found (" + SystemReason(error) + ").");
-      case EMFILE:
-      case ENFILE:
-      case ENOMEM: Fail(hresult::kOutOfMemory, Quoted(path) + " could not be opened (" + SystemReason(error) + ").");
-      default: Fail(hresult::kAccessDenied, "Access to " + Quoted(path) + " was denied (" + SystemReason(error) + ").");
-    }
-  }
+  UniqueFd fd(OpenRegularFile(path));
   struct stat st {};
   if (::fstat(fd.get(), &st) < 0) {
     Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   }
-  if (S_ISDIR(st.st_mode)) Fail(hresult::kAccessDenied, Quoted(path) + " is a folder, not a file.");
-  if (!S_ISREG(st.st_mode)) Fail(hresult::kInvalidData, Quoted(path) + " is not a regular file.");
   if (st.st_size == 0) Fail(hresult::kInvalidData, Quoted(path) + " is empty (0 bytes): it is not a presentation.");
 
   char head[8] = {};
@@ -537,6 +550,7 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
                                     " (maxParts).");
   }
   std::optional<std::uint64_t> contentTypes;
+  std::string contentTypesEntry;
   for (std::uint64_t i = 0; i < entries; ++i) {
     zip::EntryInfo info;
     try {
@@ -550,18 +564,22 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
       if (why != "a folder entry") package->notes_.push_back("Zip entry \"" + info.name + "\" ignored: " + why + ".");
       continue;
     }
+    // A part named twice (in any spelling) could be read as one thing and handed on as another.
     const std::string key = Key(*name);
+    const std::string* first = nullptr;
     if (key == Key(kContentTypesPart)) {
-      if (contentTypes) {
-        package->notes_.push_back("Zip entry \"" + info.name + "\" ignored: [Content_Types].xml is already there.");
-      } else {
-        contentTypes = i;
-      }
-      continue;
+      if (contentTypes) first = &contentTypesEntry;
+    } else if (const auto found = package->parts_.find(key); found != package->parts_.end()) {
+      first = &found->second.entryName;
     }
-    if (package->parts_.count(key) != 0) {
-      package->notes_.push_back("Zip entry \"" + info.name + "\" ignored: it names part " +
-                                package->parts_.at(key).name + " again.");
+    if (first != nullptr) {
+      Fail(hresult::kInvalidData, Quoted(path) + " is damaged: zip entries \"" + *first + "\" and \"" + info.name +
+                                      "\" name the same part " + *name + ".");
+    }
+    package->CheckDeclaredSize(info, *name);
+    if (key == Key(kContentTypesPart)) {
+      contentTypes = i;
+      contentTypesEntry = info.name;
       continue;
     }
     package->parts_.emplace(key, Part{*name, info.name, i, std::nullopt});
@@ -703,9 +721,33 @@ std::string PackageImpl::ContentTypesXml() const {
 }
 
 void PackageImpl::Save(const std::string& path) const {
+  // What the file will take at least (the parts as they are, without the zip's own records): a save
+  // that must pass the limit fails before anything is written. The writer stops at the limit too.
+  const std::uint64_t limit = limits_.maxSaveSize;
+  std::uint64_t least = 0;
+  for (const std::string& key : order_) {
+    const Part& part = parts_.at(key);
+    std::uint64_t size = 0;
+    if (part.bytes) {
+      size = part.bytes->size() / 1032;  // deflate shrinks by at most this much
+    } else {
+      try {
+        size = reader_->Entry(part.entry).compressedSize;
+      } catch (const zip::Error& error) {
+        FailZip(error, part.name);
+      }
+    }
+    least += std::min(size, limit);
+  }
+  const auto tooLarge = [&](const std::string& target) {
+    return AutomationError(hresult::kOutOfMemory,
+                           text::FromUtf8(target + "the file would be larger than the limit of " +
+                                          std::to_string(limit) + " bytes a save may write (maxSaveSize)."));
+  };
+  if (least > limit) throw tooLarge("Cannot save " + Quoted(path) + ": ");
   WriteFileAtomically(path, [&](int fd, const std::string& target) {
     try {
-      zip::Writer writer(fd);
+      zip::Writer writer(fd, limit);
       writer.Add(kContentTypesPart.substr(1), ContentTypesXml());
       for (const std::string& key : order_) {
         const Part& part = parts_.at(key);
@@ -726,6 +768,7 @@ void PackageImpl::Save(const std::string& path) const {
       writer.Finish();
     } catch (const zip::Error& error) {
       switch (error.kind()) {
+        case zip::ErrorKind::kTooLarge: throw tooLarge(target);
         case zip::ErrorKind::kWrite: FailWrite(target, error.systemError());
         case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, target + "not enough memory.");
         default:
@@ -815,6 +858,147 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
       done += static_cast<std::size_t>(wrote);
     }
   });
+}
+
+int OpenRegularFile(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    Fail(hresult::kFileNotFound, "The file name " + Quoted(path) + " is not valid.");
+  }
+  // Looked at before it is opened: opening a device can have effects of its own.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
+  // Never blocks: a pipe that took the place of the file opens at once (and is refused below)
+  // instead of waiting for a writer.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
+    const int error = errno;
+    switch (error) {
+      case ENOENT:
+        if (FolderExists(path)) Fail(hresult::kFileNotFound, "The file " + Quoted(path) + " was not found.");
+        Fail(hresult::kPathNotFound, "The folder of " + Quoted(path) + " was not found.");
+      case ENOTDIR:
+      case ENAMETOOLONG:
+      case ELOOP:
+        Fail(hresult::kPathNotFound, "The path " + Quoted(path) + " was not found (" + SystemReason(error) + ").");
+      case ENXIO:  // a socket
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
+        Fail(hresult::kInvalidData, Quoted(path) + " is not a regular file (" + SystemReason(error) + ").");
+      case EMFILE:
+      case ENFILE:
+      case ENOMEM: Fail(hresult::kOutOfMemory, Quoted(path) + " could not be opened (" + SystemReason(error) + ").");
+      default: Fail(hresult::kAccessDenied, "Access to " + Quoted(path) + " was denied (" + SystemReason(error) + ").");
+    }
+  }
+  if (::fstat(fd.get(), &st) < 0) {
+    Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+  }
+  if (!S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+  }
+  return fd.release();
+}
+
+namespace {
+
+// Whether a chunk starts like XML text (after a UTF-8 byte-order mark and white space).
+bool LooksLikeXml(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  while (!head.empty() && (head.front() == ' ' || head.front() == '\t' || head.front() == '\n' || head.front() == '\r'))
+    head.remove_prefix(1);
+  return head.starts_with("<");
+}
+
+void CheckZipForOffice(int fd, const Limits& limits, const std::string& file) {
+  std::unique_ptr<zip::Reader> reader;
+  auto failZip = [&](const zip::Error& error, const std::string& where) {
+    switch (error.kind()) {
+      case zip::ErrorKind::kEncrypted: Fail(hresult::kAccessDenied, where + " is encrypted (" + error.what() + ").");
+      case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, where + " could not be read: not enough memory.");
+      default: Fail(hresult::kInvalidData, where + " is damaged (" + error.what() + ").");
+    }
+  };
+  try {
+    reader = zip::Reader::Open(fd);
+  } catch (const zip::Error& error) {
+    failZip(error, file);
+  }
+  const std::uint64_t entries = reader->size();
+  if (entries > limits.maxParts) {
+    Fail(hresult::kOutOfMemory, file + " has " + std::to_string(entries) + " zip entries, more than the limit of " +
+                                    std::to_string(limits.maxParts) + " (maxParts).");
+  }
+  // An Office Open XML package may hold no DOCTYPE at all; an OpenDocument manifest may name a DTD.
+  bool officeOpenXml = false;
+  for (std::uint64_t i = 0; i < entries && !officeOpenXml; ++i) {
+    try {
+      officeOpenXml = EqualNoCase(reader->Entry(i).name, kContentTypesPart.substr(1));
+    } catch (const zip::Error& error) {
+      failZip(error, file);
+    }
+  }
+  std::uint64_t inflated = 0;
+  std::uint64_t elements = 0;
+  for (std::uint64_t i = 0; i < entries; ++i) {
+    zip::EntryInfo info;
+    try {
+      info = reader->Entry(i);
+    } catch (const zip::Error& error) {
+      failZip(error, file);
+    }
+    const std::string part = "Part " + info.name + " of " + file;
+    if (info.encrypted) Fail(hresult::kAccessDenied, part + " is encrypted.");
+    CheckSizeLimits(limits, info.size, info.compressedSize, inflated, info.name, file);
+    std::optional<xml::Scanner> scanner;
+    std::uint64_t size = 0;
+    try {
+      reader->Read(i, [&](std::string_view chunk) {
+        if (size == 0 && LooksLikeXml(chunk)) scanner.emplace(part, limits, elements, officeOpenXml);
+        size += chunk.size();
+        CheckSizeLimits(limits, size, info.compressedSize, inflated, info.name, file);
+        if (scanner) scanner->Feed(chunk);
+      });
+    } catch (const zip::Error& error) {
+      failZip(error, part);
+    }
+    inflated += size;
+    if (scanner) elements += scanner->elements();
+  }
+}
+
+}  // namespace
+
+void CheckForOffice(const std::string& path, const Limits& limits, std::string_view shownName) {
+  const std::string file = Quoted(shownName.empty() ? std::string_view(path) : shownName);
+  UniqueFd fd(OpenRegularFile(path));
+  char head[512];
+  ssize_t got;
+  do {
+    got = ::pread(fd.get(), head, sizeof head, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) Fail(hresult::kInvalidData, file + " could not be read (" + SystemReason(errno) + ").");
+  const std::string_view start(head, static_cast<std::size_t>(got));
+  if (start.starts_with(kZipLocalHeader) || start.starts_with("PK\x05\x06")) {
+    CheckZipForOffice(fd.release(), limits, file);
+    return;
+  }
+  if (!LooksLikeXml(start)) return;  // a compound file is the caller's to check; the office refuses the rest
+  xml::Scanner scanner(file, limits, 0, false);
+  std::uint64_t offset = 0;
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    const ssize_t n = ::pread(fd.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(hresult::kInvalidData, file + " could not be read (" + SystemReason(errno) + ").");
+    if (n == 0) break;
+    offset += static_cast<std::uint64_t>(n);
+    if (offset > limits.maxPartSize) {
+      Fail(hresult::kOutOfMemory,
+           file + " is larger than the limit of " + std::to_string(limits.maxPartSize) + " bytes (maxPartSize).");
+    }
+    scanner.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+  }
 }
 
 std::shared_ptr<Package> Package::Open(const std::string& path, const Limits& limits) {

@@ -14,6 +14,8 @@
 // saved to a new file: written to a temporary file in the target folder, then renamed into place,
 // so no half-written output is ever left under the target's name.
 //
+// Saving writes at most Limits::maxSaveSize bytes.
+//
 // Failures throw quorvane::AutomationError with an HRESULT and a description that names the file
 // and the cause: file not found 0x80070002, path not found 0x80070003, access denied 0x80070005,
 // a damaged or unreadable package 0x8007000D (invalid data), an encrypted package 0x80070005 with
@@ -63,8 +65,9 @@ class Package {
 
   // The file the package was read from; empty for a created one.
   virtual const std::string& path() const = 0;
-  // What Open ignored, one line each: zip entries that name a part again (case-insensitively; the
-  // first one counts) and entries whose names are no part names ("..", absolute, backslashes).
+  // What Open ignored, one line each: entries whose names are no part names ("..", absolute,
+  // backslashes). Entries that name a part again (in any case) make the package damaged, as do
+  // entries whose data overlap; a part whose declared size passes a limit is refused at once.
   virtual const std::vector<std::string>& Notes() const = 0;
 
   virtual std::vector<std::string> PartNames() const = 0;
@@ -93,6 +96,21 @@ class Package {
   // also when `path` names it.
   virtual void Save(const std::string& path) const = 0;
 };
+
+// Opens a file for reading (UTF-8 path) and returns its descriptor, which the caller closes.
+// Never blocks: a pipe, a socket, a device or a folder is refused at once ("... is not a regular
+// file: it is a pipe (FIFO)."), the rest fails as Package::Open documents.
+int OpenRegularFile(const std::string& path);
+
+// Checks a file before it is handed to the office, which reads it whole and sets no limits of its
+// own: what the engine would refuse reading it must not reach the office either. A zip (an Office
+// Open XML or an OpenDocument package) is checked as Open checks one (entries, overlapping data,
+// names) and then inflated entry by entry under the size, ratio and total limits, its XML parts
+// streamed through xml::Scanner (nesting, element counts, DOCTYPE); a flat XML file is streamed
+// through it whole. Other files (a compound file, anything unknown) are not looked into.
+// Failures name `shownName` (else `path`) and the limit: 0x8007000D for damage, 0x8007000E for a
+// limit, 0x80070005 for an encrypted entry.
+void CheckForOffice(const std::string& path, const Limits& limits, std::string_view shownName = {});
 
 // Writes a file as Package::Save does: into a temporary file in the target's folder that `fill`
 // writes through its descriptor, then fsync and a rename; the new file takes the permissions of the

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
@@ -450,10 +451,22 @@ class TextBuilder {
     text_ += piece;
   }
   // ASCII, by far the most common text, is widened in place instead of through a converted copy.
+  // Control characters the object model gives no meaning in run text become U+FFFD; a line feed
+  // is a line break (VT), as it shows.
   void AppendUtf8(std::string_view piece) {
     if (piece.empty()) return;
-    if (!std::all_of(piece.begin(), piece.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-      Append(text::FromUtf8(piece));
+    if (!std::all_of(piece.begin(), piece.end(), [](char c) {
+          const auto u = static_cast<unsigned char>(c);
+          return u < 0x7F && (u >= 0x20 || u == '\t' || u == '\r');
+        })) {
+      std::u16string wide = text::FromUtf8(piece);
+      for (char16_t& c : wide) {
+        if (c == u'\n')
+          c = u'\v';
+        else if ((c < 0x20 && c != u'\t' && c != u'\r' && c != u'\v') || (c >= 0x7F && c <= 0x9F))
+          c = 0xFFFD;
+      }
+      Append(wide);
       return;
     }
     Reserve(piece.size());
@@ -587,6 +600,82 @@ void InsertRuns(Node paragraph, Node before, std::u16string_view text, Node form
   }
 }
 
+// Whether code point `c` is one XML 1.0 cannot carry.
+bool InvalidXmlCharacter(std::uint32_t c) {
+  return (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
+         c == 0xFFFF || c > 0x10FFFF;
+}
+
+// `bytes` with every character XML 1.0 cannot carry replaced by U+FFFD, whether written raw (a C0
+// control byte) or as a character reference ("&#x0;", "&#xD800;"); nullopt when there is none.
+// Left alone, the parser would end a text at a NUL (losing the rest of the run) or pass control
+// characters and unpaired surrogates on. Text in UTF-16 (a byte-order mark or a zero byte next to
+// the first "<") is left as it is: its bytes are no characters.
+std::optional<std::string> WithoutInvalidCharacters(std::string_view bytes) {
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF") || bytes.starts_with(std::string_view("<\0", 2)) ||
+      bytes.starts_with(std::string_view("\0<", 2))) {
+    return std::nullopt;
+  }
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::optional<std::string> out;
+  std::size_t copied = 0;  // bytes of `bytes` already in `out`
+  auto replace = [&](std::size_t at, std::size_t length) {
+    if (!out) {
+      out.emplace();
+      out->reserve(bytes.size() + 16);
+    }
+    out->append(bytes.substr(copied, at - copied));
+    out->append(kReplacement);
+    copied = at + length;
+  };
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c >= 0x20) {
+      if (c != '&' || i + 2 >= bytes.size() || bytes[i + 1] != '#') continue;
+      // A character reference: "&#" digits ";" or "&#x" hex digits ";".
+      std::size_t j = i + 2;
+      const bool hex = bytes[j] == 'x';
+      if (hex) ++j;
+      std::uint64_t value = 0;
+      const std::size_t digits = j;
+      for (; j < bytes.size(); ++j) {
+        const char d = bytes[j];
+        int v = -1;
+        if (d >= '0' && d <= '9') v = d - '0';
+        else if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+        else if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+        if (v < 0) break;
+        value = std::min<std::uint64_t>(value * (hex ? 16 : 10) + static_cast<std::uint64_t>(v), 0x110000);
+      }
+      if (j == digits || j >= bytes.size() || bytes[j] != ';') continue;
+      if (InvalidXmlCharacter(static_cast<std::uint32_t>(value))) replace(i, j + 1 - i);
+      i = j;
+    } else if (c != 0x09 && c != 0x0A && c != 0x0D) {
+      replace(i, 1);
+    }
+  }
+  if (out) out->append(bytes.substr(copied));
+  return out;
+}
+
+// Characters (UTF-16 code units) of the text below `body`, with one for each element (a paragraph
+// end, a line break, a tab): at least what reading the body's text makes of it.
+std::uint64_t TextSizeOf(Node body) {
+  std::uint64_t size = 0;
+  WalkElements(body, [&](Node element, std::uint32_t) {
+    ++size;
+    for (Node child = element.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata) continue;
+      for (const char* p = child.value(); *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if ((c & 0xC0) != 0x80) ++size;
+        if (c >= 0xF0) ++size;  // a surrogate pair
+      }
+    }
+  });
+  return size;
+}
+
 }  // namespace
 
 // --- Document -----------------------------------------------------------------------------
@@ -596,6 +685,8 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
   document->partName_ = std::string(partName);
   pugi::xml_document& doc = document->doc_;
 
+  const std::optional<std::string> sanitized = WithoutInvalidCharacters(bytes);
+  if (sanitized) bytes = *sanitized;
   const pugi::xml_parse_result result = doc.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_auto);
   if (!result) {
     Fail(hresult::kInvalidData, partName,
@@ -626,10 +717,33 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
 
   bool rewrite = false;
   std::set<std::string> declared;
+  std::uint64_t count = 0;
+  std::vector<std::uint32_t> groups;  // depths of the groups around the element
+  // A text longer than the limit needs a part at least that many bytes long.
+  const bool longTextPossible = bytes.size() > limits.maxTextLength;
   WalkElements(doc.document_element(), [&](Node element, std::uint32_t depth) {
     if (depth > limits.maxXmlDepth) {
       Fail(hresult::kInvalidData, partName,
-           "nests elements deeper than the limit of " + std::to_string(limits.maxXmlDepth) + " levels.");
+           "nests elements deeper than the limit of " + std::to_string(limits.maxXmlDepth) + " levels (maxXmlDepth).");
+    }
+    if (++count > limits.maxXmlElements) {
+      Fail(hresult::kOutOfMemory, partName,
+           "has more than the limit of " + std::to_string(limits.maxXmlElements) + " elements (maxXmlElements).");
+    }
+    const std::string_view local = SplitQName(element.name()).second;
+    while (!groups.empty() && groups.back() >= depth) groups.pop_back();
+    if (local == "grpSp") {
+      groups.push_back(depth);
+      if (groups.size() > limits.maxGroupDepth) {
+        Fail(hresult::kOutOfMemory, partName,
+             "nests groups deeper than the limit of " + std::to_string(limits.maxGroupDepth) +
+                 " groups (maxGroupDepth): their text cannot be read.");
+      }
+    }
+    if (longTextPossible && local == "txBody" && TextSizeOf(element) > limits.maxTextLength) {
+      Fail(hresult::kOutOfMemory, partName,
+           "holds a text longer than the limit of " + std::to_string(limits.maxTextLength) +
+               " characters (maxTextLength): it cannot be read whole.");
     }
     for (Attribute attribute = element.first_attribute(); attribute; attribute = attribute.next_attribute()) {
       const auto prefix = DeclaredPrefix(attribute.name());
@@ -665,6 +779,133 @@ std::string Document::Serialize() const {
   writer.out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
   doc_.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
   return std::move(writer.out);
+}
+
+// --- Scanner ------------------------------------------------------------------------------
+
+Scanner::Scanner(std::string partName, const Limits& limits, std::uint64_t elementsBefore, bool everyDoctype)
+    : partName_(std::move(partName)), limits_(limits), elementsBefore_(elementsBefore), everyDoctype_(everyDoctype) {}
+
+void Scanner::Refuse(std::int32_t number, const std::string& cause) const { Fail(number, partName_, cause); }
+
+void Scanner::StartElement() {
+  if (++depth_ > limits_.maxXmlDepth) {
+    Refuse(hresult::kInvalidData,
+           "nests elements deeper than the limit of " + std::to_string(limits_.maxXmlDepth) + " levels (maxXmlDepth).");
+  }
+  if (++elements_ > limits_.maxXmlElements) {
+    Refuse(hresult::kOutOfMemory,
+           "has more than the limit of " + std::to_string(limits_.maxXmlElements) + " elements (maxXmlElements).");
+  }
+  if (elementsBefore_ + elements_ > limits_.maxTotalXmlElements) {
+    Refuse(hresult::kOutOfMemory, "brings the file's elements beyond the limit of " +
+                                      std::to_string(limits_.maxTotalXmlElements) + " (maxTotalXmlElements).");
+  }
+}
+
+void Scanner::Feed(std::string_view bytes) {
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  while (p < end) {
+    if (state_ == State::Text) {
+      const void* open = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+      const char* const stop = open == nullptr ? end : static_cast<const char*>(open);
+      for (; p < stop; ++p) textLength_ += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+      if (textLength_ > limits_.maxTextLength) {
+        Refuse(hresult::kOutOfMemory, "holds a text longer than the limit of " + std::to_string(limits_.maxTextLength) +
+                                          " characters (maxTextLength).");
+      }
+      if (open == nullptr) return;
+      ++p;
+      textLength_ = 0;
+      state_ = State::Open;
+      continue;
+    }
+    const char c = *p++;
+    switch (state_) {
+      case State::Text: break;
+      case State::Open:
+        if (c == '/') {
+          state_ = State::EndTag;
+        } else if (c == '?') {
+          state_ = State::Instruction;
+          last_ = 0;
+        } else if (c == '!') {
+          state_ = State::Bang;
+          bang_.clear();
+        } else {
+          StartElement();
+          state_ = State::StartTag;
+          quote_ = 0;
+          last_ = c;
+        }
+        break;
+      case State::StartTag:
+        if (quote_ != 0) {
+          if (c == quote_) quote_ = 0;
+        } else if (c == '"' || c == '\'') {
+          quote_ = c;
+        } else if (c == '>') {
+          if (last_ == '/') --depth_;
+          state_ = State::Text;
+        } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+          last_ = c;
+        }
+        break;
+      case State::EndTag:
+        if (c == '>') {
+          if (depth_ > 0) --depth_;
+          state_ = State::Text;
+        }
+        break;
+      case State::Instruction:
+        if (c == '>' && last_ == '?') state_ = State::Text;
+        last_ = c;
+        break;
+      case State::Bang:
+        bang_.push_back(c);
+        if (bang_ == "--") {
+          state_ = State::Comment;
+          last_ = beforeLast_ = 0;
+        } else if (bang_ == "[CDATA[") {
+          state_ = State::CData;
+          last_ = beforeLast_ = 0;
+        } else if (bang_ == "DOCTYPE") {
+          if (everyDoctype_)
+            Refuse(hresult::kInvalidData, "has a document type declaration (DOCTYPE), which is not accepted.");
+          state_ = State::Doctype;
+          quote_ = 0;
+        } else if (!std::string_view("--").starts_with(bang_) && !std::string_view("[CDATA[").starts_with(bang_) &&
+                   !std::string_view("DOCTYPE").starts_with(bang_)) {
+          state_ = c == '>' ? State::Text : State::Declaration;
+        }
+        break;
+      case State::Comment:
+      case State::CData: {
+        const char closing = state_ == State::Comment ? '-' : ']';
+        if (c == '>' && last_ == closing && beforeLast_ == closing) state_ = State::Text;
+        beforeLast_ = last_;
+        last_ = c;
+        break;
+      }
+      case State::Doctype:
+        if (quote_ != 0) {
+          if (c == quote_) quote_ = 0;
+        } else if (c == '"' || c == '\'') {
+          quote_ = c;
+        } else if (c == '[') {
+          Refuse(hresult::kInvalidData,
+                 "has a document type declaration with an internal subset (DOCTYPE with entity declarations), which "
+                 "is not accepted.");
+        } else if (c == '>') {
+          state_ = State::Text;
+        }
+        break;
+      case State::Declaration:
+        if (c == '>') state_ = State::Text;
+        break;
+    }
+  }
 }
 
 // --- Readers ------------------------------------------------------------------------------

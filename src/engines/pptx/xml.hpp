@@ -64,6 +64,40 @@ class Document {
   std::string partName_;
 };
 
+// A check of XML text that streams by without being parsed: a part the engine hands to the office
+// as it is. Counts elements and their nesting and refuses, as Parse does, nesting deeper than
+// Limits::maxXmlDepth, more than Limits::maxXmlElements elements, a text between two tags longer
+// than Limits::maxTextLength characters, and a DOCTYPE: any DOCTYPE when `everyDoctype`, as in
+// Office Open XML parts, else one with an internal subset (where entities are declared), since
+// older OpenDocument manifests name an external DTD. Well-formedness is not checked: the office
+// does that.
+class Scanner {
+ public:
+  // `partName` names the part in failures; `elementsBefore` counts against
+  // Limits::maxTotalXmlElements together with this part's elements.
+  Scanner(std::string partName, const Limits& limits, std::uint64_t elementsBefore = 0, bool everyDoctype = true);
+  void Feed(std::string_view bytes);
+  std::uint64_t elements() const { return elements_; }
+
+ private:
+  enum class State { Text, Open, StartTag, EndTag, Instruction, Bang, Comment, CData, Doctype, Declaration };
+  [[noreturn]] void Refuse(std::int32_t number, const std::string& cause) const;
+  void StartElement();
+
+  std::string partName_;
+  Limits limits_;
+  std::uint64_t elementsBefore_;
+  bool everyDoctype_;
+  State state_ = State::Text;
+  std::uint64_t textLength_ = 0;  // characters of the text since the last tag
+  std::uint32_t depth_ = 0;
+  std::uint64_t elements_ = 0;
+  char quote_ = 0;     // the quote an attribute value or a DOCTYPE literal is in
+  char last_ = 0;      // the character before this one inside markup
+  char beforeLast_ = 0;
+  std::string bang_;   // what follows "<!" until the kind of markup is known
+};
+
 // Children of `node` in document order as a reader sees them: mc:AlternateContent replaced by its
 // chosen branch's children (recursively).
 std::vector<Node> Children(Node node);

@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <string>
+#include <unordered_set>
 
 #if defined(__clang__)
 #pragma clang diagnostic push
@@ -127,6 +130,8 @@ struct FdSink {
   int fd = -1;
   std::uint64_t position = 0;
   std::uint64_t end = 0;
+  std::uint64_t maxBytes = UINT64_MAX;
+  bool tooLarge = false;  // a write went beyond maxBytes
   zip_error_t error{};
 };
 
@@ -160,6 +165,11 @@ zip_int64_t FdSinkCallback(void* userdata, void* data, zip_uint64_t length, zip_
       }
       return 0;
     case ZIP_SOURCE_WRITE: {
+      if (length > sink->maxBytes || sink->position > sink->maxBytes - length) {
+        sink->tooLarge = true;
+        zip_error_set(&sink->error, ZIP_ER_WRITE, EFBIG);
+        return -1;
+      }
       std::uint64_t done = 0;
       while (done < length) {
         const ssize_t n = ::pwrite(sink->fd, static_cast<const char*>(data) + done, length - done,
@@ -224,6 +234,144 @@ zip_int64_t StreamCallback(void* userdata, void* data, zip_uint64_t length, zip_
   }
 }
 
+// --- The layout of an archive ------------------------------------------------------------------
+
+std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t Le32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint64_t Le64(const unsigned char* p) {
+  return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
+
+[[noreturn]] void Damaged(const std::string& what) { throw Error(ErrorKind::kDamaged, 0, what); }
+
+std::string Quote(std::string_view name) {
+  std::string out = "\"";
+  for (const char c : name) out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+  return out + "\"";
+}
+
+// Reads exactly `size` bytes at `offset`; false at the end of the file or on an error.
+bool ReadExactly(int fd, std::uint64_t offset, void* out, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, static_cast<char*>(out) + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Where the central directory is, from the end record (and its zip64 twin).
+struct Directory {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::uint64_t entries = 0;
+};
+
+Directory FindDirectory(int fd, std::uint64_t fileSize) {
+  constexpr std::size_t kEndRecord = 22;
+  const std::uint64_t window = std::min<std::uint64_t>(fileSize, kEndRecord + 0xFFFF);
+  std::vector<unsigned char> tail(static_cast<std::size_t>(window));
+  if (!ReadExactly(fd, fileSize - window, tail.data(), tail.size())) Damaged("the end of the archive cannot be read");
+  // The last end record whose comment ends at the end of the file, else the last one at all.
+  std::optional<std::size_t> found, exact;
+  for (std::size_t at = tail.size() >= kEndRecord ? tail.size() - kEndRecord + 1 : 0; at-- > 0;) {
+    if (std::memcmp(tail.data() + at, "PK\x05\x06", 4) != 0) continue;
+    if (!found) found = at;
+    if (at + kEndRecord + Le16(tail.data() + at + 20) == tail.size()) {
+      exact = at;
+      break;
+    }
+  }
+  if (!found) Damaged("the archive has no end record");
+  const std::size_t at = exact ? *exact : *found;
+  const unsigned char* end = tail.data() + at;
+  Directory d{Le32(end + 16), Le32(end + 12), Le16(end + 10)};
+  const std::uint64_t endOffset = fileSize - window + at;
+  if ((d.offset == 0xFFFFFFFFu || d.size == 0xFFFFFFFFu || d.entries == 0xFFFF) && endOffset >= 20) {
+    unsigned char locator[20];
+    if (ReadExactly(fd, endOffset - 20, locator, sizeof locator) && std::memcmp(locator, "PK\x06\x07", 4) == 0) {
+      unsigned char record[56];
+      const std::uint64_t recordOffset = Le64(locator + 8);
+      if (!ReadExactly(fd, recordOffset, record, sizeof record) || std::memcmp(record, "PK\x06\x06", 4) != 0)
+        Damaged("the zip64 end record cannot be read");
+      d = Directory{Le64(record + 48), Le64(record + 40), Le64(record + 32)};
+    }
+  }
+  if (d.offset > fileSize || d.size > fileSize - d.offset) Damaged("the zip directory lies beyond the end of the file");
+  return d;
+}
+
+// Refuses archives whose entries share data or names (see Reader::Open).
+void CheckLayout(int fd, std::uint64_t fileSize, std::uint64_t expectedEntries) {
+  const Directory directory = FindDirectory(fd, fileSize);
+  std::vector<unsigned char> cd(static_cast<std::size_t>(directory.size));
+  if (!ReadExactly(fd, directory.offset, cd.data(), cd.size())) Damaged("the zip directory cannot be read");
+
+  struct Span {
+    std::uint64_t begin;
+    std::uint64_t end;
+    std::string_view name;
+  };
+  std::vector<Span> spans;
+  spans.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expectedEntries, 1u << 20)));
+  std::unordered_set<std::string_view> names;
+  std::size_t at = 0;
+  while (spans.size() < expectedEntries) {
+    if (at + 46 > cd.size() || std::memcmp(cd.data() + at, "PK\x01\x02", 4) != 0)
+      Damaged("the zip directory is shorter than the number of entries it declares");
+    const unsigned char* e = cd.data() + at;
+    std::uint64_t compressed = Le32(e + 20);
+    const std::uint32_t uncompressed32 = Le32(e + 24);
+    const std::size_t nameLength = Le16(e + 28), extraLength = Le16(e + 30), commentLength = Le16(e + 32);
+    std::uint64_t local = Le32(e + 42);
+    if (at + 46 + nameLength + extraLength + commentLength > cd.size()) Damaged("a zip directory entry is cut short");
+    const std::string_view name(reinterpret_cast<const char*>(e + 46), nameLength);
+    // The zip64 extra field holds, in this order, those of the three values that overflowed.
+    for (std::size_t x = 46 + nameLength; x + 4 <= 46 + nameLength + extraLength;) {
+      const std::uint16_t id = Le16(e + x), length = Le16(e + x + 2);
+      if (x + 4 + length > 46 + nameLength + extraLength) break;
+      if (id == 0x0001) {
+        std::size_t v = x + 4;
+        auto next = [&](std::uint64_t& value) {
+          if (v + 8 <= x + 4 + length) value = Le64(e + v), v += 8;
+        };
+        std::uint64_t ignored = 0;
+        if (uncompressed32 == 0xFFFFFFFFu) next(ignored);
+        if (compressed == 0xFFFFFFFFu) next(compressed);
+        if (local == 0xFFFFFFFFu) next(local);
+      }
+      x += 4 + length;
+    }
+    at += 46 + nameLength + extraLength + commentLength;
+
+    if (!names.insert(name).second) Damaged("the zip directory names entry " + Quote(name) + " twice");
+    unsigned char header[30];
+    if (local > fileSize || !ReadExactly(fd, local, header, sizeof header) ||
+        std::memcmp(header, "PK\x03\x04", 4) != 0) {
+      Damaged("zip entry " + Quote(name) + " has no local header where the directory says");
+    }
+    const std::uint64_t begin = local;
+    const std::uint64_t end = local + 30 + Le16(header + 26) + Le16(header + 28) + compressed;
+    if (compressed > fileSize || end > directory.offset)
+      Damaged("the data of zip entry " + Quote(name) + " runs into the zip directory");
+    spans.push_back(Span{begin, end, name});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    const Span& a = spans[i - 1];
+    const Span& b = spans[i];
+    if (a.begin == b.begin)
+      Damaged("zip entries " + Quote(a.name) + " and " + Quote(b.name) + " point at the same data");
+    if (b.begin < a.end)
+      Damaged("the data of zip entries " + Quote(a.name) + " and " + Quote(b.name) + " overlap");
+  }
+}
+
 }  // namespace
 
 // --- Reader ------------------------------------------------------------------------------------
@@ -265,6 +413,8 @@ std::unique_ptr<Reader> Reader::Open(int fd) {
     throw failure;
   }
   zip_error_fini(&error);
+  const zip_int64_t entries = zip_get_num_entries(state->archive, 0);
+  CheckLayout(fd, state->source.size, entries < 0 ? 0 : static_cast<std::uint64_t>(entries));
   return std::unique_ptr<Reader>(new Reader(std::move(state)));
 }
 
@@ -329,8 +479,9 @@ struct Writer::State {
   }
 };
 
-Writer::Writer(int fd) : state_(std::make_unique<State>()) {
+Writer::Writer(int fd, std::uint64_t maxBytes) : state_(std::make_unique<State>()) {
   state_->sink.fd = fd;
+  state_->sink.maxBytes = maxBytes;
   zip_error_init(&state_->sink.error);
   zip_error_t error;
   zip_error_init(&error);
@@ -357,6 +508,18 @@ void Writer::Add(std::string_view name, std::string bytes) {
   const zip_int64_t index = zip_file_add(s.archive, std::string(name).c_str(), source, ZIP_FL_ENC_UTF_8);
   s.Added(index, source);
   if (zip_set_file_compression(s.archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6) < 0) {
+    throw ArchiveError(s.archive);
+  }
+}
+
+void Writer::AddStored(std::string_view name, std::string bytes) {
+  State& s = *state_;
+  const std::string& data = s.buffers.emplace_back(std::move(bytes));
+  zip_source_t* source = zip_source_buffer(s.archive, data.data(), data.size(), 0);
+  if (source == nullptr) throw ArchiveError(s.archive);
+  const zip_int64_t index = zip_file_add(s.archive, std::string(name).c_str(), source, ZIP_FL_ENC_UTF_8);
+  s.Added(index, source);
+  if (zip_set_file_compression(s.archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) < 0) {
     throw ArchiveError(s.archive);
   }
 }
@@ -393,6 +556,9 @@ void Writer::Finish() {
   Error failure = ArchiveError(s.archive);
   zip_discard(s.archive);
   s.archive = nullptr;
+  if (s.sink.tooLarge) {
+    throw Error(ErrorKind::kTooLarge, 0, "the archive would be larger than " + std::to_string(s.sink.maxBytes) + " bytes");
+  }
   for (Stream& stream : s.streams) {
     if (stream.failure) std::rethrow_exception(stream.failure);
   }

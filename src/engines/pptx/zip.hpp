@@ -29,6 +29,7 @@ enum class ErrorKind {
   kRead,         // the system refused to read (systemError says why)
   kWrite,        // the system refused to write (systemError says why)
   kMemory,       // out of memory
+  kTooLarge,     // a Writer would write more than the bytes it was allowed
 };
 
 class Error : public std::runtime_error {
@@ -59,6 +60,11 @@ class Reader {
  public:
   // Reads the directory of the archive in `fd`, which the Reader owns from now on (closed when it
   // is destroyed, also when Open throws). The descriptor is only ever read (pread), never written.
+  // Besides what the zip library checks, the layout is checked: the data of every entry (local
+  // header, name, extra field and compressed bytes) must lie before the directory and share no byte
+  // with another entry's, so that no byte of the file is inflated or copied twice (an archive whose
+  // entries all point at one block would otherwise multiply it). Such an archive, and one whose
+  // directory names an entry twice, is refused as kDamaged naming the entries.
   static std::unique_ptr<Reader> Open(int fd);
   ~Reader();
   Reader(const Reader&) = delete;
@@ -86,8 +92,9 @@ class Writer {
   using Producer = std::function<std::size_t(char* buffer, std::size_t capacity)>;
 
   // A new archive written into `fd` (not owned, truncated when writing starts). Nothing is written
-  // before Finish.
-  explicit Writer(int fd);
+  // before Finish, which fails with kTooLarge (and stops writing) at the first byte beyond
+  // `maxBytes`.
+  explicit Writer(int fd, std::uint64_t maxBytes = UINT64_MAX);
   ~Writer();  // an unfinished archive is abandoned
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
@@ -96,6 +103,7 @@ class Writer {
   // (1980-01-01 00:00) and no system attributes, so that equal input gives equal bytes.
   // `name` is stored as given (UTF-8); the zip library refuses a name added twice.
   void Add(std::string_view name, std::string bytes);  // deflated
+  void AddStored(std::string_view name, std::string bytes);  // kept without compression
   // Deflated from a generator; `size` is the total the producer will give.
   void AddStream(std::string_view name, std::uint64_t size, Producer producer);
   // Copies entry `index` of `source` without inflating it (the compressed bytes and CRC as they

@@ -3,9 +3,12 @@
 // fails at once with its cause, or converts losing nothing; none writes an output when it fails or
 // leaves temporary files behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +183,31 @@ TEST(InputSafety, HostileInputsFailWithTheirCauseAndLeaveNothing) {
     ::unsetenv("TMPDIR");
   }
   diagnostics::SetLogFolderForTesting({});
+  fs::remove_all(dir);
+}
+
+// A batch whose inputs include a pipe finishes: the pipe fails at once, the others convert.
+TEST(InputSafety, ABatchWithAPipeAmongItsInputsFinishes) {
+  const fs::path dir = fs::temp_directory_path() / ("qv-hostile-batch-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  builder::Write(builder::Sample(), (dir / "first.pptx").string());
+  builder::Write(builder::Sample(), (dir / "last.pptx").string());
+  ASSERT_EQ(::mkfifo((dir / "pipe.pptx").c_str(), 0600), 0);
+  // A hang would be ended by the time limit (exit status 124), and fail the test.
+  const std::string command = "cd '" + dir.string() + "' && timeout 120 '" + std::string(QUORVANE_CLI) +
+                              "' convert --dir out --type txt --json first.pptx pipe.pptx last.pptx 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 10) << output;
+  EXPECT_NE(output.find("\"code\":-10"), std::string::npos) << output;
+  EXPECT_TRUE(fs::exists(dir / "out" / "first.txt")) << output;
+  EXPECT_TRUE(fs::exists(dir / "out" / "last.txt")) << output;
+  EXPECT_FALSE(fs::exists(dir / "out" / "pipe.txt")) << output;
   fs::remove_all(dir);
 }
 

@@ -305,6 +305,9 @@ std::string KindOf(mode_t mode) {
        Quoted(path) + " is not a regular file: it is " + KindOf(mode) + ".");
 }
 
+void CheckSizeLimits(const Limits& l, std::uint64_t size, std::uint64_t compressed, std::uint64_t before,
+                     std::string_view partName, const std::string& file);
+
 // --- The package -------------------------------------------------------------------------------
 
 class PackageImpl final : public Package {
@@ -404,10 +407,13 @@ class PackageImpl final : public Package {
   // Fails when a part of `size` bytes (inflated from `compressed`), read after `before` bytes of
   // other parts, passes a limit.
   void CheckSize(std::uint64_t size, std::uint64_t compressed, std::uint64_t before, std::string_view partName) const;
-  // The sizes an entry declares, checked when the package is opened: a part that would be refused
-  // when read is refused at once (inflating still checks what really comes out).
+  // The ratio an entry declares, checked when the package is opened: a zip bomb is refused at once
+  // (inflating still checks what really comes out). Large parts are refused only when read, so
+  // that a deck with a large video still opens for what does not read it.
   void CheckDeclaredSize(const zip::EntryInfo& info, std::string_view partName) const {
-    CheckSize(info.size, info.compressedSize, 0, partName);
+    Limits ratioOnly = limits_;
+    ratioOnly.maxPartSize = ratioOnly.maxTotalUncompressed = UINT64_MAX;
+    CheckSizeLimits(ratioOnly, info.size, info.compressedSize, 0, partName, Name());
   }
   void ReadContentTypes(std::uint64_t index);
   std::string ContentTypesXml() const;

@@ -67,7 +67,7 @@ class Package {
   virtual const std::string& path() const = 0;
   // What Open ignored, one line each: entries whose names are no part names ("..", absolute,
   // backslashes). Entries that name a part again (in any case) make the package damaged, as do
-  // entries whose data overlap; a part whose declared size passes a limit is refused at once.
+  // entries whose data overlap; a part that declares a zip bomb's ratio is refused at once.
   virtual const std::vector<std::string>& Notes() const = 0;
 
   virtual std::vector<std::string> PartNames() const = 0;

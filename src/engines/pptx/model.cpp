@@ -359,8 +359,14 @@ std::shared_ptr<PartDocument> PresentationModel::Document(std::string_view partN
     }
   }
   const std::string bytes = package_->ReadPart(partName);
-  auto document =
-      std::make_shared<PartDocument>(xml::Document::Parse(bytes, partName, limits()), std::string(partName), true);
+  std::shared_ptr<xml::Document> parsed;
+  try {
+    parsed = xml::Document::Parse(bytes, partName, limits());
+  } catch (const AutomationError& e) {
+    // The part's failure names the part; the file is named in front, as the package layer does.
+    throw AutomationError(e.number(), u"\"" + text::FromUtf8(path_) + u"\": " + e.description());
+  }
+  auto document = std::make_shared<PartDocument>(std::move(parsed), std::string(partName), true);
   if (live_.size() > 16 + dirty_.size()) std::erase_if(live_, [](const auto& entry) { return entry.second.expired(); });
   live_[key] = document;
   KeepRecent(document);

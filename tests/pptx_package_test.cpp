@@ -362,6 +362,50 @@ TEST_F(PackageTest, DamagedEntryFailsAloneAndCleanly) {
   EXPECT_EQ(package->ReadPart("/ppt/presentation.xml"), "<p:presentation/>");
 }
 
+// What the office is handed is held to the limits the engine reads with, counted on the XML as it
+// streams by: markup inside quotes, comments and CDATA is no element.
+TEST_F(PackageTest, CheckForOfficeCountsWhatTheOfficeWouldParse) {
+  const std::string tricky = R"(<a x="/>" y='<b>'><!-- <c><d> --><![CDATA[<e><f>]]><?pi <g>?><h/></a>)";
+  const std::string odfManifest = R"(<!DOCTYPE manifest:manifest PUBLIC "-//OpenOffice.org//DTD Manifest 1.0//EN" )"
+                                  R"("Manifest.dtd"><manifest:manifest/>)";
+  struct Row {
+    const char* name;
+    Entries entries;
+    Limits limits;
+    const char* refusal;  // nullptr: passes
+  } rows[] = {
+      {"markup in quotes, comments, CDATA and instructions", {{"x.xml", tricky}},
+       Limits{.maxXmlDepth = 2, .maxXmlElements = 3}, nullptr},
+      {"one element too deep", {{"x.xml", "<a><b><c/></b></a>"}}, Limits{.maxXmlDepth = 2}, "maxXmlDepth"},
+      {"one element too many", {{"x.xml", "<a><b/><c/><d/></a>"}}, Limits{.maxXmlElements = 3},
+       "maxXmlElements"},
+      {"elements of all parts", {{"x.xml", "<a><b/></a>"}, {"y.xml", "<a><b/></a>"}},
+       Limits{.maxTotalXmlElements = 3}, "maxTotalXmlElements"},
+      {"a text too long", {{"x.xml", "<a>" + std::string(20, 'x') + "</a>"}}, Limits{.maxTextLength = 19},
+       "maxTextLength"},
+      {"a text of the limit in multi-byte characters", {{"x.xml", "<a>\u00e9\u00e9\u00e9</a>"}},
+       Limits{.maxTextLength = 3}, nullptr},
+      {"a DOCTYPE in an Office Open XML part", Minimal({{"x.xml", odfManifest}}), Limits{}, "DOCTYPE"},
+      {"an external DTD in an OpenDocument manifest", {{"mimetype", "x"}, {"META-INF/manifest.xml", odfManifest}},
+       Limits{}, nullptr},
+      {"entities declared in an OpenDocument part",
+       {{"mimetype", "x"}, {"content.xml", "<!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"}}, Limits{}, "DOCTYPE"},
+      {"a part too large", {{"big.bin", std::string(5000, 'x')}}, Limits{.maxPartSize = 4096},
+       "maxPartSize"},
+  };
+  for (const Row& row : rows) {
+    const fs::path path = Zip("office.zip", row.entries);
+    const Failure failure = FailureOf([&] { CheckForOffice(path.string(), row.limits, "shown.pptx"); });
+    if (row.refusal == nullptr) {
+      EXPECT_EQ(failure.number, 0) << row.name << ": " << failure.description;
+      continue;
+    }
+    EXPECT_NE(failure.number, 0) << row.name;
+    EXPECT_NE(failure.description.find(row.refusal), std::string::npos) << row.name << ": " << failure.description;
+    EXPECT_NE(failure.description.find("shown.pptx"), std::string::npos) << row.name << ": " << failure.description;
+  }
+}
+
 // --- Relationships -------------------------------------------------------------------------------
 
 TEST_F(PackageTest, RelationshipsResolveAgainstTheSourceFolder) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -346,6 +347,14 @@ std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx:
   // The copy keeps the original's stem, so that what the engine says about it names the file.
   std::string stem = std::filesystem::path(path).stem().string();
   if (stem.empty() || stem.starts_with('.')) stem = "presentation";
+  // ".pptx" may be longer than the original's extension: the stem gives way (at a character's
+  // start), so that any name the system accepts for the original fits here too.
+  constexpr std::size_t kLongestStem = NAME_MAX - 5;
+  if (stem.size() > kLongestStem) {
+    std::size_t cut = kLongestStem;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+  }
   const std::string converted = folder->path() + "/" + stem + ".pptx";
   LeaseOf(*app).ConvertDocument(path, converted, kOoxmlFilter);
   auto model = pptx::PresentationModel::Open(app, converted);

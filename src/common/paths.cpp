@@ -17,6 +17,9 @@ namespace {
 
 constexpr std::int32_t kBadFileName = 52;  // "Bad file name or number"
 
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 // The name as the system takes it (UTF-8, a byte that was not UTF-8 restored). Refuses what would
 // reach the system altered: a NUL would cut the name short, an unpaired surrogate would become
 // another character.
@@ -43,9 +46,6 @@ bool StatOrAbsent(std::u16string_view shown, const std::string& native, struct s
 }
 
 bool HasWildcard(std::u16string_view name) { return name.find_first_of(u"*?") != std::u16string_view::npos; }
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // The characters of a name: a surrogate pair counts as one.
 std::vector<char32_t> Characters(std::u16string_view s) {

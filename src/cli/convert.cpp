@@ -248,12 +248,15 @@ int RunConvert(const ConvertOptions& options) {
       if (input == kStandardStream) return UsageError("'-' (standard input) cannot be one input of a batch (--dir)");
     if (options.dir == kStandardStream) return UsageError("--dir '-' names no folder");
   }
-  if (toStdout) {
+  if (fromStdin || toStdout) {
+    // Standard input and output serve the formats written as one file.
     std::int32_t lFiletype = type;
-    if (options.multi) return UsageError("--multi writes several files, which standard output ('-') cannot take");
     if (QuorvaneX().FileTypeSupportsSingleFileOutput(lFiletype) == kVariantFalse)
-      return UsageError("type '" + options.type + "' is written as several files, which standard output ('-') cannot "
-                        "take; name an output file");
+      return UsageError("type '" + options.type + "' is written as several files; '-' serves only formats written "
+                        "as one file");
+  }
+  if (toStdout) {
+    if (options.multi) return UsageError("--multi writes several files, which standard output ('-') cannot take");
     if (options.json) return UsageError("--json and '-' as the output would both write to standard output");
   }
 

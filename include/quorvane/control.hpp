@@ -35,8 +35,9 @@ class Control;
 
 // What a conversion's failure path saw: the failure's number (a run-time error number of the
 // scripting platform or an HRESULT, as AutomationError carries them) and its description, e.g.
-// -2147024891 and "Cannot save \"x.pdf\": the file is read-only.". The result code and ErrorString
-// say which catalogue failure it was; this says why. number 0 and an empty description: none.
+// 53 and "no file at /in/deck.pptx" behind -5, or -2147024894 and "The file \"/in/deck.pptx\" was
+// not found." behind a text export's -10. The result code and ErrorString say which catalogue
+// failure it was; this says why. number 0 and an empty description: none.
 struct FailureCause {
   std::int32_t number = 0;
   std::u16string description;

@@ -140,6 +140,10 @@ TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
   EXPECT_EQ(qv_invoke(x.c, x.Id("GetFileType"), QV_DISPATCH_METHOD, nullptr, 3, nullptr, nullptr), QV_E_POINTER);
   EXPECT_EQ(qv_invoke(nullptr, 0x60030093, QV_DISPATCH_METHOD, nullptr, 0, nullptr, nullptr), QV_E_POINTER);
   EXPECT_STREQ(qv_last_failure_text(nullptr), "");
+  EXPECT_STREQ(qv_last_failure_cause(nullptr, nullptr), "");
+  std::string log(qv_diagnostic_log_path(nullptr, 0), '\0');
+  qv_diagnostic_log_path(log.data(), log.size() + 1);
+  EXPECT_TRUE(log.ends_with("/Quorvane.log")) << log;
 }
 
 TEST(CApiControl, PropertiesRoundTripThroughCVariants) {
@@ -248,6 +252,8 @@ struct Heard {
   std::vector<std::string> texts;
   std::vector<size_t> counts;
   const char* replacement = nullptr;  // NULL: leave the text alone; "": store a NULL string
+  const char* put = nullptr;          // set ErrorString to this through qv_invoke instead
+  qv_control* control = nullptr;
 };
 
 void OnEvent(void* context, int32_t dispid, const qv_variant* args, size_t argc) {
@@ -262,18 +268,33 @@ void OnEvent(void* context, int32_t dispid, const qv_variant* args, size_t argc)
     qv_string_free(*args[1].u.pbstrVal);
     *args[1].u.pbstrVal = *heard->replacement ? qv_string_alloc_utf8(heard->replacement) : nullptr;
   }
+  if (heard->put) {
+    int32_t id = 0;
+    qv_variant text = Text(heard->put);
+    if (qv_get_id_of_name(heard->control, "ErrorString", &id) == QV_S_OK)
+      qv_invoke(heard->control, id, QV_DISPATCH_PROPERTYPUT, &text, 1, nullptr, nullptr);
+    qv_variant_clear(&text);
+  }
 }
 
+// A handler may rewrite ErrorString through its by-reference argument or through the control
+// itself (qv_invoke from inside the handler): either way the host reads its text afterwards, as a
+// C++ host does. The failure's cause is there beside it.
 TEST(CApiEvents, OnErrorReachesTheCallbackWhichMayRewriteErrorString) {
   const struct {
     const char* label;
     const char* replacement;
-    bool keepsCatalogueText;
-  } rows[] = {{"untouched", nullptr, true}, {"replaced", "Written by the C host", false}, {"emptied", "", false}};
+    const char* put;
+  } rows[] = {{"untouched", nullptr, nullptr},
+              {"replaced", "Written by the C host", nullptr},
+              {"emptied", "", nullptr},
+              {"put through qv_invoke", nullptr, "Put by the C host"}};
   for (const auto& row : rows) {
     Control x;
     Heard heard;
     heard.replacement = row.replacement;
+    heard.put = row.put;
+    heard.control = x.c;
     const uint32_t cookie = qv_advise(x.c, OnEvent, &heard);
     ASSERT_NE(cookie, 0u);
 
@@ -287,9 +308,12 @@ TEST(CApiEvents, OnErrorReachesTheCallbackWhichMayRewriteErrorString) {
 
     qv_variant text{};
     ASSERT_EQ(x.Invoke("ErrorString", QV_DISPATCH_PROPERTYGET, {}, &text), QV_S_OK);
-    const std::string expected = row.keepsCatalogueText ? heard.texts[0] : row.replacement;
+    const std::string expected = row.put ? row.put : row.replacement ? row.replacement : heard.texts[0];
     EXPECT_EQ(Utf8(text.u.bstrVal), expected) << row.label;
     qv_variant_clear(&text);
+    int32_t number = -1;
+    EXPECT_STREQ(qv_last_failure_cause(x.c, &number), "InputFile is empty") << row.label;
+    EXPECT_EQ(number, 5) << row.label;
 
     EXPECT_EQ(qv_unadvise(x.c, cookie), 1);
     EXPECT_EQ(qv_unadvise(x.c, cookie), 0);

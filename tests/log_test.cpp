@@ -117,10 +117,14 @@ TEST(LogLine, DateTimeAndMessageUnderEachLocale) {
   }
 }
 
-TEST(LogLine, YearIsAlwaysFourDigits) {
+// A four-digit year always; a message naming a file with a line feed, an ESC sequence or a byte
+// that is not UTF-8 stays on its one line, escaped.
+TEST(LogLine, YearIsAlwaysFourDigitsAndTheMessageOneLine) {
   ScopedLocale locale("C.UTF-8");
   if (!locale.ok()) GTEST_SKIP() << "locale C.UTF-8 is not installed";
   EXPECT_EQ(text::ToUtf8(diagnostics::FormatLogLine(At(987, 6, 5, 1, 2, 3), u"m")), "05-Jun-0987, 01:02:03 : m");
+  EXPECT_EQ(text::ToUtf8(diagnostics::FormatLogLine(At(2026, 6, 5, 1, 2, 3), u"53 - /a\nb\x1B[2J\xDCFF\r.pptx")),
+            "05-Jun-2026, 01:02:03 : 53 - /a\\nb\\e[2J\\xFF\\r.pptx");
 }
 
 TEST_F(Log, AppendsOneAnsiLinePerCallInOrder) {

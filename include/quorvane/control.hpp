@@ -33,6 +33,16 @@ namespace detail {
 class Control;
 }
 
+// What a conversion's failure path saw: the failure's number (a run-time error number of the
+// scripting platform or an HRESULT, as AutomationError carries them) and its description, e.g.
+// 53 and "no file at /in/deck.pptx" behind -5, or -2147024894 and "The file \"/in/deck.pptx\" was
+// not found." behind a text export's -10. The result code and ErrorString say which catalogue
+// failure it was; this says why. number 0 and an empty description: none.
+struct FailureCause {
+  std::int32_t number = 0;
+  std::u16string description;
+};
+
 // Receiver of the control's events (the event interface __QuorvaneX).
 class QUORVANE_API QuorvaneXEvents {
  public:
@@ -107,6 +117,16 @@ class QUORVANE_API QuorvaneX {
   std::uint32_t Advise(std::shared_ptr<QuorvaneXEvents> sink);
   // Removes a sink; false when the cookie is unknown.
   bool Unadvise(std::uint32_t cookie);
+
+  // --- Beyond the automation interface -----------------------------------------------------
+  // The cause of the failure the last ConvertFile reported (the one its result code stands for):
+  // set by the failure paths of the converters, by the checks of the input and output names and by
+  // a failure to start an office application; cleared when ConvertFile starts, so it is empty
+  // after a conversion that reported nothing.
+  FailureCause LastFailureCause() const;
+  // The diagnostic log the failure paths of the picture and text exports append to
+  // ("Quorvane.log" beside the component's library file); empty when that folder is unknown.
+  static std::u16string DiagnosticLogPath();
 
   // --- Container --------------------------------------------------------------------------
   // The container resizes the control; the control keeps the size of its picture box.

@@ -144,8 +144,10 @@ typedef struct qv_variant {
 /* A new string of `length` code units copied from `text` (zeros when `text` is NULL). The caller
  * owns it. NULL when memory is short. */
 QV_API qv_string qv_string_alloc(const qv_char16* text, size_t length);
-/* A new string from NUL-terminated UTF-8 (invalid sequences become U+FFFD); NULL `utf8` gives the
- * empty string. The caller owns it. */
+/* A new string from NUL-terminated UTF-8; NULL `utf8` gives the empty string. A byte that is not
+ * part of valid UTF-8 (as in a file name that is not UTF-8) becomes U+DC80 + (byte - 0x80), which
+ * qv_string_to_utf8 turns back into that byte, so such names pass through unchanged. The caller
+ * owns it. */
 QV_API qv_string qv_string_alloc_utf8(const char* utf8);
 /* Frees a string made by the library; NULL is ignored. */
 QV_API void qv_string_free(qv_string s);
@@ -190,6 +192,18 @@ QV_API qv_hresult qv_invoke(qv_control* control, int32_t dispid, uint16_t kind, 
  * next qv_invoke or qv_control_destroy on it. */
 QV_API const char* qv_last_failure_text(qv_control* control);
 
+/* The cause of the failure that the last ConvertFile on this control reported: sets *number
+ * (may be NULL) to the failure number its failure path saw (a run-time error number or an HRESULT)
+ * and returns its description, UTF-8 (the bytes of a file name that is not UTF-8 as they are),
+ * owned by the control and valid until the next call of this function or qv_control_destroy on it.
+ * 0 and "" when that conversion reported nothing; ConvertFile clears it when it starts. */
+QV_API const char* qv_last_failure_cause(qv_control* control, int32_t* number);
+
+/* The path of the diagnostic log the component appends a line to for each failed picture or text
+ * export ("Quorvane.log" beside the library), written as qv_string_to_utf8 writes; returns the
+ * full length. 0 when the library's folder is unknown. */
+QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size);
+
 /*
  * Event callback. Progress: dispid QV_DISPID_PROGRESS, no arguments (args may be NULL).
  * onerror: dispid QV_DISPID_ONERROR, two arguments:
@@ -198,6 +212,8 @@ QV_API const char* qv_last_failure_text(qv_control* control);
  *            control's ErrorString. To change ErrorString, free *u.pbstrVal with qv_string_free
  *            and store a new string from qv_string_alloc*: the library takes it over, copies it
  *            into ErrorString when the callback returns, and frees it. Do not keep the pointers.
+ *            A handler that leaves *u.pbstrVal as it is and sets ErrorString through qv_invoke
+ *            instead keeps that text: only a string the callback changed is copied back.
  * Events are raised synchronously from inside qv_invoke (ConvertFile), on the control's thread.
  */
 typedef void (*qv_event_callback)(void* context, int32_t dispid, const qv_variant* args, size_t argc);

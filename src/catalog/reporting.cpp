@@ -1,6 +1,7 @@
 // The control's catalogue members and RaiseError.
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "common/text.hpp"
 #include "control/control.hpp"
@@ -13,6 +14,14 @@ void Control::RaiseError(std::int32_t code, const std::u16string& text) {
   // The handler sees the reporter's copy of the code, and ErrorString itself as the text.
   std::int32_t number = code;
   RaiseOnError(number, ErrorString);
+}
+
+void Control::KeepFailureCause(std::int32_t number, std::u16string description) {
+  LastCause = {number, std::move(description)};
+}
+
+void Control::KeepFailureCauseIfNone(std::int32_t number, std::u16string description) {
+  if (LastCause.number == 0 && LastCause.description.empty()) KeepFailureCause(number, std::move(description));
 }
 
 // Compares the value numerically with the codes. Integers of every width, reals, Booleans and

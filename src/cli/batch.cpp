@@ -103,6 +103,11 @@ ConversionResult Convert(QuorvaneX& control, JobEvents& events, std::size_t inde
     result.errorText = ToUtf8(failure.description());
     result.errors.push_back("conversion failed: " + result.errorText + " (" + std::to_string(failure.number()) + ")");
   }
+  if (!result.ok()) {
+    const FailureCause cause = control.LastFailureCause();
+    result.causeNumber = cause.number;
+    result.causeText = ToUtf8(cause.description);
+  }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   events.Finish();
   return result;

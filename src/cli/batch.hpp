@@ -43,6 +43,10 @@ struct ConversionResult {
   // call's description; empty on success.
   std::vector<std::string> errors;
   std::string errorText;  // the message of the failure the code stands for ("" on success)
+  // Why it failed, as the control's failure path saw it (QuorvaneX::LastFailureCause): the
+  // failure number and its description; 0 and "" when the control kept none.
+  std::int32_t causeNumber = 0;
+  std::string causeText;
   double seconds = 0;
   // Slides of the converted range (the control's StartSlide to EndSlide once it has clamped them);
   // 0 when the conversion failed.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "output.hpp"
 #include "quorvane/control.hpp"
 #include "quorvane/utf.hpp"
+#include "standard_streams.hpp"
 #include "status_line.hpp"
 
 namespace quorvane::cli {
@@ -65,7 +67,8 @@ std::optional<std::int32_t> ParseType(const std::string& text) {
   return std::nullopt;
 }
 
-// The format the output's extension names, when it names exactly one.
+// The format the output's extension names, when it names exactly one; nullopt for a name without
+// an extension, or with one that names no format or several (".xml"): the command does not guess.
 std::optional<std::int32_t> TypeFromExtension(const fs::path& output) {
   std::string extension = Lower(output.extension().string());
   if (extension.size() < 2) return std::nullopt;
@@ -93,6 +96,7 @@ struct ConvertOptions {
   bool json = false;
   bool quiet = false;
   bool progress = false;
+  bool verbose = false;
 };
 
 // A host with a file dialog passes absolute names; relative ones are made absolute here.
@@ -101,7 +105,7 @@ std::string Absolute(const std::string& name) {
 }
 
 int UsageError(const std::string& message, const std::string& hint = "usage") {
-  std::cerr << kProgram << " convert: " << message << "\nRun '" << kProgram << " convert --help' for " << hint
+  std::cerr << kProgram << " convert: " << Printable(message) << "\nRun '" << kProgram << " convert --help' for " << hint
             << ".\n";
   return kExitUsage;
 }
@@ -126,18 +130,96 @@ std::string OutputInFolder(QuorvaneX& control, const fs::path& folder, const std
   return (folder / (stem + "." + extension)).string();
 }
 
+// The cause of a failure as a number: a run-time error number in decimal, an HRESULT (negative)
+// as eight hexadecimal digits.
+std::string CauseNumber(std::int32_t number) {
+  if (number >= 0) return std::to_string(number);
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(number));
+  return buffer;
+}
+
+// The line under a failure's error lines that says why it failed, "" when the control kept no cause.
+std::string CauseLine(const ConversionResult& result) {
+  if (result.causeNumber == 0 && result.causeText.empty()) return {};
+  const std::string text = result.causeText.empty() ? "failure" : Printable(result.causeText);
+  return "  cause: " + text + " (" + CauseNumber(result.causeNumber) + ")\n";
+}
+
 // One line of --json output. Paths that are not valid UTF-8 are written with U+FFFD in place of
-// the bytes that are not.
+// the bytes that are not. "cause" is null on success.
 std::string JsonLine(const ConversionJob& job, const ConversionResult& result) {
+  nlohmann::ordered_json cause = nullptr;
+  if (result.causeNumber != 0 || !result.causeText.empty())
+    cause = {{"number", result.causeNumber}, {"description", result.causeText}};
   const nlohmann::ordered_json line{
       {"input", job.input},
       {"output", job.outputPath},
       {"code", result.code},
       {"error", result.errorText},
+      {"cause", cause},
       {"seconds", std::round(result.seconds * 1000.0) / 1000.0},
       {"slides", result.slides},
   };
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+// Where the diagnostic log ends before a run, so that --verbose can show the lines the run adds.
+struct LogMark {
+  std::string path;
+  std::uintmax_t size = 0;
+};
+
+LogMark MarkLog() {
+  LogMark mark{ToUtf8(QuorvaneX::DiagnosticLogPath())};
+  std::error_code error;
+  if (!mark.path.empty()) {
+    const std::uintmax_t size = fs::file_size(mark.path, error);
+    if (!error) mark.size = size;
+  }
+  return mark;
+}
+
+// The lines added to the log since `mark`, each as "quorvane: log: <line>", escaped for the terminal.
+std::string LogLinesSince(const LogMark& mark) {
+  if (mark.path.empty()) return std::string(kProgram) + ": log: the folder of the diagnostic log is unknown\n";
+  std::string out = std::string(kProgram) + ": log file: " + Printable(mark.path) + "\n";
+  std::ifstream in(mark.path, std::ios::binary);
+  if (!in) return out;
+  in.seekg(0, std::ios::end);
+  const auto end = static_cast<std::uintmax_t>(in.tellg());
+  // A log that shrank was replaced meanwhile: all of it is new.
+  in.seekg(static_cast<std::streamoff>(end >= mark.size ? mark.size : 0));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out += std::string(kProgram) + ": log: " + Printable(line) + "\n";
+  }
+  return out;
+}
+
+// The output format: --type, else the output's extension. nullopt after a usage error was reported.
+std::optional<std::int32_t> ChooseType(const ConvertOptions& options, bool batch, const std::string& output) {
+  if (!options.type.empty()) {
+    const auto parsed = ParseType(options.type);
+    if (!parsed) UsageError("unknown type '" + options.type + "'", "the names");
+    return parsed;
+  }
+  if (batch) {
+    UsageError("--dir needs --type: the outputs' format cannot be told from their names");
+    return std::nullopt;
+  }
+  if (output == kStandardStream) {
+    UsageError("writing to standard output ('-') needs --type: there is no name to tell the format from");
+    return std::nullopt;
+  }
+  if (const auto guessed = TypeFromExtension(output)) return guessed;
+  const std::string extension = fs::path(output).extension().string();
+  if (extension.size() < 2)
+    UsageError("the output '" + output + "' has no extension to tell its format from; give --type", "the types");
+  else
+    UsageError("the output extension '" + extension + "' names no format the command knows; give --type", "the types");
+  return std::nullopt;
 }
 
 int RunConvert(const ConvertOptions& options) {
@@ -154,15 +236,28 @@ int RunConvert(const ConvertOptions& options) {
     output = options.more.front();
   }
 
-  std::int32_t type = 6;  // the control's default
-  if (!options.type.empty()) {
-    const auto parsed = ParseType(options.type);
-    if (!parsed) return UsageError("unknown type '" + options.type + "'", "the names");
-    type = *parsed;
-  } else if (batch) {
-    return UsageError("--dir needs --type: the outputs' format cannot be told from their names");
-  } else if (const auto guessed = TypeFromExtension(output)) {
-    type = *guessed;
+  const auto chosen = ChooseType(options, batch, output);
+  if (!chosen) return kExitUsage;
+  const std::int32_t type = *chosen;
+
+  // "-" stands for standard input or output: one presentation in, one file out.
+  const bool fromStdin = !batch && options.input == kStandardStream;
+  const bool toStdout = !batch && output == kStandardStream;
+  if (batch) {
+    for (const std::string& input : inputs)
+      if (input == kStandardStream) return UsageError("'-' (standard input) cannot be one input of a batch (--dir)");
+    if (options.dir == kStandardStream) return UsageError("--dir '-' names no folder");
+  }
+  if (fromStdin || toStdout) {
+    // Standard input and output serve the formats written as one file.
+    std::int32_t lFiletype = type;
+    if (QuorvaneX().FileTypeSupportsSingleFileOutput(lFiletype) == kVariantFalse)
+      return UsageError("type '" + options.type + "' is written as several files; '-' serves only formats written "
+                        "as one file");
+  }
+  if (toStdout) {
+    if (options.multi) return UsageError("--multi writes several files, which standard output ('-') cannot take");
+    if (options.json) return UsageError("--json and '-' as the output would both write to standard output");
   }
 
   // Name every output before anything is converted: two inputs that would write the same output
@@ -185,13 +280,41 @@ int RunConvert(const ConvertOptions& options) {
     if (!fs::is_directory(folder, error)) {
       fs::create_directories(folder, error);
       if (error) {
-        std::cerr << kProgram << " convert: cannot create the output folder '" << options.dir
+        std::cerr << kProgram << " convert: cannot create the output folder '" << Printable(options.dir)
                   << "': " << error.message() << "\n";
         return kExitCantCreate;
       }
     }
   } else {
     jobs.push_back(ConversionJob{options.input, Absolute(options.input), Absolute(output)});
+  }
+
+  // Standard input and output go through private files of a private folder, removed when the
+  // conversion is done and by a signal that ends the command before.
+  std::string error;
+  std::optional<PrivateFolder> privateFolder =
+      fromStdin || toStdout ? PrivateFolder::Make(error) : std::optional<PrivateFolder>();
+  std::string privateOutput;
+  if (fromStdin || toStdout) {
+    if (!privateFolder) {
+      std::cerr << kProgram << " convert: " << Printable(error) << "\n";
+      return kExitCantCreate;
+    }
+    if (fromStdin) {
+      const auto copy = CopyStandardInput(privateFolder->path(), error);
+      if (!copy) {
+        std::cerr << kProgram << " convert: " << Printable(error) << "\n";
+        return kExitIoError;
+      }
+      jobs.front().inputPath = *copy;
+    }
+    if (toStdout) {
+      std::int32_t lFiletype = type;
+      VariantBool bare = kVariantFalse;
+      const std::string extension = ToUtf8(QuorvaneX().LookUpSaveAsExtension(lFiletype, bare));
+      privateOutput = privateFolder->path() + "/standard-output" + (extension.empty() ? "" : "." + extension);
+      jobs.front().outputPath = privateOutput;
+    }
   }
 
   // Each worker converts on its own control; the renderer's pool grows to as many offices. A
@@ -211,18 +334,21 @@ int RunConvert(const ConvertOptions& options) {
   settings.optimizeForSpeed = !options.noKeepRunning;
 
   std::vector<std::string> names;
-  for (const ConversionJob& job : jobs) names.push_back(fs::path(job.input).filename().string());
+  for (const ConversionJob& job : jobs) names.push_back(Printable(fs::path(job.input).filename().string()));
   const bool bar = !options.quiet && (options.progress || ::isatty(STDERR_FILENO) == 1);
   StatusLine status(stderr, bar, std::move(names));
+  const LogMark logMark = options.verbose ? MarkLog() : LogMark{};
 
   int exitStatus = kExitOk;
   RunConversions(jobs, settings, workers, status, [&](std::size_t index, const ConversionResult& result) {
     const ConversionJob& job = jobs[index];
     // A single conversion keeps the plain "quorvane: error <code>: <message>"; in a batch each
-    // message names its input.
-    const std::string who = batch ? std::string(kProgram) + ": " + job.input + ": " : std::string(kProgram) + ": ";
+    // message names its input. The cause follows, indented. Names and messages are escaped.
+    const std::string who =
+        batch ? std::string(kProgram) + ": " + Printable(job.input) + ": " : std::string(kProgram) + ": ";
     std::string messages;
-    for (const std::string& error : result.errors) messages += who + error + "\n";
+    for (const std::string& reported : result.errors) messages += who + Printable(reported) + "\n";
+    if (!result.ok()) messages += CauseLine(result);
     if (!messages.empty()) status.Message(messages);
     if (options.json) {
       std::cout << JsonLine(job, result);
@@ -235,6 +361,14 @@ int RunConvert(const ConvertOptions& options) {
     }
   });
   status.Close();
+  if (options.verbose) std::cerr << LogLinesSince(logMark);
+
+  if (toStdout && exitStatus == kExitOk) {
+    if (!CopyToStandardOutput(privateOutput, error)) {
+      std::cerr << kProgram << " convert: " << Printable(error) << "\n";
+      return kExitIoError;
+    }
+  }
   return exitStatus;
 }
 
@@ -247,10 +381,12 @@ Command AddConvert(CLI::App& root) {
       "Convert one presentation into another format, or several into a folder.\n"
       "  quorvane convert INPUT OUTPUT [OPTIONS]\n"
       "  quorvane convert -d DIR --type TYPE INPUT... [OPTIONS]");
-  app->add_option("input", options->input, "the presentation to convert")->required()->type_name("FILE");
+  app->add_option("input", options->input, "the presentation to convert; - reads it from standard input")
+      ->required()
+      ->type_name("FILE");
   app->add_option("output", options->more,
-                  "the file to write, or the name prefix of the files written one per slide; with -d, more "
-                  "inputs")
+                  "the file to write (- writes it to standard output, for formats written as one file), or the "
+                  "name prefix of the files written one per slide; with -d, more inputs")
       ->type_name("FILE");
   app->add_option("-d,--dir", options->dir,
                   "convert every input into this folder (made when missing); each output is named after its "
@@ -259,7 +395,8 @@ Command AddConvert(CLI::App& root) {
   app->add_option("-t,--type", options->type,
                   "TargetFileType: a code of 'quorvane formats' or one of pptx pptm potx potm ppsx ppsm ppt pot "
                   "pps pdf xps odp rtf htm mht wmf emf gif jpg png bmp tif doc word-rtf word-htm txt utf16; "
-                  "without it, the output's extension decides where it names one of these (else 6, rtf)")
+                  "without it, the output's extension names the format (an extension that names none of these "
+                  "is a usage error)")
       ->type_name("TYPE");
   app->add_option("--start", options->start, "StartSlide: first slide (1-based; 0 for the first)")->type_name("N");
   app->add_option("--end", options->end, "EndSlide: last slide (0 for the last)")->type_name("N");
@@ -276,19 +413,27 @@ Command AddConvert(CLI::App& root) {
       ->check(CLI::Range(1, kMaxJobs))
       ->each([options](const std::string&) { options->jobsGiven = true; });
   app->add_flag("--json", options->json,
-                "print one JSON object per input on standard output: input, output, code, error, seconds, slides");
+                "print one JSON object per input on standard output: input, output, code, error, cause "
+                "({number, description} or null), seconds, slides");
   app->add_flag("-q,--quiet", options->quiet, "no progress bar");
+  app->add_flag("-v,--verbose", options->verbose,
+                "after the conversions, show the diagnostic log's path and the lines they added to it");
   app->add_flag("--progress", options->progress, "show the progress bar even when standard error is not a terminal");
   app->footer(
       "Progress is shown on standard error when it is a terminal. Failures are printed as\n"
-      "'quorvane: error <code>: <message>' (in a batch: 'quorvane: INPUT: error <code>: <message>'); results\n"
-      "come in input order. Exit status: 0 when every input converted, else the code of the first failure\n"
-      "without its sign (70 a failed automation call); 64 usage error; 73 the output folder cannot be made.\n"
+      "'quorvane: error <code>: <message>' (in a batch: 'quorvane: INPUT: error <code>: <message>'), followed\n"
+      "by '  cause: <description> (<number>)', what the conversion met; control characters in names are\n"
+      "shown escaped (\\n, \\e, \\xHH). Results come in input order. The picture and text exports also log\n"
+      "each failure in Quorvane.log beside libquorvane.so (-v shows its path and the new lines).\n"
+      "Exit status: 0 when every input converted, else the code of the first failure without its sign (70 a\n"
+      "failed automation call); 64 usage error; 73 the output folder cannot be made; 74 standard input or\n"
+      "output cannot be read or written.\n"
       "Examples:\n"
       "  quorvane convert deck.pptx deck.pdf\n"
       "  quorvane convert deck.pptx deck --type png                      # deckSlide1.PNG, ...\n"
       "  quorvane convert deck.pptx deck.txt --notes --numbers           # text for search indexing\n"
       "  quorvane convert deck.pptx part.pptx --start 2 --end 4 --numbers\n"
+      "  quorvane convert - - --type pdf < deck.pptx > deck.pdf\n"
       "  quorvane convert -d pdf --type pdf -j 2 decks/*.pptx\n"
       "  quorvane convert -d txt --type txt --json decks/*.pptx > results.jsonl");
   return {app, [options] { return RunConvert(*options); }};

@@ -190,7 +190,7 @@ int ReportUsageError(CLI::App& root, const CLI::ParseError& error) {
     if (app != nullptr) where = app;
   }
   const std::string path = CommandPath(where);
-  std::cerr << path << ": " << message << "\nRun '" << path << " --help' for usage.\n";
+  std::cerr << path << ": " << Printable(message) << "\nRun '" << path << " --help' for usage.\n";
   return kExitUsage;
 }
 

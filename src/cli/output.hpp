@@ -16,9 +16,15 @@
 
 namespace quorvane::cli {
 
-// UTF-16 to UTF-8 (a surrogate without its partner becomes U+FFFD): the host never writes bytes
-// that are not UTF-8, whatever a string from the control holds.
+// UTF-16 to UTF-8, the bytes of a file name that is not UTF-8 restored (quorvane/utf.hpp).
 inline std::string ToUtf8(std::u16string_view text) { return Utf16ToUtf8(text); }
+
+// Text for a terminal: what the user named (a file name can hold any byte but "/" and NUL) and
+// what the control says about it, with control characters as visible escapes ("\n", "\e", ...)
+// and bytes that are not UTF-8 as "\xHH" (quorvane::PrintableText). A name can then neither
+// forge a line of its own nor send the terminal an escape sequence.
+inline std::string Printable(std::string_view utf8) { return Utf16ToUtf8(PrintableText(Utf8ToUtf16(utf8))); }
+inline std::string Printable(std::u16string_view text) { return Utf16ToUtf8(PrintableText(text)); }
 
 // Rows of UTF-8 fields under a header of column names. Every row has as many fields as there are
 // columns: a row of another width is a mistake in the command that built it, and AddRow throws

@@ -20,20 +20,11 @@ constexpr std::int32_t kBadFileName = 52;  // "Bad file name or number"
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// The name as the system takes it (UTF-8). Refuses what would reach the system altered: a NUL
-// would cut the name short, an unpaired surrogate would become another character.
+// The name as the system takes it (UTF-8, a byte that was not UTF-8 restored). Refuses what would
+// reach the system altered: a NUL would cut the name short, an unpaired surrogate would become
+// another character.
 std::string Native(std::u16string_view path) {
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const char16_t c = path[i];
-    bool bad = c == u'\0' || IsLowSurrogate(c);
-    if (IsHighSurrogate(c)) {
-      if (i + 1 < path.size() && IsLowSurrogate(path[i + 1]))
-        ++i;
-      else
-        bad = true;
-    }
-    if (bad) throw AutomationError(kBadFileName, u"Bad file name or number");
-  }
+  if (!text::IsUsableFileName(path)) throw AutomationError(kBadFileName, u"Bad file name or number");
   return text::ToUtf8(path);
 }
 

@@ -9,8 +9,9 @@
 // something that is not a folder, answers false. Everything else the system refuses (no search
 // permission, a name too long, a loop of symbolic links) is a failure of the lookup itself and
 // throws AutomationError 75 (path/file access error) with the system's reason and the name.
-// A name the system cannot be given unchanged (an embedded NUL, an unpaired surrogate) throws 52
-// (bad file name), so that no lookup ever answers for a different, truncated name.
+// A name the system cannot be given unchanged (an embedded NUL, an unpaired surrogate that is not
+// an escaped byte of a name that is not UTF-8, text.hpp) throws 52 (bad file name), so that no
+// lookup ever answers for a different, truncated name.
 #include <string>
 #include <string_view>
 

@@ -2,7 +2,32 @@
 
 namespace quorvane {
 
-std::string Utf16ToUtf8(std::u16string_view s) {
+namespace {
+
+// A byte that is not part of valid UTF-8 travels through UTF-16 as the unpaired low surrogate
+// U+DC80 + (byte - 0x80): names the system holds as arbitrary bytes survive the round trip.
+constexpr char16_t kEscapedByteFirst = 0xDC80;
+constexpr char16_t kEscapedByteLast = 0xDCFF;
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string ToUtf8(std::u16string_view s, bool keepEscapedBytes) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -10,27 +35,20 @@ std::string Utf16ToUtf8(std::u16string_view s) {
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
+    } else if (keepEscapedBytes && c >= kEscapedByteFirst && c <= kEscapedByteLast) {
+      out += static_cast<char>(c - 0xDC00);
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    AppendUtf8(out, c);
   }
   return out;
 }
+
+}  // namespace
+
+std::string Utf16ToUtf8(std::u16string_view s) { return ToUtf8(s, true); }
 
 std::u16string Utf8ToUtf16(std::string_view s) {
   // Never more UTF-16 units than UTF-8 bytes: written into place, then cut to size.
@@ -44,8 +62,8 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       ++i;
       continue;
     }
-    char32_t c = 0xFFFD;
-    std::size_t len = 1;
+    char32_t c = 0;
+    std::size_t len = 0;  // 0: not the start of a valid sequence
     auto cont = [&](std::size_t k) { return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80; };
     auto at = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
     if (b >= 0xC2 && b < 0xE0 && cont(1)) {
@@ -53,12 +71,16 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       len = 2;
     } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2)) {
       c = ((b & 0x0F) << 12) | (at(1) << 6) | at(2);
-      len = 3;
-      if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+      len = (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) ? 0 : 3;
     } else if (b >= 0xF0 && b < 0xF5 && cont(1) && cont(2) && cont(3)) {
       c = ((b & 0x07) << 18) | (at(1) << 12) | (at(2) << 6) | at(3);
-      len = 4;
-      if (c < 0x10000 || c > 0x10FFFF) c = 0xFFFD;
+      len = (c < 0x10000 || c > 0x10FFFF) ? 0 : 4;
+    }
+    if (len == 0) {
+      // One byte that starts no valid sequence; what follows it is decoded afresh.
+      *to++ = static_cast<char16_t>(0xDC00 + b);
+      ++i;
+      continue;
     }
     if (c >= 0x10000) {
       c -= 0x10000;
@@ -70,6 +92,43 @@ std::u16string Utf8ToUtf16(std::string_view s) {
     i += len;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
+  return out;
+}
+
+std::u16string PrintableText(std::u16string_view s) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string out;
+  out.reserve(s.size());
+  const auto hex = [&](char16_t prefix, unsigned value, int digits) {
+    out += u'\\';
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+  };
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    if (c == u'\n') {
+      out += u"\\n";
+    } else if (c == u'\r') {
+      out += u"\\r";
+    } else if (c == u'\t') {
+      out += u"\\t";
+    } else if (c == 0x1B) {
+      out += u"\\e";
+    } else if (c < 0x20 || c == 0x7F) {
+      hex(u'x', c, 2);
+    } else if (text::IsEscapedByte(c)) {
+      hex(u'x', static_cast<unsigned>(c - 0xDC00), 2);
+    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      hex(u'u', c, 4);
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      out += c;
+      out += s[++i];
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      hex(u'u', c, 4);
+    } else {
+      out += c;
+    }
+  }
   return out;
 }
 
@@ -91,12 +150,15 @@ bool IsUsableFileName(std::u16string_view name) {
     if (c >= 0xD800 && c <= 0xDBFF) {
       if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
       ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+    } else if (c >= 0xDC00 && c <= 0xDFFF && !IsEscapedByte(c)) {
       return false;
     }
   }
   return true;
 }
+
+std::string ToValidUtf8(std::u16string_view s) { return quorvane::ToUtf8(s, false); }
+
 
 std::u16string Decimal(std::int64_t n) {
   const std::string digits = std::to_string(n);

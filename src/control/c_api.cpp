@@ -30,6 +30,7 @@ struct qv_control {
   quorvane::QuorvaneX control;
   quorvane::detail::ControlDispatch surface{control};
   std::string lastFailure;
+  std::string lastCause;  // the description qv_last_failure_cause handed out last
 };
 
 namespace {
@@ -256,7 +257,10 @@ class InboundArgs {
 
 // Arguments of a call from the library into C (an event, a host-made object). The library owns
 // the C values for the duration of the call; WriteBack carries what the callee changed through a
-// by-reference string, object or variant back into the library's storage.
+// by-reference string, object or variant back into the library's storage. Only what the callee
+// changed: a value it left as it was handed over is not copied back, so that whatever changed the
+// library's storage meanwhile stays (a C onerror handler that sets ErrorString through qv_invoke
+// keeps its text, as a C++ handler that calls put_ErrorString does).
 class OutboundArgs {
  public:
   OutboundArgs() = default;
@@ -290,16 +294,18 @@ class OutboundArgs {
         case quorvane::VT_R8: c.u.pr8 = v.ref<double>(); break;
         case quorvane::VT_BOOL: c.u.pboolVal = v.ref<quorvane::VariantBool>(); break;
         case quorvane::VT_BSTR:
-          t.string = AllocString(*v.ref<std::u16string>());
+          t.sentString = *v.ref<std::u16string>();
+          t.string = AllocString(t.sentString);
           c.u.pbstrVal = &t.string;
           break;
         case quorvane::VT_DISPATCH:
-          t.object = NewHandle(*v.ref<Variant::DispatchPtr>());
+          t.sentObject = *v.ref<Variant::DispatchPtr>();
+          t.object = NewHandle(t.sentObject);
           c.u.pdispVal = &t.object;
           break;
         case quorvane::VT_VARIANT: {
-          const Variant inner = v.ref<Variant>()->Dereferenced();
-          if (const HResult hr = ValueToC(inner, t.variant); hr != quorvane::S_OK_) return hr;
+          t.sentVariant = v.ref<Variant>()->Dereferenced();
+          if (const HResult hr = ValueToC(t.sentVariant, t.variant); hr != quorvane::S_OK_) return hr;
           c.u.pvarVal = &t.variant;
           break;
         }
@@ -322,17 +328,17 @@ class OutboundArgs {
       switch (v.base_type()) {
         case quorvane::VT_BSTR: {
           std::u16string value = ReadString(t.string);
-          if (value != *v.ref<std::u16string>()) *v.ref<std::u16string>() = std::move(value);
+          if (value != t.sentString) *v.ref<std::u16string>() = std::move(value);
           break;
         }
         case quorvane::VT_DISPATCH: {
           auto object = ObjectOf(t.object);
-          if (object != *v.ref<Variant::DispatchPtr>()) *v.ref<Variant::DispatchPtr>() = std::move(object);
+          if (object != t.sentObject) *v.ref<Variant::DispatchPtr>() = std::move(object);
           break;
         }
         case quorvane::VT_VARIANT: {
           Variant value;
-          if (ValueFromC(t.variant, value) == quorvane::S_OK_ && !(value == v.ref<Variant>()->Dereferenced()))
+          if (ValueFromC(t.variant, value) == quorvane::S_OK_ && !(value == t.sentVariant))
             *v.ref<Variant>() = std::move(value);
           break;
         }
@@ -347,6 +353,10 @@ class OutboundArgs {
     qv_string string = nullptr;
     qv_dispatch* object = nullptr;
     qv_variant variant{};
+    // What was handed over, to tell what the callee changed.
+    std::u16string sentString;
+    std::shared_ptr<Dispatch> sentObject;
+    Variant sentVariant;
   };
   std::vector<Temp> temps_;
   std::vector<qv_variant> cvars_;
@@ -558,6 +568,34 @@ QV_API qv_hresult qv_invoke(qv_control* control, int32_t dispid, uint16_t kind, 
 }
 
 QV_API const char* qv_last_failure_text(qv_control* control) { return control ? control->lastFailure.c_str() : ""; }
+
+QV_API const char* qv_last_failure_cause(qv_control* control, int32_t* number) {
+  if (number) *number = 0;
+  if (!control) return "";
+  try {
+    const quorvane::FailureCause cause = control->control.LastFailureCause();
+    control->lastCause = quorvane::text::ToUtf8(cause.description);
+    if (number) *number = cause.number;
+    return control->lastCause.c_str();
+  } catch (...) {
+    return "";
+  }
+}
+
+QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size) {
+  try {
+    const std::string path = quorvane::text::ToUtf8(quorvane::QuorvaneX::DiagnosticLogPath());
+    if (buffer && size > 0) {
+      const std::size_t n = std::min(path.size(), size - 1);
+      std::memcpy(buffer, path.data(), n);
+      buffer[n] = '\0';
+    }
+    return path.size();
+  } catch (...) {
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+}
 
 QV_API uint32_t qv_advise(qv_control* control, qv_event_callback callback, void* context) {
   if (!control || !callback) return 0;

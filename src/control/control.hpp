@@ -46,6 +46,8 @@ class Control {
   float PercentageComplete = 0;
   VariantBool OptimizeForSpeed = kVariantTrue;
   std::u16string ErrorString;
+  // Why the reported failure happened (QuorvaneX::LastFailureCause); cleared by ConvertFile.
+  FailureCause LastCause;
   std::shared_ptr<office::ppt::Application> PowerPointApplication;
   std::shared_ptr<office::word::Application> WordApplication;
   double CachedPowerPointVersion = 0;
@@ -83,6 +85,11 @@ class Control {
   // raises onerror with a reference to ErrorString.
   void RaiseError(std::int32_t code, const std::u16string& text);
   static std::u16string GetErrorString(const Variant& intErrorNumber);
+  // Keeps the cause of the failure being reported in LastCause. A failure path keeps the failure it
+  // handles; KeepFailureCauseIfNone keeps one only when the conversion has none yet (a failure to
+  // end an application during a failure path does not hide the failure that path reports).
+  void KeepFailureCause(std::int32_t number, std::u16string description);
+  void KeepFailureCauseIfNone(std::int32_t number, std::u16string description);
 
   // --- File-type catalogue -----------------------------------------------------------------
   Variant lNumberOfFileTypes();
@@ -106,7 +113,8 @@ class Control {
 
   // Path checks of the save-as conversion: 0, or the code it has reported.
   std::int32_t CheckOutputPath();
-  // PowerPoint's save; false when it failed (the failure is neither reported nor kept).
+  // PowerPoint's save; false when it failed. The failure is not reported; its number and
+  // description are kept as the conversion's failure cause.
   VariantBool SavePresentationAs(office::ppt::Presentation& presentation, const std::u16string& fileName,
                                  std::int32_t fileType);
   // Target code to the three-letter graphic filter name ("GIF", "JPG", ...); empty when none.

@@ -23,6 +23,7 @@ std::int32_t Control::ConvertFile() {
     bool& flag;
     ~Reset() { flag = false; }
   } reset{converting_};
+  LastCause = {};
 
   switch (RouteFor(TargetFileType)) {
     case Converter::SaveAs:

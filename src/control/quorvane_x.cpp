@@ -1,5 +1,6 @@
 // QuorvaneX forwards every member to its Control.
 #include "control/control.hpp"
+#include "diagnostics/log.hpp"
 #include "quorvane/catalog.hpp"
 
 namespace quorvane {
@@ -59,6 +60,12 @@ VariantBool QuorvaneX::PowerPointVersionAtLeast2007() { return impl_->PowerPoint
 
 std::uint32_t QuorvaneX::Advise(std::shared_ptr<QuorvaneXEvents> sink) { return impl_->Advise(std::move(sink)); }
 bool QuorvaneX::Unadvise(std::uint32_t cookie) { return impl_->Unadvise(cookie); }
+
+FailureCause QuorvaneX::LastFailureCause() const { return impl_->LastCause; }
+std::u16string QuorvaneX::DiagnosticLogPath() {
+  const std::u16string folder = diagnostics::LogFolder();
+  return folder.empty() ? folder : diagnostics::JoinLogPath(folder, diagnostics::kLogFileName);
+}
 
 void QuorvaneX::Resize(std::int32_t width, std::int32_t height) { impl_->Resize(width, height); }
 std::int32_t QuorvaneX::get_Width() const { return impl_->Width; }

@@ -34,8 +34,6 @@ constexpr std::array<std::pair<std::int32_t, std::u16string_view>, 13> kFilterNa
     {200, u"TXT"},
 }};
 
-constexpr std::u16string_view kLogFileName = u"Quorvane.log";
-
 // Ungrouping for a slide whose export PowerPoint refused as an invalid request (0x80048240):
 // every group shape on the slide is replaced by its members, one level deep, so that the export
 // tried next meets no group. Shapes are visited from the last to the first because ungrouping puts
@@ -76,19 +74,24 @@ std::int32_t Control::ExportSlideImages() {
   // report here; the cleanup follows below, once the run has ended.
   Steps::Path path;
   path.resolve = [&](const Failure& failure) {
+    // Every row that reports keeps the failure as the cause of its report.
+    const auto keep = [&] { KeepFailureCause(failure.number, failure.description); };
     switch (failure.number) {
       case failure::kCannotCreateObject:
         result = -9;
+        keep();
         RaiseError(result, {});
         return Resolution::End;
       case failure::kFileAlreadyOpen:
         // The file that stands in the way is taken to be one left open under the log's number.
         result = -3;
+        keep();
         RaiseError(result, {});
         files::Close(diagnostics::kLogFileNumber);
         return Resolution::Repeat;
       case failure::kLibraryNotLoaded:
         result = -1;
+        keep();
         RaiseError(result, {});
         return Resolution::End;
       case failure::kPowerPointInvalidRequest:
@@ -99,17 +102,20 @@ std::int32_t Control::ExportSlideImages() {
         return Resolution::Repeat;
       case failure::kEFail:
         result = -17;
+        keep();
         RaiseError(result, {});
         return Resolution::End;
       default:
         result = -10;
+        keep();
         RaiseError(result, {});
         return Resolution::End;
     }
   };
   // A repeated step that failed its last try ends the run through the last row.
-  path.giveUp = [&](const Failure&) {
+  path.giveUp = [&](const Failure& failure) {
     result = -10;
+    KeepFailureCause(failure.number, failure.description);
     RaiseError(result, {});
   };
   Steps steps(std::move(path));
@@ -172,7 +178,7 @@ std::int32_t Control::ExportSlideImages() {
     // the path, not whatever the cleanup met.
     if (presentation) presentation->Close();
     QuitPowerPoint();
-    WriteLog(std::u16string(kLogFileName),
+    WriteLog(std::u16string(diagnostics::kLogFileName),
              text::Decimal(ended.failure.number) + u" - " + ended.failure.description);
     return result;
   }

@@ -63,20 +63,30 @@ void CopySlideSize(Presentation& from, Presentation& to) {
 
 }  // namespace
 
+// Each refusal keeps its cause: the name refused and why, with the platform's number for it.
 std::int32_t Control::CheckOutputPath() {
   std::int32_t code = 0;
-  if (InputFile.empty())
+  if (InputFile.empty()) {
     code = -2;
-  else if (OutputFile.empty())
+    KeepFailureCause(failure::kInvalidCall, u"InputFile is empty");
+  } else if (OutputFile.empty()) {
     code = -3;
-  else if (!paths::FindsNormalFile(InputFile))
+    KeepFailureCause(failure::kInvalidCall, u"OutputFile is empty");
+  } else if (!paths::FindsNormalFile(InputFile)) {
     code = -5;
+    KeepFailureCause(failure::kFileNotFound, paths::FolderExists(InputFile) ? InputFile + u" is a folder, not a file"
+                                                                             : u"no file at " + InputFile);
+  }
   // Equal texts, ignoring case, are refused as they always were; so are different texts that
   // name one file (a relative name, "." or ".." segments, a link), which the save would overwrite.
-  else if (text::EqualsIgnoreCase(InputFile, OutputFile) || paths::SameFile(InputFile, OutputFile))
+  else if (text::EqualsIgnoreCase(InputFile, OutputFile) || paths::SameFile(InputFile, OutputFile)) {
     code = -6;
-  else if (!paths::FolderExists(paths::FolderPart(OutputFile)))
+    KeepFailureCause(failure::kInvalidCall, u"InputFile and OutputFile name the same file: " + OutputFile);
+  } else if (const std::u16string folder = paths::FolderPart(OutputFile); !paths::FolderExists(folder)) {
     code = -11;
+    KeepFailureCause(failure::kPathNotFound,
+                     folder.empty() ? u"OutputFile " + OutputFile + u" names no folder" : u"no folder at " + folder);
+  }
   if (code != 0) RaiseError(code, {});
   return code;
 }
@@ -87,12 +97,15 @@ VariantBool Control::SavePresentationAs(office::ppt::Presentation& presentation,
     presentation.SaveAs(fileName, fileType, office::kMsoFalse);
     return kVariantTrue;
   } catch (...) {
+    Failure failure = CurrentFailure();
+    KeepFailureCause(failure.number, std::move(failure.description));
     return kVariantFalse;
   }
 }
 
-// Failures: a failed save ends the run with -16 and the catalogue text; every other failure with
-// -10 and the failing operation's own description (the catalogue text when it has none). The path
+// Failures: a failed save ends the run with -16 and the catalogue text (its cause is what the save
+// met, kept by SavePresentationAs); every other failure with -10 and the failing operation's own
+// description (the catalogue text when it has none), which is also its cause. The path
 // reports first, then closes what is still open (the presentation being assembled, then the
 // input) and hands PowerPoint back. A failure while closing is not reported: the host keeps the
 // report of the failure that ended the run. What the path ignores: QuitPowerPoint's answer (it
@@ -106,11 +119,13 @@ std::int32_t Control::ConvertWithSaveAs() {
 
   Steps steps({[&](const Failure& f) {
                  result = saveFailed ? -16 : -10;
+                 if (!saveFailed) KeepFailureCause(f.number, f.description);
                  RaiseError(result, saveFailed ? std::u16string() : f.description);
                  return Resolution::End;
                },
                [&](const Failure& f) {
                  result = -10;
+                 KeepFailureCause(f.number, f.description);
                  RaiseError(result, f.description);
                }});
 

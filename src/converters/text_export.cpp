@@ -50,7 +50,7 @@ class TextExport {
  public:
   explicit TextExport(Control& control)
       : control_(control),
-        steps_({[this](const Failure& f) { return Resolve(f); }, [this](const Failure&) { Report(-10); }}) {}
+        steps_({[this](const Failure& f) { return Resolve(f); }, [this](const Failure& f) { Report(-10, f); }}) {}
 
   std::int32_t Run() {
     if (control_.StartPowerPoint() != kVariantTrue) return -12;
@@ -83,25 +83,27 @@ class TextExport {
 
   // --- Failure path ------------------------------------------------------------------------
 
-  void Report(std::int32_t code) {
+  // Reports `code` for the failure `f`, which becomes the conversion's failure cause.
+  void Report(std::int32_t code, const Failure& f) {
     result_ = code;
+    control_.KeepFailureCause(f.number, f.description);
     control_.RaiseError(code, {});
   }
 
   Resolution Resolve(const Failure& f) {
     switch (f.number) {
       case failure::kCannotCreateObject:
-        Report(-9);
+        Report(-9, f);
         return Resolution::End;
       case failure::kFileAlreadyOpen:
-        Report(-3);
+        Report(-3, f);
         CloseTextFile();
         return Resolution::Repeat;
       case failure::kLibraryNotLoaded:
-        Report(-1);
+        Report(-1, f);
         return Resolution::End;
       case failure::kPathFileAccessError:
-        Report(-18);
+        Report(-18, f);
         return Resolution::End;
       case failure::kEInvalidArg:
         return Resolution::Skip;
@@ -112,7 +114,7 @@ class TextExport {
         break;
     }
     if (openingPresentation_) return Resolution::Repeat;
-    Report(-10);
+    Report(-10, f);
     return Resolution::End;
   }
 

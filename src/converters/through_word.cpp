@@ -9,7 +9,7 @@
 // the base and the names end in a bare dot ("deck_Slide1."), which Word then receives as given.
 //
 // Failures: every failure of the run goes to one failure path that reports it (429 -> -9,
-// 48 -> -1, anything else -> -10), closes the Word document and the presentation when they are
+// 48 -> -1, anything else -> -10) and keeps it as the conversion's failure cause, closes the Word document and the presentation when they are
 // held, and hands PowerPoint and then Word back. Nothing is repeated or skipped and nothing is
 // logged. A failure inside that path escapes the conversion as an AutomationError.
 #include <cstdint>
@@ -216,6 +216,7 @@ class WordRun {
           result_ = -10;
           break;
       }
+      c_.KeepFailureCause(f.number, f.description);
       c_.RaiseError(result_, {});
     });
     return Resolution::End;

@@ -117,7 +117,10 @@ std::u16string FormatLogLine(const std::tm& when, std::u16string_view message) {
   line += u", ";
   line += FormatTime(L"%X", when);
   line += u" : ";
-  line += message;
+  // A name in the message (a file name can hold any character but "/" and NUL) must neither end
+  // the line early, forging a line of its own, nor send a terminal that shows the log escape
+  // sequences: control characters are written as visible escapes.
+  line += text::Printable(message);
   return line;
 }
 

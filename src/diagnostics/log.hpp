@@ -17,6 +17,9 @@ namespace quorvane::diagnostics {
 // The slide image export's file-already-open row closes whatever is open under it.
 inline constexpr std::int16_t kLogFileNumber = 2;
 
+// The log's file name, which every caller passes to WriteLog.
+inline constexpr std::u16string_view kLogFileName = u"Quorvane.log";
+
 // The folder that holds the component's library file, as the dynamic loader knows it; when the
 // core is linked into a program instead (the tests), the program's folder. "/" for a library in
 // the root folder, no trailing "/" otherwise; empty when the loader cannot tell.
@@ -35,8 +38,9 @@ std::u16string LogFolder();
 std::u16string JoinLogPath(std::u16string_view folder, std::u16string_view fileName);
 
 // One log line without its line end: the date of `when` as two-digit day, "-", the abbreviated
-// month name, "-", four-digit year; ", "; the time of `when` in the time format; " : "; `message`.
-// Month name and time format come from the process locale's LC_TIME.
+// month name, "-", four-digit year; ", "; the time of `when` in the time format; " : "; `message`,
+// its control characters (and the bytes of a name that is not UTF-8) written as visible escapes
+// (text::Printable), so that a name cannot end the line or reach a terminal raw. Month name and time format come from the process locale's LC_TIME.
 std::u16string FormatLogLine(const std::tm& when, std::u16string_view message);
 
 }  // namespace quorvane::diagnostics

@@ -135,7 +135,7 @@ std::string FileName(const std::string& path) {
 
 // The archive's Subject: the title as RFC 2047 encoded words of whole characters, folded.
 std::string EncodedSubject(const std::u16string& title) {
-  const std::string utf8 = text::ToUtf8(title);
+  const std::string utf8 = text::ToValidUtf8(title);
   std::string out;
   std::size_t start = 0;
   while (start < utf8.size()) {
@@ -179,7 +179,7 @@ std::string EscapedHtml(std::u16string_view text) {
     if ((c < 0x20 && c != u'\t' && c != u'\n') || (c >= 0x7F && c <= 0x9F)) continue;
     kept += c;
   }
-  const std::string utf8 = text::ToUtf8(kept);  // unpaired surrogates become U+FFFD
+  const std::string utf8 = text::ToValidUtf8(kept);  // unpaired surrogates become U+FFFD
   std::string out;
   out.reserve(utf8.size());
   for (const char c : utf8) {

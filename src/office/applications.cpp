@@ -27,12 +27,13 @@ VariantBool Control::StartPowerPoint() {
       if (!PowerPointApplication) PowerPointApplication = provider_->CreatePowerPoint();
       if (!PowerPointApplication) throw AutomationError(failure::kCannotCreateObject, u"No application was created");
       return kVariantTrue;
-    } catch (const AutomationError&) {
+    } catch (const AutomationError& e) {
       PowerPointApplication.reset();
       if (retries < kCreationRetries) {
         ++retries;
         continue;
       }
+      KeepFailureCause(e.number(), e.description());
       RaiseError(-12, {});
       return kVariantFalse;
     }
@@ -56,12 +57,13 @@ VariantBool Control::StartWord() {
         WordApplication->put_Visible(false);
       }
       return kVariantTrue;
-    } catch (const AutomationError&) {
+    } catch (const AutomationError& e) {
       WordApplication.reset();
       if (retries < kCreationRetries) {
         ++retries;
         continue;
       }
+      KeepFailureCause(e.number(), e.description());
       RaiseError(-14, {});
       ErrorString = u"Unable to create Word application. Please install Word.";
       return kVariantFalse;
@@ -77,8 +79,9 @@ VariantBool Control::QuitPowerPoint() {
       PowerPointApplication.reset();
     }
     return kVariantTrue;
-  } catch (const AutomationError&) {
+  } catch (const AutomationError& e) {
     PowerPointApplication.reset();
+    KeepFailureCauseIfNone(e.number(), e.description());
     RaiseError(-13, {});
     return kVariantFalse;
   }
@@ -92,7 +95,8 @@ VariantBool Control::QuitWord() {
       WordApplication.reset();
     }
     return kVariantTrue;
-  } catch (const AutomationError&) {
+  } catch (const AutomationError& e) {
+    KeepFailureCauseIfNone(e.number(), e.description());
     if (WordApplication) {
       // One more attempt; if Word fails again it is let go all the same, and -15 says so.
       try {

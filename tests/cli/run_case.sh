@@ -6,6 +6,12 @@
 #
 #   args: formats --short      arguments, split on blanks (repeatable, appends)
 #   arg: some text             one argument, taken verbatim with its blanks (repeatable, appends)
+#   arg-escaped: a\nb\xFF       one argument in which the escapes of printf %b (\n, \e, \xHH, ...)
+#                              stand for their bytes (repeatable, appends)
+#   copy: FROM TO              copies the file FROM to TO before the runs, where TO may hold the
+#                              escapes of printf %b, for names with control characters or bytes that
+#                              are not UTF-8 (repeatable)
+#   stdin: FILE                the checked run reads standard input from FILE (else /dev/null)
 #   before: convert a b        a run of the program before the checked one, arguments split on
 #                              blanks (repeatable, run in order); run k leaves its standard output,
 #                              standard error and exit status in $TMP/before<k>.stdout, .stderr and
@@ -53,7 +59,7 @@
 # names $CORPUS when the corpus is missing is malformed.
 #
 # Lines inside a block are taken verbatim but for $TMP and $CORPUS: tabs are real tabs. The program runs in an empty
-# temporary directory, with standard input from /dev/null and LC_ALL=C.UTF-8, for at most 60
+# temporary directory, with standard input from /dev/null (or the stdin: file) and LC_ALL=C.UTF-8, for at most 60
 # seconds (each run). Exit status: 0 the case passed, 1 it failed (what differs is printed), 2 the
 # case file or the command line of this script is malformed, 77 the case was skipped. Needs bash and
 # coreutils, and the tools named above for the directives that need them.
@@ -97,6 +103,8 @@ malformed() {
 # ---- read the case ------------------------------------------------------------------------------
 
 args=()
+copies=()           # pairs: from, to (escapes expanded)
+stdin_file=/dev/null
 befores=()           # the before: lines, each still to be split
 immutable_wanted=()
 stderr_lines=()
@@ -162,6 +170,25 @@ while IFS= read -r line <&3 || [[ -n $line ]]; do
     arg)
       substitute "$value"
       args+=("$substituted")
+      ;;
+    arg-escaped)
+      substitute "$value"
+      printf -v escaped '%b' "$substituted"
+      args+=("$escaped")
+      ;;
+    copy)
+      read -r -a pair <<<"$value"
+      [[ ${#pair[@]} -eq 2 ]] || malformed "$line_no" "copy: needs two files"
+      substitute "${pair[0]}"
+      from=$substituted
+      substitute "${pair[1]}"
+      printf -v escaped '%b' "$substituted"
+      copies+=("$from" "$escaped")
+      ;;
+    stdin)
+      [[ -n $value ]] || malformed "$line_no" "stdin: needs a file"
+      substitute "$value"
+      stdin_file=$substituted
       ;;
     before)
       [[ -n ${value//[[:blank:]]/} ]] || malformed "$line_no" "before: needs arguments"
@@ -250,10 +277,14 @@ for folder in "${immutable_wanted[@]}"; do
   immutable+=("$folder")
 done
 
-run_program() {  # run_program STDOUT STDERR ARGS...; the exit status is the program's
-  local out=$1 err=$2
-  shift 2
-  (cd "$work/cwd" && LC_ALL=C.UTF-8 timeout 60 "$binary_path" "$@" </dev/null >"$out" 2>"$err")
+for ((k = 0; k < ${#copies[@]}; k += 2)); do
+  cp -- "${copies[k]}" "${copies[k + 1]}" || exit 2
+done
+
+run_program() {  # run_program STDIN STDOUT STDERR ARGS...; the exit status is the program's
+  local in=$1 out=$2 err=$3
+  shift 3
+  (cd "$work/cwd" && LC_ALL=C.UTF-8 timeout 60 "$binary_path" "$@" <"$in" >"$out" 2>"$err")
 }
 
 for ((k = 0; k < ${#befores[@]}; k++)); do
@@ -263,11 +294,11 @@ for ((k = 0; k < ${#befores[@]}; k++)); do
     substitute "$word"
     before_args+=("$substituted")
   done
-  run_program "$work/tmp/before$((k + 1)).stdout" "$work/tmp/before$((k + 1)).stderr" "${before_args[@]}"
+  run_program /dev/null "$work/tmp/before$((k + 1)).stdout" "$work/tmp/before$((k + 1)).stderr" "${before_args[@]}"
   echo $? >"$work/tmp/before$((k + 1)).exit"
 done
 
-run_program "$work/actual.stdout" "$work/actual.stderr" "${args[@]}"
+run_program "$stdin_file" "$work/actual.stdout" "$work/actual.stderr" "${args[@]}"
 actual_exit=$?
 
 # ---- compare ------------------------------------------------------------------------------------

@@ -45,7 +45,7 @@ std::string Escape(std::u16string_view text) {
       default: out += c;
     }
   }
-  return text::ToUtf8(out);
+  return text::ToValidUtf8(out);
 }
 
 std::string Escape(std::string_view utf8) { return Escape(text::FromUtf8(utf8)); }

@@ -1,6 +1,7 @@
 #include "engines/libreoffice/staging.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/output_file.hpp"
@@ -108,6 +110,13 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
   // content is made in the system's temporary folder.
   std::string parent = target.folder;
   if (target.kind == output::Target::Kind::kStream) {
+    // Opened now and held until Commit: a pipe nobody reads from fails before the office works,
+    // and its reader stays connected meanwhile.
+    try {
+      stream_ = output::OpenInPlace(finalPath_, false);
+    } catch (const output::OutputError& error) {
+      FailOutput(error);
+    }
     std::error_code ec;
     parent = fs::temp_directory_path(ec).string();
     if (ec) parent = "/tmp";
@@ -115,6 +124,7 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
   std::string pattern = (parent == "/" ? std::string() : parent) + "/" + kStagingPrefix + "XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     const int error = errno;
+    if (stream_ >= 0) ::close(std::exchange(stream_, -1));
     Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
                                    std::strerror(error) + ").");
   }
@@ -123,7 +133,10 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
   stagedPath_ = folder_ + "/" + StagedName(name);
 }
 
-StagedOutput::~StagedOutput() { RemoveTree(folder_); }
+StagedOutput::~StagedOutput() {
+  if (stream_ >= 0) ::close(stream_);
+  RemoveTree(folder_);
+}
 
 void StagedOutput::Commit() {
   fs::path final(finalPath_);
@@ -142,6 +155,7 @@ void StagedOutput::Commit() {
   } catch (const output::OutputError& error) {
     FailOutput(error);
   }
+  if (stream_ >= 0) ::close(std::exchange(stream_, -1));
 }
 
 }  // namespace quorvane::engines::libreoffice

@@ -46,6 +46,7 @@ class StagedOutput {
   std::string finalPath_;
   std::string folder_;
   std::string stagedPath_;
+  int stream_ = -1;  // a device or pipe target, held open from the start
   cleanup::TemporaryPath registration_;
 };
 

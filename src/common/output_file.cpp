@@ -297,8 +297,16 @@ const std::string& PendingFile::temporaryPath() const {
   return temporary_ ? temporary_->path : none;
 }
 
+void PendingFile::CloseDescriptor() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+}
+
 void PendingFile::Commit() {
   if (!temporary_) return;
+  if (fd_ < 0) {
+    fd_ = ::open(temporary_->path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd_ < 0) FailWith(errno, requested_, "reading the finished file");
+  }
   Finish(fd_, target_, requested_);
   UniqueFd fd(std::exchange(fd_, -1));
   CloseOrFail(fd, requested_);

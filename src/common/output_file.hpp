@@ -123,6 +123,9 @@ class PendingFile {
   // Where to write: the temporary file (empty for a stream).
   const std::string& temporaryPath() const;
   int fd() const { return fd_; }
+  // Closes the descriptor of the temporary file, for a writer that opens it by name (many pending
+  // files must not hold a descriptor each); Commit opens it again.
+  void CloseDescriptor();
   void Commit();
 
  private:

@@ -171,6 +171,7 @@ class TextExport {
     } catch (const output::OutputError& error) {
       files::ThrowRunTimeError(error);
     }
+    file->CloseDescriptor();  // the writer opens it by name; a run may hold one per slide
     control_.OpenTextFileForWriting(file->stream() ? name : text::FromUtf8(file->temporaryPath()));
     textFileOpen_ = true;
     pending_.push_back(std::move(file));

@@ -133,7 +133,8 @@ TEST(OutputFile, EveryKindOfTarget) {
          Put(dir / "old.bin", "old", fs::perms(0640));
          return (dir / "old.bin").string();
        },
-       std::nullopt, [&] { return ReadBytes(dir / "old.bin") == content && ModeOf(dir / "old.bin") == fs::perms(0640); }},
+       std::nullopt,
+       [&] { return ReadBytes(dir / "old.bin") == content && ModeOf(dir / "old.bin") == fs::perms(0640); }},
       {"links to a file: the link stays, the file is replaced",
        [&] {
          fs::create_directory(dir / "elsewhere");
@@ -312,7 +313,8 @@ class OutputsOfConversions : public ::testing::Test {
   }
 
   const fs::path& dir() const { return scratch_.path(); }
-  std::int32_t Convert(const fs::path& input, const fs::path& output, std::int32_t code, testing::ConvertOptions o = {}) {
+  std::int32_t Convert(const fs::path& input, const fs::path& output, std::int32_t code,
+                       testing::ConvertOptions o = {}) {
     return testing::ConvertWith(control_, input, output, code, o);
   }
 

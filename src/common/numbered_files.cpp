@@ -67,7 +67,8 @@ Entry& Slot(std::int16_t number) {
 
 // The checks of Open that need no descriptor; the caller holds `mutex`.
 void CheckLocked(const std::string& name) {
-  if (name.empty() || name.find('\0') != std::string::npos) Fail(failure::kPathFileAccessError, u"Path/File access error");
+  if (name.empty() || name.find('\0') != std::string::npos)
+    Fail(failure::kPathFileAccessError, u"Path/File access error");
   // The same file may not be open twice for writing: check before anything is created or cut.
   // (Devices and pipes may be written by many.)
   struct stat existing {};

@@ -135,7 +135,8 @@ bool Exists(const std::string& path, struct stat& info) { return ::lstat(path.c_
 void RenameOrFail(const std::string& from, const std::string& to, const std::string& what) {
   if (::rename(from.c_str(), to.c_str()) == 0) return;
   const int error = errno;
-  if (error == ENOSPC || error == EDQUOT) Fail(pptx::hresult::kDiskFull, "Cannot save " + Quoted(what) + ": the disk is full.");
+  if (error == ENOSPC || error == EDQUOT)
+    Fail(pptx::hresult::kDiskFull, "Cannot save " + Quoted(what) + ": the disk is full.");
   Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
        "Cannot save " + Quoted(what) + ": it cannot be put in place (" + SystemReason(error) + ").");
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -140,8 +141,8 @@ void CloseOrFail(UniqueFd& fd, const std::string& path) {
 }
 
 // Gives a finished file the mode (and, where the process may, the owner) of the file it replaces,
-// or those of a newly created file, and syncs it.
-void Finish(int fd, const Target& target, const std::string& requested) {
+// or those of a newly created file, and syncs it unless told otherwise.
+void Finish(int fd, const Target& target, const std::string& requested, bool sync = true) {
   if (target.kind == Target::Kind::kFile) {
     // Not every process may give a file away; the file is then the writer's, as a new one would be.
     [[maybe_unused]] const int given = ::fchown(fd, target.owner, target.group);
@@ -149,7 +150,7 @@ void Finish(int fd, const Target& target, const std::string& requested) {
   } else if (::fchmod(fd, 0666 & ~CurrentUmask()) != 0) {
     FailWith(errno, requested, "setting its permissions");
   }
-  if (::fsync(fd) != 0) FailWith(errno, requested, "writing");
+  if (sync && ::fsync(fd) != 0) FailWith(errno, requested, "writing");
 }
 
 void RenameOrFail(const std::string& from, const Target& target, const std::string& requested) {
@@ -301,17 +302,36 @@ void PendingFile::CloseDescriptor() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
-void PendingFile::Commit() {
+void PendingFile::Commit() { CommitSynced(true); }
+
+void PendingFile::CommitSynced(bool sync) {
   if (!temporary_) return;
   if (fd_ < 0) {
     fd_ = ::open(temporary_->path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd_ < 0) FailWith(errno, requested_, "reading the finished file");
   }
-  Finish(fd_, target_, requested_);
+  Finish(fd_, target_, requested_, sync);
   UniqueFd fd(std::exchange(fd_, -1));
   CloseOrFail(fd, requested_);
   RenameOrFail(temporary_->path, target_, requested_);
   temporary_.reset();
+}
+
+void CommitAll(const std::vector<std::unique_ptr<PendingFile>>& files) {
+  // One flush of each file system involved instead of one per file: thousands of small files
+  // would otherwise wait for the disk thousands of times.
+  std::vector<dev_t> synced;
+  for (const auto& file : files) {
+    if (file->stream()) continue;
+    struct stat info {};
+    const std::string& path = file->temporaryPath();
+    if (::stat(path.c_str(), &info) != 0) FailWith(errno, file->target().path, "reading the finished file");
+    if (std::find(synced.begin(), synced.end(), info.st_dev) != synced.end()) continue;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) FailWith(errno, file->target().path, "writing");
+    synced.push_back(info.st_dev);
+  }
+  for (const auto& file : files) file->CommitSynced(false);
 }
 
 // --- Writing -----------------------------------------------------------------------------------

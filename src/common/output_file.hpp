@@ -32,6 +32,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane::output {
 
@@ -129,11 +130,19 @@ class PendingFile {
   void Commit();
 
  private:
+  friend void CommitAll(const std::vector<std::unique_ptr<PendingFile>>& files);
+  void CommitSynced(bool sync);
+
   std::string requested_;
   Target target_;
   struct Temporary;
   std::unique_ptr<Temporary> temporary_;
   int fd_ = -1;
 };
+
+// Commits `files` in order, with one flush per file system for all of them instead of one per
+// file (a text export of one file per slide may have thousands). A failure leaves the files not
+// yet committed pending.
+void CommitAll(const std::vector<std::unique_ptr<PendingFile>>& files);
 
 }  // namespace quorvane::output

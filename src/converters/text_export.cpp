@@ -178,12 +178,10 @@ class TextExport {
   }
 
   void PutOutputsInPlace() {
-    for (const auto& file : pending_) {
-      try {
-        file->Commit();
-      } catch (const output::OutputError& error) {
-        files::ThrowRunTimeError(error);
-      }
+    try {
+      output::CommitAll(pending_);
+    } catch (const output::OutputError& error) {
+      files::ThrowRunTimeError(error);
     }
     pending_.clear();
   }

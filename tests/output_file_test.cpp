@@ -407,6 +407,16 @@ TEST_F(OutputsOfConversions, RenderedOutputs) {
   EXPECT_TRUE(received.get().starts_with("%PDF"));
   EXPECT_TRUE(fs::is_fifo(dir() / "pipe.pdf"));
 
+  // Refused before the office works: a pipe nobody reads, a dangling link.
+  ::mkfifo((dir() / "lonely.pdf").c_str(), 0600);
+  fs::create_symlink(dir() / "nowhere.pdf", dir() / "dangling.pdf");
+  for (const char* refused : {"lonely.pdf", "dangling.pdf"}) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_NE(Convert(good_, dir() / refused, kPdf), 0) << refused;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << refused;
+  }
+  EXPECT_FALSE(fs::exists(dir() / "nowhere.pdf"));
+
   const fs::path longest = dir() / (std::string(251, 'n') + ".ppt");
   EXPECT_EQ(Convert(good_, longest, 1), 0);
   EXPECT_GT(fs::file_size(longest), 0u);

@@ -40,12 +40,9 @@ bool Held(const struct stat& file) {
 
 [[noreturn]] void Fail(std::int32_t number, const char16_t* description) { throw AutomationError(number, description); }
 
-[[noreturn]] void FailFromErrno(int error, bool opening) {
+// A failure of a write or close (opens fail through ThrowRunTimeError).
+[[noreturn]] void FailFromErrno(int error) {
   switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      if (opening) Fail(failure::kPathNotFound, u"Path not found");
-      break;
     case ENOSPC:
     case EDQUOT:
       Fail(61, u"Disk full");
@@ -142,7 +139,7 @@ void Write(std::int16_t number, std::string_view bytes) {
     const ssize_t n = ::write(entry.fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      FailFromErrno(errno, false);
+      FailFromErrno(errno);
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -155,7 +152,7 @@ void Close(std::int16_t number) {
   if (entry.fd < 0) return;
   const int fd = entry.fd;
   entry = {};
-  if (::close(fd) != 0 && errno != EINTR) FailFromErrno(errno, false);
+  if (::close(fd) != 0 && errno != EINTR) FailFromErrno(errno);
 }
 
 ReadHold::ReadHold(const std::string& path) {

@@ -322,7 +322,7 @@ TEST(RendererRules, StagedOutputAppearsOnlyOnCommit) {
   WriteFile(final, "old");
   {
     StagedOutput staged(final.string());
-    EXPECT_EQ(fs::path(staged.stagedPath()).filename(), "deck.html") << "staged under the final name";
+    EXPECT_EQ(fs::path(staged.stagedPath()).filename(), "output.html") << "staged under a short name";
     EXPECT_NE(fs::path(staged.stagedPath()).parent_path(), dir.path()) << "in a folder of its own";
     WriteFile(staged.stagedPath(), "new");
     WriteFile(fs::path(staged.stagedPath()).parent_path() / "img0.png", "picture");

@@ -195,8 +195,13 @@ TEST_F(TextWriter, OpeningAgainLeavesTheEarlierFileOpen) {
   files::Close(first);
 }
 
+// The writer writes in place, under the target rules of every output: refusals are run-time errors.
 TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
   fs::create_directories(dir_ / "folder");
+  std::ofstream(dir_ / "locked.txt") << "keep";
+  fs::permissions(dir_ / "locked.txt", fs::perms(0444));
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling.txt");
+  fs::create_symlink(dir_ / "folder", dir_ / "to-folder.txt");
   Control holder(nullptr);
   holder.TargetFileType = 107;
   holder.OpenTextFileForWriting(PathOf("held.txt"));
@@ -210,6 +215,10 @@ TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
       {"a folder", PathOf("folder"), failure::kPathFileAccessError},
       {"empty name", u"", failure::kPathFileAccessError},
       {"open in another control", PathOf("held.txt"), failure::kFileAlreadyOpen},
+      {"mode 0444, also for root", PathOf("locked.txt"), failure::kPathFileAccessError},
+      {"dangling link", PathOf("dangling.txt"), failure::kPathFileAccessError},
+      {"link to a folder", PathOf("to-folder.txt"), failure::kPathFileAccessError},
+      {"name longer than the system allows", PathOf(std::string(256, 'n').c_str()), 64},
   };
   for (const auto& row : rows) {
     for (const std::int32_t target : {200, 107}) {
@@ -220,22 +229,24 @@ TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
     }
   }
   EXPECT_EQ(ReadBytes(dir_ / "held.txt"), "") << "a refused open does not truncate the file that is open";
+  EXPECT_EQ(ReadBytes(dir_ / "locked.txt"), "keep");
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere")) << "a dangling link creates nothing";
   holder.CloseTextFileForWriting();
   EXPECT_EQ(FailureOf([&] { control_.WriteToTextFile(u""); }), 52) << "an empty write still needs an open file";
+
+  // An immutable file is refused as well.
+  ImmutableFile immutable(dir_ / "held.txt");
+  if (immutable.ok()) {
+    EXPECT_EQ(FailureOf([&] { control_.OpenTextFileForWriting(PathOf("held.txt")); }), failure::kPathFileAccessError);
+  }
 }
 
-TEST_F(TextWriter, ReadOnlyTargetFailsWith75) {
-  for (const std::int32_t target : {200, 107}) {
-    const fs::path file = dir_ / "locked.txt";
-    std::ofstream(file) << "keep";
-    ImmutableFile locked(file);
-    if (!locked.ok()) GTEST_SKIP() << "this file system cannot make a file immutable";
-    control_.TargetFileType = target;
-    EXPECT_EQ(FailureOf([&] { control_.OpenTextFileForWriting(text::FromUtf8(file.string())); }),
-              failure::kPathFileAccessError)
-        << "code " << target;
-    EXPECT_EQ(ReadBytes(file), "keep") << "code " << target;
-  }
+TEST_F(TextWriter, ALinkWritesTheFileItPointsToAndStays) {
+  std::ofstream(dir_ / "victim.txt") << "old";
+  fs::create_symlink(dir_ / "victim.txt", dir_ / "link.txt");
+  EXPECT_EQ(WriteFile("link.txt", 200, {u"T"}), "T\r\n");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
+  EXPECT_EQ(ReadBytes(dir_ / "victim.txt"), "T\r\n");
 }
 
 TEST_F(TextWriter, AFullDiskFailsTheWrite) {

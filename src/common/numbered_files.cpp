@@ -10,11 +10,15 @@
 #include <utility>
 #include <mutex>
 
+#include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "quorvane/automation_error.hpp"
 
 namespace quorvane::files {
 namespace {
+
+constexpr std::int32_t kBadFileNumber = 52;
+constexpr std::int32_t kBadFileName = 64;
 
 struct Entry {
   int fd = -1;
@@ -36,12 +40,9 @@ bool Held(const struct stat& file) {
 
 [[noreturn]] void Fail(std::int32_t number, const char16_t* description) { throw AutomationError(number, description); }
 
-[[noreturn]] void FailFromErrno(int error, bool opening) {
+// A failure of a write or close (opens fail through ThrowRunTimeError).
+[[noreturn]] void FailFromErrno(int error) {
   switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      if (opening) Fail(failure::kPathNotFound, u"Path not found");
-      break;
     case ENOSPC:
     case EDQUOT:
       Fail(61, u"Disk full");
@@ -57,11 +58,54 @@ bool Held(const struct stat& file) {
 }
 
 Entry& Slot(std::int16_t number) {
-  if (number < 1 || number > kMaxFileNumber) Fail(52, u"Bad file name or number");
+  if (number < 1 || number > kMaxFileNumber) Fail(kBadFileNumber, u"Bad file name or number");
   return table[static_cast<std::size_t>(number)];
 }
 
+// The checks of Open that need no descriptor; the caller holds `mutex`.
+void CheckLocked(const std::string& name) {
+  if (name.empty() || name.find('\0') != std::string::npos)
+    Fail(failure::kPathFileAccessError, u"Path/File access error");
+  // The same file may not be open twice for writing: check before anything is created or cut.
+  // (Devices and pipes may be written by many.)
+  struct stat existing {};
+  if (::stat(name.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error");
+    if (Held(existing)) Fail(failure::kPermissionDenied, u"Permission denied");
+    if (S_ISREG(existing.st_mode)) {
+      for (const auto& other : table)
+        if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
+          Fail(failure::kFileAlreadyOpen, u"File already open");
+    }
+  }
+  try {
+    output::ResolveTarget(name);
+  } catch (const output::OutputError& error) {
+    ThrowRunTimeError(error);
+  }
+}
+
 }  // namespace
+
+void ThrowRunTimeError(const output::OutputError& error) {
+  switch (error.cause()) {
+    case output::Cause::kFolderMissing: Fail(failure::kPathNotFound, u"Path not found");
+    case output::Cause::kNameTooLong: Fail(kBadFileName, u"Bad file name");
+    case output::Cause::kDiskFull: Fail(61, u"Disk full");
+    case output::Cause::kNoReader: Fail(57, u"Device I/O error");
+    case output::Cause::kWriteFailed:
+      if (error.error() == EMFILE || error.error() == ENFILE) Fail(67, u"Too many files");
+      if (error.error() == EIO) Fail(57, u"Device I/O error");
+      break;
+    default: break;
+  }
+  Fail(failure::kPathFileAccessError, u"Path/File access error");
+}
+
+void CheckForWriting(std::u16string_view path) {
+  std::lock_guard lock(mutex);
+  CheckLocked(text::ToUtf8(path));
+}
 
 std::int16_t FreeFile() {
   std::lock_guard lock(mutex);
@@ -75,24 +119,13 @@ void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
   Entry& entry = Slot(number);
   if (entry.fd >= 0) Fail(failure::kFileAlreadyOpen, u"File already open");
   const std::string name = text::ToUtf8(path);
-  if (name.empty() || name.find('\0') != std::string::npos) Fail(failure::kPathFileAccessError, u"Path/File access error");
-
-  // The same file may not be open twice for writing: check before anything is created or cut.
-  struct stat existing {};
-  if (::stat(name.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error");
-    if (Held(existing)) Fail(failure::kPermissionDenied, u"Permission denied");
-    for (const auto& other : table)
-      if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
-        Fail(failure::kFileAlreadyOpen, u"File already open");
+  CheckLocked(name);
+  int fd = -1;
+  try {
+    fd = output::OpenInPlace(name, mode == OpenMode::Append);
+  } catch (const output::OutputError& error) {
+    ThrowRunTimeError(error);
   }
-
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (mode == OpenMode::Output) flags |= O_TRUNC;
-  if (mode == OpenMode::Append) flags |= O_APPEND;
-  if (mode == OpenMode::Binary) flags = O_RDWR | O_CREAT | O_CLOEXEC;
-  const int fd = ::open(name.c_str(), flags, 0666);
-  if (fd < 0) FailFromErrno(errno, true);
   struct stat opened {};
   ::fstat(fd, &opened);
   entry = {fd, opened.st_dev, opened.st_ino};
@@ -101,12 +134,12 @@ void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
 void Write(std::int16_t number, std::string_view bytes) {
   std::lock_guard lock(mutex);
   Entry& entry = Slot(number);
-  if (entry.fd < 0) Fail(52, u"Bad file name or number");
+  if (entry.fd < 0) Fail(kBadFileNumber, u"Bad file name or number");
   while (!bytes.empty()) {
     const ssize_t n = ::write(entry.fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      FailFromErrno(errno, false);
+      FailFromErrno(errno);
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -119,7 +152,7 @@ void Close(std::int16_t number) {
   if (entry.fd < 0) return;
   const int fd = entry.fd;
   entry = {};
-  if (::close(fd) != 0 && errno != EINTR) FailFromErrno(errno, false);
+  if (::close(fd) != 0 && errno != EINTR) FailFromErrno(errno);
 }
 
 ReadHold::ReadHold(const std::string& path) {

@@ -6,12 +6,20 @@
 //
 // All operations are thread-safe. Failures throw AutomationError with the platform's run-time
 // error numbers: 52 bad file number, 55 file already open (the number is in use, or the same file
-// is already open for writing under another number), 67 too many files, 75 path/file access error
-// (read-only file, a folder, no permission), 76 path not found (missing folder), 61 disk full,
-// 57 device I/O error.
+// is already open for writing under another number), 64 bad file name (longer than the system
+// allows), 67 too many files, 75 path/file access error (read-only file, a folder, a link to no
+// file, no permission), 76 path not found (missing folder), 61 disk full, 57 device I/O error.
+//
+// Files are opened in place, under the output rules of output_file.hpp: a link to a file writes
+// that file, a dangling link or a link to a folder is refused, a device or pipe is written through
+// (a pipe nobody reads fails at once), a file without write permission is refused also for root.
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+namespace quorvane::output {
+class OutputError;
+}
 
 namespace quorvane::files {
 
@@ -20,7 +28,7 @@ inline constexpr std::int16_t kMaxFileNumber = 255;
 enum class OpenMode {
   Output,  // create, or truncate an existing file
   Append,  // create, or write at the end
-  Binary,  // read-write from the start of the file; an existing file is not shortened
+  Binary,  // from the start of the file; an existing file is emptied, as for Output
 };
 
 // The lowest number not in use; 67 when all are.
@@ -28,6 +36,16 @@ std::int16_t FreeFile();
 
 // Opens `path` (UTF-16, the host's path) under `number`.
 void Open(std::int16_t number, std::u16string_view path, OpenMode mode);
+
+// The checks Open makes before it opens `path`, with the same run-time errors, without opening
+// or creating anything: for a writer that writes elsewhere first and replaces `path` at the end.
+void CheckForWriting(std::u16string_view path);
+
+// Throws the run-time error that stands for a refused output (output_file.hpp): 76 for a missing
+// folder, 64 for a name too long, 61 for a full disk, 57 for a pipe without reader or an I/O
+// error, 67 for too many open files, 75 for everything else (read-only, a folder, a link to no
+// file or to a folder, no permission).
+[[noreturn]] void ThrowRunTimeError(const output::OutputError& error);
 
 // Writes bytes at the file's position.
 void Write(std::int16_t number, std::string_view bytes);

@@ -1,15 +1,14 @@
 // Text export: the slides of a presentation as ANSI text (code 200) or UTF-16LE text (107), in one
 // file or one file per slide, written through the control's public text writer, which lives here
 // too.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/numbered_files.hpp"
+#include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "control/control.hpp"
 #include "converters/ansi.hpp"
@@ -69,6 +68,7 @@ class TextExport {
       else
         OneFile();
       Step([&] { Presentation().Close(); });
+      Step([&] { PutOutputsInPlace(); });
     } catch (const RunEnded& ended) {
       return Cleanup(ended.failure);
     }
@@ -141,6 +141,8 @@ class TextExport {
       } catch (...) {
       }
     }
+    // The old outputs stay as they were; what this run wrote goes.
+    pending_.clear();
     if (presentation_) presentation_->Close();
     if (control_.QuitPowerPoint() == kVariantTrue)
       control_.WriteLog(std::u16string(kLogFileName), text::Decimal(ended.number) + u" - " + ended.description);
@@ -158,9 +160,32 @@ class TextExport {
 
   // --- Output file -------------------------------------------------------------------------
 
+  // Each output is written into a temporary file beside it, and all of them are put in place
+  // together when the run has succeeded: a failed run leaves the old outputs byte for byte. The
+  // target is checked first, with the run-time errors the writer's own open raises for it (55 open
+  // elsewhere, 75 read-only or otherwise refused, 76 missing folder, 64 name too long). A device
+  // or pipe is written through.
   void OpenTextFile(const std::u16string& name) {
-    control_.OpenTextFileForWriting(name);
+    files::CheckForWriting(name);
+    std::unique_ptr<output::PendingFile> file;
+    try {
+      file = std::make_unique<output::PendingFile>(text::ToUtf8(name));
+    } catch (const output::OutputError& error) {
+      files::ThrowRunTimeError(error);
+    }
+    file->CloseDescriptor();  // the writer opens it by name; a run may hold one per slide
+    control_.OpenTextFileForWriting(file->stream() ? name : text::FromUtf8(file->temporaryPath()));
     textFileOpen_ = true;
+    pending_.push_back(std::move(file));
+  }
+
+  void PutOutputsInPlace() {
+    try {
+      output::CommitAll(pending_);
+    } catch (const output::OutputError& error) {
+      files::ThrowRunTimeError(error);
+    }
+    pending_.clear();
   }
 
   void CloseTextFile() {
@@ -271,6 +296,8 @@ class TextExport {
   bool openingPresentation_ = false;  // the open of the presentation is repeated on any failure
   bool inNotes_ = false;              // ungrouping takes the notes-shape counter
   bool textFileOpen_ = false;         // this run holds the file in TextFileNumber
+  // The outputs written so far, each in its temporary file until the run has succeeded.
+  std::vector<std::unique_ptr<output::PendingFile>> pending_;
 };
 
 }  // namespace
@@ -285,25 +312,16 @@ std::int32_t Control::ConvertToText() { return TextExport(*this).Run(); }
 // failures are run-time errors of the numbered files (55 already open, 75 read-only or not a file,
 // 76 missing folder, 52 no open file, ...).
 
-// Code 200 creates or truncates the file for ANSI lines. Every other code opens it binary
-// read-write at its start and also empties it: a caller that opens a file for writing expects it
-// to hold only what it writes, not the tail of a longer earlier file.
+// Code 200 creates or truncates the file for ANSI lines. Every other code opens it binary at its
+// start and also empties it: a caller that opens a file for writing expects it to hold only what it
+// writes, not the tail of a longer earlier file. The file is written in place, under the output
+// rules of every writer (a link to a file writes that file; a dangling link, a link to a folder and
+// a file without write permission are refused with 75; devices and pipes are written through).
 void Control::OpenTextFileForWriting(const std::u16string& sOutputFileName) {
   TextFileNumber = files::FreeFile();
   try {
-    if (TargetFileType == kAnsiTextTarget) {
-      files::Open(TextFileNumber, sOutputFileName, files::OpenMode::Output);
-      return;
-    }
-    files::Open(TextFileNumber, sOutputFileName, files::OpenMode::Binary);
-    // The open has checked that the name is a writable file and not open elsewhere. Devices and
-    // pipes have nothing to shorten.
-    const std::string name = text::ToUtf8(sOutputFileName);
-    struct stat opened {};
-    if (::stat(name.c_str(), &opened) == 0 && S_ISREG(opened.st_mode) && ::truncate(name.c_str(), 0) != 0) {
-      files::Close(TextFileNumber);
-      throw AutomationError(failure::kPathFileAccessError, u"Path/File access error");
-    }
+    files::Open(TextFileNumber, sOutputFileName,
+                TargetFileType == kAnsiTextTarget ? files::OpenMode::Output : files::OpenMode::Binary);
   } catch (...) {
     TextFileNumber = 0;
     throw;

@@ -17,7 +17,9 @@
 #include <system_error>
 #include <vector>
 
+#include "common/cleanup.hpp"
 #include "common/numbered_files.hpp"
+#include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "engines/picture_show.hpp"
 #include "engines/pptx/model.hpp"
@@ -55,6 +57,7 @@ class TemporaryFolder {
                             u"Cannot make a temporary folder for the renderer in \"" + text::FromUtf8(base.string()) +
                                 u"\": " + text::FromUtf8(std::strerror(errno)) + u".");
     path_ = pattern;
+    registration_ = cleanup::TemporaryPath(path_);
   }
   ~TemporaryFolder() {
     std::error_code ec;
@@ -67,6 +70,7 @@ class TemporaryFolder {
 
  private:
   std::string path_;
+  cleanup::TemporaryPath registration_;  // removed should the process be ended by a signal
 };
 
 }  // namespace
@@ -295,12 +299,17 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
   if (files::IsHeldForReading(path))
     throw AutomationError(lo::failure::kCannotSave, u"Cannot export the slide to \"" + fileName +
                                                         u"\": it is the file of an open presentation.");
-  const std::filesystem::path target(path);
-  const std::filesystem::path targetFolder = target.parent_path().empty() ? "." : target.parent_path();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(targetFolder, ec))
-    throw AutomationError(lo::failure::kPathNotFound, u"Cannot export the slide to \"" + fileName +
-                                                          u"\": its folder does not exist.");
+  // The target is checked before anything is drawn: what would be refused at the end is refused now.
+  const auto refused = [&](const output::OutputError& error) {
+    return AutomationError(
+        error.cause() == output::Cause::kFolderMissing ? lo::failure::kPathNotFound : lo::failure::kCannotSave,
+        u"Cannot export the slide to \"" + fileName + u"\": " + text::FromUtf8(error.reason()) + u".");
+  };
+  try {
+    output::ResolveTarget(path);
+  } catch (const output::OutputError& error) {
+    throw refused(error);
+  }
 
   // A converter exports the slides of a range one call after another. Loading the presentation
   // into the office for each would cost a load per slide, so a miss draws this slide and the
@@ -319,22 +328,18 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
   }
   const std::map<std::int32_t, std::string>& pictures = *drawn;
 
-  // Into place through a temporary file beside the target and a rename.
-  const std::string temporary = path + ".quorvane-" + std::to_string(getpid()) + ".tmp";
-  std::filesystem::copy_file(pictures.at(slideNumber), temporary, std::filesystem::copy_options::overwrite_existing,
-                             ec);
-  if (!ec) std::filesystem::rename(temporary, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    throw AutomationError(lo::failure::kCannotSave, u"Cannot export the slide to \"" + fileName + u"\": " +
-                                                        text::FromUtf8(ec.message()) + u".");
+  // Into place by the rule of every output; the drawn file may be moved there.
+  try {
+    output::PutInPlace(pictures.at(slideNumber), path);
+  } catch (const output::OutputError& error) {
+    throw refused(error);
   }
   // A picture is handed out once: its drawn file goes now, so that the cache holds at most the
   // slides drawn ahead and not yet exported. (Exporting hundreds of slides whose pictures are tens
   // of megabytes each, as some decks' metafiles are, would otherwise fill the disk.)
   pptx::RenderState& state = StateOf(model);
   if (const auto entry = state.pictures.find(slideNumber); entry != state.pictures.end()) {
+    std::error_code ec;
     std::filesystem::remove(entry->second, ec);
     state.pictures.erase(entry);
   }

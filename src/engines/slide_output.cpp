@@ -17,7 +17,9 @@
 #include <system_error>
 #include <utility>
 
+#include "common/cleanup.hpp"
 #include "common/numbered_files.hpp"
+#include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/model_shapes.hpp"
 #include "office/object_model.hpp"
@@ -133,8 +135,10 @@ bool Exists(const std::string& path, struct stat& info) { return ::lstat(path.c_
 void RenameOrFail(const std::string& from, const std::string& to, const std::string& what) {
   if (::rename(from.c_str(), to.c_str()) == 0) return;
   const int error = errno;
+  if (error == ENOSPC || error == EDQUOT)
+    Fail(pptx::hresult::kDiskFull, "Cannot save " + Quoted(what) + ": the disk is full.");
   Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
-       "Cannot save " + Quoted(what) + ": " + SystemReason(error) + ".");
+       "Cannot save " + Quoted(what) + ": it cannot be put in place (" + SystemReason(error) + ").");
 }
 
 }  // namespace
@@ -209,19 +213,30 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
   if (Exists(folder_, info)) {
     // A link to a folder is written through; anything else in the way is refused.
     struct stat target {};
-    if (::stat(folder_.c_str(), &target) != 0 || !S_ISDIR(target.st_mode))
-      Fail(kAccessDenied, what + "a file of that name is in the way of the folder.");
+    if (::stat(folder_.c_str(), &target) != 0) Fail(kAccessDenied, what + "the link points to no folder.");
+    if (!S_ISDIR(target.st_mode)) Fail(kAccessDenied, what + "a file of that name is in the way of the folder.");
     existed_ = true;
+    // Each file it replaces is checked by the rule of every output (a link to a file replaces
+    // that file; read-only files, folders and dangling links are refused). Devices and pipes,
+    // which could not be put back, are refused too.
     for (const auto& name : names_) {
       const std::string path = folder_ + "/" + name;
       struct stat file {};
-      const bool exists = ::stat(path.c_str(), &file) == 0;
-      if (exists && S_ISDIR(file.st_mode)) Fail(kAccessDenied, what + "\"" + name + "\" in it is a folder.");
-      // A read-only file is protected from being replaced, as a single-file save protects it.
-      if (exists && (file.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        Fail(kAccessDenied, what + "\"" + name + "\" in it is read-only.");
-      if (files::IsHeldForReading(path))
+      if (!Exists(path, file)) {
+        targets_.push_back({});
+        continue;
+      }
+      output::Target resolved;
+      try {
+        resolved = output::ResolveTarget(path);
+      } catch (const output::OutputError& error) {
+        Fail(kAccessDenied, what + "\"" + name + "\" in it: " + error.reason() + ".");
+      }
+      if (resolved.kind == output::Target::Kind::kStream)
+        Fail(kAccessDenied, what + "\"" + name + "\" in it is a device or pipe, not a file.");
+      if (files::IsHeldForReading(resolved.path))
         Fail(kAccessDenied, what + "\"" + name + "\" in it is the file of an open presentation.");
+      targets_.push_back(std::move(resolved));
     }
   }
   // The staging folder lies beside the target folder, so that renames stay on one file system.
@@ -233,6 +248,7 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
          what + "cannot write in its folder (" + SystemReason(error) + ").");
   }
   staging_ = pattern;
+  registration_ = cleanup::TemporaryPath(staging_);
   // The folder that will be renamed into place: made with the usual permissions (mkdir applies
   // the umask), unlike the private staging folder around it.
   if (::mkdir((staging_ + "/new").c_str(), 0777) != 0 || ::mkdir((staging_ + "/old").c_str(), 0700) != 0) {
@@ -259,13 +275,20 @@ void FolderOutput::Commit() {
     return;
   }
   try {
-    for (const auto& name : names_) {
-      const std::string target = folder_ + "/" + name;
-      struct stat info {};
-      const bool replaces = Exists(target, info);
-      if (replaces) RenameOrFail(target, staging_ + "/old/" + name, target);
-      placed_.emplace_back(name, replaces);
-      RenameOrFail(staging_ + "/new/" + name, target, target);
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      const std::string& name = names_[i];
+      const output::Target& existing = targets_[i];
+      const bool replaces = existing.kind == output::Target::Kind::kFile;
+      const std::string target = replaces ? existing.path : folder_ + "/" + name;
+      const std::string staged = staging_ + "/new/" + name;
+      if (replaces) {
+        // The new file takes the mode (and, where the process may, the owner) of the one it replaces.
+        [[maybe_unused]] const int given = ::chown(staged.c_str(), existing.owner, existing.group);
+        ::chmod(staged.c_str(), existing.mode);
+        RenameOrFail(target, staging_ + "/old/" + name, folder_ + "/" + name);
+      }
+      placed_.push_back({target, replaces, i});
+      RenameOrFail(staged, target, folder_ + "/" + name);
     }
   } catch (...) {
     Rollback();
@@ -280,11 +303,10 @@ void FolderOutput::Rollback() noexcept {
     return;
   }
   for (auto it = placed_.rbegin(); it != placed_.rend(); ++it) {
-    const std::string target = folder_ + "/" + it->first;
-    const std::string staged = staging_ + "/new/" + it->first;
+    const std::string& name = names_[it->index];
     // The new file goes back to staging (it may not have arrived yet), the kept one back in place.
-    ::rename(target.c_str(), staged.c_str());
-    if (it->second) ::rename((staging_ + "/old/" + it->first).c_str(), target.c_str());
+    ::rename(it->target.c_str(), (staging_ + "/new/" + name).c_str());
+    if (it->replaced) ::rename((staging_ + "/old/" + name).c_str(), it->target.c_str());
   }
   placed_.clear();
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "common/cleanup.hpp"
+#include "common/output_file.hpp"
 #include "engines/pptx/model_write.hpp"
 
 namespace quorvane::engines::slide_output {
@@ -66,8 +68,12 @@ std::string ReadFileBytes(const std::string& path);
 // file written after the folder that fails); the destructor removes the staging folder and what
 // it still holds (replaced files, or everything when Commit was never reached).
 //
-// The checks come first (constructor): the folder's parent exists, the folder is a folder if it
-// exists, and no file it would replace is a folder, read-only, or the file of an open presentation.
+// The checks come first (constructor): the folder's parent exists, the folder is a folder (or a
+// link to one) if it exists, and each file it would replace passes the output rules of every
+// writer (common/output_file.hpp: not a folder, read-only, immutable or a dangling link; a link to
+// a file replaces that file and stays) and is neither a device or pipe nor the file of an open
+// presentation. The staging folder is registered for removal should the process be ended by a
+// signal.
 class FolderOutput {
  public:
   // `folder` (UTF-8) is the target folder; `names` the files it will receive (plain names).
@@ -93,7 +99,15 @@ class FolderOutput {
   // Commit's progress, for Rollback: the folder itself was renamed into place, or the names
   // placed (and which of them replaced a file kept aside).
   bool placedWhole_ = false;
-  std::vector<std::pair<std::string, bool>> placed_;
+  struct Placed {
+    std::string target;  // the file put in place (links followed)
+    bool replaced;       // a file was there and is kept aside in staging
+    std::size_t index;   // of its name
+  };
+  std::vector<Placed> placed_;
+  // Per name: the file it replaces (kFile, links followed) or none (kNewFile).
+  std::vector<output::Target> targets_;
+  cleanup::TemporaryPath registration_;
 };
 
 // Fails with pptx::hresult::kAccessDenied when `path` is an existing folder: a file output cannot

@@ -1,15 +1,19 @@
 #include "engines/libreoffice/staging.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "common/output_file.hpp"
 #include "engines/libreoffice/failures.hpp"
 #include "engines/libreoffice/office_process.hpp"
 
@@ -40,7 +44,26 @@ void MoveInto(const fs::path& from, const fs::path& to) {
     }
     error = ec.value();
   }
-  Fail(failure::kCannotSave, "The output '" + to.string() + "' cannot be put in place (" + std::strerror(error) + ")");
+  Fail(failure::kCannotSave,
+       "Cannot save \"" + to.string() + "\": it cannot be put in place (" + std::strerror(error) + ").");
+}
+
+// The name the office writes the main file under: short and of fixed length, whatever the final
+// name (the office may make names of its own from it, which must fit the file system too); the
+// extension stays, for a filter that looks at it.
+std::string StagedName(const std::string& finalName) {
+  constexpr std::size_t kLongestExtension = 8;
+  const std::size_t dot = finalName.rfind('.');
+  if (dot == std::string::npos || dot == 0 || finalName.size() - dot > kLongestExtension + 1) return "output";
+  std::string extension = finalName.substr(dot);
+  for (char c : extension)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.') return "output";
+  return "output" + extension;
+}
+
+// A refused output in the renderer's numbers; the description names the cause.
+[[noreturn]] void FailOutput(const output::OutputError& error) {
+  Fail(error.cause() == output::Cause::kFolderMissing ? failure::kPathNotFound : failure::kCannotSave, error.what());
 }
 
 }  // namespace
@@ -73,37 +96,66 @@ std::string FileUrl(const std::string& path) {
 StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePath(finalPath)) {
   fs::path final(finalPath_);
   std::string name = final.filename().string();
-  std::string parent = final.parent_path().string();
   if (name.empty() || name == "." || name == "..") {
-    Fail(failure::kCannotSave, "The output '" + finalPath + "' names no file");
+    Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": the name is not a file name.");
   }
-  if (!IsFolder(parent)) {
-    Fail(failure::kPathNotFound, "The folder of the output '" + finalPath + "' does not exist");
+  // The target is checked before the office works: what would be refused at the end is refused now.
+  output::Target target;
+  try {
+    target = output::ResolveTarget(finalPath_);
+  } catch (const output::OutputError& error) {
+    FailOutput(error);
   }
-  std::string pattern = parent + "/" + kStagingPrefix + "XXXXXX";
+  // Beside the file that will be replaced (so that the result is renamed, not copied); a stream's
+  // content is made in the system's temporary folder.
+  std::string parent = target.folder;
+  if (target.kind == output::Target::Kind::kStream) {
+    // Opened now and held until Commit: a pipe nobody reads from fails before the office works,
+    // and its reader stays connected meanwhile.
+    try {
+      stream_ = output::OpenInPlace(finalPath_, false);
+    } catch (const output::OutputError& error) {
+      FailOutput(error);
+    }
+    std::error_code ec;
+    parent = fs::temp_directory_path(ec).string();
+    if (ec) parent = "/tmp";
+  }
+  std::string pattern = (parent == "/" ? std::string() : parent) + "/" + kStagingPrefix + "XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
-    Fail(failure::kCannotSave, "The output '" + finalPath + "' cannot be written: no file can be made in its folder (" +
-                                   std::strerror(errno) + ")");
+    const int error = errno;
+    if (stream_ >= 0) ::close(std::exchange(stream_, -1));
+    Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
+                                   std::strerror(error) + ").");
   }
   folder_ = pattern;
-  stagedPath_ = folder_ + "/" + name;
+  registration_ = cleanup::TemporaryPath(folder_);
+  stagedPath_ = folder_ + "/" + StagedName(name);
 }
 
-StagedOutput::~StagedOutput() { RemoveTree(folder_); }
+StagedOutput::~StagedOutput() {
+  if (stream_ >= 0) ::close(stream_);
+  RemoveTree(folder_);
+}
 
 void StagedOutput::Commit() {
   fs::path final(finalPath_);
-  fs::path mainName = final.filename();
+  fs::path mainName = fs::path(stagedPath_).filename();
   std::error_code ec;
   if (!fs::exists(stagedPath_, ec)) {
-    Fail(failure::kCannotSave, "The output '" + finalPath_ + "' was not written");
+    Fail(failure::kCannotSave, "Cannot save \"" + finalPath_ + "\": the office wrote no file.");
   }
   std::vector<fs::path> companions;
   for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
     if (it->path().filename() != mainName) companions.push_back(it->path());
   }
   for (const fs::path& companion : companions) MoveInto(companion, final.parent_path() / companion.filename());
-  MoveInto(stagedPath_, final);
+  try {
+    output::PutInPlace(stagedPath_, finalPath_);
+  } catch (const output::OutputError& error) {
+    FailOutput(error);
+  }
+  if (stream_ >= 0) ::close(std::exchange(stream_, -1));
 }
 
 }  // namespace quorvane::engines::libreoffice

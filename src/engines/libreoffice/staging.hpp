@@ -1,12 +1,18 @@
 #pragma once
 // Names as the office takes them, and output that appears only when it is complete.
 //
-// The office writes every output into a private folder made next to the final place (same file
-// system), under the final file name, so that companion files an export writes beside its main
-// file (the pictures of an HTML export) get the names the main file refers to. Commit renames
-// everything into the final folder, the main file last; a failed or abandoned call leaves nothing
-// behind but what was there before.
+// The office writes every output into a private folder made next to the file it will replace
+// (same file system), under a short name of fixed length, so that whatever names the office makes
+// from it fit the file system; companion files an export writes beside its main file (the
+// pictures of an HTML export) keep their names. Commit moves the companions into the final folder
+// and then puts the main file in place by the output rules of every writer (common/output_file.hpp:
+// a link to a file replaces that file, a device or pipe is written through, read-only targets,
+// folders and dangling links are refused, already when the StagedOutput is made). A failed or
+// abandoned call leaves nothing behind but what was there before; the private folder is
+// registered for removal should the process be ended by a signal.
 #include <string>
+
+#include "common/cleanup.hpp"
 
 namespace quorvane::engines::libreoffice {
 
@@ -19,8 +25,9 @@ std::string AbsolutePath(const std::string& path);
 
 class StagedOutput {
  public:
-  // Makes the private folder in the folder of `finalPath`. Throws kPathNotFound when that folder
-  // does not exist, kCannotSave when no folder can be made in it (no permission, read-only).
+  // Checks the target and makes the private folder beside it. Throws kPathNotFound when the folder
+  // of `finalPath` does not exist, kCannotSave when the target is refused or no folder can be
+  // made there; the description names the cause.
   explicit StagedOutput(const std::string& finalPath);
   ~StagedOutput();
   StagedOutput(const StagedOutput&) = delete;
@@ -31,13 +38,16 @@ class StagedOutput {
   const std::string& stagedPath() const { return stagedPath_; }
 
   // Moves what was written to the final folder, replacing files of the same names. Throws
-  // kCannotSave when the main file was not written or a rename fails.
+  // kCannotSave (kPathNotFound for a folder gone meanwhile) when the main file was not written or
+  // cannot be put in place.
   void Commit();
 
  private:
   std::string finalPath_;
   std::string folder_;
   std::string stagedPath_;
+  int stream_ = -1;  // a device or pipe target, held open from the start
+  cleanup::TemporaryPath registration_;
 };
 
 }  // namespace quorvane::engines::libreoffice

@@ -16,12 +16,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/xml.hpp"
 #include "engines/pptx/zip.hpp"
@@ -279,16 +279,6 @@ class UniqueFd {
  private:
   int fd_;
 };
-
-// The process's file creation mask, read without changing it (umask() would, for every thread).
-mode_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  }
-  return 022;
-}
 
 // What a file that is not a regular file is, for the refusal.
 std::string KindOf(mode_t mode) {
@@ -788,69 +778,23 @@ void PackageImpl::Save(const std::string& path) const {
 
 void WriteFileAtomically(const std::string& path, const std::function<void(int fd, const std::string& target)>& fill) {
   const std::string target = "Cannot save " + Quoted(path) + ": ";
-  if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/') {
-    Fail(hresult::kPathNotFound, target + "the name is not a file name.");
-  }
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-
-  // The temporary file: removed on every failure, renamed into place on success.
-  std::string temporary = folder + (slash == std::string::npos ? "/" : "") + ".quorvane-save-XXXXXX";
-  struct Temporary {
-    std::string name;
-    int fd = -1;
-    ~Temporary() {
-      if (fd >= 0) ::close(fd);
-      if (!name.empty()) ::unlink(name.c_str());
-    }
-  } file;
-  // A read-only file is protected from being replaced, as it would be from being written.
-  struct stat existing {};
-  const bool replaces = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
-  if (replaces && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    Fail(hresult::kAccessDenied, target + "the file is read-only.");
-  }
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    switch (error) {
-      case ENOENT:
-      case ENOTDIR:
-      case ENAMETOOLONG:
-      case ELOOP: Fail(hresult::kPathNotFound, target + "the folder was not found (" + SystemReason(error) + ").");
-      case ENOSPC:
-      case EDQUOT: Fail(hresult::kDiskFull, target + "the disk is full (" + SystemReason(error) + ").");
-      case EMFILE:
-      case ENFILE:
-      case ENOMEM: Fail(hresult::kOutOfMemory, target + SystemReason(error) + ".");
-      default: Fail(hresult::kAccessDenied, target + "access denied (" + SystemReason(error) + ").");
-    }
-  }
-  file.fd = fd;
-  file.name = temporary;
-
   try {
-    fill(fd, target);
-  } catch (const std::bad_alloc&) {
-    Fail(hresult::kOutOfMemory, target + "not enough memory.");
-  }
-
-  // The new file gets the permissions of the file it replaces, or those of a newly created file.
-  const mode_t mode = replaces ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
-  if (::fchmod(fd, mode) < 0) FailWrite(target, errno);
-  if (::fsync(fd) < 0) FailWrite(target, errno);
-  file.fd = -1;
-  if (::close(fd) < 0) FailWrite(target, errno);
-  if (::rename(temporary.c_str(), path.c_str()) < 0) {
-    const int error = errno;
-    switch (error) {
-      case EISDIR: Fail(hresult::kAccessDenied, target + "it is a folder.");
-      case ENOENT:
-      case ENOTDIR: Fail(hresult::kPathNotFound, target + "the folder was not found (" + SystemReason(error) + ").");
-      default: FailWrite(target, error);
+    output::WriteFile(path, [&](int fd) {
+      try {
+        fill(fd, target);
+      } catch (const std::bad_alloc&) {
+        Fail(hresult::kOutOfMemory, target + "not enough memory.");
+      }
+    });
+  } catch (const output::OutputError& error) {
+    switch (error.cause()) {
+      case output::Cause::kBadName:
+      case output::Cause::kNameTooLong:
+      case output::Cause::kFolderMissing: Fail(hresult::kPathNotFound, error.what());
+      case output::Cause::kDiskFull: Fail(hresult::kDiskFull, error.what());
+      default: Fail(hresult::kAccessDenied, error.what());
     }
   }
-  file.name.clear();
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {

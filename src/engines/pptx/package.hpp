@@ -112,10 +112,13 @@ int OpenRegularFile(const std::string& path);
 // limit, 0x80070005 for an encrypted entry.
 void CheckForOffice(const std::string& path, const Limits& limits, std::string_view shownName = {});
 
-// Writes a file as Package::Save does: into a temporary file in the target's folder that `fill`
-// writes through its descriptor, then fsync and a rename; the new file takes the permissions of the
-// file it replaces. A read-only target is refused; on any failure the temporary file is removed and
-// the target is left as it was. `fill` reports its own failures with the `target` prefix given.
+// Writes a file as Package::Save does, by the output rules of common/output_file.hpp: into a
+// temporary file beside the target that `fill` writes through its descriptor, then fsync and a
+// rename; a link to a file replaces that file, a device or pipe is written through once the
+// content is complete; read-only targets, folders and dangling links are refused. On any failure
+// the target is left as it was. `fill` reports its own failures with the `target` prefix given
+// ("Cannot save \"x\": "); refusals of the target come as path not found (missing folder, bad or
+// too long name), disk full, or access denied, each description naming its cause.
 void WriteFileAtomically(const std::string& path, const std::function<void(int fd, const std::string& target)>& fill);
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 

@@ -132,6 +132,12 @@ class TextExport : public ::testing::Test {
     }
     return messages;
   }
+  // The log messages up to the platform's text of the number; what follows it names the file.
+  std::vector<std::string> LogHeads() const {
+    std::vector<std::string> heads = LogMessages();
+    for (std::string& head : heads) head = head.substr(0, head.find(": \""));
+    return heads;
+  }
 
   std::string previousLocale_ = std::setlocale(LC_CTYPE, nullptr);
   const char* utf8_ = std::setlocale(LC_CTYPE, "C.UTF-8");
@@ -351,7 +357,7 @@ TEST_F(TextExport, EveryRowOfTheFailurePath) {
       EXPECT_EQ(office_->Log("Presentations.Open").size(), static_cast<std::size_t>(row.opens)) << name;
       EXPECT_EQ(office_->Log("Presentation.Close").size(), static_cast<std::size_t>(row.closes)) << name;
       EXPECT_EQ(office_->Log("PowerPoint.Quit").size(), optimize ? 0u : 1u) << name;
-      EXPECT_EQ(LogMessages(), row.logged) << name;
+      EXPECT_EQ(LogHeads(), row.logged) << name;
       EXPECT_EQ(control_->TextFileNumber, 0) << name << ": no text file is left open";
     }
   }
@@ -496,7 +502,7 @@ TEST_F(TextExport, ReadOnlyTargetIsMinus18) {
       EXPECT_EQ(control_->ErrorString, u"Target file is read only.");
       EXPECT_EQ(events_->errors, std::vector<std::int32_t>{-18});
       EXPECT_EQ(office_->Log("Presentation.Close").size(), 1u);
-      EXPECT_EQ(LogMessages(), std::vector<std::string>{"75 - Path/File access error"});
+      EXPECT_EQ(LogHeads(), std::vector<std::string>{"75 - Path/File access error"});
       EXPECT_EQ(ReadBytes(file), "keep");
     }
   }

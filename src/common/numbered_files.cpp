@@ -40,6 +40,14 @@ bool Held(const struct stat& file) {
 
 [[noreturn]] void Fail(std::int32_t number, const char16_t* description) { throw AutomationError(number, description); }
 
+// The platform's text for the number, then what was found, so that whoever reads the failure sees
+// its cause: "Path/File access error: \"out.txt\" is read-only".
+[[noreturn]] void Fail(std::int32_t number, const char16_t* description, const std::string& path,
+                       const std::string& reason) {
+  throw AutomationError(number, std::u16string(description) + u": \"" + text::FromUtf8(path) + u"\" " +
+                                    text::FromUtf8(reason));
+}
+
 // A failure of a write or close (opens fail through ThrowRunTimeError).
 [[noreturn]] void FailFromErrno(int error) {
   switch (error) {
@@ -70,12 +78,13 @@ void CheckLocked(const std::string& name) {
   // (Devices and pipes may be written by many.)
   struct stat existing {};
   if (::stat(name.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error");
-    if (Held(existing)) Fail(failure::kPermissionDenied, u"Permission denied");
+    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error", name, "is a folder");
+    if (Held(existing))
+      Fail(failure::kPermissionDenied, u"Permission denied", name, "is a presentation open for reading");
     if (S_ISREG(existing.st_mode)) {
       for (const auto& other : table)
         if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
-          Fail(failure::kFileAlreadyOpen, u"File already open");
+          Fail(failure::kFileAlreadyOpen, u"File already open", name, "is open for writing already");
     }
   }
   try {
@@ -88,18 +97,20 @@ void CheckLocked(const std::string& name) {
 }  // namespace
 
 void ThrowRunTimeError(const output::OutputError& error) {
+  const std::string& path = error.path();
+  const std::string reason = "cannot be written: " + error.reason();
   switch (error.cause()) {
-    case output::Cause::kFolderMissing: Fail(failure::kPathNotFound, u"Path not found");
-    case output::Cause::kNameTooLong: Fail(kBadFileName, u"Bad file name");
-    case output::Cause::kDiskFull: Fail(61, u"Disk full");
-    case output::Cause::kNoReader: Fail(57, u"Device I/O error");
+    case output::Cause::kFolderMissing: Fail(failure::kPathNotFound, u"Path not found", path, reason);
+    case output::Cause::kNameTooLong: Fail(kBadFileName, u"Bad file name", path, reason);
+    case output::Cause::kDiskFull: Fail(61, u"Disk full", path, reason);
+    case output::Cause::kNoReader: Fail(57, u"Device I/O error", path, reason);
     case output::Cause::kWriteFailed:
-      if (error.error() == EMFILE || error.error() == ENFILE) Fail(67, u"Too many files");
-      if (error.error() == EIO) Fail(57, u"Device I/O error");
+      if (error.error() == EMFILE || error.error() == ENFILE) Fail(67, u"Too many files", path, reason);
+      if (error.error() == EIO) Fail(57, u"Device I/O error", path, reason);
       break;
     default: break;
   }
-  Fail(failure::kPathFileAccessError, u"Path/File access error");
+  Fail(failure::kPathFileAccessError, u"Path/File access error", path, reason);
 }
 
 void CheckForWriting(std::u16string_view path) {

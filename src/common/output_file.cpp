@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/cleanup.hpp"
+#include "common/unique_fd.hpp"
 
 namespace quorvane::output {
 
@@ -75,21 +76,6 @@ mode_t CurrentUmask() {
   }
   return 022;
 }
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // Opens a stream target for writing. O_NONBLOCK makes the open of a FIFO without a reader fail at
 // once (ENXIO) instead of waiting for one; writes then block as usual. A regular file reached

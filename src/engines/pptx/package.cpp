@@ -23,6 +23,7 @@
 
 #include "common/output_file.hpp"
 #include "common/text.hpp"
+#include "common/unique_fd.hpp"
 #include "engines/pptx/xml.hpp"
 #include "engines/pptx/zip.hpp"
 #include "quorvane/automation_error.hpp"
@@ -263,22 +264,6 @@ bool FolderExists(const std::string& path) {
   struct stat st {};
   return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
-
-// A descriptor closed when it goes out of scope unless released.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // What a file that is not a regular file is, for the refusal.
 std::string KindOf(mode_t mode) {

@@ -500,26 +500,18 @@ Writer::Writer(int fd, std::uint64_t maxBytes) : state_(std::make_unique<State>(
 
 Writer::~Writer() = default;
 
-void Writer::Add(std::string_view name, std::string bytes) {
-  State& s = *state_;
-  const std::string& data = s.buffers.emplace_back(std::move(bytes));
-  zip_source_t* source = zip_source_buffer(s.archive, data.data(), data.size(), 0);
-  if (source == nullptr) throw ArchiveError(s.archive);
-  const zip_int64_t index = zip_file_add(s.archive, std::string(name).c_str(), source, ZIP_FL_ENC_UTF_8);
-  s.Added(index, source);
-  if (zip_set_file_compression(s.archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6) < 0) {
-    throw ArchiveError(s.archive);
-  }
-}
+void Writer::Add(std::string_view name, std::string bytes) { AddEntry(name, std::move(bytes), ZIP_CM_DEFLATE, 6); }
 
-void Writer::AddStored(std::string_view name, std::string bytes) {
+void Writer::AddStored(std::string_view name, std::string bytes) { AddEntry(name, std::move(bytes), ZIP_CM_STORE, 0); }
+
+void Writer::AddEntry(std::string_view name, std::string bytes, std::int32_t method, std::uint32_t level) {
   State& s = *state_;
   const std::string& data = s.buffers.emplace_back(std::move(bytes));
   zip_source_t* source = zip_source_buffer(s.archive, data.data(), data.size(), 0);
   if (source == nullptr) throw ArchiveError(s.archive);
   const zip_int64_t index = zip_file_add(s.archive, std::string(name).c_str(), source, ZIP_FL_ENC_UTF_8);
   s.Added(index, source);
-  if (zip_set_file_compression(s.archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) < 0) {
+  if (zip_set_file_compression(s.archive, static_cast<zip_uint64_t>(index), method, level) < 0) {
     throw ArchiveError(s.archive);
   }
 }

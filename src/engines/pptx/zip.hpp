@@ -115,6 +115,8 @@ class Writer {
   void Finish();
 
  private:
+  // `method` and `level` are the zip library's compression method and level.
+  void AddEntry(std::string_view name, std::string bytes, std::int32_t method, std::uint32_t level);
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -1,5 +1,6 @@
 #include "engines/libreoffice/office_process.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -77,7 +79,7 @@ std::vector<std::string> OfficeArguments(const OfficeLaunch& launch) {
   };
 }
 
-std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment) {
+std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment, const std::string& tempDir) {
   std::vector<std::string> out;
   std::string all;
   bool hasLang = false;
@@ -86,7 +88,9 @@ std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostE
       all = entry.substr(7);
       continue;
     }
-    if (entry.starts_with("LC_CTYPE=")) continue;
+    if (entry.starts_with("LC_CTYPE=") || entry.starts_with("TMPDIR=") || entry.starts_with("TMP=") ||
+        entry.starts_with("TEMP="))
+      continue;
     if (entry.starts_with("LANG=")) hasLang = true;
     out.push_back(entry);
   }
@@ -100,6 +104,7 @@ std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostE
     }
   }
   out.push_back("LC_CTYPE=C.UTF-8");
+  for (const char* name : {"TMPDIR=", "TMP=", "TEMP="}) out.push_back(name + tempDir);
   return out;
 }
 
@@ -111,7 +116,7 @@ pid_t SpawnOffice(const OfficeLaunch& launch) {
   std::vector<std::string> args = OfficeArguments(launch);
   std::vector<std::string> hostEnv;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) hostEnv.emplace_back(*e);
-  std::vector<std::string> env = OfficeEnvironment(hostEnv);
+  std::vector<std::string> env = OfficeEnvironment(hostEnv, launch.tempDir);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -200,18 +205,44 @@ bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
   }
 }
 
-std::optional<std::uint64_t> ResidentBytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (!line.starts_with("VmRSS:")) continue;
-    std::uint64_t kib = 0;
-    for (char c : line.substr(6)) {
-      if (c >= '0' && c <= '9') kib = kib * 10 + static_cast<std::uint64_t>(c - '0');
+std::uint64_t GroupResidentBytes(pid_t group) {
+  static const long pageBytes = sysconf(_SC_PAGESIZE);
+  std::uint64_t total = 0;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return 0;
+  while (const dirent* entry = readdir(proc)) {
+    const char* name = entry->d_name;
+    if (name[0] < '1' || name[0] > '9') continue;
+    // /proc/<pid>/stat: "pid (comm) state ppid pgrp ... rss ..." with pgrp the 5th field and rss
+    // (in pages) the 24th. The command name may hold blanks and parentheses: the fields after it
+    // start after the last ')'.
+    std::string path = std::string("/proc/") + name + "/stat";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    char text[1024];
+    ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0) continue;
+    text[got] = '\0';
+    const char* field = std::strrchr(text, ')');
+    if (field == nullptr) continue;
+    long long processGroup = -1;
+    long long rss = 0;
+    for (int number = 3; number <= 24; ++number) {
+      while (*field == ')' || *field == ' ') ++field;
+      char* end = nullptr;
+      long long value = std::strtoll(field, &end, 10);
+      if (number == 5) processGroup = value;
+      if (number == 24) rss = value;
+      field = number == 3 ? field + 1 : end;
+      if (field == nullptr || *field == '\0') break;
     }
-    return kib * 1024;
+    if (processGroup == group && rss > 0) {
+      total += static_cast<std::uint64_t>(rss) * static_cast<std::uint64_t>(pageBytes);
+    }
   }
-  return std::nullopt;
+  closedir(proc);
+  return total;
 }
 
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {

@@ -85,7 +85,8 @@ for row in "${rows[@]}"; do
     socket=$(single_instance_socket "$profile")
     [[ -e $socket ]] && fail "$name: socket left: $socket"
   done
-  rm -rf -- "${TMPDIR:?}"/* "$work/out"/*
+  rm -rf -- "$TMPDIR" "$work/out"
+  mkdir -p "$TMPDIR" "$work/out"
 done
 
 [[ $failed -eq 0 ]] && echo "passed: ${#rows[@]} interrupted conversions left nothing behind"

@@ -21,7 +21,15 @@ int OpenFolder(const std::string& path) {
 
 }  // namespace
 
-OwnedFolder::OwnedFolder(const std::string& path) : registration_(path) {
+void RemoveFolder(const std::string& path) noexcept {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) return;
+  }
+}
+
+OwnedFolder::OwnedFolder(const std::string& path) : registration_(path), removal_([path] { RemoveFolder(path); }) {
   fd_ = OpenFolder(path);
   if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) Close();
 }
@@ -29,12 +37,15 @@ OwnedFolder::OwnedFolder(const std::string& path) : registration_(path) {
 OwnedFolder::~OwnedFolder() { Close(); }
 
 OwnedFolder::OwnedFolder(OwnedFolder&& other) noexcept
-    : registration_(std::move(other.registration_)), fd_(std::exchange(other.fd_, -1)) {}
+    : registration_(std::move(other.registration_)),
+      removal_(std::move(other.removal_)),
+      fd_(std::exchange(other.fd_, -1)) {}
 
 OwnedFolder& OwnedFolder::operator=(OwnedFolder&& other) noexcept {
   if (this != &other) {
     Close();
     registration_ = std::move(other.registration_);
+    removal_ = std::move(other.removal_);
     fd_ = std::exchange(other.fd_, -1);
   }
   return *this;
@@ -68,8 +79,8 @@ std::vector<std::string> SweepLeftovers(const std::string& parent, const std::ve
     if (fd < 0) continue;
     // Held while it is removed, so that no other sweeper takes it for its own meanwhile.
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      RemoveFolder(path);
       std::error_code ignored;
-      std::filesystem::remove_all(path, ignored);
       if (!std::filesystem::exists(path, ignored)) removed.push_back(path);
     }
     ::close(fd);

@@ -13,8 +13,10 @@
 
 namespace quorvane::cleanup {
 
-// Marks `path` (a folder just made) as this process's and registers it for removal at exit
-// (TemporaryPath). Destroying the object releases both; removing the folder stays the owner's job.
+// Marks `path` (a folder just made) as this process's and registers it for removal at exit. The exit
+// cleanup removes it in a hook (before the registered paths), retrying while an owner that is being
+// interrupted removes it at the same time. Destroying the object releases the lock and the
+// registration; removing the folder stays the owner's job.
 class OwnedFolder {
  public:
   OwnedFolder() = default;
@@ -32,8 +34,13 @@ class OwnedFolder {
   void Close() noexcept;
 
   TemporaryPath registration_;
+  Hook removal_;
   int fd_ = -1;
 };
+
+// Removes `path` with what it holds, trying again while something else removes parts of it at the
+// same time (a concurrent removal makes a single pass stop early). Never throws.
+void RemoveFolder(const std::string& path) noexcept;
 
 // Removes every folder `<parent>/<prefix>...` (for each prefix) that no process holds and that has
 // not changed for `minimumAge` (a folder a living process has just made and not yet locked is

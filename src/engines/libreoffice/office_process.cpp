@@ -17,6 +17,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/owned_folder.hpp"
 #include "engines/libreoffice/failures.hpp"
 #include "engines/libreoffice/staging.hpp"
 
@@ -254,10 +255,7 @@ std::string MakePrivateFolder(const std::string& parent, const std::string& pref
   return pattern;
 }
 
-void RemoveTree(const std::string& path) noexcept {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
+void RemoveTree(const std::string& path) noexcept { cleanup::RemoveFolder(path); }
 
 std::string TailOfFile(const std::string& path, std::size_t maxBytes) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);

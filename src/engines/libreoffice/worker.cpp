@@ -250,12 +250,17 @@ Worker::Worker(std::string programDirectory, const std::string& scratchDirectory
   std::ofstream(folder_ + "/user/registrymodifications.xcu") << ProfileSettingsFile();
   pipeName_ = "quorvane-" + std::to_string(getpid()) + "-" + std::to_string(serial) + "-" + RandomTag();
   for (const std::string& socket : OfficeSocketFiles(pipeName_, ProfileUrl(Launch()))) sockets_.emplace_back(socket);
-  // An early exit kills the office before its folder and sockets are removed, and keeps new ones
-  // from starting.
-  exitHook_ = cleanup::Hook([shared = shared_] {
+  // An early exit kills the office, then removes its sockets and folder itself (the thread that owns
+  // this worker may be removing them at the same time, and the process ends right after the
+  // cleanup), and keeps new offices from starting.
+  std::vector<std::string> socketPaths;
+  for (const cleanup::TemporaryPath& socket : sockets_) socketPaths.push_back(socket.path());
+  exitHook_ = cleanup::Hook([shared = shared_, folder = folder_, socketPaths] {
     gEnding = true;
     shared->Kill();
     shared->WaitEnd(kTerminateGrace);
+    for (const std::string& socket : socketPaths) ::unlink(socket.c_str());
+    RemoveTree(folder);
   });
   try {
     std::thread(ThreadMain, shared_).detach();

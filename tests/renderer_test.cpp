@@ -104,40 +104,6 @@ bool HasStagingLeftover(const fs::path& folder) {
 
 // --- Rules without an office ---------------------------------------------------------------------
 
-TEST(RendererRules, OfficeLimitsFromTheEnvironment) {
-  struct Row {
-    const char* name;
-    OfficeLimits set;
-    const char* memoryMib;
-    const char* baseSeconds;
-    const char* slideMilliseconds;
-    OfficeLimits expected;
-  };
-  const OfficeLimits defaults{kDefaultOfficeMemoryBytes, kDefaultOfficeBaseDeadline, kDefaultOfficeSlideAllowance};
-  const Row rows[] = {
-      {"nothing set", {}, nullptr, nullptr, nullptr, defaults},
-      {"empty variables", {}, "", "", "", defaults},
-      {"variables", {}, "512", "7", "250", {512ull << 20, seconds(7), milliseconds(250)}},
-      {"largest values", {}, "1048576", "86400", "3600000", {1ull << 40, seconds(86400), milliseconds(3600000)}},
-      {"too large", {}, "1048577", "86401", "3600001", defaults},
-      {"huge", {}, "99999999999999999999", "99999999999999999999", "99999999999999999999", defaults},
-      {"zero", {}, "0", "0", "0", defaults},
-      {"negative", {}, "-5", "-5", "-5", defaults},
-      {"fraction", {}, "1.5", "1.5", "1.5", defaults},
-      {"blank after", {}, "3 ", "3 ", "3 ", defaults},
-      {"words", {}, "ten", "ten", "ten", defaults},
-      {"set wins", {1, milliseconds(1500), milliseconds(2)}, "512", "7", "250", {1, milliseconds(1500), milliseconds(2)}},
-      {"set in part", {0, milliseconds(1500), milliseconds(0)}, "512", nullptr, nullptr,
-       {512ull << 20, milliseconds(1500), kDefaultOfficeSlideAllowance}},
-  };
-  for (const Row& row : rows) {
-    OfficeLimits got = office_limits::Resolve(row.set, row.memoryMib, row.baseSeconds, row.slideMilliseconds);
-    EXPECT_EQ(got.memoryBytes, row.expected.memoryBytes) << row.name;
-    EXPECT_EQ(got.baseDeadline.count(), row.expected.baseDeadline.count()) << row.name;
-    EXPECT_EQ(got.perSlide.count(), row.expected.perSlide.count()) << row.name;
-  }
-}
-
 // What a load costs the deadline: slides counted in the file where the format tells, else guessed
 // from the size; damage never throws.
 TEST(RendererRules, SlidesToLoad) {

@@ -278,7 +278,9 @@ TEST(RendererRules, OfficeEnvironment) {
       {"LC_CTYPE replaced", {"LC_CTYPE=POSIX", "HOME=/root"}, {"HOME=/root", "LC_CTYPE=C.UTF-8"}},
       {"LC_ALL becomes LANG", {"LC_ALL=de_DE.ISO-8859-1"}, {"LANG=de_DE.ISO-8859-1", "LC_CTYPE=C.UTF-8"}},
       {"LC_ALL overrides LANG", {"LANG=en_US.UTF-8", "LC_ALL=C"}, {"LANG=C", "LC_CTYPE=C.UTF-8"}},
-      {"temporary folders replaced", {"TMPDIR=/var/tmp", "TMP=/t", "TEMP=/t", "TMPDIRX=1"}, {"TMPDIRX=1", "LC_CTYPE=C.UTF-8"}},
+      {"temporary folders replaced",
+       {"TMPDIR=/var/tmp", "TMP=/t", "TEMP=/t", "TMPDIRX=1"},
+       {"TMPDIRX=1", "LC_CTYPE=C.UTF-8"}},
   };
   const std::vector<std::string> temporary = {"TMPDIR=/p/tmp", "TMP=/p/tmp", "TEMP=/p/tmp"};
   for (const Row& row : rows) {
@@ -289,7 +291,8 @@ TEST(RendererRules, OfficeEnvironment) {
 }
 
 TEST(RendererRules, OfficeArgumentsKeepTheOfficePrivate) {
-  std::vector<std::string> args = OfficeArguments({"/opt/office/soffice.bin", "pipe-1", "/tmp/profile", "/tmp/log", "/tmp/t"});
+  std::vector<std::string> args =
+      OfficeArguments({"/opt/office/soffice.bin", "pipe-1", "/tmp/profile", "/tmp/log", "/tmp/t"});
   ASSERT_FALSE(args.empty());
   EXPECT_EQ(args.front(), "/opt/office/soffice.bin");
   for (const char* expected :
@@ -1188,13 +1191,15 @@ TEST_F(RendererTest, AnOfficeBeyondItsBoundsIsStoppedAndReplaced) {
     pid_t first = OnlyWorker(lease());
     ASSERT_GT(first, 0) << row.name;
     std::optional<ScopedVariable> variable;
-    if (row.baseSecondsVariable != nullptr) variable.emplace(office_limits::kBaseDeadlineVariable, row.baseSecondsVariable);
+    if (row.baseSecondsVariable != nullptr) {
+      variable.emplace(office_limits::kBaseDeadlineVariable, row.baseSecondsVariable);
+    }
     SetOfficeLimits(row.limits);
     if (row.hang) ::kill(first, SIGSTOP);
     fs::path out = dir_ / "out.pdf";
     std::string description;
-    std::int32_t number =
-        FailureOf([&] { lease().ConvertDocument(row.input.string(), out.string(), "impress_pdf_Export"); }, &description);
+    std::int32_t number = FailureOf(
+        [&] { lease().ConvertDocument(row.input.string(), out.string(), "impress_pdf_Export"); }, &description);
     SetOfficeLimits({});
     variable.reset();
     EXPECT_EQ(Hex(number), Hex(row.expected)) << row.name << ": " << description;

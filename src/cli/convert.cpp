@@ -277,18 +277,26 @@ Command AddConvert(CLI::App& root) {
       ->check(CLI::Range(1, kMaxJobs))
       ->each([options](const std::string&) { options->jobsGiven = true; });
   // The offices' bounds are the component's process-wide limits, set as the command line is read.
-  app->add_option_function<std::int64_t>("--timeout", [](std::int64_t seconds) {
-       OfficeLimits limits = GetOfficeLimits();
-       limits.baseDeadline = std::chrono::seconds(seconds);
-       SetOfficeLimits(limits);
-     }, "an office call may take SECONDS plus one second per slide it loads or draws (default 120)")
-      ->type_name("SECONDS")->check(CLI::Range(1, 86400));
-  app->add_option_function<std::uint64_t>("--office-memory", [](std::uint64_t mib) {
-       OfficeLimits limits = GetOfficeLimits();
-       limits.memoryBytes = mib << 20;
-       SetOfficeLimits(limits);
-     }, "an office that uses more than MIB MiB of memory is stopped and the conversion fails (default 4096)")
-      ->type_name("MIB")->check(CLI::Range(1, 1 << 20));
+  app->add_option_function<std::int64_t>(
+         "--timeout",
+         [](std::int64_t seconds) {
+           OfficeLimits limits = GetOfficeLimits();
+           limits.baseDeadline = std::chrono::seconds(seconds);
+           SetOfficeLimits(limits);
+         },
+         "an office call may take SECONDS plus one second per slide it loads or draws (default 120)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1, 86400));
+  app->add_option_function<std::uint64_t>(
+         "--office-memory",
+         [](std::uint64_t mib) {
+           OfficeLimits limits = GetOfficeLimits();
+           limits.memoryBytes = mib << 20;
+           SetOfficeLimits(limits);
+         },
+         "an office that uses more than MIB MiB of memory is stopped and the conversion fails (default 4096)")
+      ->type_name("MIB")
+      ->check(CLI::Range(1, 1 << 20));
   app->add_flag("--json", options->json,
                 "print one JSON object per input on standard output: input, output, code, error, seconds, slides");
   app->add_flag("-q,--quiet", options->quiet, "no progress bar");

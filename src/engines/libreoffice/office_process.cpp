@@ -80,7 +80,8 @@ std::vector<std::string> OfficeArguments(const OfficeLaunch& launch) {
   };
 }
 
-std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment, const std::string& tempDir) {
+std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment,
+                                           const std::string& tempDir) {
   std::vector<std::string> out;
   std::string all;
   bool hasLang = false;

@@ -34,7 +34,7 @@ struct OfficeLimits {
 
 inline constexpr std::uint64_t kDefaultOfficeMemoryBytes = std::uint64_t{4} << 30;  // 4 GiB
 inline constexpr std::chrono::milliseconds kDefaultOfficeBaseDeadline{120'000};
-inline constexpr std::chrono::milliseconds kDefaultOfficeSlideAllowance{1'000};
+inline constexpr std::chrono::milliseconds kDefaultOfficeSlideAllowance{2'000};
 
 // The limits in force now, every field resolved (none is 0).
 QUORVANE_API OfficeLimits GetOfficeLimits();

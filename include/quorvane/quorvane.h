@@ -251,7 +251,7 @@ QV_API qv_hresult qv_dispatch_invoke(qv_dispatch* object, int32_t dispid, uint16
 typedef struct qv_office_limits {
   uint64_t memory_bytes;     /* resident memory of one office (default 4 GiB) */
   uint64_t base_deadline_ms; /* what every call may take (default 120000) */
-  uint64_t per_slide_ms;     /* what every slide loaded or drawn adds (default 1000) */
+  uint64_t per_slide_ms;     /* what every slide loaded or drawn adds (default 2000) */
 } qv_office_limits;
 
 /* The limits in force (no field 0). */

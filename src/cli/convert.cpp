@@ -284,7 +284,7 @@ Command AddConvert(CLI::App& root) {
            limits.baseDeadline = std::chrono::seconds(seconds);
            SetOfficeLimits(limits);
          },
-         "an office call may take SECONDS plus one second per slide it loads or draws (default 120)")
+         "an office call may take SECONDS plus two seconds per slide it loads or draws (default 120)")
       ->type_name("SECONDS")
       ->check(CLI::Range(1, 86400));
   app->add_option_function<std::uint64_t>(

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -136,6 +138,44 @@ TEST(RendererRules, SlidesToLoad) {
       {"missing file", dir / "none.pptx", 1},
   };
   for (const Row& row : rows) EXPECT_EQ(SlidesToLoad(row.file.string()), row.expected) << row.name;
+}
+
+// An office's memory is that of its whole process group: the leader and what it started.
+TEST(RendererRules, GroupMemoryCountsEveryProcessOfTheGroup) {
+  constexpr std::size_t kEach = std::size_t{64} << 20;
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t leader = ::fork();
+  if (leader == 0) {
+    // Only system calls between fork and _exit: the test program may have other threads.
+    ::setpgid(0, 0);
+    ::fork();  // leader and child, one group, each touching kEach bytes
+    void* block = ::mmap(nullptr, kEach, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block != MAP_FAILED) std::memset(block, 1, kEach);
+    ssize_t ignored = ::write(ready[1], "x", 1);
+    (void)ignored;
+    for (;;) ::pause();
+  }
+  ASSERT_GT(leader, 0);
+  ::close(ready[1]);
+  char got[2];
+  std::size_t have = 0;
+  while (have < 2) {
+    ssize_t n = ::read(ready[0], got + have, 2 - have);
+    if (n <= 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  ::close(ready[0]);
+  GroupMemorySampler sampler(leader);
+  std::uint64_t first = sampler.Sample();
+  std::uint64_t again = sampler.Sample();  // from the processes found by the first
+  ::kill(-leader, SIGKILL);
+  ::waitpid(leader, nullptr, 0);
+  ASSERT_EQ(have, 2u) << "both processes touched their memory";
+  for (std::uint64_t sample : {first, again}) {
+    EXPECT_GE(sample, 2 * kEach);
+    EXPECT_LT(sample, 2 * kEach + (std::uint64_t{64} << 20));
+  }
 }
 
 // What ended processes left in the temporary folder goes at the first use; what living ones hold

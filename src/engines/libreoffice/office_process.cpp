@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "common/owned_folder.hpp"
@@ -207,45 +208,68 @@ bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
   }
 }
 
-std::uint64_t GroupResidentBytes(pid_t group) {
+namespace {
+
+struct StatFacts {
+  long long processGroup = -1;
+  std::uint64_t residentBytes = 0;
+};
+
+// The process group and resident memory of a process, from /proc/<pid>/stat: "pid (comm) state ppid
+// pgrp ... rss ..." with pgrp the 5th field and rss (in pages) the 24th. The command name may hold
+// blanks and parentheses: the fields after it start after the last ')'.
+std::optional<StatFacts> ReadStat(pid_t pid) {
   static const long pageBytes = sysconf(_SC_PAGESIZE);
-  std::uint64_t total = 0;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return 0;
-  while (const dirent* entry = readdir(proc)) {
-    const char* name = entry->d_name;
-    if (name[0] < '1' || name[0] > '9') continue;
-    // /proc/<pid>/stat: "pid (comm) state ppid pgrp ... rss ..." with pgrp the 5th field and rss
-    // (in pages) the 24th. The command name may hold blanks and parentheses: the fields after it
-    // start after the last ')'.
-    std::string path = std::string("/proc/") + name + "/stat";
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    char text[1024];
-    ssize_t got = read(fd, text, sizeof text - 1);
-    close(fd);
-    if (got <= 0) continue;
-    text[got] = '\0';
-    const char* field = std::strrchr(text, ')');
-    if (field == nullptr) continue;
-    long long processGroup = -1;
-    long long rss = 0;
-    for (int number = 3; number <= 24; ++number) {
-      while (*field == ')' || *field == ' ') ++field;
-      char* end = nullptr;
-      long long value = std::strtoll(field, &end, 10);
-      if (number == 5) processGroup = value;
-      if (number == 24) rss = value;
-      field = number == 3 ? field + 1 : end;
-      if (field == nullptr || *field == '\0') break;
-    }
-    if (processGroup == group && rss > 0) {
-      total += static_cast<std::uint64_t>(rss) * static_cast<std::uint64_t>(pageBytes);
+  std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char text[1024];
+  ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return std::nullopt;
+  text[got] = '\0';
+  const char* field = std::strrchr(text, ')');
+  if (field == nullptr) return std::nullopt;
+  StatFacts facts;
+  long long rss = 0;
+  for (int number = 3; number <= 24 && *field != '\0'; ++number) {
+    while (*field == ')' || *field == ' ') ++field;
+    char* end = nullptr;
+    long long value = std::strtoll(field, &end, 10);
+    if (number == 5) facts.processGroup = value;
+    if (number == 24) rss = value;
+    field = number == 3 ? field + 1 : end;  // the state is a letter
+  }
+  if (rss > 0) facts.residentBytes = static_cast<std::uint64_t>(rss) * static_cast<std::uint64_t>(pageBytes);
+  return facts;
+}
+
+}  // namespace
+
+GroupMemorySampler::GroupMemorySampler(pid_t group) : group_(group) {}
+
+std::uint64_t GroupMemorySampler::Sample() {
+  if (calls_++ % kRescanEvery == 0) {
+    members_.clear();
+    if (DIR* proc = opendir("/proc")) {
+      while (const dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+        std::optional<StatFacts> facts = ReadStat(pid);
+        if (facts && facts->processGroup == group_) members_.push_back(pid);
+      }
+      closedir(proc);
     }
   }
-  closedir(proc);
+  std::uint64_t total = 0;
+  for (pid_t member : members_) {
+    std::optional<StatFacts> facts = ReadStat(member);
+    if (facts && facts->processGroup == group_) total += facts->residentBytes;
+  }
   return total;
 }
+
+std::uint64_t GroupResidentBytes(pid_t group) { return GroupMemorySampler(group).Sample(); }
 
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {
   std::string pattern = parent + "/" + prefix + "XXXXXX";

@@ -66,6 +66,21 @@ bool Reap(pid_t pid, std::chrono::milliseconds timeout);
 // Resident memory of every process in the process group `group` together (0 when none is left).
 std::uint64_t GroupResidentBytes(pid_t group);
 
+// The same, sampled often: the processes of the group are looked up in /proc (a scan of every
+// process) only at every kRescanEvery-th sample; the samples between read only theirs.
+class GroupMemorySampler {
+ public:
+  static constexpr int kRescanEvery = 10;
+  explicit GroupMemorySampler(pid_t group);
+  std::uint64_t Sample();
+  pid_t group() const { return group_; }
+
+ private:
+  pid_t group_;
+  std::vector<pid_t> members_;
+  int calls_ = 0;
+};
+
 // A new folder `<parent>/<prefix>XXXXXX` only this user can enter; throws kOfficeUnavailable.
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix);
 

@@ -211,6 +211,7 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
   std::uint64_t ticket = ++shared->posted;
   shared->changed.notify_all();
   auto done = [&] { return shared->finished == ticket; };
+  std::optional<GroupMemorySampler> memory;
   while (!done()) {
     auto now = Worker::Clock::now();
     if (now >= bounds.deadline) {
@@ -223,8 +224,10 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
     if (bounds.memoryBytes == 0) continue;
     pid_t office = shared->Pid();
     if (office == 0) continue;
+    // The office of a start appears (and may be started again) while it is waited for.
+    if (!memory || memory->group() != office) memory.emplace(office);
     lock.unlock();
-    std::uint64_t resident = GroupResidentBytes(office);
+    std::uint64_t resident = memory->Sample();
     if (resident > bounds.memoryBytes) {
       shared->Kill();
       Fail(failure::kOutOfMemory, MemoryDescription(bounds.what, bounds.memoryBytes));

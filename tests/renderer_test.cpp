@@ -200,6 +200,14 @@ TEST(RendererRules, LeftoversOfEndedProcessesAreSwept) {
   WriteFile(liveSocket, "");
   cleanup::OwnedFolder held(folder("quorvane-office-held", true).string());
   ASSERT_TRUE(held.held());
+  // The single-instance sockets of the offices that used these folders as profiles.
+  auto profileSocket = [&](const char* name) {
+    std::string socket = OfficeSocketFiles("", FileUrl((dir / name).string())).at(1);
+    WriteFile(socket, "");
+    return socket;
+  };
+  const std::string endedProfileSocket = profileSocket("quorvane-office-ended");
+  const std::string heldProfileSocket = profileSocket("quorvane-office-held");
   struct Row {
     const char* name;
     fs::path path;
@@ -213,11 +221,14 @@ TEST(RendererRules, LeftoversOfEndedProcessesAreSwept) {
       {"someone else's folder", folder("other-office-ended", true), false},
       {"socket of an ended process", deadSocket, true},
       {"socket of a living process", liveSocket, false},
+      {"profile socket of an ended process", endedProfileSocket, true},
+      {"profile socket of a living process", heldProfileSocket, false},
   };
   SweepLeftovers(dir.path().string());
   for (const Row& row : rows) EXPECT_EQ(!fs::exists(row.path), row.swept) << row.name;
-  ::unlink(deadSocket.c_str());
-  ::unlink(liveSocket.c_str());
+  for (const std::string& socket : {deadSocket, liveSocket, endedProfileSocket, heldProfileSocket}) {
+    ::unlink(socket.c_str());
+  }
 }
 
 TEST(RendererRules, DefaultMaxWorkers) {

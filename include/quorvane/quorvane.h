@@ -256,6 +256,27 @@ QV_API qv_hresult qv_dispatch_invoke(qv_dispatch* object, int32_t dispid, uint16
                                      size_t argc, qv_variant* result, int32_t* excep_number,
                                      qv_string* excep_description);
 
+/* --- Office limits ------------------------------------------------------------------------ */
+
+/*
+ * Bounds on the office processes that draw slides and write foreign formats (C++:
+ * quorvane/office_limits.hpp): process-wide, read at the start of every conversion. An office
+ * above its memory bound or past its deadline is stopped and the conversion fails. The deadline is
+ * the base plus the per-slide allowance for every slide the office loads or draws.
+ */
+typedef struct qv_office_limits {
+  uint64_t memory_bytes;     /* resident memory of one office (default 4 GiB) */
+  uint64_t base_deadline_ms; /* what every call may take (default 120000) */
+  uint64_t per_slide_ms;     /* what every slide loaded or drawn adds (default 2000) */
+} qv_office_limits;
+
+/* The limits in force (no field 0). */
+QV_API void qv_get_office_limits(qv_office_limits* limits);
+/* Sets the limits; a field of 0 (or NULL for all) goes back to the environment variable
+ * (QUORVANE_RENDER_MEMORY_MIB, QUORVANE_RENDER_TIMEOUT_SECONDS, QUORVANE_RENDER_SLIDE_MILLISECONDS),
+ * else the default. */
+QV_API void qv_set_office_limits(const qv_office_limits* limits);
+
 #ifdef __cplusplus
 }
 #endif

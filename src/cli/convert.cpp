@@ -23,6 +23,7 @@
 #include "command.hpp"
 #include "output.hpp"
 #include "quorvane/control.hpp"
+#include "quorvane/office_limits.hpp"
 #include "quorvane/utf.hpp"
 #include "standard_streams.hpp"
 #include "status_line.hpp"
@@ -412,6 +413,27 @@ Command AddConvert(CLI::App& root) {
       ->type_name("N")
       ->check(CLI::Range(1, kMaxJobs))
       ->each([options](const std::string&) { options->jobsGiven = true; });
+  // The offices' bounds are the component's process-wide limits, set as the command line is read.
+  app->add_option_function<std::int64_t>(
+         "--timeout",
+         [](std::int64_t seconds) {
+           OfficeLimits limits = GetOfficeLimits();
+           limits.baseDeadline = std::chrono::seconds(seconds);
+           SetOfficeLimits(limits);
+         },
+         "an office call may take SECONDS plus two seconds per slide it loads or draws (default 120)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1, 86400));
+  app->add_option_function<std::uint64_t>(
+         "--office-memory",
+         [](std::uint64_t mib) {
+           OfficeLimits limits = GetOfficeLimits();
+           limits.memoryBytes = mib << 20;
+           SetOfficeLimits(limits);
+         },
+         "an office that uses more than MIB MiB of memory is stopped and the conversion fails (default 4096)")
+      ->type_name("MIB")
+      ->check(CLI::Range(1, 1 << 20));
   app->add_flag("--json", options->json,
                 "print one JSON object per input on standard output: input, output, code, error, cause "
                 "({number, description} or null), seconds, slides");

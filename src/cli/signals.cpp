@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -34,7 +36,18 @@ sigset_t Handled() {
   return set;
 }
 
+// Set as the signal thread starts ending the process. The conversion it interrupts may then fail
+// and main return while the cleanup is still at work: the exit waits here for the signal thread,
+// which ends the process itself.
+std::atomic<bool> gEnding{false};
+
+void WaitForTheSignalThread() {
+  if (!gEnding.load()) return;
+  for (;;) ::pause();
+}
+
 [[noreturn]] void EndOn(int signal) {
+  gEnding = true;
   quorvane::PrepareForProcessExit();
   {
     OwnPaths& own = Paths();
@@ -59,6 +72,7 @@ sigset_t Handled() {
 void EndCleanlyOnSignals() {
   const sigset_t set = Handled();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::atexit(WaitForTheSignalThread);
   std::thread([set] {
     int signal = 0;
     while (sigwait(&set, &signal) != 0) {

@@ -13,6 +13,7 @@
 #include "common/text.hpp"
 #include "control/dispatch_support.hpp"
 #include "control/dispatch_surface.hpp"
+#include "quorvane/office_limits.hpp"
 
 using quorvane::Dispatch;
 using quorvane::ExcepInfo;
@@ -658,6 +659,24 @@ QV_API qv_hresult qv_dispatch_invoke(qv_dispatch* object, int32_t dispid, uint16
   } catch (...) {
     return CurrentExceptionToHResult();
   }
+}
+
+QV_API void qv_get_office_limits(qv_office_limits* limits) {
+  if (!limits) return;
+  const quorvane::OfficeLimits in_force = quorvane::GetOfficeLimits();
+  limits->memory_bytes = in_force.memoryBytes;
+  limits->base_deadline_ms = static_cast<uint64_t>(in_force.baseDeadline.count());
+  limits->per_slide_ms = static_cast<uint64_t>(in_force.perSlide.count());
+}
+
+QV_API void qv_set_office_limits(const qv_office_limits* limits) {
+  const qv_office_limits none{};
+  const qv_office_limits& l = limits ? *limits : none;
+  auto ms = [](uint64_t value) {
+    constexpr uint64_t kLongest = std::numeric_limits<std::int64_t>::max();
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(value, kLongest)));
+  };
+  quorvane::SetOfficeLimits({l.memory_bytes, ms(l.base_deadline_ms), ms(l.per_slide_ms)});
 }
 
 }  // extern "C"

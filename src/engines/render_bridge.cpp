@@ -20,6 +20,7 @@
 #include "common/cleanup.hpp"
 #include "common/numbered_files.hpp"
 #include "common/output_file.hpp"
+#include "common/owned_folder.hpp"
 #include "common/text.hpp"
 #include "engines/picture_show.hpp"
 #include "engines/pptx/model.hpp"
@@ -44,7 +45,8 @@ constexpr std::u16string_view kFilterNotServedText =
     u"PowerPoint can't export the slide(s) because no installed converter supports this file type.";
 
 // A private folder under the system's temporary folder, removed with everything in it when the
-// object goes. Made with mkdtemp (mode 0700), so nobody else can put or read files in it.
+// object goes. Made with mkdtemp (mode 0700), so nobody else can put or read files in it. Held as
+// this process's (an early exit removes it; a later process sweeps it should this one die).
 class TemporaryFolder {
  public:
   TemporaryFolder() {
@@ -57,7 +59,7 @@ class TemporaryFolder {
                             u"Cannot make a temporary folder for the renderer in \"" + text::FromUtf8(base.string()) +
                                 u"\": " + text::FromUtf8(std::strerror(errno)) + u".");
     path_ = pattern;
-    registration_ = cleanup::TemporaryPath(path_);
+    hold_ = cleanup::OwnedFolder(path_);
   }
   ~TemporaryFolder() {
     std::error_code ec;
@@ -70,7 +72,7 @@ class TemporaryFolder {
 
  private:
   std::string path_;
-  cleanup::TemporaryPath registration_;  // removed should the process be ended by a signal
+  cleanup::OwnedFolder hold_;  // removed should the process be ended by a signal
 };
 
 }  // namespace

@@ -21,6 +21,8 @@ inline constexpr std::int32_t kFormatNotServed = static_cast<std::int32_t>(0x800
 inline constexpr std::int32_t kOfficeUnavailable = static_cast<std::int32_t>(0x800706BAu);
 // The call ran past its deadline; the office was ended (ERROR_TIMEOUT).
 inline constexpr std::int32_t kTimeout = static_cast<std::int32_t>(0x800705B4u);
+// The office went above its memory bound; it was ended (E_OUTOFMEMORY).
+inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
 // The input cannot be read as a document of the kind the filter writes (ERROR_INVALID_DATA).
 inline constexpr std::int32_t kInvalidData = static_cast<std::int32_t>(0x8007000Du);
 // The input is encrypted or protected by a password (E_ACCESSDENIED).

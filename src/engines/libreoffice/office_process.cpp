@@ -1,5 +1,6 @@
 #include "engines/libreoffice/office_process.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
@@ -10,11 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
+#include "common/owned_folder.hpp"
 #include "engines/libreoffice/failures.hpp"
 #include "engines/libreoffice/staging.hpp"
 
@@ -77,7 +81,8 @@ std::vector<std::string> OfficeArguments(const OfficeLaunch& launch) {
   };
 }
 
-std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment) {
+std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment,
+                                           const std::string& tempDir) {
   std::vector<std::string> out;
   std::string all;
   bool hasLang = false;
@@ -86,7 +91,9 @@ std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostE
       all = entry.substr(7);
       continue;
     }
-    if (entry.starts_with("LC_CTYPE=")) continue;
+    if (entry.starts_with("LC_CTYPE=") || entry.starts_with("TMPDIR=") || entry.starts_with("TMP=") ||
+        entry.starts_with("TEMP="))
+      continue;
     if (entry.starts_with("LANG=")) hasLang = true;
     out.push_back(entry);
   }
@@ -100,6 +107,7 @@ std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostE
     }
   }
   out.push_back("LC_CTYPE=C.UTF-8");
+  for (const char* name : {"TMPDIR=", "TMP=", "TEMP="}) out.push_back(name + tempDir);
   return out;
 }
 
@@ -111,7 +119,7 @@ pid_t SpawnOffice(const OfficeLaunch& launch) {
   std::vector<std::string> args = OfficeArguments(launch);
   std::vector<std::string> hostEnv;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) hostEnv.emplace_back(*e);
-  std::vector<std::string> env = OfficeEnvironment(hostEnv);
+  std::vector<std::string> env = OfficeEnvironment(hostEnv, launch.tempDir);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -200,19 +208,68 @@ bool Reap(pid_t pid, std::chrono::milliseconds timeout) {
   }
 }
 
-std::optional<std::uint64_t> ResidentBytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (!line.starts_with("VmRSS:")) continue;
-    std::uint64_t kib = 0;
-    for (char c : line.substr(6)) {
-      if (c >= '0' && c <= '9') kib = kib * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return kib * 1024;
+namespace {
+
+struct StatFacts {
+  long long processGroup = -1;
+  std::uint64_t residentBytes = 0;
+};
+
+// The process group and resident memory of a process, from /proc/<pid>/stat: "pid (comm) state ppid
+// pgrp ... rss ..." with pgrp the 5th field and rss (in pages) the 24th. The command name may hold
+// blanks and parentheses: the fields after it start after the last ')'.
+std::optional<StatFacts> ReadStat(pid_t pid) {
+  static const long pageBytes = sysconf(_SC_PAGESIZE);
+  std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char text[1024];
+  ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return std::nullopt;
+  text[got] = '\0';
+  const char* field = std::strrchr(text, ')');
+  if (field == nullptr) return std::nullopt;
+  StatFacts facts;
+  long long rss = 0;
+  for (int number = 3; number <= 24 && *field != '\0'; ++number) {
+    while (*field == ')' || *field == ' ') ++field;
+    char* end = nullptr;
+    long long value = std::strtoll(field, &end, 10);
+    if (number == 5) facts.processGroup = value;
+    if (number == 24) rss = value;
+    field = number == 3 ? field + 1 : end;  // the state is a letter
   }
-  return std::nullopt;
+  if (rss > 0) facts.residentBytes = static_cast<std::uint64_t>(rss) * static_cast<std::uint64_t>(pageBytes);
+  return facts;
 }
+
+}  // namespace
+
+GroupMemorySampler::GroupMemorySampler(pid_t group) : group_(group) {}
+
+std::uint64_t GroupMemorySampler::Sample() {
+  if (calls_++ % kRescanEvery == 0) {
+    members_.clear();
+    if (DIR* proc = opendir("/proc")) {
+      while (const dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+        std::optional<StatFacts> facts = ReadStat(pid);
+        if (facts && facts->processGroup == group_) members_.push_back(pid);
+      }
+      closedir(proc);
+    }
+  }
+  std::uint64_t total = 0;
+  for (pid_t member : members_) {
+    std::optional<StatFacts> facts = ReadStat(member);
+    if (facts && facts->processGroup == group_) total += facts->residentBytes;
+  }
+  return total;
+}
+
+std::uint64_t GroupResidentBytes(pid_t group) { return GroupMemorySampler(group).Sample(); }
 
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {
   std::string pattern = parent + "/" + prefix + "XXXXXX";
@@ -223,10 +280,7 @@ std::string MakePrivateFolder(const std::string& parent, const std::string& pref
   return pattern;
 }
 
-void RemoveTree(const std::string& path) noexcept {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
+void RemoveTree(const std::string& path) noexcept { cleanup::RemoveFolder(path); }
 
 std::string TailOfFile(const std::string& path, std::size_t maxBytes) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);

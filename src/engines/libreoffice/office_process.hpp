@@ -13,7 +13,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,7 @@ struct OfficeLaunch {
   std::string pipeName;    // --accept=pipe,name=<pipeName>;urp;StarOffice.ComponentContext
   std::string profileDir;  // absolute folder of the private user installation (see ProfileUrl)
   std::string logPath;     // receives the office's stdout and stderr (appended)
+  std::string tempDir;     // the office's TMPDIR, TMP and TEMP: its temporary files go with its folder
 };
 
 // The URL of the profile folder as the office is given it.
@@ -36,8 +36,10 @@ std::string ProfileUrl(const OfficeLaunch& launch);
 std::vector<std::string> OfficeArguments(const OfficeLaunch& launch);
 
 // The environment of an office: the host's, with LC_CTYPE set to C.UTF-8 (and LC_ALL moved to LANG)
-// so that the office reads and writes file names as UTF-8 whatever the host's locale is.
-std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment);
+// so that the office reads and writes file names as UTF-8 whatever the host's locale is, and with
+// TMPDIR, TMP and TEMP naming `tempDir`, so that nothing an office leaves when it is killed (its
+// lu*.tmp folder) outlives its private folder.
+std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment, const std::string& tempDir);
 
 // Starts the office; returns its pid (also its process group). Throws kOfficeUnavailable when the
 // program cannot be run (missing, not executable), with the program and the system's reason.
@@ -61,8 +63,23 @@ void KillGroup(pid_t pid);
 // Waits up to `timeout` for the process to end and reaps it; false when it is still running.
 bool Reap(pid_t pid, std::chrono::milliseconds timeout);
 
-// Resident memory of the process (VmRSS), when /proc tells it.
-std::optional<std::uint64_t> ResidentBytes(pid_t pid);
+// Resident memory of every process in the process group `group` together (0 when none is left).
+std::uint64_t GroupResidentBytes(pid_t group);
+
+// The same, sampled often: the processes of the group are looked up in /proc (a scan of every
+// process) only at every kRescanEvery-th sample; the samples between read only theirs.
+class GroupMemorySampler {
+ public:
+  static constexpr int kRescanEvery = 10;
+  explicit GroupMemorySampler(pid_t group);
+  std::uint64_t Sample();
+  pid_t group() const { return group_; }
+
+ private:
+  pid_t group_;
+  std::vector<pid_t> members_;
+  int calls_ = 0;
+};
 
 // A new folder `<parent>/<prefix>XXXXXX` only this user can enter; throws kOfficeUnavailable.
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix);

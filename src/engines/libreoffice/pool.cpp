@@ -8,16 +8,12 @@
 
 namespace quorvane::engines::libreoffice::detail {
 
-namespace {
-
 std::string ScratchDirectory(const RendererOptions& options) {
   if (!options.scratchDirectory.empty()) return options.scratchDirectory;
   std::error_code ec;
   std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
   return ec ? std::string("/tmp") : temp.string();
 }
-
-}  // namespace
 
 Pool::~Pool() {
   std::vector<Slot> slots;
@@ -28,11 +24,11 @@ Pool::~Pool() {
   for (Slot& slot : slots) slot.worker->Stop();
 }
 
-void Pool::Run(const CallContext& call, const RendererOptions& options, const Worker::Job& job) {
+void Pool::Run(const CallBounds& call, const RendererOptions& options, const Worker::Job& job) {
   std::shared_ptr<Worker> worker = Checkout(call, options);
   try {
     worker->SetConverting(true);
-    worker->Run(job, call.deadline, call.budget, call.what);
+    worker->Run(job, call);
     worker->SetConverting(false);
   } catch (...) {
     worker->SetConverting(false);
@@ -47,7 +43,7 @@ void Pool::Run(const CallContext& call, const RendererOptions& options, const Wo
   Checkin(worker, worker->Healthy() && !worn && !bloated, options.maxWorkers);
 }
 
-std::shared_ptr<Worker> Pool::Checkout(const CallContext& call, const RendererOptions& options) {
+std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOptions& options) {
   std::size_t maximum = std::max<std::size_t>(options.maxWorkers, 1);
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -59,10 +55,10 @@ std::shared_ptr<Worker> Pool::Checkout(const CallContext& call, const RendererOp
       // An office may have died or hung since its last conversion: look before using it.
       bool healthy = worker->Healthy();
       if (healthy) {
-        auto probeDeadline = std::min(call.deadline, Worker::Clock::now() + kProbeTimeout);
+        CallBounds probe{std::min(call.deadline, Worker::Clock::now() + kProbeTimeout), kProbeTimeout,
+                         call.memoryBytes, "answering a health check"};
         try {
-          worker->Run([](OfficeSession& session) { session.Probe(); }, probeDeadline, kProbeTimeout,
-                      "answering a health check");
+          worker->Run([](OfficeSession& session) { session.Probe(); }, probe);
         } catch (const AutomationError&) {
           healthy = false;
         }
@@ -81,7 +77,7 @@ std::shared_ptr<Worker> Pool::Checkout(const CallContext& call, const RendererOp
       try {
         std::string program = options.programDirectory.empty() ? DefaultProgramDirectory() : options.programDirectory;
         worker = std::make_shared<Worker>(program, ScratchDirectory(options), serial);
-        worker->Start(call.deadline, call.budget);
+        worker->Start(call);
       } catch (...) {
         if (worker) worker->Stop();
         lock.lock();

@@ -4,8 +4,8 @@
 //
 // A call checks a worker out (an idle one, checked for health first; else a new one while the pool
 // is below its maximum; else it waits for one to come back), runs its job on it, and checks it in:
-// kept for the next call, or stopped when it broke, has done its share of conversions or grew past
-// the memory ceiling.
+// kept for the next call, or stopped when it broke (it was killed at the call's deadline or memory
+// bound, say), has done its share of conversions or grew past the memory ceiling.
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -18,12 +18,9 @@
 
 namespace quorvane::engines::libreoffice::detail {
 
-// One call's deadline and what to call the call in failure messages.
-struct CallContext {
-  Worker::Clock::time_point deadline;
-  std::chrono::milliseconds budget;
-  std::string what;  // "converting 'a.pptx' to 'a.pdf'"
-};
+// Where workers make their private folders: RendererOptions::scratchDirectory, else the system's
+// temporary folder.
+std::string ScratchDirectory(const RendererOptions& options);
 
 class Pool {
  public:
@@ -33,7 +30,7 @@ class Pool {
   Pool& operator=(const Pool&) = delete;
 
   // Runs `job` on a worker under `options` (read once by the caller for the whole call).
-  void Run(const CallContext& call, const RendererOptions& options, const Worker::Job& job);
+  void Run(const CallBounds& call, const RendererOptions& options, const Worker::Job& job);
 
   std::vector<WorkerStatus> Status();
 
@@ -43,7 +40,7 @@ class Pool {
     bool busy = false;
   };
 
-  std::shared_ptr<Worker> Checkout(const CallContext& call, const RendererOptions& options);
+  std::shared_ptr<Worker> Checkout(const CallBounds& call, const RendererOptions& options);
   void Checkin(const std::shared_ptr<Worker>& worker, bool keep, std::size_t maxWorkers);
   void Discard(const std::shared_ptr<Worker>& worker);
 

@@ -1,5 +1,7 @@
 #include "engines/libreoffice/renderer.hpp"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,12 +9,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
+#include "common/owned_folder.hpp"
 #include "engines/libreoffice/compound_file.hpp"
 #include "engines/libreoffice/pool.hpp"
 #include "engines/libreoffice/staging.hpp"
 #include "engines/libreoffice/uno_session.hpp"
+#include "engines/libreoffice/worker.hpp"
+#include "engines/pptx/zip.hpp"
 #include "quorvane/utf.hpp"
 
 #ifndef QUORVANE_LIBREOFFICE_PROGRAM_DIR
@@ -25,7 +32,12 @@ namespace {
 
 constexpr double kHundredthMmPerInch = 2540.0;
 constexpr double kPictureDotsPerInch = 96.0;
-constexpr long kMaxTimeoutSeconds = 86400;
+// Where offices make their socket files, whatever their TMPDIR says.
+constexpr const char* kSocketFolder = "/tmp";
+// A private folder younger than this is never swept: its owner may not have locked it yet.
+constexpr std::chrono::seconds kLeftoverMinimumAge{10};
+// The renderer bridge's private folders (copies of decks handed to the office, pictures drawn).
+constexpr const char* kRenderFolderPrefix = "quorvane-render-";
 
 // The pool and the settings of this process. Never destroyed, so that a lease that outlives
 // static destruction still finds them.
@@ -33,6 +45,7 @@ struct Registry {
   std::mutex mutex;
   std::weak_ptr<detail::Pool> pool;
   RendererOptions options;
+  bool swept = false;  // the leftovers of ended processes, at the first Acquire
 };
 
 Registry& TheRegistry() {
@@ -64,32 +77,138 @@ std::string CheckedInput(const std::string& input) {
   return path;
 }
 
-detail::CallContext StartCall(const RendererOptions& options, std::string what) {
-  std::chrono::milliseconds budget = EffectiveTimeout(options.timeout, std::getenv(kTimeoutVariable));
-  return detail::CallContext{std::chrono::steady_clock::now() + budget, budget, std::move(what)};
+// The bounds of a call that started at `started`, loads `input` (checked) and draws `drawn` pictures.
+CallBounds StartCall(std::chrono::steady_clock::time_point started, const std::string& input, std::int64_t drawn,
+                     std::string what) {
+  OfficeLimits limits = GetOfficeLimits();
+  std::chrono::milliseconds budget = CallBudget(limits, SlidesToLoad(input), drawn);
+  return CallBounds{started + budget, budget, limits.memoryBytes, std::move(what)};
+}
+
+// Counts the occurrences of `needle` in a text handed over in chunks.
+class Counter {
+ public:
+  explicit Counter(std::string_view needle) : needle_(needle) {}
+  void Add(std::string_view chunk) {
+    carry_.append(chunk);
+    for (std::size_t at = carry_.find(needle_); at != std::string::npos; at = carry_.find(needle_, at + 1)) ++count_;
+    std::size_t keep = std::min(carry_.size(), needle_.size() - 1);
+    carry_.erase(0, carry_.size() - keep);
+  }
+  std::int64_t count() const { return count_; }
+
+ private:
+  std::string_view needle_;
+  std::string carry_;
+  std::int64_t count_ = 0;
+};
+
+// How much of a presentation's text is read to count its slides; past it, what was counted is
+// taken (a bigger deck only gets a shorter deadline than it might).
+constexpr std::uint64_t kMaxCountedBytes = std::uint64_t{64} << 20;
+constexpr std::string_view kOdfPage = "<draw:page ";
+
+struct CountedEnough {};
+
+// The slides of a zip package: the slide parts of an Office Open XML presentation, else the pages
+// in an OpenDocument content.xml. 0 when it is neither or cannot be read.
+std::int64_t SlidesOfPackage(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  std::unique_ptr<pptx::zip::Reader> zip = pptx::zip::Reader::Open(fd);
+  std::int64_t slides = 0;
+  std::optional<std::uint64_t> content;
+  for (std::uint64_t i = 0; i < zip->size(); ++i) {
+    std::string name = zip->Entry(i).name;
+    if (name == "content.xml") content = i;
+    if (!name.starts_with("ppt/slides/slide") || !name.ends_with(".xml")) continue;
+    std::string_view number = std::string_view(name).substr(16, name.size() - 16 - 4);
+    if (!number.empty() && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      ++slides;
+    }
+  }
+  if (slides > 0 || !content) return slides;
+  Counter pages(kOdfPage);
+  std::uint64_t read = 0;
+  try {
+    zip->Read(*content, [&](std::string_view chunk) {
+      pages.Add(chunk);
+      read += chunk.size();
+      if (read >= kMaxCountedBytes) throw CountedEnough{};
+    });
+  } catch (const CountedEnough&) {
+  }
+  return pages.count();
+}
+
+// The pages of a flat OpenDocument presentation (XML), or 0.
+std::int64_t SlidesOfFlatXml(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  Counter pages(kOdfPage);
+  std::string chunk(64 * 1024, '\0');
+  std::uint64_t read = 0;
+  while (in && read < kMaxCountedBytes) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    pages.Add(std::string_view(chunk.data(), got));
+    read += got;
+  }
+  return pages.count();
 }
 
 }  // namespace
 
-std::string DefaultProgramDirectory() { return QUORVANE_LIBREOFFICE_PROGRAM_DIR; }
-
-std::chrono::milliseconds EffectiveTimeout(const std::optional<std::chrono::milliseconds>& configured,
-                                           const char* environmentValue) {
-  if (configured) return std::max(*configured, std::chrono::milliseconds(1));
-  if (environmentValue != nullptr && *environmentValue != '\0') {
-    long seconds = 0;
-    bool digits = true;
-    for (const char* c = environmentValue; *c != '\0'; ++c) {
-      if (*c < '0' || *c > '9' || seconds > kMaxTimeoutSeconds) {
-        digits = false;
-        break;
-      }
-      seconds = seconds * 10 + (*c - '0');
+std::int64_t SlidesToLoad(const std::string& path) {
+  std::error_code ec;
+  std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) size = 0;
+  std::int64_t counted = 0;
+  try {
+    char head[4] = {};
+    std::ifstream(path, std::ios::binary).read(head, sizeof head);
+    if (std::string_view(head, 4) == std::string_view("PK\x03\x04", 4)) {
+      counted = SlidesOfPackage(path);
+    } else if (head[0] == '<' || (head[0] == '\xEF' && head[1] == '\xBB')) {
+      counted = SlidesOfFlatXml(path);
     }
-    if (digits && seconds >= 1 && seconds <= kMaxTimeoutSeconds) return std::chrono::seconds(seconds);
+  } catch (...) {
+    counted = 0;  // damaged: the office will say so; the size decides the deadline
   }
-  return kDefaultTimeout;
+  if (counted > 0) return counted;
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(size / kBytesPerEstimatedSlide));
 }
+
+std::chrono::milliseconds CallBudget(const OfficeLimits& limits, std::int64_t slidesLoaded, std::int64_t slidesDrawn) {
+  std::int64_t slides = std::max<std::int64_t>(0, slidesLoaded) + std::max<std::int64_t>(0, slidesDrawn);
+  std::chrono::milliseconds cap = kMaxSlideAllowance;
+  std::chrono::milliseconds allowance =
+      limits.perSlide.count() > 0 && slides > cap.count() / limits.perSlide.count() ? cap : limits.perSlide * slides;
+  return limits.baseDeadline + std::min(allowance, cap);
+}
+
+void SweepLeftovers(const std::string& folder) {
+  for (const std::string& removed :
+       cleanup::SweepLeftovers(folder, {kWorkerFolderPrefix, kRenderFolderPrefix}, kLeftoverMinimumAge)) {
+    // The single-instance socket of the office that used this folder as its profile.
+    if (!std::filesystem::path(removed).filename().string().starts_with(kWorkerFolderPrefix)) continue;
+    std::vector<std::string> sockets = OfficeSocketFiles("", FileUrl(removed));
+    if (sockets.size() > 1) ::unlink(sockets[1].c_str());
+  }
+  // The accept sockets name their host's process: "OSL_PIPE_<uid>_quorvane-<pid>-...". An office
+  // ends with its host, so a socket of a process that is gone belongs to nobody.
+  std::string prefix = "OSL_PIPE_" + std::to_string(::getuid()) + "_quorvane-";
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(kSocketFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    long long owner = std::atoll(name.c_str() + prefix.size());
+    if (owner <= 0 || owner == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
+  }
+}
+
+std::string DefaultProgramDirectory() { return QUORVANE_LIBREOFFICE_PROGRAM_DIR; }
 
 std::size_t DefaultMaxWorkers(const char* environmentValue) {
   if (environmentValue == nullptr || *environmentValue == '\0') return kDefaultMaxWorkers;
@@ -105,8 +224,9 @@ void RendererLease::ConvertDocument(const std::string& input, const std::string&
                                     const FilterOptions& options) const {
   std::shared_ptr<detail::Pool> pool = pool_;
   RendererOptions settings = Renderer::Options();
-  detail::CallContext call = StartCall(settings, "converting '" + input + "' to '" + output + "'");
+  auto started = std::chrono::steady_clock::now();
   std::string inputPath = CheckedInput(input);
+  CallBounds call = StartCall(started, inputPath, 0, "converting '" + input + "' to '" + output + "'");
   if (filterName.empty()) Fail(failure::kFormatNotServed, "No export filter was given for '" + output + "'");
   StagedOutput staged(output);
   ConvertJob job{input, FileUrl(inputPath), output, FileUrl(staged.stagedPath()), filterName, options};
@@ -117,9 +237,11 @@ void RendererLease::ConvertDocument(const std::string& input, const std::string&
 void RendererLease::ExportSlides(const std::string& input, const std::vector<SlideExport>& slides) const {
   std::shared_ptr<detail::Pool> pool = pool_;
   RendererOptions settings = Renderer::Options();
-  detail::CallContext call = StartCall(settings, "drawing the slides of '" + input + "'");
+  auto started = std::chrono::steady_clock::now();
   std::string inputPath = CheckedInput(input);
   if (slides.empty()) return;
+  CallBounds call = StartCall(started, inputPath, static_cast<std::int64_t>(slides.size()),
+                              "drawing the slides of '" + input + "'");
   std::vector<std::unique_ptr<StagedOutput>> staged;
   std::vector<PictureJob> jobs;
   for (const SlideExport& slide : slides) {
@@ -151,6 +273,13 @@ RendererLease Renderer::Acquire() {
   std::lock_guard lock(registry.mutex);
   std::shared_ptr<detail::Pool> pool = registry.pool.lock();
   if (!pool) {
+    if (!registry.swept) {
+      registry.swept = true;
+      std::string scratch = detail::ScratchDirectory(registry.options);
+      SweepLeftovers(scratch);
+      std::string temporary = detail::ScratchDirectory(RendererOptions{});
+      if (temporary != scratch) SweepLeftovers(temporary);
+    }
     pool = std::make_shared<detail::Pool>();
     registry.pool = pool;
   }

@@ -18,14 +18,17 @@
 // holds a lease while it lives keeps the office warm between conversions, and one that takes a
 // lease per conversion ends the office after each.
 //
-// Watch. Every call has a deadline (RendererOptions::timeout, else the environment variable
-// QUORVANE_RENDER_TIMEOUT_SECONDS, else kDefaultTimeout) covering the wait for a worker, its start
-// and the whole conversion. The office calls run on the worker's own thread while the caller waits;
-// past the deadline the office is killed (SIGKILL to its group), replaced at the next need, and the
-// call fails with failure::kTimeout. An office that died between two conversions is noticed before
-// the next (process state, then a cheap call) and replaced. A worker is retired after
+// Watch. Every call is bounded by the process's office limits (quorvane/office_limits.hpp, read at
+// the start of the call): a deadline covering the wait for a worker, its start and the whole
+// conversion, which is the base deadline plus the per-slide allowance for every slide the office
+// loads (SlidesToLoad) and every picture it draws; and a bound on the resident memory of the
+// office's process group, sampled while the caller waits. The office calls run on the worker's own
+// thread while the caller waits; past the deadline or above the bound the office is killed (SIGKILL
+// to its group), replaced at the next need, and the call fails with failure::kTimeout or
+// failure::kOutOfMemory. An office that died between two conversions is noticed before the next
+// (process state, then a cheap call) and replaced. A worker is retired after
 // RendererOptions::recycleAfter conversions or when its resident memory exceeds
-// RendererOptions::memoryCeilingBytes.
+// RendererOptions::memoryCeilingBytes after a conversion.
 //
 // Safety. Inputs are loaded hidden and read-only, with links not updated, macros never run and an
 // interaction handler that answers every question with "abort", so that nothing prompts, waits
@@ -43,8 +46,12 @@
 // LibreOffice's UNO runtime (types and the bridge, not the office); the office start then sets
 // URE_BOOTSTRAP, when it is not set, to that installation's fundamentalrc; the workers' threads block SIGPIPE; the offices are child processes
 // (reaped by the renderer; a host that reaps every child itself only makes them look ended sooner).
-// An office dies with its worker thread (PR_SET_PDEATHSIG), so none outlives a crashed host. The
-// socket files a killed office leaves in /tmp are removed when its worker ends.
+// An office dies with its worker thread (PR_SET_PDEATHSIG), so none outlives a crashed host. An
+// office's temporary files go into its worker's private folder (see worker.hpp); the socket files a
+// killed office leaves in /tmp are removed when its worker ends. An early exit of the host
+// (quorvane::PrepareForProcessExit) kills every office and removes all of that. The first Acquire
+// of the process removes what processes that died without cleaning up left in the temporary folder
+// (SweepLeftovers).
 #include <sys/types.h>
 
 #include <chrono>
@@ -59,11 +66,10 @@
 #include <vector>
 
 #include "engines/libreoffice/failures.hpp"
+#include "quorvane/office_limits.hpp"
 
 namespace quorvane::engines::libreoffice {
 
-inline constexpr std::chrono::seconds kDefaultTimeout{120};
-inline constexpr const char* kTimeoutVariable = "QUORVANE_RENDER_TIMEOUT_SECONDS";
 inline constexpr int kDefaultRecycleAfter = 200;
 inline constexpr std::uint64_t kDefaultMemoryCeilingBytes = std::uint64_t{2} << 30;  // 2 GiB
 inline constexpr std::size_t kDefaultMaxWorkers = 2;
@@ -78,8 +84,6 @@ inline constexpr std::chrono::seconds kTerminateGrace{5};
 struct RendererOptions {
   // At least 1. The process-wide settings start from DefaultMaxWorkers(QUORVANE_RENDER_WORKERS).
   std::size_t maxWorkers = kDefaultMaxWorkers;
-  // The deadline of one call; none: QUORVANE_RENDER_TIMEOUT_SECONDS, else kDefaultTimeout.
-  std::optional<std::chrono::milliseconds> timeout;
   int recycleAfter = kDefaultRecycleAfter;  // conversions per office; 0 or less: never
   std::uint64_t memoryCeilingBytes = kDefaultMemoryCeilingBytes;
   // The folder of the soffice.bin to run; empty: DefaultProgramDirectory(). (The UNO runtime of this
@@ -93,10 +97,20 @@ struct RendererOptions {
 // The program folder of the LibreOffice the component was built against.
 std::string DefaultProgramDirectory();
 
-// The deadline of one call: `configured` if set, else the environment's value when it is a whole
-// number of seconds from 1 to 86400, else kDefaultTimeout.
-std::chrono::milliseconds EffectiveTimeout(const std::optional<std::chrono::milliseconds>& configured,
-                                           const char* environmentValue);
+// The slides a load of `path` costs the office: counted in the file where that is cheap (the slide
+// parts of an Office Open XML package, the pages of an OpenDocument presentation), else estimated
+// from its size (one slide per kBytesPerEstimatedSlide, at least 1). Never throws.
+std::int64_t SlidesToLoad(const std::string& path);
+inline constexpr std::uint64_t kBytesPerEstimatedSlide = 32 * 1024;
+
+// The deadline budget of a call that loads `slidesLoaded` slides and draws `slidesDrawn` pictures:
+// base plus the per-slide allowance for each, the allowance at most kMaxSlideAllowance.
+std::chrono::milliseconds CallBudget(const OfficeLimits& limits, std::int64_t slidesLoaded, std::int64_t slidesDrawn);
+inline constexpr std::chrono::hours kMaxSlideAllowance{2};
+
+// Removes what workers of processes that have ended left in `folder` (their private folders and
+// the socket files of their offices) and the renderer's private folders there. Never throws.
+void SweepLeftovers(const std::string& folder);
 
 // The pool's maximum when nobody configured one: the environment's value when it is a whole number
 // from 1 to kMaxWorkersLimit, else kDefaultMaxWorkers.
@@ -181,8 +195,8 @@ class Renderer {
   // says what is missing.
   static bool Available(std::string* why = nullptr);
 
-  // Process-wide settings. They apply to the next call (timeout, maxWorkers) and to the next office
-  // started (the rest).
+  // Process-wide settings. They apply to the next call (maxWorkers) and to the next office started
+  // (the rest). The offices' memory bound and deadlines are quorvane::SetOfficeLimits'.
   static void Configure(const RendererOptions& options);
   static RendererOptions Options();
 };

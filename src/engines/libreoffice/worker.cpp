@@ -60,13 +60,38 @@ std::string RandomTag() {
   return text;
 }
 
+// Set by the exit cleanup: no office starts any more.
+std::atomic<bool> gEnding{false};
+
+// "converting ..." -> "Converting ..."
+std::string Sentence(const std::string& what) {
+  std::string out = what;
+  if (!out.empty() && out[0] >= 'a' && out[0] <= 'z') out[0] = static_cast<char>(out[0] - 'a' + 'A');
+  return out;
+}
+
 }  // namespace
 
 std::string TimeoutDescription(const std::string& what, std::chrono::milliseconds budget) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g s", static_cast<double>(budget.count()) / 1000.0);
-  return "LibreOffice did not finish " + what + " within " + seconds + "; the office was ended";
+  return Sentence(what) + ": the office did not finish within " + seconds + " and was stopped";
 }
+
+std::string MemoryDescription(const std::string& what, std::uint64_t boundBytes) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+  char amount[48];
+  if (boundBytes % kMiB == 0) {
+    std::snprintf(amount, sizeof amount, "%llu MiB", static_cast<unsigned long long>(boundBytes / kMiB));
+  } else if (boundBytes > kMiB) {
+    std::snprintf(amount, sizeof amount, "%.1f MiB", static_cast<double>(boundBytes) / static_cast<double>(kMiB));
+  } else {
+    std::snprintf(amount, sizeof amount, "%llu bytes", static_cast<unsigned long long>(boundBytes));
+  }
+  return Sentence(what) + ": the office used more than " + amount + " of memory and was stopped";
+}
+
+bool ProcessEnding() { return gEnding.load(); }
 
 // What the caller and the worker thread share. The thread holds it too, so that a thread left
 // behind (see Stop) never touches freed memory.
@@ -173,9 +198,9 @@ void ThreadMain(std::shared_ptr<Worker::Shared> shared) {
   shared->changed.notify_all();
 }
 
-// Posts a job and waits for it until the deadline; past it, kills the office and fails.
-void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::SessionJob job,
-          Worker::Clock::time_point deadline, std::chrono::milliseconds budget, const std::string& what) {
+// Posts a job and waits for it, watching the office: past the deadline or above the memory bound,
+// kills the office and fails.
+void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::SessionJob job, const CallBounds& bounds) {
   std::unique_lock lock(shared->mutex);
   if (shared->finished != shared->posted) {
     // A job abandoned at its deadline is still running: the office was killed, the worker is done.
@@ -185,10 +210,29 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
   shared->error = nullptr;
   std::uint64_t ticket = ++shared->posted;
   shared->changed.notify_all();
-  if (!shared->changed.wait_until(lock, deadline, [&] { return shared->finished == ticket; })) {
+  auto done = [&] { return shared->finished == ticket; };
+  std::optional<GroupMemorySampler> memory;
+  while (!done()) {
+    auto now = Worker::Clock::now();
+    if (now >= bounds.deadline) {
+      lock.unlock();
+      shared->Kill();
+      Fail(failure::kTimeout, TimeoutDescription(bounds.what, bounds.budget));
+    }
+    auto until = bounds.memoryBytes > 0 ? std::min(bounds.deadline, now + kMemorySampleInterval) : bounds.deadline;
+    if (shared->changed.wait_until(lock, until, done)) break;
+    if (bounds.memoryBytes == 0) continue;
+    pid_t office = shared->Pid();
+    if (office == 0) continue;
+    // The office of a start appears (and may be started again) while it is waited for.
+    if (!memory || memory->group() != office) memory.emplace(office);
     lock.unlock();
-    shared->Kill();
-    Fail(failure::kTimeout, TimeoutDescription(what, budget));
+    std::uint64_t resident = memory->Sample();
+    if (resident > bounds.memoryBytes) {
+      shared->Kill();
+      Fail(failure::kOutOfMemory, MemoryDescription(bounds.what, bounds.memoryBytes));
+    }
+    lock.lock();
   }
   std::exception_ptr error = shared->error;
   shared->error = nullptr;
@@ -200,11 +244,27 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
 
 Worker::Worker(std::string programDirectory, const std::string& scratchDirectory, int serial)
     : shared_(std::make_shared<Shared>()), programDirectory_(std::move(programDirectory)) {
-  folder_ = MakePrivateFolder(scratchDirectory, "quorvane-office-");
+  if (ProcessEnding()) Fail(failure::kOfficeUnavailable, "LibreOffice cannot be started: the process is ending");
+  folder_ = MakePrivateFolder(scratchDirectory, kWorkerFolderPrefix);
+  folderHold_ = cleanup::OwnedFolder(folder_);
   std::error_code ignored;
   std::filesystem::create_directories(folder_ + "/user", ignored);
+  std::filesystem::create_directories(folder_ + "/tmp", ignored);
   std::ofstream(folder_ + "/user/registrymodifications.xcu") << ProfileSettingsFile();
   pipeName_ = "quorvane-" + std::to_string(getpid()) + "-" + std::to_string(serial) + "-" + RandomTag();
+  for (const std::string& socket : OfficeSocketFiles(pipeName_, ProfileUrl(Launch()))) sockets_.emplace_back(socket);
+  // An early exit kills the office, then removes its sockets and folder itself (the thread that owns
+  // this worker may be removing them at the same time, and the process ends right after the
+  // cleanup), and keeps new offices from starting.
+  std::vector<std::string> socketPaths;
+  for (const cleanup::TemporaryPath& socket : sockets_) socketPaths.push_back(socket.path());
+  exitHook_ = cleanup::Hook([shared = shared_, folder = folder_, socketPaths] {
+    gEnding = true;
+    shared->Kill();
+    shared->WaitEnd(kTerminateGrace);
+    for (const std::string& socket : socketPaths) ::unlink(socket.c_str());
+    RemoveTree(folder);
+  });
   try {
     std::thread(ThreadMain, shared_).detach();
   } catch (const std::system_error& e) {
@@ -216,20 +276,24 @@ Worker::Worker(std::string programDirectory, const std::string& scratchDirectory
 Worker::~Worker() { Stop(); }
 
 OfficeLaunch Worker::Launch() const {
-  return OfficeLaunch{programDirectory_ + "/soffice.bin", pipeName_, folder_, folder_ + "/office.log"};
+  return OfficeLaunch{programDirectory_ + "/soffice.bin", pipeName_, folder_, folder_ + "/office.log",
+                      folder_ + "/tmp"};
 }
 
-void Worker::Start(Clock::time_point deadline, std::chrono::milliseconds budget) {
+void Worker::Start(const CallBounds& bounds) {
   OfficeLaunch launch = Launch();
   std::shared_ptr<Shared> shared = shared_;
+  Clock::time_point deadline = bounds.deadline;
   auto start = [launch, shared, deadline](std::unique_ptr<OfficeSession>& session) {
     // Without the plugin no session can be made: fail before an office is started for nothing.
     OfficeSession::LoadPlugin();
     for (int attempt = 0;; ++attempt) {
-      if (shared->killed) Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+      if (shared->killed || ProcessEnding()) {
+        Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+      }
       pid_t pid = SpawnOffice(launch);
       shared->SetPid(pid);
-      if (shared->killed) {
+      if (shared->killed || ProcessEnding()) {
         shared->Kill();
         Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
       }
@@ -246,23 +310,25 @@ void Worker::Start(Clock::time_point deadline, std::chrono::milliseconds budget)
                                             " while starting" + (tail.empty() ? std::string() : ": " + tail));
     }
   };
-  Post(shared_, start, deadline, budget, "starting");
+  CallBounds starting = bounds;
+  starting.what = "starting";
+  Post(shared_, start, starting);
   shared_->started = true;
 }
 
-void Worker::Run(Job job, Clock::time_point deadline, std::chrono::milliseconds budget, const std::string& what) {
+void Worker::Run(Job job, const CallBounds& bounds) {
   auto run = [job = std::move(job)](std::unique_ptr<OfficeSession>& session) {
     if (!session) Fail(failure::kOfficeUnavailable, "LibreOffice is not running");
     job(*session);
   };
   try {
-    Post(shared_, run, deadline, budget, what);
+    Post(shared_, run, bounds);
   } catch (const AutomationError& e) {
-    if (e.number() == failure::kTimeout) throw;
+    if (e.number() == failure::kTimeout || e.number() == failure::kOutOfMemory) throw;
     ProcessState state = shared_->Poll();
     if (state.kind != ProcessState::Kind::Running) {
       shared_->broken = true;
-      Fail(failure::kOfficeUnavailable, "LibreOffice " + DescribeEnd(state) + " while " + what);
+      Fail(failure::kOfficeUnavailable, "LibreOffice " + DescribeEnd(state) + " while " + bounds.what);
     }
     if (e.number() == failure::kOfficeUnavailable) shared_->Kill();  // alive but unreachable: end it
     throw;
@@ -283,7 +349,7 @@ void Worker::Stop() noexcept {
         session->Terminate();
         session.reset();
       };
-      Post(shared_, terminate, Clock::now() + kTerminateGrace, kTerminateGrace, "ending");
+      Post(shared_, terminate, CallBounds{Clock::now() + kTerminateGrace, kTerminateGrace, 0, "ending"});
     } catch (...) {
       // Killed below.
     }
@@ -300,9 +366,12 @@ void Worker::Stop() noexcept {
     shared_->changed.wait_for(lock, kTerminateGrace, [&] { return shared_->exited; });
   }
   if (!shared_->Running()) {
-    for (const std::string& socket : OfficeSocketFiles(pipeName_, ProfileUrl(Launch()))) ::unlink(socket.c_str());
+    for (const cleanup::TemporaryPath& socket : sockets_) ::unlink(socket.path().c_str());
+    sockets_.clear();
   }
   RemoveTree(folder_);
+  folderHold_ = cleanup::OwnedFolder();
+  exitHook_ = cleanup::Hook();
 }
 
 pid_t Worker::pid() const { return shared_->Pid(); }
@@ -310,7 +379,7 @@ pid_t Worker::pid() const { return shared_->Pid(); }
 std::optional<std::uint64_t> Worker::ResidentBytes() const {
   pid_t current = shared_->Pid();
   if (current == 0) return std::nullopt;
-  return libreoffice::ResidentBytes(current);
+  return GroupResidentBytes(current);
 }
 
 }  // namespace quorvane::engines::libreoffice

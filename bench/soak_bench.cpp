@@ -81,7 +81,8 @@ std::string ReadFile(const fs::path& path) {
   return out.str();
 }
 
-// Parent of `pid` and its resident size in KiB, from /proc; false when it is gone.
+// Parent of `pid` and its resident size in KiB, from /proc; false when it is gone or has ended
+// (a zombie waiting to be collected).
 bool ProcessInfo(pid_t pid, pid_t& parent, long& rssKiB, std::string& name) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   if (!status) return false;
@@ -91,6 +92,7 @@ bool ProcessInfo(pid_t pid, pid_t& parent, long& rssKiB, std::string& name) {
     if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
     if (line.rfind("PPid:", 0) == 0) parent = std::stoi(line.substr(5));
     if (line.rfind("VmRSS:", 0) == 0) rssKiB = std::stol(line.substr(6));
+    if (line.rfind("State:", 0) == 0 && line.find('Z') != std::string::npos) return false;
   }
   return true;
 }
@@ -204,7 +206,7 @@ int main(int argc, char** argv) {
       dup2(null, 1);
       dup2(null, 2);
       execl(quorvane.c_str(), "quorvane", "convert", input.c_str(), output.c_str(), "--type", target.type,
-            "--timeout", "20", "--quiet", static_cast<char*>(nullptr));
+            "--timeout", "5", "--quiet", static_cast<char*>(nullptr));
       _exit(127);
     }
     const auto begin = Clock::now();
@@ -237,9 +239,12 @@ int main(int argc, char** argv) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    // Orphans the command left (it is gone): count and end them.
+    // Orphans the command left (it is gone): count and end them. Ended ones are collected first.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
     const auto orphans = Descendants(getpid());
+    for (const Process& p : orphans) std::printf("     left running: %d %s\n", p.pid, p.name.c_str());
     for (const Process& p : orphans) {
       kill(p.pid, SIGCONT);
       kill(p.pid, SIGKILL);

@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
   // Orphaned descendants of the command come to the bench, so that none escapes the count.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   signal(SIGPIPE, SIG_IGN);
+  setvbuf(stdout, nullptr, _IOLBF, 0);  // one line per run, as it ends
 
   char pattern[] = "/tmp/quorvane-soak-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 2;

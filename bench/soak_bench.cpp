@@ -8,7 +8,8 @@
 // it); the command itself is interrupted (SIGINT). Afterwards the bench checks:
 // - the result: converted (exit 0 and a new output), failed with a catalogue code (exit 1 to 18,
 //   or the signal's status after SIGINT), or a fault (any other status, a hang past the watchdog);
-// - the output: after a failure it still holds the old content byte for byte;
+// - the output: after a failure it still holds the old content byte for byte (an interrupted run
+//   may also have put a whole new output in place just before the signal came);
 // - leftovers: every file the run left in its private temporary folder or beside the output, and
 //   every process still alive after the command ended (the bench is the subreaper of the
 //   command's descendants, so an office that outlived it is seen).
@@ -141,6 +142,24 @@ std::vector<std::string> Leftovers(const fs::path& folder, const std::set<std::s
   return left;
 }
 
+// Whether `output`, written by a run that was interrupted, is a whole conversion of `input` (the
+// signal came after the output was put in place): text equal to an undisturbed conversion, a PDF
+// with its end marker, a compound file of whole sectors.
+bool IsWholeOutput(const fs::path& quorvane, const fs::path& input, const fs::path& output, const Target& target,
+                   const fs::path& scratch) {
+  const std::string bytes = ReadFile(output);
+  if (std::string(target.type) == "pdf")
+    return bytes.rfind("%PDF-", 0) == 0 && bytes.find("%%EOF", bytes.size() > 64 ? bytes.size() - 64 : 0) != std::string::npos;
+  if (std::string(target.type) == "ppt")
+    return bytes.rfind("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 0) == 0 && bytes.size() % 512 == 0;
+  const fs::path reference = scratch / "reference.txt";
+  const std::string command = "'" + quorvane.string() + "' convert '" + input.string() + "' '" + reference.string() +
+                              "' --type txt --quiet >/dev/null 2>&1";
+  const bool same = std::system(command.c_str()) == 0 && ReadFile(reference) == bytes;
+  fs::remove(reference);
+  return same;
+}
+
 struct Totals {
   int converted = 0, failedWithCode = 0, faults = 0, damaged = 0, leftoverFiles = 0, leftoverProcesses = 0;
   long peakKiB = 0;
@@ -264,7 +283,9 @@ int main(int argc, char** argv) {
     } else if (!hung && ((exited && code >= 1 && code <= 18) || interrupted)) {
       ++totals.failedWithCode;
       verdict = interrupted ? "interrupted" : "failed " + std::to_string(code);
-      if (now != kOldContent) {
+      if (interrupted && now != kOldContent && IsWholeOutput(quorvane, input, output, target, work)) {
+        verdict += " after its output was in place";
+      } else if (now != kOldContent) {
         ++totals.damaged;
         verdict += ", OUTPUT DAMAGED";
       }

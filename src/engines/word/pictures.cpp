@@ -50,6 +50,7 @@ ScratchFolder::ScratchFolder() {
                                                             text::FromUtf8(base.string()) + u"\": " +
                                                             text::FromUtf8(std::strerror(errno)) + u".");
   path_ = pattern;
+  hold_ = cleanup::OwnedFolder(path_);
 }
 
 ScratchFolder::~ScratchFolder() {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/owned_folder.hpp"
 #include "engines/word/document.hpp"
 
 namespace quorvane::engines::pptx {
@@ -37,6 +38,7 @@ class ScratchFolder {
 
  private:
   std::string path_;
+  cleanup::OwnedFolder hold_;  // removed should the process be ended by a signal
 };
 
 enum class PictureKind { kMetafile, kPng };

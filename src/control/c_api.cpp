@@ -480,6 +480,24 @@ HResult CurrentExceptionToHResult() {
   }
 }
 
+// The C convention for text handed out: as much of the UTF-8 text `make` gives as fits in `buffer`
+// with its NUL, and the whole text's length in bytes (0 and an empty buffer when it fails).
+template <typename Make>
+size_t CopyUtf8(Make&& make, char* buffer, size_t size) {
+  try {
+    const std::string utf8 = make();
+    if (buffer && size > 0) {
+      const std::size_t n = std::min(utf8.size(), size - 1);
+      std::memcpy(buffer, utf8.data(), n);
+      buffer[n] = '\0';
+    }
+    return utf8.size();
+  } catch (...) {
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -508,18 +526,7 @@ QV_API void qv_string_free(qv_string s) { FreeString(s); }
 QV_API size_t qv_string_length(qv_string s) { return StringLength(s); }
 
 QV_API size_t qv_string_to_utf8(qv_string s, char* buffer, size_t size) {
-  try {
-    const std::string utf8 = quorvane::text::ToUtf8(ReadString(s));
-    if (buffer && size > 0) {
-      const std::size_t n = std::min(utf8.size(), size - 1);
-      std::memcpy(buffer, utf8.data(), n);
-      buffer[n] = '\0';
-    }
-    return utf8.size();
-  } catch (...) {
-    if (buffer && size > 0) buffer[0] = '\0';
-    return 0;
-  }
+  return CopyUtf8([&] { return quorvane::text::ToUtf8(ReadString(s)); }, buffer, size);
 }
 
 QV_API void qv_variant_init(qv_variant* v) {
@@ -584,18 +591,7 @@ QV_API const char* qv_last_failure_cause(qv_control* control, int32_t* number) {
 }
 
 QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size) {
-  try {
-    const std::string path = quorvane::text::ToUtf8(quorvane::QuorvaneX::DiagnosticLogPath());
-    if (buffer && size > 0) {
-      const std::size_t n = std::min(path.size(), size - 1);
-      std::memcpy(buffer, path.data(), n);
-      buffer[n] = '\0';
-    }
-    return path.size();
-  } catch (...) {
-    if (buffer && size > 0) buffer[0] = '\0';
-    return 0;
-  }
+  return CopyUtf8([] { return quorvane::text::ToUtf8(quorvane::QuorvaneX::DiagnosticLogPath()); }, buffer, size);
 }
 
 QV_API uint32_t qv_advise(qv_control* control, qv_event_callback callback, void* context) {

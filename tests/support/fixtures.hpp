@@ -1,18 +1,117 @@
 #pragma once
-// Small fixtures the tests share: a locale for one test, a file that even root cannot write, and one
-// conversion through a control.
+// What the tests share, one copy each: a scratch folder, whole-file reads and writes, the corpus and
+// where it is, a command's output, a PDF's page count, a locale for one test, a file that even root
+// cannot write, and one conversion through a control.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <clocale>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
 
 #include "common/text.hpp"
 #include "quorvane/control.hpp"
+
+namespace quorvane::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder of the test's own, removed with everything in it on destruction.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string name = (fs::temp_directory_path() / "quorvane-test-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = name;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const fs::path& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+// What a shell command prints on its standard output.
+inline std::string CommandOutput(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+// The page count pdfinfo reports for `pdf`, or -1 when it reports none.
+inline int PdfPageCount(const fs::path& pdf) {
+  const std::string info = CommandOutput("pdfinfo '" + pdf.string() + "' 2>/dev/null");
+  const auto at = info.find("Pages:");
+  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+}
+
+// The test corpus: $QUORVANE_CORPUS_DIR when set, else shared/corpus beside the repository.
+inline fs::path CorpusDir() {
+  if (const char* dir = std::getenv("QUORVANE_CORPUS_DIR"); dir != nullptr && *dir != '\0') return dir;
+  return QUORVANE_CORPUS_DIR;
+}
+
+inline bool CorpusPresent() { return fs::exists(CorpusDir() / "MANIFEST.tsv"); }
+
+inline std::string CorpusMissing() {
+  return "needs the corpus, which is not at " + CorpusDir().string() +
+         " (set QUORVANE_CORPUS_DIR to where it is)";
+}
+
+// Every deck the corpus manifest lists, as full paths, in the manifest's order.
+inline std::vector<fs::path> CorpusDecks() {
+  std::vector<fs::path> decks;
+  std::ifstream manifest(CorpusDir() / "MANIFEST.tsv");
+  std::string line;
+  std::getline(manifest, line);  // the heading
+  while (std::getline(manifest, line))
+    if (const auto tab = line.find('\t'); tab != std::string::npos && tab > 0)
+      decks.push_back(CorpusDir() / line.substr(0, tab));
+  return decks;
+}
+
+}  // namespace quorvane::testing
+
+// Skips the test when the corpus is missing (saying where it looked), or fails it under CI, where the
+// corpus must be there.
+#define QUORVANE_NEEDS_CORPUS()                                                      \
+  do {                                                                               \
+    if (!::quorvane::testing::CorpusPresent()) {                                     \
+      if (std::getenv("CI") != nullptr) FAIL() << ::quorvane::testing::CorpusMissing(); \
+      GTEST_SKIP() << ::quorvane::testing::CorpusMissing();                          \
+    }                                                                                \
+  } while (false)
 
 namespace quorvane::testing {
 

@@ -153,8 +153,11 @@ QV_API qv_string qv_string_alloc_utf8(const char* utf8);
 QV_API void qv_string_free(qv_string s);
 /* Number of code units; 0 for NULL. */
 QV_API size_t qv_string_length(qv_string s);
-/* Writes `s` as UTF-8 into `buffer` (at most size - 1 bytes, then a NUL; cut at a byte boundary)
- * and returns the full UTF-8 length without the NUL, as snprintf does. */
+/* Writes `s` as UTF-8 into `buffer` and returns the full UTF-8 length without the NUL, as snprintf
+ * does: a result >= size means the text was cut. A cut text is as many whole characters as fit in
+ * size - 1 bytes, never part of one (a character of 4 bytes that does not fit is left out whole),
+ * then a NUL; a byte kept from a name that is not UTF-8 counts as one character. size 0 or a NULL
+ * `buffer` writes nothing. */
 QV_API size_t qv_string_to_utf8(qv_string s, char* buffer, size_t size);
 
 /* --- Variants ------------------------------------------------------------------------------ */

@@ -480,14 +480,26 @@ HResult CurrentExceptionToHResult() {
   }
 }
 
-// The C convention for text handed out: as much of the UTF-8 text `make` gives as fits in `buffer`
-// with its NUL, and the whole text's length in bytes (0 and an empty buffer when it fails).
+// The C convention for text handed out: the text `make` gives, in UTF-8, as far as it fits in
+// `buffer` with its NUL, cut before the first character that does not fit whole, and the whole
+// text's length in bytes (0 and an empty buffer when it fails).
 template <typename Make>
 size_t CopyUtf8(Make&& make, char* buffer, size_t size) {
   try {
-    const std::string utf8 = make();
+    const std::u16string text = make();
+    const std::string utf8 = quorvane::text::ToUtf8(text);
     if (buffer && size > 0) {
-      const std::size_t n = std::min(utf8.size(), size - 1);
+      // Characters as ToUtf8 writes them: a surrogate pair is one, so is an escaped byte.
+      std::size_t n = 0;
+      for (std::size_t i = 0; i < text.size();) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        const std::size_t units = pair ? 2 : 1;
+        const std::size_t bytes = quorvane::text::ToUtf8(std::u16string_view(text).substr(i, units)).size();
+        if (n + bytes > size - 1) break;
+        n += bytes;
+        i += units;
+      }
       std::memcpy(buffer, utf8.data(), n);
       buffer[n] = '\0';
     }
@@ -526,7 +538,7 @@ QV_API void qv_string_free(qv_string s) { FreeString(s); }
 QV_API size_t qv_string_length(qv_string s) { return StringLength(s); }
 
 QV_API size_t qv_string_to_utf8(qv_string s, char* buffer, size_t size) {
-  return CopyUtf8([&] { return quorvane::text::ToUtf8(ReadString(s)); }, buffer, size);
+  return CopyUtf8([&] { return ReadString(s); }, buffer, size);
 }
 
 QV_API void qv_variant_init(qv_variant* v) {
@@ -591,7 +603,7 @@ QV_API const char* qv_last_failure_cause(qv_control* control, int32_t* number) {
 }
 
 QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size) {
-  return CopyUtf8([] { return quorvane::text::ToUtf8(quorvane::QuorvaneX::DiagnosticLogPath()); }, buffer, size);
+  return CopyUtf8([] { return quorvane::QuorvaneX::DiagnosticLogPath(); }, buffer, size);
 }
 
 QV_API uint32_t qv_advise(qv_control* control, qv_event_callback callback, void* context) {

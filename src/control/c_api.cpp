@@ -32,6 +32,11 @@ struct qv_control {
   quorvane::detail::ControlDispatch surface{control};
   std::string lastFailure;
   std::string lastCause;  // the description qv_last_failure_cause handed out last
+  // qv_invoke calls on this control not yet returned (a callback may call in again). A
+  // qv_control_destroy from inside one sets `destroyed`: the callbacks hear nothing more, and the
+  // outermost call deletes the control when it returns.
+  int calls = 0;
+  bool destroyed = false;
 };
 
 namespace {
@@ -363,14 +368,16 @@ class OutboundArgs {
   std::vector<qv_variant> cvars_;
 };
 
-// Hands the control's events to a C callback.
+// Hands the control's events to a C callback, until the control is destroyed.
 class EventCallbackSink final : public Dispatch {
  public:
-  EventCallbackSink(qv_event_callback callback, void* context) : callback_(callback), context_(context) {}
+  EventCallbackSink(const qv_control& owner, qv_event_callback callback, void* context)
+      : owner_(owner), callback_(callback), context_(context) {}
 
   HResult GetIDOfName(std::u16string_view, quorvane::DispId&) override { return QV_DISP_E_UNKNOWNNAME; }
 
   HResult Invoke(quorvane::DispId id, std::uint16_t, std::span<Variant> args, Variant*, ExcepInfo* excep) override {
+    if (owner_.destroyed) return quorvane::S_OK_;
     try {
       OutboundArgs out;
       if (const HResult hr = out.Convert(args); hr != quorvane::S_OK_) return hr;
@@ -383,6 +390,7 @@ class EventCallbackSink final : public Dispatch {
   }
 
  private:
+  const qv_control& owner_;  // owns this sink
   qv_event_callback callback_;
   void* context_;
 };
@@ -510,6 +518,18 @@ size_t CopyUtf8(Make&& make, char* buffer, size_t size) {
   }
 }
 
+// Ends and deletes a control. The termination runs while the control is whole, as one more call:
+// its callbacks may call the control (a qv_control_destroy from them only silences the rest). What
+// the deletion then terminates again raises nothing: no application is kept any more.
+void Destroy(qv_control* control) {
+  ++control->calls;
+  try {
+    control->control.UserControl_Terminate();
+  } catch (...) {
+  }
+  delete control;
+}
+
 }  // namespace
 
 extern "C" {
@@ -558,10 +578,12 @@ QV_API qv_control* qv_control_create(void) {
 }
 
 QV_API void qv_control_destroy(qv_control* control) {
-  try {
-    delete control;
-  } catch (...) {
+  if (!control || control->destroyed) return;
+  if (control->calls > 0) {
+    control->destroyed = true;  // from a callback: the call it came from destroys the control
+    return;
   }
+  Destroy(control);
 }
 
 QV_API qv_hresult qv_get_id_of_name(qv_control* control, const char* name, int32_t* dispid) {
@@ -576,6 +598,13 @@ QV_API qv_hresult qv_get_id_of_name(qv_control* control, const char* name, int32
 QV_API qv_hresult qv_invoke(qv_control* control, int32_t dispid, uint16_t kind, const qv_variant* args, size_t argc,
                             qv_variant* result, int32_t* excep_number) {
   if (!control) return QV_E_POINTER;
+  struct Call {
+    qv_control* control;
+    ~Call() {
+      if (--control->calls == 0 && control->destroyed) Destroy(control);
+    }
+  } call{control};
+  ++control->calls;
   try {
     control->lastFailure.clear();
     ExcepInfo excep;
@@ -609,7 +638,7 @@ QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size) {
 QV_API uint32_t qv_advise(qv_control* control, qv_event_callback callback, void* context) {
   if (!control || !callback) return 0;
   try {
-    return control->surface.AdviseEvents(std::make_shared<EventCallbackSink>(callback, context));
+    return control->surface.AdviseEvents(std::make_shared<EventCallbackSink>(*control, callback, context));
   } catch (...) {
     return 0;
   }

@@ -232,9 +232,9 @@ QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size);
  *            A handler that leaves *u.pbstrVal as it is and sets ErrorString through qv_invoke
  *            instead keeps that text: only a string the callback changed is copied back.
  * Events are raised synchronously from inside qv_invoke (ConvertFile), on the control's thread.
- * From a callback, ConvertFile and UserControl_Terminate on the same control fail with
- * QV_DISP_E_EXCEPTION, failure number 5; every other member runs (quorvane/control.hpp says what
- * a change does to the running conversion); qv_control_destroy is deferred, as it says.
+ * From a callback of a conversion, ConvertFile and UserControl_Terminate on the same control fail
+ * with QV_DISP_E_EXCEPTION, failure number 5; every other member runs (quorvane/control.hpp says
+ * what a change does to the running conversion); qv_control_destroy is deferred, as it says.
  */
 typedef void (*qv_event_callback)(void* context, int32_t dispid, const qv_variant* args, size_t argc);
 

@@ -419,3 +419,28 @@ TEST(CApiDispatch, HostObjectsAnswerThroughTheirCallbacks) {
 }
 
 }  // namespace
+
+// Text handed out in UTF-8 and cut to the caller's buffer ends before the first character that does
+// not fit whole, and with a NUL; the full length is returned all the same.
+TEST(CApiStrings, CutTextKeepsWholeCharacters) {
+  const struct {
+    const char* utf8;
+    size_t size;
+    const char* kept;
+  } rows[] = {
+      {"a\xC3\xA9", 3, "a"},                       // 2-byte character, 1 byte of room
+      {"\xE2\x82\xAC" "x", 3, ""},                 // 3-byte character, 2 bytes of room
+      {"\xE2\x82\xAC" "x", 4, "\xE2\x82\xAC"},     // exactly room for it
+      {"a\xF0\x9F\x98\x80", 4, "a"},               // a surrogate pair is one 4-byte character
+      {"\xC3\xA9\xA9" "b", 3, "\xC3\xA9"},         // a byte that is not UTF-8 is a character of its own
+      {"\xC3\xA9\xA9" "b", 4, "\xC3\xA9\xA9"},
+      {"abc", 1, ""},
+  };
+  for (const auto& row : rows) {
+    qv_string s = qv_string_alloc_utf8(row.utf8);
+    std::vector<char> buffer(row.size, 'x');
+    EXPECT_EQ(qv_string_to_utf8(s, buffer.data(), buffer.size()), std::strlen(row.utf8)) << row.utf8 << "/" << row.size;
+    EXPECT_STREQ(buffer.data(), row.kept) << row.utf8 << "/" << row.size;
+    qv_string_free(s);
+  }
+}

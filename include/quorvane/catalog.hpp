@@ -32,6 +32,31 @@ struct ErrorEntry {
 };
 
 // Codes -1 to -18 in that order.
+//
+// The code ConvertFile returns for a fault depends on the converter TargetFileType routes to:
+// save-as (1-7, 10-15, 20, 24-29, 32-37), pictures (16-19, 21, 100: one file per slide, OutputFile
+// a name prefix), Word (every other code) and text (107, 200). Only save-as checks the names first.
+//   fault                                   save-as   pictures  Word      text
+//   InputFile empty                         -2        -10       -10       -10
+//   OutputFile empty                        -3        0 (a)     -10       -18
+//   input missing                           -5        -10       -10       -10
+//   OutputFile names the input              -6        0 (b)     -10       -10
+//   output folder missing                   -11       -10       -10       -10
+//   output read-only, or a folder           -16       -10       -10       -18
+//   PowerPoint cannot be started            -12       -12       -12       -12
+//   Word cannot be started                                      -14
+//   the office fails while it runs (c)      -10/-16   -10       -10       -10
+//   the office cannot write the format      -16       -17       -10
+//   an application cannot be ended (d)      -13       -13       -13/-15   -13
+//   StartSlide one past the last slide (e)  -10       -10       -10       -10
+// (a) the pictures go to "Slide1.<ext>", ... in the current folder. (b) they are named OutputFile +
+// "Slide1.<ext>", ..., beside the input. (c) it ends, runs past its deadline or goes above its
+// memory bound; -16 when that happens in the save. (d) only with OptimizeForSpeed false. (e) with
+// EndSlide at or past it; a StartSlide further past converts no slide and returns 0 (see StartSlide
+// in quorvane/control.hpp).
+// Beyond these: run-time error 48 met in a run gives -1, and 429 gives -9, except in save-as (-10);
+// in pictures and text, 55 (a file already open) reports -3 and the step is tried again, three
+// times in all, then -10. ConvertFile never returns -4, -7 or -8.
 QUORVANE_API std::span<const ErrorEntry> Errors();
 
 // The message of `code`; empty for a code outside the catalogue.

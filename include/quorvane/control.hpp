@@ -2,9 +2,20 @@
 // QuorvaneX: the presentation conversion control.
 //
 // A host creates the control, sets its properties, calls ConvertFile and reads the result code
-// (0 success, -1 to -18 a failure of the error catalogue). While a conversion runs, the control
-// raises Progress (read PercentageComplete) and, on a failure, onerror with the code and the
-// message, synchronously, on the caller's thread.
+// (0 success, -1 to -18 a failure of the error catalogue; quorvane/catalog.hpp says which
+// converter gives which code). While a conversion runs, the control raises Progress (read
+// PercentageComplete) and, on a failure, onerror with the code and the message, synchronously, on
+// the caller's thread.
+//
+// Event handlers run inside the call that raised the event. From a handler of a conversion,
+// ConvertFile and UserControl_Terminate on the same control throw AutomationError 5 ("... cannot
+// be called while a conversion runs."); nothing else is refused. A setter called from a handler
+// can change the running conversion, which reads its properties again after its first Progress:
+// the slide range once that handler has returned (and does not normalise it again), the others as
+// it goes (OptimizeForSpeed at its end). During a text export (107, 200) the text-writer members
+// act on the file the export is writing. Destroying the control from a handler (or from a host
+// object that TextFromGroupShape calls) is not allowed: the running call would go on over a
+// destroyed control. (qv_control_destroy of the C interface defers it instead.)
 //
 // Members carry the names of the control's type library. Properties appear as a C++ host of a
 // dual interface sees them (get_X / put_X); strings are UTF-16; Booleans are 16-bit automation
@@ -63,7 +74,8 @@ class QUORVANE_API QuorvaneX {
   QuorvaneX();
   // A control whose applications come from `provider` (a host's own engines, or a test office).
   explicit QuorvaneX(std::shared_ptr<office::ApplicationProvider> provider);
-  // Destroying the control runs UserControl_Terminate: kept applications are ended.
+  // Destroying the control runs UserControl_Terminate: kept applications are ended. Never from
+  // inside one of its own calls (see above).
   ~QuorvaneX();
   QuorvaneX(const QuorvaneX&) = delete;
   QuorvaneX& operator=(const QuorvaneX&) = delete;
@@ -78,6 +90,12 @@ class QUORVANE_API QuorvaneX {
   void put_OutputFile(const std::u16string& value);  // leading/trailing U+0020 removed
   std::int32_t get_TargetFileType() const;
   void put_TargetFileType(std::int32_t value);
+  // The slide range, 1-based. Once the input is open, ConvertFile rewrites both in place: swapped
+  // when StartSlide > EndSlide, then a StartSlide below 1 becomes 1, and an EndSlide below 1 or
+  // past the last slide becomes the last slide. So 0 and 0 (the default) mean every slide, but
+  // StartSlide 3 with EndSlide 0 means slides 1 to 3. A StartSlide past the last slide after the
+  // swap stays: ConvertFile then fails with -10 (one past) or converts no slide and returns 0.
+  // The rewritten values stay for the next conversion: set both before every ConvertFile.
   std::int32_t get_StartSlide() const;
   void put_StartSlide(std::int32_t value);
   std::int32_t get_EndSlide() const;
@@ -97,13 +115,28 @@ class QUORVANE_API QuorvaneX {
   VariantBool GetFileType(std::int32_t lExtindex, std::u16string& sFileType, std::int32_t& lFiletype);
   std::u16string LookUpSaveAsExtension(std::int32_t& lFiletype, VariantBool& bIncludeWildCard);
   // Converts InputFile into OutputFile as TargetFileType says. Returns 0 or a negative catalogue
-  // code. Throws AutomationError only when a failure happens inside a converter's failure path.
+  // code. Throws AutomationError only when a failure happens inside a converter's failure path, and
+  // 5 when called while a conversion on this control runs.
   std::int32_t ConvertFile();
   VariantBool get_IncludeNotes() const;
   void put_IncludeNotes(VariantBool value);
   VariantBool get_NotesOnly() const;
   void put_NotesOnly(VariantBool value);
-  // Text of a group shape and its nested groups, addressed late-bound. Throws AutomationError.
+  // Text of a group shape and its nested groups, addressed late-bound: each request looks up the
+  // name as written here (GetIDOfName; get_id_of_name of a C host object), then invokes it without
+  // arguments, as DISPATCH_PROPERTYGET | DISPATCH_METHOD, or DISPATCH_METHOD for Next.
+  //   oSh: "Type" (a number; anything but 6, a group, gives "" at once), "GroupItems" (an object).
+  //   GroupItems: "_NewEnum" (an object). That object: "Next", again until it answers VT_EMPTY.
+  //   Each item Next answers (an object): "Type"; 6: the item's own text, by this same walk, in
+  //   place. Else "HasTextFrame"; non-zero: "TextFrame", then "HasText" on it; non-zero:
+  //   "TextFrame" again, "TextRange" on it, "Text" on that (coerced to a string), appended with
+  //   "\r\n".
+  // Nothing else is asked (no Count, Item or Reset); numbers are coerced to 32-bit integers; no
+  // object is kept after the call. Throws AutomationError, and returns nothing collected, on the
+  // first failure: a failed request with its failure number (a DISP_E_EXCEPTION's own number if
+  // not 0, else the HRESULT); 13 for an answer that is not a number or not an object where one is
+  // needed; 91 for a null object (a null oSh too); 6 for a number beyond 32 bits; 28 for groups
+  // nested more than 256 deep.
   std::u16string TextFromGroupShape(std::shared_ptr<Dispatch>& oSh);
   // The text writer. These catch nothing: each throws AutomationError on failure.
   void OpenTextFileForWriting(std::u16string& sOutputFileName);

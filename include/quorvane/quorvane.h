@@ -4,7 +4,9 @@
  * A host creates a control, finds members by name (qv_get_id_of_name), calls them late-bound
  * (qv_invoke) with variants of automation types, and receives the control's events through a
  * callback (qv_advise). Members, parameter types and dispatch ids are those of the automation
- * interface _QuorvaneX; arguments are passed in declaration order.
+ * interface _QuorvaneX; arguments are passed in declaration order. What the members do, the result
+ * codes of ConvertFile and what an event handler may call: quorvane/control.hpp and
+ * quorvane/catalog.hpp, which hold for this interface too.
  *
  * Threads: a control belongs to the thread that created it. Every call on a control, and every
  * event callback, happens on that thread; nothing here is locked.
@@ -29,6 +31,14 @@
  *
  * No function lets a C++ exception out. A member that fails returns QV_DISP_E_EXCEPTION with its
  * failure number; qv_last_failure_text gives the description.
+ *
+ * Handles: a NULL control gives QV_E_POINTER (qv_get_id_of_name, qv_invoke), ""
+ * (qv_last_failure_text, qv_last_failure_cause, which also sets *number to 0) and 0 (qv_advise,
+ * qv_unadvise), and is ignored by qv_control_destroy. A NULL qv_dispatch gives QV_E_POINTER
+ * (qv_dispatch_get_id_of_name, qv_dispatch_invoke) and NULL (qv_dispatch_addref), and is ignored
+ * by qv_dispatch_release. A destroyed control, and a qv_dispatch whose last reference was
+ * released, is freed memory: nothing tells it from a live handle, and any call with it (a second
+ * destroy or release included) is undefined. Drop a handle when you destroy or release it.
  */
 #ifndef QUORVANE_QUORVANE_H
 #define QUORVANE_QUORVANE_H
@@ -153,8 +163,11 @@ QV_API qv_string qv_string_alloc_utf8(const char* utf8);
 QV_API void qv_string_free(qv_string s);
 /* Number of code units; 0 for NULL. */
 QV_API size_t qv_string_length(qv_string s);
-/* Writes `s` as UTF-8 into `buffer` (at most size - 1 bytes, then a NUL; cut at a byte boundary)
- * and returns the full UTF-8 length without the NUL, as snprintf does. */
+/* Writes `s` as UTF-8 into `buffer` and returns the full UTF-8 length without the NUL, as snprintf
+ * does: a result >= size means the text was cut. A cut text is as many whole characters as fit in
+ * size - 1 bytes, never part of one (a character of 4 bytes that does not fit is left out whole),
+ * then a NUL; a byte kept from a name that is not UTF-8 counts as one character. size 0 or a NULL
+ * `buffer` writes nothing. */
 QV_API size_t qv_string_to_utf8(qv_string s, char* buffer, size_t size);
 
 /* --- Variants ------------------------------------------------------------------------------ */
@@ -168,7 +181,11 @@ QV_API void qv_variant_clear(qv_variant* v);
 /* A new control with the default applications provider; NULL when it cannot be created. */
 QV_API qv_control* qv_control_create(void);
 /* Ends the control, as its termination does: kept applications are ended, which may raise
- * onerror to the callbacks still advised. NULL is ignored. */
+ * onerror to the callbacks still advised (they may still call the control). NULL is ignored.
+ * Called back from inside a qv_invoke on this control (an event of ConvertFile, a host object
+ * answering TextFromGroupShape), it does not end the running call: the callbacks hear nothing
+ * more, the call runs on, returns normally, and then the control is destroyed. Either way the
+ * handle is gone once this function returns. */
 QV_API void qv_control_destroy(qv_control* control);
 
 /* The dispatch id of a member of _QuorvaneX; `name` is NUL-terminated UTF-8, compared without
@@ -215,6 +232,9 @@ QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size);
  *            A handler that leaves *u.pbstrVal as it is and sets ErrorString through qv_invoke
  *            instead keeps that text: only a string the callback changed is copied back.
  * Events are raised synchronously from inside qv_invoke (ConvertFile), on the control's thread.
+ * From a callback of a conversion, ConvertFile and UserControl_Terminate on the same control fail
+ * with QV_DISP_E_EXCEPTION, failure number 5; every other member runs (quorvane/control.hpp says
+ * what a change does to the running conversion); qv_control_destroy is deferred, as it says.
  */
 typedef void (*qv_event_callback)(void* context, int32_t dispid, const qv_variant* args, size_t argc);
 
@@ -228,7 +248,8 @@ QV_API int qv_unadvise(qv_control* control, uint32_t cookie);
 
 /*
  * A qv_dispatch is one counted reference to a late-bound object: one the host implements with
- * callbacks (a shape it hands to TextFromGroupShape, for one), or one the library hands out.
+ * callbacks (a shape it hands to TextFromGroupShape, for one: quorvane/control.hpp lists the
+ * members it is asked for), or one the library hands out.
  * qv_dispatch_addref returns a new reference to the same object; qv_dispatch_release drops one.
  */
 typedef struct qv_dispatch_callbacks {

@@ -32,6 +32,11 @@ struct qv_control {
   quorvane::detail::ControlDispatch surface{control};
   std::string lastFailure;
   std::string lastCause;  // the description qv_last_failure_cause handed out last
+  // qv_invoke calls on this control not yet returned (a callback may call in again). A
+  // qv_control_destroy from inside one sets `destroyed`: the callbacks hear nothing more, and the
+  // outermost call deletes the control when it returns.
+  int calls = 0;
+  bool destroyed = false;
 };
 
 namespace {
@@ -363,14 +368,16 @@ class OutboundArgs {
   std::vector<qv_variant> cvars_;
 };
 
-// Hands the control's events to a C callback.
+// Hands the control's events to a C callback, until the control is destroyed.
 class EventCallbackSink final : public Dispatch {
  public:
-  EventCallbackSink(qv_event_callback callback, void* context) : callback_(callback), context_(context) {}
+  EventCallbackSink(const qv_control& owner, qv_event_callback callback, void* context)
+      : owner_(owner), callback_(callback), context_(context) {}
 
   HResult GetIDOfName(std::u16string_view, quorvane::DispId&) override { return QV_DISP_E_UNKNOWNNAME; }
 
   HResult Invoke(quorvane::DispId id, std::uint16_t, std::span<Variant> args, Variant*, ExcepInfo* excep) override {
+    if (owner_.destroyed) return quorvane::S_OK_;
     try {
       OutboundArgs out;
       if (const HResult hr = out.Convert(args); hr != quorvane::S_OK_) return hr;
@@ -383,6 +390,7 @@ class EventCallbackSink final : public Dispatch {
   }
 
  private:
+  const qv_control& owner_;  // owns this sink
   qv_event_callback callback_;
   void* context_;
 };
@@ -480,14 +488,26 @@ HResult CurrentExceptionToHResult() {
   }
 }
 
-// The C convention for text handed out: as much of the UTF-8 text `make` gives as fits in `buffer`
-// with its NUL, and the whole text's length in bytes (0 and an empty buffer when it fails).
+// The C convention for text handed out: the text `make` gives, in UTF-8, as far as it fits in
+// `buffer` with its NUL, cut before the first character that does not fit whole, and the whole
+// text's length in bytes (0 and an empty buffer when it fails).
 template <typename Make>
 size_t CopyUtf8(Make&& make, char* buffer, size_t size) {
   try {
-    const std::string utf8 = make();
+    const std::u16string text = make();
+    const std::string utf8 = quorvane::text::ToUtf8(text);
     if (buffer && size > 0) {
-      const std::size_t n = std::min(utf8.size(), size - 1);
+      // Characters as ToUtf8 writes them: a surrogate pair is one, so is an escaped byte.
+      std::size_t n = 0;
+      for (std::size_t i = 0; i < text.size();) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        const std::size_t units = pair ? 2 : 1;
+        const std::size_t bytes = quorvane::text::ToUtf8(std::u16string_view(text).substr(i, units)).size();
+        if (n + bytes > size - 1) break;
+        n += bytes;
+        i += units;
+      }
       std::memcpy(buffer, utf8.data(), n);
       buffer[n] = '\0';
     }
@@ -496,6 +516,18 @@ size_t CopyUtf8(Make&& make, char* buffer, size_t size) {
     if (buffer && size > 0) buffer[0] = '\0';
     return 0;
   }
+}
+
+// Ends and deletes a control. The termination runs while the control is whole, as one more call:
+// its callbacks may call the control (a qv_control_destroy from them only silences the rest). What
+// the deletion then terminates again raises nothing: no application is kept any more.
+void Destroy(qv_control* control) {
+  ++control->calls;
+  try {
+    control->control.UserControl_Terminate();
+  } catch (...) {
+  }
+  delete control;
 }
 
 }  // namespace
@@ -526,7 +558,7 @@ QV_API void qv_string_free(qv_string s) { FreeString(s); }
 QV_API size_t qv_string_length(qv_string s) { return StringLength(s); }
 
 QV_API size_t qv_string_to_utf8(qv_string s, char* buffer, size_t size) {
-  return CopyUtf8([&] { return quorvane::text::ToUtf8(ReadString(s)); }, buffer, size);
+  return CopyUtf8([&] { return ReadString(s); }, buffer, size);
 }
 
 QV_API void qv_variant_init(qv_variant* v) {
@@ -546,10 +578,12 @@ QV_API qv_control* qv_control_create(void) {
 }
 
 QV_API void qv_control_destroy(qv_control* control) {
-  try {
-    delete control;
-  } catch (...) {
+  if (!control || control->destroyed) return;
+  if (control->calls > 0) {
+    control->destroyed = true;  // from a callback: the call it came from destroys the control
+    return;
   }
+  Destroy(control);
 }
 
 QV_API qv_hresult qv_get_id_of_name(qv_control* control, const char* name, int32_t* dispid) {
@@ -564,6 +598,13 @@ QV_API qv_hresult qv_get_id_of_name(qv_control* control, const char* name, int32
 QV_API qv_hresult qv_invoke(qv_control* control, int32_t dispid, uint16_t kind, const qv_variant* args, size_t argc,
                             qv_variant* result, int32_t* excep_number) {
   if (!control) return QV_E_POINTER;
+  struct Call {
+    qv_control* control;
+    ~Call() {
+      if (--control->calls == 0 && control->destroyed) Destroy(control);
+    }
+  } call{control};
+  ++control->calls;
   try {
     control->lastFailure.clear();
     ExcepInfo excep;
@@ -591,13 +632,13 @@ QV_API const char* qv_last_failure_cause(qv_control* control, int32_t* number) {
 }
 
 QV_API size_t qv_diagnostic_log_path(char* buffer, size_t size) {
-  return CopyUtf8([] { return quorvane::text::ToUtf8(quorvane::QuorvaneX::DiagnosticLogPath()); }, buffer, size);
+  return CopyUtf8([] { return quorvane::QuorvaneX::DiagnosticLogPath(); }, buffer, size);
 }
 
 QV_API uint32_t qv_advise(qv_control* control, qv_event_callback callback, void* context) {
   if (!control || !callback) return 0;
   try {
-    return control->surface.AdviseEvents(std::make_shared<EventCallbackSink>(callback, context));
+    return control->surface.AdviseEvents(std::make_shared<EventCallbackSink>(*control, callback, context));
   } catch (...) {
     return 0;
   }

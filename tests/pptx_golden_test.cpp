@@ -1,4 +1,5 @@
-// Golden text exports: small decks made with the deck builder, exported through the control and
+// The deck builder's decks as the engine reads them, the plans it refuses, and golden text
+// exports: small decks made with the deck builder, exported through the control and
 // the native engine as Unicode text (107) and ANSI text (200) with every combination of slide and
 // shape numbers and notes, compared byte for byte with the files under tests/golden/<deck>/.
 //
@@ -13,11 +14,14 @@
 #include <cstdlib>
 #include <functional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "diagnostics/log.hpp"
 #include "engines/pptx/builder.hpp"
+#include "engines/pptx/engine.hpp"
+#include "engines/pptx/model.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::engines::pptx {
@@ -25,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace b = builder;
+namespace ppt = office::ppt;
 
 // Given by the build as an absolute path: __FILE__ may be relative (a compiler cache rewrites it).
 const fs::path kGoldenDir = QUORVANE_GOLDEN_DIR;
@@ -188,6 +193,27 @@ const Deck kDecks[] = {{"titles", Titles}, {"text_shapes", TextShapes}, {"object
                        {"groups", Groups}, {"placeholders", Placeholders}, {"notes", Notes}, {"unicode", Unicode},
                        {"equations", Equations}, {"sample", b::Sample}};
 
+// Checks a shape and, for tables and groups, their contents against the plan it was built from.
+void ExpectShape(ppt::Shape& shape, const b::ShapePlan& plan, std::int32_t number, const std::string& where) {
+  SCOPED_TRACE(where);
+  ASSERT_EQ(shape.Type(), b::ExpectedType(plan));
+  if (shape.HasTextFrame()) { EXPECT_EQ(shape.TextFrame()->TextRange()->Text(), b::ExpectedText(plan, number)); }
+  if (plan.kind == b::ShapeKind::Table) {
+    const auto table = shape.Table();
+    ASSERT_EQ(table->RowsCount(), static_cast<std::int32_t>(plan.table.cells.size()));
+    for (std::size_t r = 0; r < plan.table.cells.size(); ++r)
+      for (std::size_t c = 0; c < plan.table.cells[r].size(); ++c)
+        EXPECT_EQ(table->Cell(std::int32_t(r + 1), std::int32_t(c + 1))->Shape()->TextFrame()->TextRange()->Text(),
+                  plan.table.cells[r][c]);
+  }
+  if (plan.kind == b::ShapeKind::Group) {
+    const auto items = shape.GroupItems();
+    ASSERT_EQ(items->Count(), static_cast<std::int32_t>(plan.children.size()));
+    for (std::size_t k = 0; k < plan.children.size(); ++k)
+      ExpectShape(*items->Item(std::int32_t(k + 1)), plan.children[k], number, where + "." + std::to_string(k + 1));
+  }
+}
+
 // Every combination of code, slide and shape numbers, notes and notes only: "<code>[-numbers][-notes|-notesonly]".
 std::vector<std::string> Variants() {
   std::vector<std::string> out;
@@ -263,6 +289,93 @@ TEST(PptxGolden, EveryGoldenFileIsCompared) {
     if (entry.is_regular_file() && entry.path().filename() != "README.md")
       files.insert(fs::relative(entry.path(), kGoldenDir).generic_string());
   EXPECT_EQ(files, known);
+}
+
+// The decks open in the engine with exactly the content planned: every shape, table cell, group
+// member and notes page.
+TEST(DeckBuilder, BuiltDecksOpenInTheEngineAsPlanned) {
+  testing::TempFolder dir;
+  std::vector<std::pair<std::string, b::DeckPlan>> decks = {{"generated", b::Generated(40, 7)}, {"blank", b::Blank()}};
+  decks[0].second.firstSlideNumber = 5;
+  for (const auto& deck : kDecks) decks.emplace_back(deck.name, deck.make());
+  const auto app = CreateApplication();
+  for (const auto& [name, plan] : decks) {
+    SCOPED_TRACE(name);
+    const auto path = dir / (name + ".pptx");
+    b::Write(plan, path.string());
+    EXPECT_EQ(b::Render(plan).parts.back().bytes, b::Render(plan).parts.back().bytes) << "deterministic";
+    const auto presentation = app->Presentations()->Open(text::FromUtf8(path.string()), 0, 0, 0);
+    const auto slides = presentation->Slides();
+    ASSERT_EQ(slides->Count(), static_cast<std::int32_t>(plan.slides.size()));
+    EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), float(plan.slideWidthEmu) / 12700.0f);
+    for (std::size_t i = 0; i < plan.slides.size(); ++i) {
+      const auto& spec = plan.slides[i];
+      const auto slide = slides->Item(std::int32_t(i + 1));
+      const auto shapes = slide->Shapes();
+      ASSERT_EQ(shapes->Count(), static_cast<std::int32_t>(spec.shapes.size())) << "slide " << i + 1;
+      for (std::size_t j = 0; j < spec.shapes.size(); ++j)
+        ExpectShape(*shapes->Item(std::int32_t(j + 1)), spec.shapes[j], std::int32_t(i) + plan.firstSlideNumber,
+                    "slide " + std::to_string(i + 1) + " shape " + std::to_string(j + 1));
+      // The notes page holds the slide picture first, then the notes (a fresh page without notes).
+      const auto notes = slide->NotesPage()->Shapes();
+      EXPECT_GE(notes->Count(), spec.notes ? std::int32_t(spec.notes->size()) : 2);
+      if (!spec.notes || spec.addNotesPlaceholders) {
+        EXPECT_EQ(notes->Placeholders()->Item(1)->PlaceholderFormat()->Type(), kPlaceholderSlideImage);
+      }
+    }
+    presentation->Close();
+  }
+  app->Quit();
+}
+
+TEST(DeckBuilder, PlansThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
+  const auto one = [](std::vector<b::ShapePlan> shapes) {
+    return b::DeckPlan{b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {b::SlidePlan{shapes, {}, true, false, {}}}, {}};
+  };
+  const auto with = [](b::ShapePlan shape, auto change) { return change(shape), shape; };
+  b::ShapePlan deep = b::TextBox(u"x");
+  for (int i = 0; i <= b::kMaxNesting + 1; ++i) deep = b::Group({std::move(deep)});
+  b::DeckPlan narrow = one({});
+  narrow.slideWidthEmu = 1000;
+  const std::pair<b::DeckPlan, const char*> rows[] = {
+      {one({b::Title(u"ok"), b::TextBox(u"a\x01z")}), "slide 1, shape 2: the text holds U+0001 at offset 1"},
+      {one({b::Table({{u"a", u"\x1F"}})}), "cell (1, 2)"},
+      {b::DeckPlan{b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1,
+                   {b::SlidePlan{{}, b::NotesPage(u"\x02"), true, false, {}}}, {}},
+       "slide 1, notes, shape 2"},
+      {one({with(b::Table({{u"a", u"b"}}), [](auto& s) { s.table.merges = {{0, 1, 1, 2}}; })}),
+       "reaches outside the table"},
+      {one({with(b::Table({{u"a", u"b"}, {u"c", u"d"}}),
+                 [](auto& s) { s.table.merges = {{0, 0, 2, 1}, {1, 0, 1, 2}}; })}),
+       "merged ranges overlap"},
+      {one({with(b::TextBox(u"ab"), [](auto& s) { s.fields = {{3, "slidenum", u"1"}}; })}), "beyond the text"},
+      {one({with(b::TextBox(u"ab"), [](auto& s) { s.fields = {{0, "slidenum", u"1\r2"}}; })}),
+       "a field's text holds a line break"},
+      {one({with(b::ShapePlan{}, [](auto& s) { s.kind = b::ShapeKind::Placeholder; })}), "needs its PlaceholderSpec"},
+      {one({with(b::Group({}), [](auto& s) { s.placeholder = b::PlaceholderSpec{"obj", 1u, false, {}}; })}),
+       "cannot be a placeholder"},
+      {one({deep}), "nested deeper than"},
+      {narrow, "the slide width 1000 EMU"},
+      {one({with(b::Picture(), [](auto& s) { s.text = u"caption"; })}), "text is given for a shape without a text body"},
+      {one({with(b::AutoShape("rect", u"lost"), [](auto& s) { s.omitTextBody = true; })}),
+       "text is given for a shape without a text body"},
+      {one({with(b::TextBox(u"x"), [](auto& s) { s.frame = b::Frame{0, 0, -5, 10}; })}), "negative size"},
+  };
+  for (const auto& [plan, message] : rows) {
+    try {
+      b::Render(plan);
+      ADD_FAILURE() << message << ": not refused";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << message << ": " << e.what();
+    }
+  }
+  testing::TempFolder dir;
+  try {
+    b::Write(b::Blank(), (dir / "missing" / "deck.pptx").string());
+    ADD_FAILURE() << "written into a missing folder";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), hresult::kPathNotFound);
+  }
 }
 
 }  // namespace

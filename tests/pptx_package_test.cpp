@@ -275,11 +275,6 @@ TEST(PptxPackage, PartNameHelpers) {
     EXPECT_EQ(part_name::Resolve("/ppt/slides/slide1.xml", target).value_or("<refused>"), expected ? expected : "<refused>") << target;
   EXPECT_EQ(part_name::Resolve("/", "ppt/presentation.xml").value_or(""), "/ppt/presentation.xml");
   EXPECT_EQ(part_name::Resolve("/ppt/100%25/slide1.xml", "x.xml").value_or(""), "/ppt/100%25/x.xml") << "the folder is not decoded again";
-  for (const auto& [part, folder, rels] : {std::tuple{"/ppt/slides/slide1.xml", "/ppt/slides/", "/ppt/slides/_rels/slide1.xml.rels"},
-                                           {"/a.xml", "/", "/_rels/a.xml.rels"}, {"/", "/", "/_rels/.rels"}, {"", "/", "/_rels/.rels"}}) {
-    EXPECT_EQ(part_name::Folder(part), folder) << part;
-    EXPECT_EQ(part_name::RelsPartOf(part), rels) << part;
-  }
   const std::tuple<const char*, const char*, const char*> relatives[] = {
       {"/ppt/slides/slide1.xml", "/ppt/media/image1.png", "../media/image1.png"},
       {"/ppt/slides/slide1.xml", "/ppt/slides/slide2.xml", "slide2.xml"}, {"/", "/ppt/presentation.xml", "ppt/presentation.xml"},

@@ -445,14 +445,17 @@ TEST_F(ModelTest, DamagedPartsFailWhereTheyAreRead) {
 
 TEST_F(ModelTest, ClosedPresentationsAndQuitApplicationsRefuseEveryCall) {
   const auto presentation = Open({.slides = {{.shapes = Title("t") + Group(TextBox("g"))}}});
-  const auto slide = presentation->Slides()->Item(1);
+  const auto slides = presentation->Slides();
+  const auto slide = slides->Item(1);
   const auto shape = ShapeOf(*presentation, 1, 1);
   const auto range = shape->TextFrame()->TextRange();
   const auto items = ShapeOf(*presentation, 1, 2)->GroupItems();
   const auto setup = presentation->PageSetup();
   presentation->Close();
   const std::pair<const char*, std::function<void()>> closed[] = {
-      {"Presentation.Close", [&] { presentation->Close(); }}, {"Slide.NotesPage", [&] { slide->NotesPage(); }},
+      {"Presentation.Close", [&] { presentation->Close(); }}, {"Presentation.Slides", [&] { presentation->Slides(); }},
+      {"Slides.Count", [&] { slides->Count(); }}, {"Slide.Shapes", [&] { slide->Shapes(); }},
+      {"TextRange.Text", [&] { range->Text(); }}, {"Slide.NotesPage", [&] { slide->NotesPage(); }},
       {"Shape.Type", [&] { shape->Type(); }}, {"TextRange.InsertBefore", [&] { range->InsertBefore(u"x"); }},
       {"GroupItems.Count", [&] { items->Count(); }}, {"PageSetup.SlideWidth", [&] { setup->SlideWidth(); }}};
   for (const auto& [name, call] : closed) {
@@ -467,7 +470,8 @@ TEST_F(ModelTest, ClosedPresentationsAndQuitApplicationsRefuseEveryCall) {
   EXPECT_EQ(FailureOf([&] { other->SaveAs(u"out.xps", 33, 0); }), kInvalid);
   EXPECT_EQ(FailureOf([&] { other->Slides()->Item(1)->Export(u"s.xyz", u"XYZ", 0, 0); }), failure::kEFail);
   app_->Quit();
-  const std::function<void()> quit[] = {[&] { app_->Name(); }, [&] { app_->Quit(); },
+  const std::function<void()> quit[] = {[&] { app_->Name(); }, [&] { app_->Version(); }, [&] { app_->Presentations(); },
+                                        [&] { other->Slides(); }, [&] { app_->Quit(); },
                                         [&] { presentations->Open(u"x.pptx", 0, 0, 0); }, [&] { otherShape->Type(); }};
   for (const auto& call : quit) EXPECT_EQ(FailureOf(call), kServerUnavailable);
 }

@@ -130,7 +130,8 @@ DeckCount CountDeck(const fs::path& path) {
   for (const pugi::xml_node id : Child(presentation.document_element(), "sldIdLst").children()) {
     std::string rid;
     for (const pugi::xml_attribute a : id.attributes())
-      if (std::string_view(a.name()).ends_with(":id") && !std::string_view(a.name()).starts_with("xmlns")) rid = a.value();
+      if (std::string_view(a.name()).ends_with(":id") && !std::string_view(a.name()).starts_with("xmlns"))
+        rid = a.value();
     const auto found = slides.find(rid);
     if (found == slides.end()) continue;
     deck.slides.push_back(CountPage(package->ReadPart(found->second)));
@@ -157,16 +158,21 @@ std::string Describe(ppt::GroupItems& shapes, const std::string& indent);
 std::string Describe(ppt::Shape& shape, const std::string& indent) {
   const std::int32_t type = shape.Type();
   std::string out = indent + std::to_string(type);
-  if (type == ppt::kMsoPlaceholder) out += " ph" + Guarded([&] { return std::to_string(shape.PlaceholderFormat()->Type()); });
-  if (shape.HasTextFrame()) out += " \"" + Guarded([&] { return text::ToUtf8(shape.TextFrame()->TextRange()->Text()); }) + "\"";
+  if (type == ppt::kMsoPlaceholder)
+    out += " ph" + Guarded([&] { return std::to_string(shape.PlaceholderFormat()->Type()); });
+  if (shape.HasTextFrame())
+    out += " \"" + Guarded([&] { return text::ToUtf8(shape.TextFrame()->TextRange()->Text()); }) + "\"";
   out += "\n";
   if (type == ppt::kMsoTable)
     out += Guarded([&] {
       const auto table = shape.Table();
-      std::string cells = indent + "table " + std::to_string(table->RowsCount()) + "x" + std::to_string(table->ColumnsCount());
+      std::string cells =
+          indent + "table " + std::to_string(table->RowsCount()) + "x" + std::to_string(table->ColumnsCount());
       for (std::int32_t r = 1; r <= table->RowsCount(); ++r)
         for (std::int32_t c = 1; c <= table->ColumnsCount(); ++c)
-          cells += " [" + Guarded([&] { return text::ToUtf8(table->Cell(r, c)->Shape()->TextFrame()->TextRange()->Text()); }) + "]";
+          cells += " [" +
+                   Guarded([&] { return text::ToUtf8(table->Cell(r, c)->Shape()->TextFrame()->TextRange()->Text()); }) +
+                   "]";
       return cells + "\n";
     });
   if (type == ppt::kMsoGroup) out += Guarded([&] { return Describe(*shape.GroupItems(), indent + "  "); });
@@ -267,7 +273,8 @@ TEST(PptxCorpus, EveryDeckOpensOrIsRefusedCleanlyCountsMatchTheXmlAndSavedCopies
   for (const char* built : {"sample.pptx", "generated.pptx"}) EXPECT_TRUE(CheckDeck(*app, dir / built, "", dir.path()));
   QUORVANE_NEEDS_CORPUS();
   std::size_t opened = 0;
-  for (const fs::path& deck : testing::CorpusDecks()) opened += CheckDeck(*app, deck, testing::CorpusNote(deck), dir.path());
+  for (const fs::path& deck : testing::CorpusDecks())
+    opened += CheckDeck(*app, deck, testing::CorpusNote(deck), dir.path());
   EXPECT_GE(opened, 40u);
   app->Quit();
 }
@@ -317,7 +324,8 @@ TEST(PptxCorpus, TextExportsOfEveryDeckKeepTheirInvariants) {
       notesHeaders += expected.notes[i].textFrames > 0;
     }
     for (const auto& row : rows) {
-      SCOPED_TRACE("code " + std::to_string(row.target) + (row.numbers ? " numbered" : "") + (row.notes ? " notes" : ""));
+      SCOPED_TRACE("code " + std::to_string(row.target) + (row.numbers ? " numbered" : "") +
+                   (row.notes ? " notes" : ""));
       const fs::path output = dir / "out.txt";
       fs::remove(output);
       control.put_ShowSlideAndShapeNumber(row.numbers ? kVariantTrue : kVariantFalse);
@@ -335,7 +343,9 @@ TEST(PptxCorpus, TextExportsOfEveryDeckKeepTheirInvariants) {
         ASSERT_TRUE(DecodeUtf16Le(bytes, searchable)) << "not UTF-16LE";
         for (std::size_t i = 0; i < expected.slides.size(); ++i)
           for (const auto& title : expected.slides[i].titles)
-            if (title.find_first_not_of(" \t\r\n") != std::string::npos) { EXPECT_NE(searchable.find(title), std::string::npos) << "title of slide " << i + 1 << ": " << title; }
+            if (title.find_first_not_of(" \t\r\n") != std::string::npos) {
+              EXPECT_NE(searchable.find(title), std::string::npos) << "title of slide " << i + 1 << ": " << title;
+            }
       }
       if (row.numbers) {
         EXPECT_EQ(bytes.empty(), shapes == 0 && (!row.notes || notesHeaders == 0));

@@ -28,24 +28,29 @@ const std::string kRelBase = "http://schemas.openxmlformats.org/officeDocument/2
 std::string Body(const std::string& text) {
   std::string out = "<p:txBody><a:bodyPr/>";
   for (std::size_t at = 0, end; at <= text.size(); at = end + 1)  // '|' separates paragraphs
-    end = std::min(text.find('|', at), text.size()), out += "<a:p><a:r><a:t>" + text.substr(at, end - at) + "</a:t></a:r></a:p>";
+    end = std::min(text.find('|', at), text.size()),
+    out += "<a:p><a:r><a:t>" + text.substr(at, end - at) + "</a:t></a:r></a:p>";
   return out + "</p:txBody>";
 }
-const std::string kSlideNumber = "<p:txBody><a:bodyPr/><a:p><a:fld id=\"{1}\" type=\"slidenum\"><a:t>&lt;#&gt;</a:t></a:fld></a:p></p:txBody>";
+const std::string kSlideNumber =
+    "<p:txBody><a:bodyPr/><a:p><a:fld id=\"{1}\" type=\"slidenum\"><a:t>&lt;#&gt;</a:t></a:fld></a:p></p:txBody>";
 // A p:sp: `ph` its p:ph element or empty, `cNvSpPr` attributes, `spPr` content.
-std::string Sp(const std::string& ph, const std::string& body = "", const std::string& cNvSpPr = "", const std::string& spPr = "") {
-  return "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"S\"/><p:cNvSpPr" + cNvSpPr + "/><p:nvPr>" + ph + "</p:nvPr></p:nvSpPr><p:spPr>" +
-         spPr + "</p:spPr>" + body + "</p:sp>";
+std::string Sp(const std::string& ph, const std::string& body = "", const std::string& cNvSpPr = "",
+               const std::string& spPr = "") {
+  return "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"S\"/><p:cNvSpPr" + cNvSpPr + "/><p:nvPr>" + ph +
+         "</p:nvPr></p:nvSpPr><p:spPr>" + spPr + "</p:spPr>" + body + "</p:sp>";
 }
 std::string Title(const std::string& text) { return Sp("<p:ph type=\"title\"/>", Body(text)); }
-std::string TextBox(const std::string& text, const std::string& xfrm = "") { return Sp("", Body(text), " txBox=\"1\"", xfrm); }
+std::string TextBox(const std::string& text, const std::string& xfrm = "") {
+  return Sp("", Body(text), " txBox=\"1\"", xfrm);
+}
 std::string Xfrm(int x, int y, int cx, int cy, const std::string& attributes = "", const std::string& child = "") {
-  return "<a:xfrm" + attributes + "><a:off x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\"/><a:ext cx=\"" +
-         std::to_string(cx) + "\" cy=\"" + std::to_string(cy) + "\"/>" + child + "</a:xfrm>";
+  return "<a:xfrm" + attributes + "><a:off x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) +
+         "\"/><a:ext cx=\"" + std::to_string(cx) + "\" cy=\"" + std::to_string(cy) + "\"/>" + child + "</a:xfrm>";
 }
 std::string Group(const std::string& members, const std::string& xfrm = "") {
-  return "<p:grpSp><p:nvGrpSpPr><p:cNvPr id=\"9\" name=\"G\"/><p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr><p:grpSpPr>" + xfrm +
-         "</p:grpSpPr>" + members + "</p:grpSp>";
+  return "<p:grpSp><p:nvGrpSpPr><p:cNvPr id=\"9\" name=\"G\"/><p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr><p:grpSpPr>" +
+         xfrm + "</p:grpSpPr>" + members + "</p:grpSp>";
 }
 std::string Picture(const std::string& nvPr = "") {
   return "<p:pic><p:nvPicPr><p:cNvPr id=\"4\" name=\"P\"/><p:cNvPicPr/><p:nvPr>" + nvPr +
@@ -53,8 +58,8 @@ std::string Picture(const std::string& nvPr = "") {
 }
 std::string Frame(const std::string& kind, const std::string& data = "", const std::string& nvPr = "") {
   return "<p:graphicFrame><p:nvGraphicFramePr><p:cNvPr id=\"5\" name=\"F\"/><p:cNvGraphicFramePr/><p:nvPr>" + nvPr +
-         "</p:nvPr></p:nvGraphicFramePr><p:xfrm/><a:graphic><a:graphicData uri=\"http://schemas.openxmlformats.org/" + kind +
-         "\">" + data + "</a:graphicData></a:graphic></p:graphicFrame>";
+         "</p:nvPr></p:nvGraphicFramePr><p:xfrm/><a:graphic><a:graphicData uri=\"http://schemas.openxmlformats.org/" +
+         kind + "\">" + data + "</a:graphicData></a:graphic></p:graphicFrame>";
 }
 std::string Cell(const std::string& text) {
   return "<a:tc><a:txBody><a:bodyPr/><a:p><a:r><a:t>" + text + "</a:t></a:r></a:p></a:txBody><a:tcPr/></a:tc>";
@@ -68,12 +73,17 @@ std::string Table(int columns, const std::vector<std::string>& rows, const std::
   return Frame("drawingml/2006/table", "<a:tbl><a:tblGrid>" + grid + "</a:tblGrid>" + body + "</a:tbl>", nvPr);
 }
 std::string Page(const char* root, const std::string& shapes, const std::string& attributes = "") {
-  return std::string("<") + root +
-         " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" xmlns:r=\"" + kRelBase.substr(0, kRelBase.size() - 1) +
-         "\" xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\" xmlns:mc=\"http://schemas.openxmlformats.org/"
-         "markup-compatibility/2006\" xmlns:p14=\"http://schemas.microsoft.com/office/powerpoint/2010/main\" xmlns:v=\"urn:"
-         "schemas-microsoft-com:vml\"" + attributes + "><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/>"
-         "<p:nvPr/></p:nvGrpSpPr><p:grpSpPr/>" + shapes + "</p:spTree></p:cSld></" + root + ">";
+  return std::string("<") + root + " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" xmlns:r=\"" +
+         kRelBase.substr(0, kRelBase.size() - 1) +
+         "\" xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\" "
+         "xmlns:mc=\"http://schemas.openxmlformats.org/"
+         "markup-compatibility/2006\" xmlns:p14=\"http://schemas.microsoft.com/office/powerpoint/2010/main\" "
+         "xmlns:v=\"urn:"
+         "schemas-microsoft-com:vml\"" +
+         attributes +
+         "><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/>"
+         "<p:nvPr/></p:nvGrpSpPr><p:grpSpPr/>" +
+         shapes + "</p:spTree></p:cSld></" + root + ">";
 }
 
 struct TestSlide {
@@ -101,19 +111,26 @@ fs::path Write(const TestDeck& deck, const fs::path& path) {
   for (std::size_t i = 0; i < n; ++i) {
     const auto& slide = deck.slides[i];
     const std::string number = std::to_string(deck.reversePartNames ? n - i : i + 1);
-    const std::string part = "/ppt/slides/slide" + number + ".xml", notes = "/ppt/notesSlides/notesSlide" + number + ".xml";
+    const std::string part = "/ppt/slides/slide" + number + ".xml",
+                      notes = "/ppt/notesSlides/notesSlide" + number + ".xml";
     ids += "<p:sldId id=\"" + std::to_string(256 + i) + "\" r:id=\"rId" + std::to_string(10 + i) + "\"/>";
     rels.push_back(Rel("rId" + std::to_string(10 + i), "slide", part));
-    package->SetPart(part, slide.raw.empty() ? Page("p:sld", slide.shapes, slide.hidden ? " show=\"0\"" : "") : slide.raw, "application/vnd.openxmlformats-officedocument.presentationml.slide+xml");
+    package->SetPart(part,
+                     slide.raw.empty() ? Page("p:sld", slide.shapes, slide.hidden ? " show=\"0\"" : "") : slide.raw,
+                     "application/vnd.openxmlformats-officedocument.presentationml.slide+xml");
     if (!slide.hasNotes) continue;
-    if (!slide.notesPartMissing) package->SetPart(notes, Page("p:notes", slide.notes),
-                                                 "application/vnd.openxmlformats-officedocument.presentationml.notesSlide+xml");
+    if (!slide.notesPartMissing)
+      package->SetPart(notes, Page("p:notes", slide.notes),
+                       "application/vnd.openxmlformats-officedocument.presentationml.notesSlide+xml");
     package->SetRelationships(part, {Rel("rId1", "notesSlide", notes)});
   }
   const std::string page = Page(deck.root.c_str(), "", deck.attributes);
-  package->SetPart("/ppt/presentation.xml", page.substr(0, page.find("<p:cSld>")) + "<p:sldIdLst>" + ids + deck.extraIds +
-                                                "</p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\" type=\"screen4x3\"/><p:notesSz cx=\"6858000\" cy=\"9144000\"/></" +
-                                                deck.root + ">", deck.mainContentType);
+  package->SetPart("/ppt/presentation.xml",
+                   page.substr(0, page.find("<p:cSld>")) + "<p:sldIdLst>" + ids + deck.extraIds +
+                       "</p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\" type=\"screen4x3\"/><p:notesSz "
+                       "cx=\"6858000\" cy=\"9144000\"/></" +
+                       deck.root + ">",
+                   deck.mainContentType);
   package->SetRelationships("/ppt/presentation.xml", rels);
   package->SetRelationships("/", {Rel("rId1", "officeDocument", "/ppt/presentation.xml")});
   package->Save(path.string());
@@ -158,7 +175,13 @@ class ModelTest : public ::testing::Test {
 
 TEST_F(ModelTest, ShapeTypesFollowTheXml) {
   const std::string ole = "presentationml/2006/ole";
-  const struct { const char* name; std::string xml; std::int32_t type; office::Tristate hasTextFrame; std::int32_t placeholder; } rows[] = {
+  const struct {
+    const char* name;
+    std::string xml;
+    std::int32_t type;
+    office::Tristate hasTextFrame;
+    std::int32_t placeholder;
+  } rows[] = {
       {"title", Sp("<p:ph type=\"title\"/>"), 14, -1, 1},
       {"vertical title", Sp("<p:ph type=\"title\" orient=\"vert\"/>"), 14, -1, 5},
       {"absent type is obj", Sp("<p:ph idx=\"1\"/>"), 14, -1, 7},
@@ -170,23 +193,31 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
       {"picture", Picture(), 13, 0, 0},
       {"video", Picture("<a:videoFile r:link=\"rId3\"/>"), 16, 0, 0},
       {"audio", Picture("<a:audioFile r:link=\"rId3\"/>"), 16, 0, 0},
-      {"media extension", Picture("<p:extLst><p:ext uri=\"{DAA4B4D4-6D71-4841-9C94-3DE7FCFB9230}\"><p14:media r:embed=\"rId2\"/>"
-                                  "</p:ext></p:extLst>"), 16, 0, 0},
+      {"media extension",
+       Picture("<p:extLst><p:ext uri=\"{DAA4B4D4-6D71-4841-9C94-3DE7FCFB9230}\"><p14:media r:embed=\"rId2\"/>"
+               "</p:ext></p:extLst>"),
+       16, 0, 0},
       {"filled picture placeholder", Picture("<p:ph type=\"pic\" idx=\"1\"/>"), 14, 0, 18},
       {"table", Table(1, {Cell("x")}), 19, 0, 0},
       {"filled table placeholder", Table(1, {Cell("c")}, "<p:ph type=\"tbl\" idx=\"1\"/>"), 14, 0, 12},
       {"chart frame", Frame("drawingml/2006/chart"), 3, 0, 0},
       {"SmartArt", Frame("drawingml/2006/diagram"), 24, 0, 0},
-      {"embedded object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:embed/></p:oleObj>"), 7, 0, 0},
+      {"embedded object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:embed/></p:oleObj>"), 7, 0,
+       0},
       {"linked object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:link/></p:oleObj>"), 10, 0, 0},
       {"other graphic", Frame("x/chartex"), 28, 0, 0},
-      {"connector", "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"6\" name=\"L\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr/></p:cxnSp>",
+      {"connector",
+       "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"6\" name=\"L\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr/></p:cxnSp>",
        9, 0, 0},
       {"ink", "<p:contentPart r:id=\"rId7\"/>", 22, 0, 0},
-      {"understood choice", "<mc:AlternateContent><mc:Choice Requires=\"p14\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" +
-                                Picture() + "</mc:Fallback></mc:AlternateContent>", 17, -1, 0},
-      {"fallback for a foreign choice", "<mc:AlternateContent><mc:Choice Requires=\"v\">" + TextBox("c") +
-                                            "</mc:Choice><mc:Fallback>" + Picture() + "</mc:Fallback></mc:AlternateContent>", 13, 0, 0},
+      {"understood choice",
+       "<mc:AlternateContent><mc:Choice Requires=\"p14\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" + Picture() +
+           "</mc:Fallback></mc:AlternateContent>",
+       17, -1, 0},
+      {"fallback for a foreign choice",
+       "<mc:AlternateContent><mc:Choice Requires=\"v\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" + Picture() +
+           "</mc:Fallback></mc:AlternateContent>",
+       13, 0, 0},
   };
   std::string shapes;
   for (const auto& row : rows) shapes += row.xml;
@@ -204,7 +235,8 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
     placeholders += row.placeholder != 0;
     if (row.placeholder) { EXPECT_EQ(shape->PlaceholderFormat()->Type(), row.placeholder) << row.name; }
     else { EXPECT_EQ(FailureOf([&] { shape->PlaceholderFormat(); }), kInvalid) << row.name; }
-    EXPECT_EQ(FailureOf([&] { shape->Table(); }), row.xml.find("<a:tbl>") != std::string::npos ? 0 : kInvalid) << row.name;
+    EXPECT_EQ(FailureOf([&] { shape->Table(); }), row.xml.find("<a:tbl>") != std::string::npos ? 0 : kInvalid)
+        << row.name;
     EXPECT_EQ(FailureOf([&] { shape->GroupItems(); }), row.type == 6 ? 0 : kInvalid) << row.name;
   }
   const auto list = all->Placeholders();
@@ -218,7 +250,8 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
 
 TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
   const std::string field = Sp("<p:ph type=\"sldNum\" idx=\"12\"/>", kSlideNumber);
-  const std::string texts = Sp("", "", " txBox=\"1\"") + TextBox("a|b") + TextBox("|") + Sp("", "<p:txBody><a:bodyPr/><a:p/></p:txBody>");
+  const std::string texts =
+      Sp("", "", " txBox=\"1\"") + TextBox("a|b") + TextBox("|") + Sp("", "<p:txBody><a:bodyPr/><a:p/></p:txBody>");
   // Part names in reverse order: numbers come from the list; the hidden second slide is a slide too.
   const TestSlide slide{.shapes = field + texts + Sp("<p:ph type=\"body\" idx=\"1\"/>") + Table(1, {Cell("cell")}),
                         .notes = field, .hasNotes = true};
@@ -246,21 +279,27 @@ TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
 }
 
 TEST_F(ModelTest, TablesAnswerCellsByPosition) {
-  const auto table = Open({.slides = {{.shapes = Table(3, {Cell("a") + Cell("b") + Cell(""), Cell("d") + "<a:tc hMerge=\"1\"/>"})}}})
-                         ->Slides()->Item(1)->Shapes()->Item(1)->Table();
+  const auto table =
+      Open({.slides = {{.shapes = Table(3, {Cell("a") + Cell("b") + Cell(""), Cell("d") + "<a:tc hMerge=\"1\"/>"})}}})
+          ->Slides()
+          ->Item(1)
+          ->Shapes()
+          ->Item(1)
+          ->Table();
   EXPECT_EQ(table->RowsCount(), 2);
   EXPECT_EQ(table->ColumnsCount(), 3);
   // The merged-away cell is empty; the short row lacks its third cell.
-  const struct { int row, column; std::int32_t failure; std::u16string text; } cells[] = {
-      {1, 2, 0, u"b"}, {1, 3, 0, u""}, {2, 1, 0, u"d"}, {2, 2, 0, u""}, {2, 3, kInvalid, u""}, {3, 1, kInvalid, u""}, {0, 1, kInvalid, u""}, {1, 0, kInvalid, u""}};
+  const struct { int row, column; std::int32_t failure; std::u16string text;
+  } cells[] = {{1, 2, 0, u"b"},       {1, 3, 0, u""},        {2, 1, 0, u"d"},       {2, 2, 0, u""},
+               {2, 3, kInvalid, u""}, {3, 1, kInvalid, u""}, {0, 1, kInvalid, u""}, {1, 0, kInvalid, u""}};
   for (const auto& c : cells) {
     std::shared_ptr<ppt::Shape> shape;
     EXPECT_EQ(FailureOf([&] { shape = table->Cell(c.row, c.column)->Shape(); }), c.failure) << c.row << "," << c.column;
     if (!shape) continue;
     EXPECT_EQ(shape->HasTextFrame(), -1);
     EXPECT_EQ(TextOf(*shape), c.text) << c.row << "," << c.column;
-    for (const auto& call : std::vector<std::function<void()>>{[&] { shape->PlaceholderFormat(); }, [&] { shape->Table(); },
-                                                              [&] { shape->Ungroup(); }})
+    for (const auto& call : std::vector<std::function<void()>>{[&] { shape->PlaceholderFormat(); },
+                                                               [&] { shape->Table(); }, [&] { shape->Ungroup(); }})
       EXPECT_EQ(FailureOf(call), kInvalid);
   }
 }
@@ -273,31 +312,46 @@ struct Placement {
   bool operator==(const Placement&) const = default;
 };
 std::ostream& operator<<(std::ostream& out, const Placement& p) {
-  return out << "(" << p.x << "," << p.y << " " << p.cx << "x" << p.cy << " rot " << p.rot << " " << p.flipH << p.flipV << ")";
+  return out << "(" << p.x << "," << p.y << " " << p.cx << "x" << p.cy << " rot " << p.rot << " " << p.flipH << p.flipV
+             << ")";
 }
 
 TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
   const auto child = [](int x, int y, int cx, int cy) {
-    return "<a:chOff x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\"/><a:chExt cx=\"" + std::to_string(cx) +
-           "\" cy=\"" + std::to_string(cy) + "\"/>";
+    return "<a:chOff x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\"/><a:chExt cx=\"" +
+           std::to_string(cx) + "\" cy=\"" + std::to_string(cy) + "\"/>";
   };
-  const struct { const char* name; std::string group, member; Placement expected; } rows[] = {
-      {"offset only", Xfrm(1000, 2000, 500, 500, "", child(0, 0, 500, 500)), Xfrm(100, 50, 200, 100), {1100, 2050, 200, 100, 0, false, false}},
-      {"child offset and scale", Xfrm(1000, 2000, 2000, 4000, "", child(500, 500, 1000, 1000)), Xfrm(600, 700, 200, 200),
+  const struct { const char* name; std::string group, member; Placement expected;
+  } rows[] = {
+      {"offset only",
+       Xfrm(1000, 2000, 500, 500, "", child(0, 0, 500, 500)),
+       Xfrm(100, 50, 200, 100),
+       {1100, 2050, 200, 100, 0, false, false}},
+      {"child offset and scale",
+       Xfrm(1000, 2000, 2000, 4000, "", child(500, 500, 1000, 1000)),
+       Xfrm(600, 700, 200, 200),
        {1200, 2800, 400, 800, 0, false, false}},
-      {"rotated a quarter turn", Xfrm(0, 0, 1000, 1000, " rot=\"5400000\"", child(0, 0, 1000, 1000)), Xfrm(0, 0, 100, 100),
+      {"rotated a quarter turn",
+       Xfrm(0, 0, 1000, 1000, " rot=\"5400000\"", child(0, 0, 1000, 1000)),
+       Xfrm(0, 0, 100, 100),
        {900, 0, 100, 100, 5400000, false, false}},
-      {"flipped horizontally", Xfrm(0, 0, 1000, 1000, " flipH=\"1\"", child(0, 0, 1000, 1000)), Xfrm(0, 0, 100, 100, " rot=\"60000\""),
+      {"flipped horizontally",
+       Xfrm(0, 0, 1000, 1000, " flipH=\"1\"", child(0, 0, 1000, 1000)),
+       Xfrm(0, 0, 100, 100, " rot=\"60000\""),
        {900, 0, 100, 100, 21600000 - 60000, true, false}},
-      {"flipped vertically", Xfrm(0, 0, 1000, 1000, " flipV=\"1\"", child(0, 0, 1000, 1000)), Xfrm(0, 0, 100, 100, " flipV=\"1\""),
+      {"flipped vertically",
+       Xfrm(0, 0, 1000, 1000, " flipV=\"1\"", child(0, 0, 1000, 1000)),
+       Xfrm(0, 0, 100, 100, " flipV=\"1\""),
        {0, 900, 100, 100, 0, false, false}},
       {"no child extents", Xfrm(10, 20, 5, 5), Xfrm(30, 40, 5, 5), {30, 40, 5, 5, 0, false, false}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const auto presentation = Open(
-        {.slides = {{.shapes = Title("T") + Group(TextBox("A", row.member) + Group(TextBox("B") + Picture(), row.member), row.group) +
-                               TextBox("after")}}});
+    const auto presentation =
+        Open({.slides = {
+                  {.shapes = Title("T") +
+                             Group(TextBox("A", row.member) + Group(TextBox("B") + Picture(), row.member), row.group) +
+                             TextBox("after")}}});
     const auto shapes = presentation->Slides()->Item(1)->Shapes();
     const auto group = shapes->Item(2), after = shapes->Item(3);
     const auto items = group->GroupItems();
@@ -320,12 +374,14 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
     EXPECT_EQ(FailureOf([&] { group->Ungroup(); }), kInvalid);
     const auto model = ModelOf(presentation);
     for (const int k : {1, 2}) {
-      xml::Node xfrm = xml::Path(model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)], "p:spPr/a:xfrm");
-      if (!xfrm) xfrm = xml::Path(model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)], "p:grpSpPr/a:xfrm");
+      xml::Node xfrm =
+          xml::Path(model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)], "p:spPr/a:xfrm");
+      if (!xfrm)
+        xfrm = xml::Path(model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)], "p:grpSpPr/a:xfrm");
       const xml::Node off = xml::Child(xfrm, "a:off"), ext = xml::Child(xfrm, "a:ext");
       EXPECT_EQ((Placement{xml::IntAttr(off, "x", -1), xml::IntAttr(off, "y", -1), xml::IntAttr(ext, "cx", -1),
-                           xml::IntAttr(ext, "cy", -1), xml::IntAttr(xfrm, "rot", 0), xml::BoolAttr(xfrm, "flipH", false),
-                           xml::BoolAttr(xfrm, "flipV", false)}),
+                           xml::IntAttr(ext, "cy", -1), xml::IntAttr(xfrm, "rot", 0),
+                           xml::BoolAttr(xfrm, "flipH", false), xml::BoolAttr(xfrm, "flipV", false)}),
                 row.expected);
     }
     EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/slides/slide1.xml"});
@@ -338,11 +394,17 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
 TEST_F(ModelTest, NotesPagesComeFromTheNotesPartOrAreFreshlyMade) {
   const std::string notes = Sp("<p:ph type=\"sldImg\"/>") + Sp("<p:ph type=\"body\" idx=\"1\"/>", Body("Said")) +
                             Sp("<p:ph type=\"sldNum\" idx=\"5\"/>", kSlideNumber) + TextBox("not a placeholder");
-  const auto presentation = Open({.slides = {{.shapes = Title("with"), .notes = notes, .hasNotes = true}, {.shapes = Title("without")}}});
+  const auto presentation =
+      Open({.slides = {{.shapes = Title("with"), .notes = notes, .hasNotes = true}, {.shapes = Title("without")}}});
   const auto model = ModelOf(presentation);
   const auto partsBefore = model->package().PartNames().size();
-  const struct { int slide; std::vector<std::int32_t> placeholders; std::vector<office::Tristate> frames; std::u16string body; } rows[] = {
-      {1, {kPlaceholderSlideImage, 2, 13}, {0, -1, -1, -1}, u"Said"}, {2, {kPlaceholderSlideImage, 2}, {0, -1}, u""}};
+  const struct {
+    int slide;
+    std::vector<std::int32_t> placeholders;
+    std::vector<office::Tristate> frames;
+    std::u16string body;
+  } rows[] = {{1, {kPlaceholderSlideImage, 2, 13}, {0, -1, -1, -1}, u"Said"},
+              {2, {kPlaceholderSlideImage, 2}, {0, -1}, u""}};
   for (const auto& row : rows) {
     const auto shapes = presentation->Slides()->Item(row.slide)->NotesPage()->Shapes();
     ASSERT_EQ(shapes->Count(), std::int32_t(row.frames.size())) << row.slide;
@@ -352,7 +414,8 @@ TEST_F(ModelTest, NotesPagesComeFromTheNotesPartOrAreFreshlyMade) {
     ASSERT_EQ(placeholders->Count(), std::int32_t(row.placeholders.size())) << row.slide;
     for (std::size_t p = 0; p < row.placeholders.size(); ++p)
       EXPECT_EQ(placeholders->Item(std::int32_t(p + 1))->PlaceholderFormat()->Type(), row.placeholders[p]) << row.slide;
-    EXPECT_EQ(FailureOf([&] { placeholders->Item(1)->TextFrame(); }), kInvalid) << "the slide picture has no text frame";
+    EXPECT_EQ(FailureOf([&] { placeholders->Item(1)->TextFrame(); }), kInvalid)
+        << "the slide picture has no text frame";
     EXPECT_EQ(TextOf(*placeholders->Item(2)), row.body);
     EXPECT_EQ(placeholders->Item(2)->TextFrame()->HasText(), row.body.empty() ? 0 : -1);
   }
@@ -365,8 +428,10 @@ TEST_F(ModelTest, NotesPagesComeFromTheNotesPartOrAreFreshlyMade) {
 }
 
 TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
-  const auto presentation = Open({.slides = {{.shapes = Title("first")}, {.shapes = Title("second")}, {.shapes = Title("third")}},
-                                  .reversePartNames = true, .extraIds = "<p:sldId id=\"900\" r:id=\"rId99\"/>"});
+  const auto presentation =
+      Open({.slides = {{.shapes = Title("first")}, {.shapes = Title("second")}, {.shapes = Title("third")}},
+            .reversePartNames = true,
+            .extraIds = "<p:sldId id=\"900\" r:id=\"rId99\"/>"});
   const auto slides = presentation->Slides();
   ASSERT_EQ(slides->Count(), 3);
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 1, 1)), u"first");
@@ -385,28 +450,33 @@ TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
   EXPECT_EQ(xml::IntAttr(size, "cx", 0), 12192000);
   EXPECT_EQ(xml::Attr(size, "type", "none"), "none");
   EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/presentation.xml"});
-  for (const float bad : {0.0f, 71.0f, 5000.0f}) EXPECT_EQ(FailureOf([&] { setup->put_SlideHeight(bad); }), kInvalid) << bad;
+  for (const float bad : {0.0f, 71.0f, 5000.0f})
+    EXPECT_EQ(FailureOf([&] { setup->put_SlideHeight(bad); }), kInvalid) << bad;
   EXPECT_FLOAT_EQ(setup->SlideHeight(), 540.0f);
 }
 
 // --- Opening -------------------------------------------------------------------------------------
 
 TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
-  const struct { std::string type, file; std::u16string refusal; } rows[] = {
-      {"application/vnd.ms-powerpoint.slideshow.macroEnabled.main+xml", "a.ppsm", u""},
-      {"application/vnd.openxmlformats-officedocument.presentationml.template.main+xml", "a.potx", u""},
-      {kPptxMain, "old.ppt", u""},
-      {"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml", "a.pptx",
-       u"this file is a word-processing document."},
-      {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml", "a.pptx", u"this file is a spreadsheet."}};
+  const struct { std::string type, file; std::u16string refusal;
+  } rows[] = {{"application/vnd.ms-powerpoint.slideshow.macroEnabled.main+xml", "a.ppsm", u""},
+              {"application/vnd.openxmlformats-officedocument.presentationml.template.main+xml", "a.potx", u""},
+              {kPptxMain, "old.ppt", u""},
+              {"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml", "a.pptx",
+               u"this file is a word-processing document."},
+              {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml", "a.pptx",
+               u"this file is a spreadsheet."}};
   for (const auto& row : rows) {
     const auto path = Write({.slides = {{.shapes = Title("t")}}, .mainContentType = row.type}, dir_ / row.file);
     std::u16string description;
     std::shared_ptr<ppt::Presentation> presentation;
-    EXPECT_EQ(FailureOf([&] { presentation = OpenFile(path); }, &description), row.refusal.empty() ? 0 : hresult::kInvalidData) << row.type;
+    EXPECT_EQ(FailureOf([&] { presentation = OpenFile(path); }, &description),
+              row.refusal.empty() ? 0 : hresult::kInvalidData)
+        << row.type;
     if (presentation) { EXPECT_EQ(presentation->Slides()->Count(), 1); }
     if (row.refusal.empty()) continue;
-    EXPECT_NE(description.find(u"opens only Office Open XML presentations; " + row.refusal), std::u16string::npos) << text::ToUtf8(description);
+    EXPECT_NE(description.find(u"opens only Office Open XML presentations; " + row.refusal), std::u16string::npos)
+        << text::ToUtf8(description);
     EXPECT_NE(description.find(text::FromUtf8(path.string())), std::u16string::npos);
   }
   auto package = Package::Create();
@@ -415,7 +485,8 @@ TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
   package->Save((dir_ / "talk.odp").string());
   std::u16string description;
   EXPECT_EQ(FailureOf([&] { OpenFile(dir_ / "talk.odp"); }, &description), hresult::kInvalidData);
-  EXPECT_NE(description.find(u"this file is an OpenDocument presentation"), std::u16string::npos) << text::ToUtf8(description);
+  EXPECT_NE(description.find(u"this file is an OpenDocument presentation"), std::u16string::npos)
+      << text::ToUtf8(description);
   EXPECT_EQ(FailureOf([&] { OpenFile(dir_ / "missing.pptx"); }), hresult::kFileNotFound);
   // Names the system would see changed never reach it: not the deck before a NUL, nor another file
   // for an unpaired surrogate.
@@ -425,19 +496,23 @@ TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
 }
 
 TEST_F(ModelTest, DamagedPartsFailWhereTheyAreRead) {
-  const auto presentation = Open({.slides = {{.shapes = Title("fine")},
-                                             {.raw = Page("p:sld", "").substr(0, 200)},
-                                             {.raw = "<other/>"},
-                                             {.shapes = Title("notes lost"), .hasNotes = true, .notesPartMissing = true}}});
+  const auto presentation =
+      Open({.slides = {{.shapes = Title("fine")},
+                       {.raw = Page("p:sld", "").substr(0, 200)},
+                       {.raw = "<other/>"},
+                       {.shapes = Title("notes lost"), .hasNotes = true, .notesPartMissing = true}}});
   ASSERT_EQ(presentation->Slides()->Count(), 4);
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 1, 1)), u"fine");
   std::u16string description;
-  EXPECT_EQ(FailureOf([&] { presentation->Slides()->Item(2)->Shapes()->Count(); }, &description), hresult::kInvalidData);
+  EXPECT_EQ(FailureOf([&] { presentation->Slides()->Item(2)->Shapes()->Count(); }, &description),
+            hresult::kInvalidData);
   EXPECT_NE(description.find(u"slide2.xml"), std::u16string::npos) << text::ToUtf8(description);
   EXPECT_EQ(presentation->Slides()->Item(3)->Shapes()->Count(), 0);  // no shape tree: no shapes
   EXPECT_EQ(presentation->Slides()->Item(4)->NotesPage()->Shapes()->Count(), 2);  // a fresh notes page
-  EXPECT_EQ(FailureOf([&] { OpenFile(Write({.slides = {{.shapes = Title("t")}}, .root = "p:notes"}, dir_ / "w.pptx")); }, &description),
-            hresult::kInvalidData);
+  EXPECT_EQ(
+      FailureOf([&] { OpenFile(Write({.slides = {{.shapes = Title("t")}}, .root = "p:notes"}, dir_ / "w.pptx")); },
+                &description),
+      hresult::kInvalidData);
   EXPECT_NE(description.find(u"damaged"), std::u16string::npos) << text::ToUtf8(description);
 }
 
@@ -502,7 +577,9 @@ TEST_F(ModelTest, LimitsGiveClearFailures) {
 TEST_F(ModelTest, NavigationHoldsAboutOneSlideAtATime) {
   TestDeck deck;
   for (int i = 0; i < 30; ++i)
-    deck.slides.push_back({.shapes = Title("slide " + std::to_string(i + 1)), .notes = Sp("<p:ph type=\"body\"/>"), .hasNotes = i % 2 == 0});
+    deck.slides.push_back({.shapes = Title("slide " + std::to_string(i + 1)),
+                           .notes = Sp("<p:ph type=\"body\"/>"),
+                           .hasNotes = i % 2 == 0});
   const auto presentation = Open(deck);
   const auto model = ModelOf(presentation);
   std::size_t most = 0;

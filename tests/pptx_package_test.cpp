@@ -28,22 +28,28 @@ using testing::ReadFile;
 using testing::WriteFile;
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-constexpr std::string_view kMainType = "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml";
-constexpr std::string_view kOfficeDocument = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
+constexpr std::string_view kMainType =
+    "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml";
+constexpr std::string_view kOfficeDocument =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
 constexpr std::string_view kSlideType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/slide";
 
 // A minimal package plus `extra` entries.
 Entries Minimal(Entries extra = {}) {
-  Entries entries{{"[Content_Types].xml",
-                   "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
-                   "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
-                   "ContentType=\"application/xml\"/><Default Extension=\"PNG\" ContentType=\"image/png\"/><Override "
-                   "PartName=\"/ppt/presentation.xml\" ContentType=\"" + std::string(kMainType) + "\"/><Override "
-                   "PartName=\"/ppt/media/a%20b.xml\" ContentType=\"text/x-spaced\"/></Types>"},
-                  {"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                  "<Relationship Id=\"rId1\" Type=\"" + std::string(kOfficeDocument) +
-                                  "\" Target=\"ppt/presentation.xml\"/></Relationships>"},
-                  {"ppt/presentation.xml", "<p:presentation/>"}};
+  Entries entries{
+      {"[Content_Types].xml",
+       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+       "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+       "ContentType=\"application/xml\"/><Default Extension=\"PNG\" ContentType=\"image/png\"/><Override "
+       "PartName=\"/ppt/presentation.xml\" ContentType=\"" +
+           std::string(kMainType) +
+           "\"/><Override "
+           "PartName=\"/ppt/media/a%20b.xml\" ContentType=\"text/x-spaced\"/></Types>"},
+      {"_rels/.rels",
+       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+       "<Relationship Id=\"rId1\" Type=\"" +
+           std::string(kOfficeDocument) + "\" Target=\"ppt/presentation.xml\"/></Relationships>"},
+      {"ppt/presentation.xml", "<p:presentation/>"}};
   entries.insert(entries.end(), extra.begin(), extra.end());
   return entries;
 }
@@ -127,28 +133,51 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
       {"malformed [Content_Types].xml", zip({{"[Content_Types].xml", "<Types><Default"}}), hresult::kInvalidData, ""},
       {"wrong root in [Content_Types].xml", zip({{"[Content_Types].xml", "<Other/>"}}), hresult::kInvalidData, "Types"},
       {"missing file", [](const fs::path& p) { return p.parent_path() / "missing.pptx"; }, hresult::kFileNotFound, ""},
-      {"missing folder", [](const fs::path& p) { return p.parent_path() / "nowhere" / "a.pptx"; }, hresult::kPathNotFound, ""},
-      {"through a file", [](const fs::path& p) { return p.parent_path() / "good.pptx" / "a.pptx"; }, hresult::kPathNotFound, ""},
+      {"missing folder", [](const fs::path& p) { return p.parent_path() / "nowhere" / "a.pptx"; },
+       hresult::kPathNotFound, ""},
+      {"through a file", [](const fs::path& p) { return p.parent_path() / "good.pptx" / "a.pptx"; },
+       hresult::kPathNotFound, ""},
       {"a folder", [](const fs::path& p) { return p.parent_path(); }, hresult::kAccessDenied, ""},
       {"empty name", [](const fs::path&) { return fs::path(); }, hresult::kFileNotFound, ""},
-      {"too many entries", zip(Minimal({{"a", "1"}, {"b", "2"}})), hresult::kOutOfMemory, "maxParts", Limits{.maxParts = 4}},
-      {"a part too large", zip(Minimal({{"big.bin", std::string(5000, 'x')}})), hresult::kOutOfMemory, "maxPartSize",
-       Limits{.maxPartSize = 4096}, {"/big.bin"}},
-      {"a zip bomb", zip(Minimal({{"zeros.bin", std::string(100000, '\0')}})), hresult::kOutOfMemory, "maxCompressionRatio",
-       Limits{.maxCompressionRatio = 10, .compressionRatioGrace = 1024}, {"/zeros.bin"}},
+      {"too many entries", zip(Minimal({{"a", "1"}, {"b", "2"}})), hresult::kOutOfMemory, "maxParts",
+       Limits{.maxParts = 4}},
+      {"a part too large",
+       zip(Minimal({{"big.bin", std::string(5000, 'x')}})),
+       hresult::kOutOfMemory,
+       "maxPartSize",
+       Limits{.maxPartSize = 4096},
+       {"/big.bin"}},
+      {"a zip bomb",
+       zip(Minimal({{"zeros.bin", std::string(100000, '\0')}})),
+       hresult::kOutOfMemory,
+       "maxCompressionRatio",
+       Limits{.maxCompressionRatio = 10, .compressionRatioGrace = 1024},
+       {"/zeros.bin"}},
       {"a bomb declaring a small size in both headers",
        patched(Minimal({{"liar.bin", std::string(1 << 20, '\0')}}),
                [](std::string& data) {
                  for (const auto& [signature, at] : {std::pair{"PK\x03\x04", 22}, {"PK\x01\x02", 24}})
                    for (auto h = data.find(signature); h != std::string::npos; h = data.find(signature, h + 4))
-                     if (data.find("liar.bin", h) == h + (at == 22 ? 30 : 46)) data.replace(h + at, 4, std::string("\x0a\0\0\0", 4));
+                     if (data.find("liar.bin", h) == h + (at == 22 ? 30 : 46))
+                       data.replace(h + at, 4, std::string("\x0a\0\0\0", 4));
                }),
-       hresult::kOutOfMemory, "maxCompressionRatio", Limits{.maxCompressionRatio = 20, .compressionRatioGrace = 4096},
+       hresult::kOutOfMemory,
+       "maxCompressionRatio",
+       Limits{.maxCompressionRatio = 20, .compressionRatioGrace = 4096},
        {"/liar.bin"}},
-      {"all parts read together too large", zip(Minimal({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')}})),
-       hresult::kOutOfMemory, "maxTotalUncompressed", Limits{.maxTotalUncompressed = 2300}, {"/a.bin", "/b.bin"}},
-      {"a damaged entry, alone", patched(Minimal({{"ppt/varied.txt", varied}}), [](std::string& data) { data[data.find("ppt/varied.txt") + 54] ^= 0x20; }),
-       hresult::kInvalidData, "/ppt/varied.txt", kDefaultLimits, {"/ppt/presentation.xml", "/ppt/varied.txt"}},
+      {"all parts read together too large",
+       zip(Minimal({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')}})),
+       hresult::kOutOfMemory,
+       "maxTotalUncompressed",
+       Limits{.maxTotalUncompressed = 2300},
+       {"/a.bin", "/b.bin"}},
+      {"a damaged entry, alone",
+       patched(Minimal({{"ppt/varied.txt", varied}}),
+               [](std::string& data) { data[data.find("ppt/varied.txt") + 54] ^= 0x20; }),
+       hresult::kInvalidData,
+       "/ppt/varied.txt",
+       kDefaultLimits,
+       {"/ppt/presentation.xml", "/ppt/varied.txt"}},
   };
   for (const auto& row : rows) {
     const fs::path path = row.make(dir / "input.pptx");
@@ -168,22 +197,38 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
 // streams by: markup inside quotes, comments and CDATA is no element.
 TEST(PptxPackage, CheckForOfficeCountsWhatTheOfficeWouldParse) {
   testing::TempFolder dir;
-  const std::string manifest = "<!DOCTYPE manifest:manifest PUBLIC \"-//OpenOffice.org//DTD Manifest 1.0//EN\" \"Manifest.dtd\">"
-                               "<manifest:manifest/>";
-  const struct { const char* name; Entries entries; Limits limits; const char* refusal; } rows[] = {
+  const std::string manifest =
+      "<!DOCTYPE manifest:manifest PUBLIC \"-//OpenOffice.org//DTD Manifest 1.0//EN\" \"Manifest.dtd\">"
+      "<manifest:manifest/>";
+  const struct { const char* name; Entries entries; Limits limits; const char* refusal;
+  } rows[] = {
       {"markup in quotes, comments, CDATA and instructions",
        {{"x.xml", "<a x=\"/>\" y='<b>'><!-- <c><d> --><![CDATA[<e><f>]]><?pi <g>?><h/></a>"}},
-       Limits{.maxXmlDepth = 2, .maxXmlElements = 3}, nullptr},
+       Limits{.maxXmlDepth = 2, .maxXmlElements = 3},
+       nullptr},
       {"one element too deep", {{"x.xml", "<a><b><c/></b></a>"}}, Limits{.maxXmlDepth = 2}, "maxXmlDepth"},
       {"one element too many", {{"x.xml", "<a><b/><c/><d/></a>"}}, Limits{.maxXmlElements = 3}, "maxXmlElements"},
-      {"elements of all parts", {{"x.xml", "<a><b/></a>"}, {"y.xml", "<a><b/></a>"}}, Limits{.maxTotalXmlElements = 3},
+      {"elements of all parts",
+       {{"x.xml", "<a><b/></a>"}, {"y.xml", "<a><b/></a>"}},
+       Limits{.maxTotalXmlElements = 3},
        "maxTotalXmlElements"},
-      {"a text too long", {{"x.xml", "<a>" + std::string(20, 'x') + "</a>"}}, Limits{.maxTextLength = 19}, "maxTextLength"},
-      {"a text of the limit in multi-byte characters", {{"x.xml", "<a>\u00e9\u00e9\u00e9</a>"}}, Limits{.maxTextLength = 3}, nullptr},
+      {"a text too long",
+       {{"x.xml", "<a>" + std::string(20, 'x') + "</a>"}},
+       Limits{.maxTextLength = 19},
+       "maxTextLength"},
+      {"a text of the limit in multi-byte characters",
+       {{"x.xml", "<a>\u00e9\u00e9\u00e9</a>"}},
+       Limits{.maxTextLength = 3},
+       nullptr},
       {"a DOCTYPE in an Office Open XML part", Minimal({{"x.xml", manifest}}), Limits{}, "DOCTYPE"},
-      {"an external DTD in an OpenDocument manifest", {{"mimetype", "x"}, {"META-INF/manifest.xml", manifest}}, Limits{}, nullptr},
+      {"an external DTD in an OpenDocument manifest",
+       {{"mimetype", "x"}, {"META-INF/manifest.xml", manifest}},
+       Limits{},
+       nullptr},
       {"entities declared in an OpenDocument part",
-       {{"mimetype", "x"}, {"content.xml", "<!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"}}, Limits{}, "DOCTYPE"},
+       {{"mimetype", "x"}, {"content.xml", "<!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"}},
+       Limits{},
+       "DOCTYPE"},
       {"a part too large", {{"big.bin", std::string(5000, 'x')}}, Limits{.maxPartSize = 4096}, "maxPartSize"},
   };
   for (const auto& row : rows) {
@@ -200,29 +245,47 @@ TEST(PptxPackage, CheckForOfficeCountsWhatTheOfficeWouldParse) {
 
 TEST(PptxPackage, EntriesThatAreNoPartsAreIgnoredAndNamesAreFolded) {
   testing::TempFolder dir;
-  const Entries odd = {{"ppt/slides/slide1.xml", "first"}, {"../evil.xml", ""}, {"ppt/../../evil2.xml", ""}, {"/etc/abs.xml", ""},
-                       {"ppt\\back.xml", ""}, {"ppt/./dot.xml", ""}, {"ppt//empty.xml", ""}, {"ppt/%2e%2e/%2e%2e/esc.xml", ""},
-                       {"ppt/a%2Fb.xml", ""}, {"C:/drive.xml", ""}, {"ppt/media/", ""}, {"ppt/media/a%20b.xml", "spaced"},
-                       {"ppt/media/IMAGE2.Png", "png"}, {"ppt/media/noext", "?"}, {"ppt/s.xmlZ/x.xml", "fake"}, {"ppt/s.xml", "real"}};
+  const Entries odd = {{"ppt/slides/slide1.xml", "first"},
+                       {"../evil.xml", ""},
+                       {"ppt/../../evil2.xml", ""},
+                       {"/etc/abs.xml", ""},
+                       {"ppt\\back.xml", ""},
+                       {"ppt/./dot.xml", ""},
+                       {"ppt//empty.xml", ""},
+                       {"ppt/%2e%2e/%2e%2e/esc.xml", ""},
+                       {"ppt/a%2Fb.xml", ""},
+                       {"C:/drive.xml", ""},
+                       {"ppt/media/", ""},
+                       {"ppt/media/a%20b.xml", "spaced"},
+                       {"ppt/media/IMAGE2.Png", "png"},
+                       {"ppt/media/noext", "?"},
+                       {"ppt/s.xmlZ/x.xml", "fake"},
+                       {"ppt/s.xml", "real"}};
   const fs::path path = Zip(dir / "names.pptx", Minimal(odd));
   std::string data = ReadFile(path);
   // A NUL in a stored name: the name is never cut at it, where it would shadow the real part.
-  for (auto at = data.find("ppt/s.xmlZ"); at != std::string::npos; at = data.find("ppt/s.xmlZ", at)) data[at + 9] = '\0';
+  for (auto at = data.find("ppt/s.xmlZ"); at != std::string::npos; at = data.find("ppt/s.xmlZ", at))
+    data[at + 9] = '\0';
   WriteFile(path, data);
   fs::permissions(path, fs::perms::owner_read);
   const auto package = Package::Open(path.string());
   std::vector<std::string> names = package->PartNames();
   EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 4),
-            (std::vector<std::string>{"/_rels/.rels", "/ppt/presentation.xml", "/ppt/slides/slide1.xml", "/ppt/media/a b.xml"}));
+            (std::vector<std::string>{"/_rels/.rels", "/ppt/presentation.xml", "/ppt/slides/slide1.xml",
+                                      "/ppt/media/a b.xml"}));
   for (const std::string& name : names) EXPECT_EQ(name.find('\0'), std::string::npos);
   EXPECT_EQ(package->ReadPart("/PPT/slides/Slide1.XML"), "first");
   EXPECT_EQ(package->ReadPart("/ppt/s.xml"), "real");
   EXPECT_EQ(package->Notes().size(), 9u);
   for (const std::string& note : package->Notes()) EXPECT_NE(note.find("ignored"), std::string::npos) << note;
   const std::pair<const char*, std::string_view> types[] = {
-      {"/PPT/Presentation.XML", kMainType}, {"/ppt/media/IMAGE2.Png", "image/png"}, {"/ppt/media/a b.xml", "text/x-spaced"},
-      {"/ppt/slides/slide1.xml", "application/xml"}, {"/_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml"},
-      {"/ppt/media/noext", ""}, {"/ppt/missing.xml", ""}};
+      {"/PPT/Presentation.XML", kMainType},
+      {"/ppt/media/IMAGE2.Png", "image/png"},
+      {"/ppt/media/a b.xml", "text/x-spaced"},
+      {"/ppt/slides/slide1.xml", "application/xml"},
+      {"/_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml"},
+      {"/ppt/media/noext", ""},
+      {"/ppt/missing.xml", ""}};
   for (const auto& [part, type] : types) EXPECT_EQ(package->ContentType(part), type) << part;
   EXPECT_FALSE(package->HasPart("/[Content_Types].xml"));
   EXPECT_EQ(FailureOf([&] { package->ReadPart("/ppt/missing.xml"); }).number, hresult::kInvalidData);
@@ -234,21 +297,33 @@ TEST(PptxPackage, RelationshipsResolveAgainstTheSourceFolder) {
   testing::TempFolder dir;
   std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
   const std::pair<const char*, const char*> targets[] = {
-      {"r1", "slides/slide1.xml"}, {"r2", "/ppt/media/image1.png"}, {"r3", "../docProps/app.xml"}, {"r4", "../../outside.xml"},
-      {"r5", "media/a%20b.xml"}, {"r6", "https://example.com/x\" TargetMode=\"External"}, {"r7", "slides/missing.xml"},
+      {"r1", "slides/slide1.xml"},
+      {"r2", "/ppt/media/image1.png"},
+      {"r3", "../docProps/app.xml"},
+      {"r4", "../../outside.xml"},
+      {"r5", "media/a%20b.xml"},
+      {"r6", "https://example.com/x\" TargetMode=\"External"},
+      {"r7", "slides/missing.xml"},
       {"r8", "./slides/./slide1.xml#frag\" Type=\"http://purl.oclc.org/ooxml/officeDocument/relationships/slide"},
-      {"r9", "http://example.com/not-marked-external"}, {"r1", "slides/duplicate-id.xml"}, {"", "no-id.xml"}};
+      {"r9", "http://example.com/not-marked-external"},
+      {"r1", "slides/duplicate-id.xml"},
+      {"", "no-id.xml"}};
   for (const auto& [id, target] : targets)
-    rels += std::string("<Relationship ") + (*id ? std::string("Id=\"") + id + "\" " : "") + "Target=\"" + target + "\"" +
-            (std::string(target).find("Type=") == std::string::npos ? " Type=\"t\"" : "") + "/>";
+    rels += std::string("<Relationship ") + (*id ? std::string("Id=\"") + id + "\" " : "") + "Target=\"" + target +
+            "\"" + (std::string(target).find("Type=") == std::string::npos ? " Type=\"t\"" : "") + "/>";
   const auto package = Package::Open(
-      Zip(dir / "rels.pptx", Minimal({{"ppt/_rels/presentation.xml.rels", rels + "</Relationships>"}, {"ppt/slides/slide1.xml", "<s/>"}}))
+      Zip(dir / "rels.pptx",
+          Minimal({{"ppt/_rels/presentation.xml.rels", rels + "</Relationships>"}, {"ppt/slides/slide1.xml", "<s/>"}}))
           .string());
   std::map<std::string, Relationship> byId;
   for (const Relationship& r : package->Relationships("/PPT/presentation.xml")) byId[r.id] = r;
-  const std::pair<const char*, const char*> expected[] = {
-      {"r1", "/ppt/slides/slide1.xml"}, {"r2", "/ppt/media/image1.png"}, {"r3", "/docProps/app.xml"}, {"r5", "/ppt/media/a b.xml"},
-      {"r6", ""}, {"r7", "/ppt/slides/missing.xml"}, {"r8", "/ppt/slides/slide1.xml"}};
+  const std::pair<const char*, const char*> expected[] = {{"r1", "/ppt/slides/slide1.xml"},
+                                                          {"r2", "/ppt/media/image1.png"},
+                                                          {"r3", "/docProps/app.xml"},
+                                                          {"r5", "/ppt/media/a b.xml"},
+                                                          {"r6", ""},
+                                                          {"r7", "/ppt/slides/missing.xml"},
+                                                          {"r8", "/ppt/slides/slide1.xml"}};
   for (const auto& [id, partName] : expected) EXPECT_EQ(byId[id].partName, partName) << id;
   EXPECT_EQ(byId.size(), 7u) << "r4 leaves the package, r9 is external without saying so";
   EXPECT_TRUE(byId["r6"].external);
@@ -258,28 +333,44 @@ TEST(PptxPackage, RelationshipsResolveAgainstTheSourceFolder) {
   ASSERT_EQ(root.size(), 1u);
   EXPECT_EQ(root[0].partName, "/ppt/presentation.xml");
   EXPECT_TRUE(package->Relationships("/ppt/slides/slide1.xml").empty());  // no .rels part
-  const auto bad = Package::Open(Zip(dir / "badrels.pptx", Minimal({{"ppt/_rels/presentation.xml.rels", "<Relationships>"}})).string());
+  const auto bad = Package::Open(
+      Zip(dir / "badrels.pptx", Minimal({{"ppt/_rels/presentation.xml.rels", "<Relationships>"}})).string());
   const Failure failure = FailureOf([&] { bad->Relationships("/ppt/presentation.xml"); });
   EXPECT_EQ(failure.number, hresult::kInvalidData);
   EXPECT_NE(failure.description.find("badrels.pptx"), std::string::npos) << failure.description;
 }
 
 TEST(PptxPackage, PartNameHelpers) {
-  const std::pair<const char*, const char*> resolves[] = {  // from /ppt/slides/slide1.xml; nullptr: refused
-      {"../slideLayouts/slideLayout1.xml", "/ppt/slideLayouts/slideLayout1.xml"}, {"/ppt/media/x.png", "/ppt/media/x.png"},
-      {"../../../x.xml", nullptr}, {"../..", nullptr}, {"", nullptr}, {"#slide", nullptr}, {"mailto:a@b", nullptr},
-      {"C:\\x.png", nullptr}, {"..\\media\\x.png", nullptr}, {"../media/%C3%A9t%C3%A9.png", "/ppt/media/\xC3\xA9t\xC3\xA9.png"},
-      {"a%2Fb.png", nullptr}, {"100%.png", "/ppt/slides/100%.png"}, {"%2e%2e/%2E%2E/%2e%2e/x.xml", nullptr},
+  const std::pair<const char*, const char*> resolves[] = {
+      // from /ppt/slides/slide1.xml; nullptr: refused
+      {"../slideLayouts/slideLayout1.xml", "/ppt/slideLayouts/slideLayout1.xml"},
+      {"/ppt/media/x.png", "/ppt/media/x.png"},
+      {"../../../x.xml", nullptr},
+      {"../..", nullptr},
+      {"", nullptr},
+      {"#slide", nullptr},
+      {"mailto:a@b", nullptr},
+      {"C:\\x.png", nullptr},
+      {"..\\media\\x.png", nullptr},
+      {"../media/%C3%A9t%C3%A9.png", "/ppt/media/\xC3\xA9t\xC3\xA9.png"},
+      {"a%2Fb.png", nullptr},
+      {"100%.png", "/ppt/slides/100%.png"},
+      {"%2e%2e/%2E%2E/%2e%2e/x.xml", nullptr},
       {"x.xml?query", "/ppt/slides/x.xml"}};
   for (const auto& [target, expected] : resolves)
-    EXPECT_EQ(part_name::Resolve("/ppt/slides/slide1.xml", target).value_or("<refused>"), expected ? expected : "<refused>") << target;
+    EXPECT_EQ(part_name::Resolve("/ppt/slides/slide1.xml", target).value_or("<refused>"),
+              expected ? expected : "<refused>")
+        << target;
   EXPECT_EQ(part_name::Resolve("/", "ppt/presentation.xml").value_or(""), "/ppt/presentation.xml");
-  EXPECT_EQ(part_name::Resolve("/ppt/100%25/slide1.xml", "x.xml").value_or(""), "/ppt/100%25/x.xml") << "the folder is not decoded again";
+  EXPECT_EQ(part_name::Resolve("/ppt/100%25/slide1.xml", "x.xml").value_or(""), "/ppt/100%25/x.xml")
+      << "the folder is not decoded again";
   const std::tuple<const char*, const char*, const char*> relatives[] = {
       {"/ppt/slides/slide1.xml", "/ppt/media/image1.png", "../media/image1.png"},
-      {"/ppt/slides/slide1.xml", "/ppt/slides/slide2.xml", "slide2.xml"}, {"/", "/ppt/presentation.xml", "ppt/presentation.xml"},
+      {"/ppt/slides/slide1.xml", "/ppt/slides/slide2.xml", "slide2.xml"},
+      {"/", "/ppt/presentation.xml", "ppt/presentation.xml"},
       {"/ppt/slides/slide1.xml", "/docProps/app.xml", "../../docProps/app.xml"},
-      {"/ppt/slides/slide1.xml", "/ppt/slides.xml", "../slides.xml"}, {"/PPT/Slides/slide1.xml", "/ppt/slides/a b#1.png", "a%20b%231.png"}};
+      {"/ppt/slides/slide1.xml", "/ppt/slides.xml", "../slides.xml"},
+      {"/PPT/Slides/slide1.xml", "/ppt/slides/a b#1.png", "a%20b%231.png"}};
   for (const auto& [from, to, expected] : relatives) {
     EXPECT_EQ(part_name::RelativeTarget(from, to), expected) << from << " -> " << to;
     EXPECT_TRUE(part_name::Equal(part_name::Resolve(from, expected).value_or(""), to)) << from << " -> " << to;
@@ -295,14 +386,19 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
   const auto created = Package::Create();
   const std::string image(3000, '\x89'), odd = "/ppt/media/espa\xC3\xB1ol y m\xC3\xA1s.bin";
   const std::tuple<const char*, std::string, std::string> parts[] = {
-      {"/ppt/presentation.xml", "<p:presentation/>", std::string(kMainType)}, {"/ppt/media/image1.png", image, "image/png"},
-      {"/ppt/media/image2.png", "png too", "image/png"}, {"/ppt/media/odd.png", "not a png", "image/x-odd"},
-      {"/docProps/app.xml", "<Properties/>", "application/xml"}, {odd.c_str(), "non-ASCII name", "application/x-bin"},
-      {"/ppt/embeddings/noextension", "raw", "application/x-raw"}, {"/ppt/slides/slide1.xml", "<old/>", "application/x-slide"},
+      {"/ppt/presentation.xml", "<p:presentation/>", std::string(kMainType)},
+      {"/ppt/media/image1.png", image, "image/png"},
+      {"/ppt/media/image2.png", "png too", "image/png"},
+      {"/ppt/media/odd.png", "not a png", "image/x-odd"},
+      {"/docProps/app.xml", "<Properties/>", "application/xml"},
+      {odd.c_str(), "non-ASCII name", "application/x-bin"},
+      {"/ppt/embeddings/noextension", "raw", "application/x-raw"},
+      {"/ppt/slides/slide1.xml", "<old/>", "application/x-slide"},
       {"/ppt/slides/slide2.xml", "<two/>", "application/x-slide"}};
   for (const auto& [part, bytes, type] : parts) created->SetPart(part, bytes, type);
   created->SetRelationships("/", {{"rId1", std::string(kOfficeDocument), "", false, "/ppt/presentation.xml"}});
-  created->SetRelationships("/ppt/slides/slide1.xml", {{"rId1", "t/image", "", false, odd}, {"rId2", "t/link", "https://e.com/?a=1&b=<2>", true, ""}});
+  created->SetRelationships("/ppt/slides/slide1.xml", {{"rId1", "t/image", "", false, odd},
+                                                       {"rId2", "t/link", "https://e.com/?a=1&b=<2>", true, ""}});
   created->Save((dir / "created.pptx").string());
   const auto opened = Package::Open((dir / "created.pptx").string());
   for (const auto& [part, bytes, type] : parts) {
@@ -317,9 +413,13 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
   EXPECT_EQ(slide[1].target, "https://e.com/?a=1&b=<2>");
   // [Content_Types].xml by meaning: one Default per extension, Overrides only where they differ.
   std::string types;
-  zip::Reader::Open(::open((dir / "created.pptx").c_str(), O_RDONLY | O_CLOEXEC))->Read(0, [&](std::string_view chunk) { types.append(chunk); });
-  for (const char* expected : {"<Default Extension=\"png\" ContentType=\"image/png\"/>", "<Default Extension=\"xml\" ContentType=\"application/xml\"/>",
-                               "<Override PartName=\"/ppt/media/odd.png\" ContentType=\"image/x-odd\"/>", "<Override PartName=\"/ppt/embeddings/noextension\""})
+  zip::Reader::Open(::open((dir / "created.pptx").c_str(), O_RDONLY | O_CLOEXEC))->Read(0, [&](std::string_view chunk) {
+    types.append(chunk);
+  });
+  for (const char* expected : {"<Default Extension=\"png\" ContentType=\"image/png\"/>",
+                               "<Default Extension=\"xml\" ContentType=\"application/xml\"/>",
+                               "<Override PartName=\"/ppt/media/odd.png\" ContentType=\"image/x-odd\"/>",
+                               "<Override PartName=\"/ppt/embeddings/noextension\""})
     EXPECT_NE(types.find(expected), std::string::npos) << expected << "\n" << types;
   for (const char* absent : {"PartName=\"/ppt/media/image1.png\"", "PartName=\"/docProps/app.xml\""})
     EXPECT_EQ(types.find(absent), std::string::npos) << absent << "\n" << types;
@@ -329,7 +429,8 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
   opened->SetPart("/ppt/slides/slide3.xml", "<three/>", "application/x-three");
   opened->RemovePart("/ppt/slides/SLIDE1.xml");
   opened->SetContentType("/ppt/presentation.xml", "application/x-main");
-  opened->SetRelationships("/ppt/presentation.xml", {{"rId7", std::string(kSlideType), "", false, "/ppt/slides/slide3.xml"}});
+  opened->SetRelationships("/ppt/presentation.xml",
+                           {{"rId7", std::string(kSlideType), "", false, "/ppt/slides/slide3.xml"}});
   EXPECT_EQ(FailureOf([&] { opened->SetContentType("/ppt/none.xml", "x/y"); }).number, hresult::kInvalidData);
   opened->Save((dir / "first.pptx").string());
   opened->Save((dir / "second.pptx").string());
@@ -351,19 +452,24 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
 
 TEST(PptxPackage, InvalidRequestsAreRefused) {
   const auto package = Package::Create();
-  for (const char* name : {"", "/", "relative.xml", "/a/../b.xml", "/a//b.xml", "/a\\b.xml", "/folder/", "/[Content_Types].xml", "/./a.xml"})
+  for (const char* name : {"", "/", "relative.xml", "/a/../b.xml", "/a//b.xml", "/a\\b.xml", "/folder/",
+                           "/[Content_Types].xml", "/./a.xml"})
     EXPECT_EQ(FailureOf([&] { package->SetPart(name, "x", "a/b"); }).number, hresult::kInvalidData) << name;
   package->SetPart("/a.xml", "x", {});
   const std::pair<const char*, std::vector<Relationship>> rows[] = {
-      {"empty id", {{"", "t", "a.xml", false, ""}}}, {"duplicate id", {{"r", "t", "a.xml", false, ""}, {"r", "t", "b.xml", false, ""}}},
-      {"no type", {{"r", "", "a.xml", false, ""}}}, {"no target", {{"r", "t", "", true, ""}}}};
+      {"empty id", {{"", "t", "a.xml", false, ""}}},
+      {"duplicate id", {{"r", "t", "a.xml", false, ""}, {"r", "t", "b.xml", false, ""}}},
+      {"no type", {{"r", "", "a.xml", false, ""}}},
+      {"no target", {{"r", "t", "", true, ""}}}};
   for (const auto& [name, relationships] : rows)
-    EXPECT_EQ(FailureOf([&] { package->SetRelationships("/a.xml", relationships); }).number, hresult::kInvalidData) << name;
+    EXPECT_EQ(FailureOf([&] { package->SetRelationships("/a.xml", relationships); }).number, hresult::kInvalidData)
+        << name;
 }
 
 TEST(PptxPackage, SavesOverTheirSourceOrFailLeavingNothingBehind) {
   testing::TempFolder dir;
-  const fs::path source = Zip(dir / "self.pptx", Minimal({{"ppt/slides/slide1.xml", "<old/>"}, {"big.bin", Noise(100000)}}));
+  const fs::path source =
+      Zip(dir / "self.pptx", Minimal({{"ppt/slides/slide1.xml", "<old/>"}, {"big.bin", Noise(100000)}}));
   const auto package = Package::Open(source.string());
   package->SetPart("/ppt/slides/slide1.xml", "<new/>", {});
   package->Save(source.string());
@@ -375,19 +481,23 @@ TEST(PptxPackage, SavesOverTheirSourceOrFailLeavingNothingBehind) {
   WriteFile(dir / "readonly.pptx", "protected");
   fs::permissions(dir / "readonly.pptx", fs::perms::owner_read | fs::perms::group_read);
   const auto limited = [&](std::uint64_t size) { return Package::Open(source.string(), Limits{.maxSaveSize = size}); };
-  const struct { const char* name; std::string path; std::int32_t number; std::shared_ptr<Package> package; } rows[] = {
+  const struct { const char* name; std::string path; std::int32_t number; std::shared_ptr<Package> package;
+  } rows[] = {
       {"missing folder", (dir / "missing" / "out.pptx").string(), hresult::kPathNotFound, package},
       {"through a file", (source / "out.pptx").string(), hresult::kPathNotFound, package},
       {"a folder", (dir / "folder").string(), hresult::kAccessDenied, package},
       {"ends in a slash", dir.path().string() + "/", hresult::kPathNotFound, package},
       {"a read-only file", (dir / "readonly.pptx").string(), hresult::kAccessDenied, package},
-      {"the parts alone pass the byte limit", (dir / "out.pptx").string(), hresult::kOutOfMemory, limited(fs::file_size(source) / 2)},
-      {"the parts fit, the archive does not", (dir / "out.pptx").string(), hresult::kOutOfMemory, limited(fs::file_size(source) - 200)},
+      {"the parts alone pass the byte limit", (dir / "out.pptx").string(), hresult::kOutOfMemory,
+       limited(fs::file_size(source) / 2)},
+      {"the parts fit, the archive does not", (dir / "out.pptx").string(), hresult::kOutOfMemory,
+       limited(fs::file_size(source) - 200)},
   };
   for (const auto& row : rows) {
     const Failure failure = FailureOf([&] { row.package->Save(row.path); });
     EXPECT_EQ(failure.number, row.number) << row.name << ": " << failure.description;
-    EXPECT_NE(failure.description.find(row.number == hresult::kOutOfMemory ? "maxSaveSize" : row.path), std::string::npos)
+    EXPECT_NE(failure.description.find(row.number == hresult::kOutOfMemory ? "maxSaveSize" : row.path),
+              std::string::npos)
         << row.name << ": " << failure.description;
   }
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"folder", "readonly.pptx", "self.pptx"}));
@@ -425,7 +535,8 @@ TEST(PptxPackage, FuzzRegressionsReplay) {
   testing::TempFolder dir;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const Failure failure = FailureOf([&] {
-      const auto package = Package::Open(entry.path().string(), Limits{.maxTotalUncompressed = 64u << 20, .maxPartSize = 16u << 20});
+      const auto package =
+          Package::Open(entry.path().string(), Limits{.maxTotalUncompressed = 64u << 20, .maxPartSize = 16u << 20});
       for (const std::string& name : package->PartNames()) {
         FailureOf([&] { package->ReadPart(name); });
         FailureOf([&] { package->Relationships(name); });
@@ -464,7 +575,8 @@ TEST(PptxPackage, EveryCorpusDeckOpensOrIsRefusedAndMayGoToTheOffice) {
     const Failure failure = FailureOf([&] { package = Package::Open(deck.string()); });
     if (note.find("not readable as a zip") != std::string::npos || note.starts_with("ENCRYPTED")) {
       ++refused;
-      EXPECT_TRUE(failure.number == hresult::kInvalidData || failure.number == hresult::kAccessDenied) << name << ": " << failure.description;
+      EXPECT_TRUE(failure.number == hresult::kInvalidData || failure.number == hresult::kAccessDenied)
+          << name << ": " << failure.description;
       EXPECT_NE(failure.description.find(name), std::string::npos) << failure.description;
       continue;
     }

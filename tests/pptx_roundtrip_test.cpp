@@ -1,6 +1,6 @@
-// Presentations written by the engine: the save-as conversion through the control writes all six package kinds in its three
-// modes; and, where LibreOffice is installed, written files (and an outline) convert to PDF with
-// the right number of pages.
+// Presentations written by the engine: the save-as conversion through the control writes all six package kinds in its
+// three modes; and, where LibreOffice is installed, written files (and an outline) convert to PDF with the right number
+// of pages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,7 +35,8 @@ std::u16string Label(int slide, int shape) {
 }
 
 // Pastes the `chosen` slides of `input` into a new presentation of its size, labelling every text.
-std::shared_ptr<ppt::Presentation> Assemble(ppt::Application& app, const std::vector<std::pair<ppt::Presentation*, int>>& chosen) {
+std::shared_ptr<ppt::Presentation> Assemble(ppt::Application& app,
+                                            const std::vector<std::pair<ppt::Presentation*, int>>& chosen) {
   const auto assembled = app.Presentations()->Add(0);
   assembled->PageSetup()->put_SlideHeight(chosen[0].first->PageSetup()->SlideHeight());
   assembled->PageSetup()->put_SlideWidth(chosen[0].first->PageSetup()->SlideWidth());
@@ -99,15 +100,18 @@ TEST(PptxRoundtrip, TheSaveAsConversionWritesEveryPackageKindInEveryMode) {
             << text::ToUtf8(control.get_ErrorString());
         std::vector<fs::path> outputs{output};
         if (mode.perSlide)
-          outputs = {folder / (std::string("outSlide1.") + kind.extension), folder / (std::string("outSlide2.") + kind.extension)};
+          outputs = {folder / (std::string("outSlide1.") + kind.extension),
+                     folder / (std::string("outSlide2.") + kind.extension)};
         for (const auto& file : outputs) {
           ASSERT_TRUE(fs::exists(file)) << file;
           EXPECT_EQ(MainContentType(file), kind.contentType) << file;
           const auto reopened = app->Presentations()->Open(U(file), 0, 0, 0);
           EXPECT_EQ(reopened->Slides()->Count(), mode.slides) << file;
           const auto texts = Texts(*reopened);
-          EXPECT_EQ(std::any_of(texts.begin(), texts.end(), [](auto& t) { return t.starts_with(u"----- Slide(2) Shape("); }),
-                    mode.labels) << file;
+          EXPECT_EQ(
+              std::any_of(texts.begin(), texts.end(), [](auto& t) { return t.starts_with(u"----- Slide(2) Shape("); }),
+              mode.labels)
+              << file;
           reopened->Close();
         }
       }
@@ -116,7 +120,9 @@ TEST(PptxRoundtrip, TheSaveAsConversionWritesEveryPackageKindInEveryMode) {
   app->Quit();
 }
 
-bool OnPath(const std::string& program) { return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0; }
+bool OnPath(const std::string& program) {
+  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 TEST(PptxRoundtrip, WrittenFilesOpenInLibreOffice) {
   if (!OnPath("soffice")) GTEST_SKIP() << "soffice is not on PATH: the LibreOffice check is skipped.";
@@ -156,7 +162,8 @@ TEST(PptxRoundtrip, WrittenFilesOpenInLibreOffice) {
     if (pageCounts && pages == -2) { EXPECT_GE(testing::PdfPageCount(pdf), copy->Slides()->Count() - 1) << name; }
   }
   if (OnPath("pdftotext")) {
-    const std::string outline = testing::CommandOutput("pdftotext '" + (dir / "pdf" / "outline.pdf").string() + "' - 2>/dev/null");
+    const std::string outline =
+        testing::CommandOutput("pdftotext '" + (dir / "pdf" / "outline.pdf").string() + "' - 2>/dev/null");
     const auto title = first->Slides()->Item(1)->Shapes()->Item(1);
     if (title->HasTextFrame()) {
       const std::string text = text::ToUtf8(title->TextFrame()->TextRange()->Text());

@@ -33,7 +33,9 @@ constexpr std::string_view kVba = "http://schemas.microsoft.com/office/2006/rela
 constexpr std::string_view kMacroMain = "application/vnd.ms-powerpoint.presentation.macroEnabled.main+xml";
 
 std::u16string U(const fs::path& path) { return text::FromUtf8(path.string()); }
-std::string Rel(std::string_view kind) { return "http://schemas.openxmlformats.org/officeDocument/2006/relationships/" + std::string(kind); }
+std::string Rel(std::string_view kind) {
+  return "http://schemas.openxmlformats.org/officeDocument/2006/relationships/" + std::string(kind);
+}
 
 std::int32_t FailureOf(const std::function<void()>& call, std::u16string* description = nullptr) {
   try {
@@ -47,8 +49,11 @@ std::int32_t FailureOf(const std::function<void()>& call, std::u16string* descri
 
 // --- Decks with extra parts ----------------------------------------------------------------------
 
-void AddPart(b::BuiltDeck& deck, std::string name, std::string type, std::string bytes) { deck.parts.push_back({name, type, bytes}); }
-void AddRel(b::BuiltDeck& deck, std::string_view source, std::string id, std::string type, std::string part, std::string external = {}) {
+void AddPart(b::BuiltDeck& deck, std::string name, std::string type, std::string bytes) {
+  deck.parts.push_back({name, type, bytes});
+}
+void AddRel(b::BuiltDeck& deck, std::string_view source, std::string id, std::string type, std::string part,
+            std::string external = {}) {
   Relationship r{id, type, external, !external.empty(), part};
   for (auto& entry : deck.relationships)
     if (part_name::Equal(entry.source, source)) return entry.relationships.push_back(r);
@@ -98,21 +103,24 @@ std::string Problems(const fs::path& file) {
   for (const xml::Node id : xml::ChildrenNamed(xml::Child(root, "p:sldIdLst"), "p:sldId")) {
     const std::int64_t value = xml::IntAttr(id, "id", 0);
     const std::string slide = related(main, id, "slide");
-    if (value < 256 || value > 2147483647 || !slideIds.insert(value).second || slide.empty()) out += "bad slide id " + std::to_string(value) + "\n";
+    if (value < 256 || value > 2147483647 || !slideIds.insert(value).second || slide.empty())
+      out += "bad slide id " + std::to_string(value) + "\n";
     int layouts = 0;
     for (const auto& sr : slide.empty() ? std::vector<Relationship>{} : package->Relationships(slide)) {
       layouts += rel::Is(sr.type, "slideLayout");
       if (!rel::Is(sr.type, "notesSlide")) continue;
       int back = 0;
       for (const auto& nr : package->Relationships(sr.partName))
-        back += (rel::Is(nr.type, "slide") && part_name::Equal(nr.partName, slide)) + 2 * rel::Is(nr.type, "notesMaster");
+        back +=
+            (rel::Is(nr.type, "slide") && part_name::Equal(nr.partName, slide)) + 2 * rel::Is(nr.type, "notesMaster");
       if (back != 3) out += "notes slide " + sr.partName + " lacks its slide or notes master\n";
     }
     if (layouts != 1) out += slide + " has " + std::to_string(layouts) + " layouts\n";
   }
   for (const xml::Node id : xml::ChildrenNamed(xml::Child(root, "p:sldMasterIdLst"), "p:sldMasterId")) {
     const std::string master = related(main, id, "slideMaster");
-    if (xml::IntAttr(id, "id", 0) < 2147483648 || !masterIds.insert(xml::IntAttr(id, "id", 0)).second || master.empty()) {
+    if (xml::IntAttr(id, "id", 0) < 2147483648 || !masterIds.insert(xml::IntAttr(id, "id", 0)).second ||
+        master.empty()) {
       out += "bad master id " + std::string(xml::Attr(id, "id")) + "\n";
       continue;
     }
@@ -143,14 +151,16 @@ std::string View(ppt::Slide& slide) {
   for (const auto& shapes : {slide.Shapes(), slide.NotesPage()->Shapes()}) {
     for (std::int32_t i = 1; i <= shapes->Count(); ++i)
       out += std::to_string(shapes->Item(i)->Type()) + ":" +
-             (shapes->Item(i)->HasTextFrame() ? text::ToUtf8(shapes->Item(i)->TextFrame()->TextRange()->Text()) : "") + "|";
+             (shapes->Item(i)->HasTextFrame() ? text::ToUtf8(shapes->Item(i)->TextFrame()->TextRange()->Text()) : "") +
+             "|";
     out += " notes ";
   }
   return out;
 }
 std::vector<std::string> Views(ppt::Presentation& presentation) {
   std::vector<std::string> out;
-  for (std::int32_t i = 1; i <= presentation.Slides()->Count(); ++i) out.push_back(View(*presentation.Slides()->Item(i)));
+  for (std::int32_t i = 1; i <= presentation.Slides()->Count(); ++i)
+    out.push_back(View(*presentation.Slides()->Item(i)));
   return out;
 }
 
@@ -161,10 +171,13 @@ class WriteTest : public ::testing::Test {
     b::Write(plan, (dir_ / name).string());
     return dir_ / name;
   }
-  std::shared_ptr<ppt::Presentation> Open(const fs::path& path) { return app_->Presentations()->Open(U(path), 0, 0, 0); }
+  std::shared_ptr<ppt::Presentation> Open(const fs::path& path) {
+    return app_->Presentations()->Open(U(path), 0, 0, 0);
+  }
   std::shared_ptr<ppt::Presentation> Add() { return app_->Presentations()->Add(0); }
   // Saves as `name` in `format`, checks the package and reopens it.
-  std::shared_ptr<ppt::Presentation> SaveAndReopen(ppt::Presentation& presentation, const std::string& name, std::int32_t format = 24) {
+  std::shared_ptr<ppt::Presentation> SaveAndReopen(ppt::Presentation& presentation, const std::string& name,
+                                                   std::int32_t format = 24) {
     presentation.SaveAs(U(dir_ / name), format, 0);
     EXPECT_EQ(Problems(dir_ / name), "") << name;
     return Open(dir_ / name);
@@ -179,12 +192,20 @@ class WriteTest : public ::testing::Test {
 
 b::SlidePlan TitledSlide(std::u16string title, std::u16string body, std::optional<std::u16string> notes = {}) {
   // Notes without a slide-number placeholder, so that a slide's view does not depend on its position.
-  return {{b::Title(title), b::Body(body), b::Picture()}, notes ? std::optional(std::vector{b::Body(*notes)}) : std::nullopt, true, false, {}};
+  return {{b::Title(title), b::Body(body), b::Picture()},
+          notes ? std::optional(std::vector{b::Body(*notes)}) : std::nullopt,
+          true,
+          false,
+          {}};
 }
 // Three slides; a slide size other than the blank presentation's, so that its master differs.
 b::DeckPlan ThreeSlides(std::u16string tag, std::int64_t width = 9144000) {
-  return {width, b::kDefaultSlideHeight, 1, {TitledSlide(tag + u" one", u"first\rsecond", u"notes of " + tag),
-                                             TitledSlide(tag + u" two", u"body two"), TitledSlide(tag + u" three", u"body three")}, {}};
+  return {width,
+          b::kDefaultSlideHeight,
+          1,
+          {TitledSlide(tag + u" one", u"first\rsecond", u"notes of " + tag), TitledSlide(tag + u" two", u"body two"),
+           TitledSlide(tag + u" three", u"body three")},
+          {}};
 }
 
 // --- New presentations, copy and paste -----------------------------------------------------------
@@ -197,9 +218,16 @@ TEST_F(WriteTest, PastedSlidesAreCompleteCopiesWhereTheyArePasted) {
     std::vector<std::tuple<int, int, int>> copies;  // (source, slide, index) pasted in turn
     std::vector<std::pair<int, int>> expected;      // (source, slide) of each slide of the result, in order
   } rows[] = {
-      {"within one presentation", {ThreeSlides(u"A")}, true, {{0, 2, -1}, {0, 1, -1}}, {{0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 1}}},
-      {"from two sources into one", {ThreeSlides(u"A"), ThreeSlides(u"B", b::kDefaultSlideWidth)}, false,
-       {{0, 1, -1}, {1, 1, -1}, {0, 2, -1}, {1, 3, -1}}, {{0, 1}, {1, 1}, {0, 2}, {1, 3}}},
+      {"within one presentation",
+       {ThreeSlides(u"A")},
+       true,
+       {{0, 2, -1}, {0, 1, -1}},
+       {{0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 1}}},
+      {"from two sources into one",
+       {ThreeSlides(u"A"), ThreeSlides(u"B", b::kDefaultSlideWidth)},
+       false,
+       {{0, 1, -1}, {1, 1, -1}, {0, 2, -1}, {1, 3, -1}},
+       {{0, 1}, {1, 1}, {0, 2}, {1, 3}}},
       {"the same slide twice", {ThreeSlides(u"A")}, false, {{0, 1, -1}, {0, 1, -1}}, {{0, 1}, {0, 1}}},
       {"at indexes", {ThreeSlides(u"A")}, false, {{0, 1, 1}, {0, 2, 1}, {0, 3, 2}}, {{0, 2}, {0, 3}, {0, 1}}},
   };
@@ -214,7 +242,8 @@ TEST_F(WriteTest, PastedSlidesAreCompleteCopiesWhereTheyArePasted) {
     const auto target = row.intoFirstSource ? sources[0] : Add();
     for (const auto& [source, slide, index] : row.copies) Paste(*sources[std::size_t(source)], slide, *target, index);
     std::vector<std::string> expected;
-    for (const auto& [source, slide] : row.expected) expected.push_back(views[std::size_t(source)][std::size_t(slide) - 1]);
+    for (const auto& [source, slide] : row.expected)
+      expected.push_back(views[std::size_t(source)][std::size_t(slide) - 1]);
     EXPECT_EQ(Views(*target), expected) << "the open presentation";
     EXPECT_EQ(Views(*SaveAndReopen(*target, row.name + std::string(" out.pptx"))), expected) << "the saved one";
   }
@@ -225,7 +254,8 @@ TEST_F(WriteTest, PasteNeedsACopiedSlideOfItsApplicationAndAValidIndex) {
   const auto target = Add();
   std::u16string description;
   EXPECT_EQ(FailureOf([&] { target->Slides()->Paste(-1); }, &description), kInvalid);
-  EXPECT_EQ(description, u"Slides.Paste : Invalid request. Clipboard is empty or contains data which may not be pasted here.");
+  EXPECT_EQ(description,
+            u"Slides.Paste : Invalid request. Clipboard is empty or contains data which may not be pasted here.");
   const auto other = CreateApplication();  // the clipboard is the application's own
   source->Slides()->Item(1)->Copy();
   EXPECT_EQ(FailureOf([&] { other->Presentations()->Add(0)->Slides()->Paste(-1); }), kInvalid);
@@ -240,7 +270,8 @@ TEST_F(WriteTest, PasteNeedsACopiedSlideOfItsApplicationAndAValidIndex) {
 
 TEST_F(WriteTest, TheClipIsASnapshotThatOutlivesItsSource) {
   const auto source = Open(Deck(ThreeSlides(u"A"), "a.pptx"));
-  source->Slides()->Item(2)->Shapes()->Item(2)->TextFrame()->TextRange()->InsertBefore(u"new ");  // before the copy: in it
+  source->Slides()->Item(2)->Shapes()->Item(2)->TextFrame()->TextRange()->InsertBefore(
+      u"new ");  // before the copy: in it
   const auto original = View(*source->Slides()->Item(2));
   EXPECT_NE(original.find("new body two"), std::string::npos);
   source->Slides()->Item(2)->Copy();
@@ -254,7 +285,8 @@ TEST_F(WriteTest, TheClipIsASnapshotThatOutlivesItsSource) {
 
 TEST_F(WriteTest, PastesShareMastersLayoutsAndMediaButNotSlideContent) {
   const auto source = Open(Deck(ThreeSlides(u"A"), "a.pptx"));
-  const auto same = Open(Deck(ThreeSlides(u"B", b::kDefaultSlideWidth), "b.pptx"));  // its master equals the blank one's
+  const auto same =
+      Open(Deck(ThreeSlides(u"B", b::kDefaultSlideWidth), "b.pptx"));  // its master equals the blank one's
   const auto target = Add(), target2 = Add();
   EXPECT_EQ(SaveAndReopen(*target2, "empty.pptx")->Slides()->Count(), 0) << "a new presentation saves valid and empty";
   for (int i = 0; i < 10; ++i) Paste(*source, i % 3 + 1, *target);
@@ -264,10 +296,13 @@ TEST_F(WriteTest, PastesShareMastersLayoutsAndMediaButNotSlideContent) {
   // The blank presentation's master, layout and theme, plus one of each from the source; one notes
   // master (from the source's, with its theme); one picture.
   const std::tuple<const char*, const char*, int> counts[] = {
-      {"out.pptx", "/ppt/slidemasters/", 2}, {"out.pptx", "/ppt/slidelayouts/", 2}, {"out.pptx", "/ppt/theme/", 3},
-      {"out.pptx", "/ppt/notesmasters/", 1}, {"out.pptx", "/ppt/media/", 1}, {"out.pptx", "/ppt/slides/", 10},
-      {"out.pptx", "/ppt/notesslides/", 4}, {"out2.pptx", "/ppt/slidemasters/", 1}, {"out2.pptx", "/ppt/slidelayouts/", 1}};
-  for (const auto& [file, prefix, count] : counts) EXPECT_EQ(CountParts(dir_ / file, prefix), count) << file << " " << prefix;
+      {"out.pptx", "/ppt/slidemasters/", 2}, {"out.pptx", "/ppt/slidelayouts/", 2},
+      {"out.pptx", "/ppt/theme/", 3},        {"out.pptx", "/ppt/notesmasters/", 1},
+      {"out.pptx", "/ppt/media/", 1},        {"out.pptx", "/ppt/slides/", 10},
+      {"out.pptx", "/ppt/notesslides/", 4},  {"out2.pptx", "/ppt/slidemasters/", 1},
+      {"out2.pptx", "/ppt/slidelayouts/", 1}};
+  for (const auto& [file, prefix, count] : counts)
+    EXPECT_EQ(CountParts(dir_ / file, prefix), count) << file << " " << prefix;
 }
 
 TEST_F(WriteTest, PastesFromARealDeckCarryOneCopyOfItsMasters) {
@@ -282,7 +317,8 @@ TEST_F(WriteTest, PastesFromARealDeckCarryOneCopyOfItsMasters) {
   for (const char* prefix : {"/ppt/slidemasters/", "/ppt/slidelayouts/"})
     EXPECT_EQ(CountParts(dir_ / "out.pptx", prefix), 1 + CountParts(deck, prefix)) << prefix;
   const auto views = Views(*source);
-  for (std::int32_t i = 1; i <= 3 * n; ++i) EXPECT_EQ(View(*reopened->Slides()->Item(i)), views[std::size_t((i - 1) % n)]) << i;
+  for (std::int32_t i = 1; i <= 3 * n; ++i)
+    EXPECT_EQ(View(*reopened->Slides()->Item(i)), views[std::size_t((i - 1) % n)]) << i;
 }
 
 // A deck whose first slide relates to a chart with its workbook and styles, a diagram, an OLE
@@ -292,34 +328,42 @@ fs::path RichDeck(const fs::path& path) {
   b::SlidePlan first = TitledSlide(u"Rich", u"body", u"rich notes");
   first.shapes.push_back(b::Chart());
   first.shapes.push_back(b::TextBox(u"link"));
-  b::BuiltDeck deck = b::Render({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {first, TitledSlide(u"Second", u"two")}, {}});
-  const std::string slide = "/ppt/slides/slide1.xml", chart = "/ppt/charts/chart1.xml", ms = "http://schemas.microsoft.com/office/",
-                    o = "application/vnd.openxmlformats-officedocument.";
-  Replace(PartOf(deck, slide), "name=\"TextBox 5\"/>", "name=\"TextBox 5\"><a:hlinkClick r:id=\"rId90\" action=\"ppaction://hlinksldjump\"/></p:cNvPr>");
+  b::BuiltDeck deck =
+      b::Render({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {first, TitledSlide(u"Second", u"two")}, {}});
+  const std::string slide = "/ppt/slides/slide1.xml", chart = "/ppt/charts/chart1.xml",
+                    ms = "http://schemas.microsoft.com/office/", o = "application/vnd.openxmlformats-officedocument.";
+  Replace(PartOf(deck, slide), "name=\"TextBox 5\"/>",
+          "name=\"TextBox 5\"><a:hlinkClick r:id=\"rId90\" action=\"ppaction://hlinksldjump\"/></p:cNvPr>");
   AddRel(deck, slide, "rId90", Rel("slide"), "/ppt/slides/slide2.xml");
   AddRel(deck, slide, "rId91", Rel("hyperlink"), "", "https://example.com/");
-  const std::tuple<std::string, std::string, std::string, std::string, std::string> parts[] = {  // source, id, type, part, content type
+  const std::tuple<std::string, std::string, std::string, std::string, std::string> parts[] = {
+      // source, id, type, part, content type
       {chart, "rId1", Rel("package"), "/ppt/embeddings/Microsoft_Excel_Worksheet1.xlsx", o + "spreadsheetml.sheet"},
-      {chart, "rId2", ms + "2011/relationships/chartStyle", "/ppt/charts/style1.xml", "application/vnd.ms-office.chartstyle+xml"},
-      {chart, "rId3", ms + "2011/relationships/chartColorStyle", "/ppt/charts/colors1.xml", "application/vnd.ms-office.chartcolorstyle+xml"},
+      {chart, "rId2", ms + "2011/relationships/chartStyle", "/ppt/charts/style1.xml",
+       "application/vnd.ms-office.chartstyle+xml"},
+      {chart, "rId3", ms + "2011/relationships/chartColorStyle", "/ppt/charts/colors1.xml",
+       "application/vnd.ms-office.chartcolorstyle+xml"},
       {slide, "rId80", Rel("diagramData"), "/ppt/diagrams/data1.xml", o + "drawingml.diagramData+xml"},
       {slide, "rId81", Rel("diagramLayout"), "/ppt/diagrams/layout1.xml", o + "drawingml.diagramLayout+xml"},
       {slide, "rId82", Rel("diagramQuickStyle"), "/ppt/diagrams/quickStyle1.xml", o + "drawingml.diagramStyle+xml"},
       {slide, "rId83", Rel("diagramColors"), "/ppt/diagrams/colors1.xml", o + "drawingml.diagramColors+xml"},
-      {slide, "rId84", ms + "2007/relationships/diagramDrawing", "/ppt/diagrams/drawing1.xml", "application/vnd.ms-office.drawingml.diagramDrawing+xml"},
+      {slide, "rId84", ms + "2007/relationships/diagramDrawing", "/ppt/diagrams/drawing1.xml",
+       "application/vnd.ms-office.drawingml.diagramDrawing+xml"},
       {"/ppt/diagrams/data1.xml", "rId1", Rel("image"), "/ppt/media/image7.png", "image/png"},
       {slide, "rId70", Rel("oleObject"), "/ppt/embeddings/oleObject1.bin", o + "oleObject"},
       {slide, "rId71", Rel("vmlDrawing"), "/ppt/drawings/vmlDrawing1.vml", o + "vmlDrawing"},
       {"/ppt/drawings/vmlDrawing1.vml", "rId1", Rel("image"), "/ppt/media/image7.png", ""},
       {slide, "rId72", Rel("tags"), "/ppt/tags/tag1.xml", o + "presentationml.tags+xml"},
       {slide, "rId73", Rel("customXml"), "/customXml/item1.xml", "application/xml"},
-      {"/customXml/item1.xml", "rId1", Rel("customXmlProps"), "/customXml/itemProps1.xml", o + "customXmlProperties+xml"},
+      {"/customXml/item1.xml", "rId1", Rel("customXmlProps"), "/customXml/itemProps1.xml",
+       o + "customXmlProperties+xml"},
       {slide, "rId74", Rel("video"), "/ppt/media/media1.mp4", "video/mp4"},
       {slide, "rId75", ms + "2007/relationships/media", "/ppt/media/media1.mp4", ""},
       {slide, "rId76", Rel("comments"), "/ppt/comments/comment1.xml", o + "presentationml.comments+xml"},
       {slide, "rId77", Rel("image"), "/ppt/media/missing.png", ""}};  // no part added when no content type
   for (const auto& [source, id, type, part, contentType] : parts) {
-    if (!contentType.empty() && part != "/ppt/media/missing.png") AddPart(deck, part, contentType, "<x>" + part + "</x>");
+    if (!contentType.empty() && part != "/ppt/media/missing.png")
+      AddPart(deck, part, contentType, "<x>" + part + "</x>");
     AddRel(deck, source, id, type, part);
   }
   return WriteDeck(deck, path);
@@ -332,11 +376,22 @@ TEST_F(WriteTest, APastedSlideBringsEverythingItRelatesTo) {
   Paste(*source, 1, *target);
   const auto out = dir_ / "out.pptx";
   SaveAndReopen(*target, "out.pptx");
-  const std::pair<const char*, int> counts[] = {  // after two pastes of slide 1; slide 2 is not brought along
-      {"/ppt/slides/", 2}, {"/ppt/charts/chart", 2}, {"/ppt/charts/style", 2}, {"/ppt/charts/colors", 2},
-      {"/ppt/embeddings/microsoft_excel_worksheet", 2}, {"/ppt/embeddings/oleobject", 2}, {"/ppt/diagrams/", 10},
-      {"/ppt/drawings/", 2}, {"/ppt/tags/", 2}, {"/customxml/item", 4}, {"/ppt/notesslides/", 2}, {"/ppt/comments/", 0},
-      {"/ppt/media/image", 2}, {"/ppt/media/media", 1}};  // the builder's picture and the diagram's, shared between pastes
+  const std::pair<const char*, int> counts[] = {
+      // after two pastes of slide 1; slide 2 is not brought along
+      {"/ppt/slides/", 2},
+      {"/ppt/charts/chart", 2},
+      {"/ppt/charts/style", 2},
+      {"/ppt/charts/colors", 2},
+      {"/ppt/embeddings/microsoft_excel_worksheet", 2},
+      {"/ppt/embeddings/oleobject", 2},
+      {"/ppt/diagrams/", 10},
+      {"/ppt/drawings/", 2},
+      {"/ppt/tags/", 2},
+      {"/customxml/item", 4},
+      {"/ppt/notesslides/", 2},
+      {"/ppt/comments/", 0},
+      {"/ppt/media/image", 2},
+      {"/ppt/media/media", 1}};  // the builder's picture and the diagram's, shared between pastes
   for (const auto& [prefix, count] : counts) EXPECT_EQ(CountParts(out, prefix), count) << prefix;
   const auto package = Package::Open(out.string());
   std::map<std::string, Relationship> rels;
@@ -396,24 +451,29 @@ TEST_F(WriteTest, NotesSlidesGetTheTargetsNotesMaster) {
 TEST_F(WriteTest, PresentationsWithSectionsKeepEverySlideInASection) {
   b::BuiltDeck deck = b::Render(ThreeSlides(u"S"));
   const auto section = [](const char* name, const char* ids) {
-    return std::string("<p14:section name=\"") + name + "\" id=\"{11111111-1111-1111-1111-11111111111" + name + "}\"><p14:sldIdLst>" + ids +
-           "</p14:sldIdLst></p14:section>";
+    return std::string("<p14:section name=\"") + name + "\" id=\"{11111111-1111-1111-1111-11111111111" + name +
+           "}\"><p14:sldIdLst>" + ids + "</p14:sldIdLst></p14:section>";
   };
   Replace(PartOf(deck, "/ppt/presentation.xml"), "</p:presentation>",
-          "<p:extLst><p:ext uri=\"{521415D9-36F7-43E2-AB2F-B90AF26B5E84}\"><p14:sectionLst xmlns:p14=\"http://schemas.microsoft.com/"
-          "office/powerpoint/2010/main\">" + section("A", "<p14:sldId id=\"256\"/>") +
-              section("B", "<p14:sldId id=\"257\"/><p14:sldId id=\"258\"/>") + "</p14:sectionLst></p:ext></p:extLst></p:presentation>");
+          "<p:extLst><p:ext uri=\"{521415D9-36F7-43E2-AB2F-B90AF26B5E84}\"><p14:sectionLst "
+          "xmlns:p14=\"http://schemas.microsoft.com/"
+          "office/powerpoint/2010/main\">" +
+              section("A", "<p14:sldId id=\"256\"/>") + section("B", "<p14:sldId id=\"257\"/><p14:sldId id=\"258\"/>") +
+              "</p14:sectionLst></p:ext></p:extLst></p:presentation>");
   const auto presentation = Open(WriteDeck(deck, dir_ / "sections.pptx"));
   presentation->Slides()->Item(3)->Copy();
   presentation->Slides()->Paste(-1);  // after 258: section B
   presentation->Slides()->Paste(1);   // first: section A
   SaveAndReopen(*presentation, "out.pptx");
-  const auto document = xml::Document::Parse(Package::Open((dir_ / "out.pptx").string())->ReadPart("/ppt/presentation.xml"), "p");
+  const auto document =
+      xml::Document::Parse(Package::Open((dir_ / "out.pptx").string())->ReadPart("/ppt/presentation.xml"), "p");
   const xml::Node root = document->root();
   std::vector<std::string> sections;
-  for (xml::Node s = root.child("p:extLst").child("p:ext").child("p14:sectionLst").child("p14:section"); s; s = s.next_sibling("p14:section")) {
+  for (xml::Node s = root.child("p:extLst").child("p:ext").child("p14:sectionLst").child("p14:section"); s;
+       s = s.next_sibling("p14:section")) {
     sections.emplace_back();
-    for (xml::Node id = s.child("p14:sldIdLst").child("p14:sldId"); id; id = id.next_sibling("p14:sldId")) sections.back() += id.attribute("id").value() + std::string(" ");
+    for (xml::Node id = s.child("p14:sldIdLst").child("p14:sldId"); id; id = id.next_sibling("p14:sldId"))
+      sections.back() += id.attribute("id").value() + std::string(" ");
   }
   EXPECT_EQ(sections, (std::vector<std::string>{"260 256 ", "257 258 259 "}));
 }
@@ -421,7 +481,8 @@ TEST_F(WriteTest, PresentationsWithSectionsKeepEverySlideInASection) {
 // --- Saving --------------------------------------------------------------------------------------
 
 TEST_F(WriteTest, SaveAsWritesTheKindOfItsCodeAndKeepsMacrosOnlyInMacroEnabledKinds) {
-  b::BuiltDeck deck = b::Render({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {TitledSlide(u"Macro", u"body")}, {}});
+  b::BuiltDeck deck =
+      b::Render({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {TitledSlide(u"Macro", u"body")}, {}});
   deck.parts[0].contentType = std::string(kMacroMain);
   ASSERT_EQ(deck.parts[0].name, "/ppt/presentation.xml");
   AddPart(deck, "/ppt/vbaProject.bin", "application/vnd.ms-office.vbaProject", "vba project bytes");
@@ -466,7 +527,9 @@ TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothingUnlessAnotherEnginePlug
   }
   EXPECT_FALSE(fs::exists(dir_ / "out.x"));
   std::string written;
-  RegisterSaveFormat(33, [&](PresentationModel& model, const std::string& path) { written = path + " " + std::to_string(model.slides().size()); });
+  RegisterSaveFormat(33, [&](PresentationModel& model, const std::string& path) {
+    written = path + " " + std::to_string(model.slides().size());
+  });
   presentation->SaveAs(U(dir_ / "out.xps"), 33, 0);
   RegisterSaveFormat(33, {});
   EXPECT_EQ(written, (dir_ / "out.xps").string() + " 3");
@@ -474,9 +537,14 @@ TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothingUnlessAnotherEnginePlug
 }
 
 TEST_F(WriteTest, ChangesAreSavedAndThePresentationStaysUsable) {
-  const auto presentation = Open(Deck({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1,
-                                       {{{b::Title(u"T"), b::Group({b::TextBox(u"g1"), b::TextBox(u"g2")})}, {}, true, false, {}},
-                                        TitledSlide(u"Second", u"two")}, {}}, "a.pptx"));
+  const auto presentation =
+      Open(Deck({b::kDefaultSlideWidth,
+                 b::kDefaultSlideHeight,
+                 1,
+                 {{{b::Title(u"T"), b::Group({b::TextBox(u"g1"), b::TextBox(u"g2")})}, {}, true, false, {}},
+                  TitledSlide(u"Second", u"two")},
+                 {}},
+                "a.pptx"));
   const auto slide = presentation->Slides()->Item(1);
   slide->Shapes()->Item(2)->Ungroup();
   slide->Shapes()->Item(1)->TextFrame()->TextRange()->InsertBefore(u"label\n");
@@ -508,7 +576,8 @@ TEST_F(WriteTest, TheSourceFileIsNeverWrittenAndSaveFailuresNameTheFile) {
   // Over its own file, by the same or another spelling, or the file of another open presentation: refused.
   const auto other = Open(dir_ / "b.pptx");
   for (const fs::path& name : {source, dir_ / "." / "a.pptx", dir_ / "b.pptx"})
-    for (const std::int32_t code : {24, 25, 6}) EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(name), code, 0); }), kInvalid) << name << " " << code;
+    for (const std::int32_t code : {24, 25, 6})
+      EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(name), code, 0); }), kInvalid) << name << " " << code;
   other->Close();
   const struct { const char* name; std::u16string file; std::int32_t code, number; } rows[] = {
       {"missing folder", U(dir_ / "no/such/x.pptx"), 24, hresult::kPathNotFound},
@@ -531,33 +600,58 @@ TEST_F(WriteTest, TheSourceFileIsNeverWrittenAndSaveFailuresNameTheFile) {
 TEST_F(WriteTest, OutlineRtfEscapesWhatRtfCannotCarry) {
   const std::string title = "\\pard\\plain\\s1\\li0\\sa120\\outlinelevel0\\b\\f0\\fs32 ";
   const std::string body = "\\pard\\plain\\s2\\li360\\sa120\\outlinelevel1\\f0\\fs28 ";
-  const struct { const char* name; std::vector<OutlineParagraph> outline; std::string expected; } rows[] = {
-      {"specials, line breaks and tabs", {{1, u"a\\b{c}\vb\rc\td"}, {2, u"Body"}},
+  const struct { const char* name; std::vector<OutlineParagraph> outline; std::string expected;
+  } rows[] = {
+      {"specials, line breaks and tabs",
+       {{1, u"a\\b{c}\vb\rc\td"}, {2, u"Body"}},
        title + "a\\\\b\\{c\\}\\line b\\line c\\tab d\\par\r\n" + body + "Body\\par\r\n"},
-      {"non-ASCII, above 32767 and astral", {{2, u"\u00e9\u4e2d\uff01\U0001F600"}}, body + "\\u233?\\u20013?\\u-255?\\u-10179?\\u-8704?\\par\r\n"},
-      {"controls dropped", {{2, u"a\x01\x1f" u"b"}}, body + "ab\\par\r\n"},
-      {"levels clamped", {{0, u"x"}, {12, u"y"}}, title + "x\\par\r\n\\pard\\plain\\s9\\li2880\\sa120\\outlinelevel8\\f0\\fs20 y\\par\r\n"},
+      {"non-ASCII, above 32767 and astral",
+       {{2, u"\u00e9\u4e2d\uff01\U0001F600"}},
+       body + "\\u233?\\u20013?\\u-255?\\u-10179?\\u-8704?\\par\r\n"},
+      {"controls dropped",
+       {{2,
+         u"a\x01\x1f"
+         u"b"}},
+       body + "ab\\par\r\n"},
+      {"levels clamped",
+       {{0, u"x"}, {12, u"y"}},
+       title + "x\\par\r\n\\pard\\plain\\s9\\li2880\\sa120\\outlinelevel8\\f0\\fs20 y\\par\r\n"},
   };
   for (const auto& row : rows) {
     const std::string rtf = RtfOutline(row.outline);
     ASSERT_TRUE(rtf.starts_with("{\\rtf1\\ansi")) << row.name;
     EXPECT_EQ(rtf.substr(std::min(rtf.find("\\pard"), rtf.size())), row.expected + "}\r\n") << row.name;
-    EXPECT_TRUE(std::all_of(rtf.begin(), rtf.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) << row.name;
+    EXPECT_TRUE(std::all_of(rtf.begin(), rtf.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        << row.name;
   }
 }
 
 TEST_F(WriteTest, OutlineHoldsTitlesThenBodyParagraphsBySlide) {
-  b::BuiltDeck deck = b::Render({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1,
-                                 {{{b::TextBox(u"not in the outline"), b::CenterTitle(u"Opening\vline"), b::Subtitle(u"sub")}, {}, true, false, {}},
-                                  {{b::Body(u"no title\r\rafter an empty one")}, {}, true, false, {}}, TitledSlide(u"Third \u00e9", u"b")}, {}});
+  b::BuiltDeck deck =
+      b::Render({b::kDefaultSlideWidth,
+                 b::kDefaultSlideHeight,
+                 1,
+                 {{{b::TextBox(u"not in the outline"), b::CenterTitle(u"Opening\vline"), b::Subtitle(u"sub")},
+                   {},
+                   true,
+                   false,
+                   {}},
+                  {{b::Body(u"no title\r\rafter an empty one")}, {}, true, false, {}},
+                  TitledSlide(u"Third \u00e9", u"b")},
+                 {}});
   Replace(PartOf(deck, "/ppt/slides/slide3.xml"), "<a:p><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>",
           "<a:p><a:pPr lvl=\"1\"/><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>");  // an indent level
   const auto presentation = Open(WriteDeck(deck, dir_ / "a.pptx"));
   const auto outline = OutlineOf(*ModelOf(presentation));
   std::vector<std::pair<int, std::string>> got;
   for (const auto& p : outline) got.emplace_back(p.level, text::ToUtf8(p.text));
-  EXPECT_EQ(got, (std::vector<std::pair<int, std::string>>{{1, "Opening\vline"}, {2, "sub"}, {1, ""}, {2, "no title"},
-                                                           {2, "after an empty one"}, {1, "Third \xc3\xa9"}, {3, "b"}}));
+  EXPECT_EQ(got, (std::vector<std::pair<int, std::string>>{{1, "Opening\vline"},
+                                                           {2, "sub"},
+                                                           {1, ""},
+                                                           {2, "no title"},
+                                                           {2, "after an empty one"},
+                                                           {1, "Third \xc3\xa9"},
+                                                           {3, "b"}}));
   presentation->SaveAs(U(dir_ / "a.rtf"), 6, 0);
   EXPECT_EQ(testing::ReadFile(dir_ / "a.rtf"), RtfOutline(outline));
 }

@@ -49,7 +49,8 @@ std::string Xml(const Document& document) {
 std::string Names(const std::vector<Node>& nodes) {
   std::string out;
   for (const Node node : nodes)
-    out += (out.empty() ? "" : ",") + std::string(node.name()) + (node.attribute("id") ? "/" : "") + node.attribute("id").value();
+    out += (out.empty() ? "" : ",") + std::string(node.name()) + (node.attribute("id") ? "/" : "") +
+           node.attribute("id").value();
   return out;
 }
 
@@ -68,19 +69,23 @@ TEST(PptxXml, TextOfBodyRules) {
   const std::string math = "<a14:m><m:oMathPara><m:oMath><m:r><m:t>x</m:t></m:r><m:rad><m:e><m:r><m:t>+1</m:t></m:r>"
                            "</m:e></m:rad></m:oMath></m:oMathPara></a14:m>";
   const std::string picture = "<mc:Fallback><a:r><a:t>[picture]</a:t></a:r></mc:Fallback>";
-  const struct { const char* name; std::string body; std::u16string expected; std::int32_t slide = 0; } rows[] = {
+  const struct { const char* name; std::string body; std::u16string expected; std::int32_t slide = 0;
+  } rows[] = {
       {"no paragraphs, or one empty", "<a:p><a:endParaRPr lang=\"en-US\"/></a:p>", u""},
       {"two empty paragraphs give one CR", "<a:p/><a:p/>", u"\r"},
       {"runs concatenate, paragraphs join by CR, a trailing empty one adds a CR",
        "<a:p><a:pPr/><a:r><a:rPr/><a:t>  A </a:t></a:r><a:r><a:t> </a:t></a:r></a:p><a:p><a:r><a:t>B\tC</a:t></a:r>"
-       "<a:endParaRPr/></a:p><a:p/>", u"  A  \rB\tC\r"},
+       "<a:endParaRPr/></a:p><a:p/>",
+       u"  A  \rB\tC\r"},
       {"line break is VT, CR LF in the file is one LF", "<a:p><a:r><a:t>A\r\nB</a:t></a:r><a:br><a:rPr/></a:br></a:p>",
        u"A\vB\v"},
-      {"fields show their text", "<a:p><a:fld type=\"datetime1\"><a:t>5/6</a:t></a:fld><a:fld type=\"footer\"><a:t>f</a:t>"
-       "</a:fld></a:p>", u"5/6f", 3},
+      {"fields show their text",
+       "<a:p><a:fld type=\"datetime1\"><a:t>5/6</a:t></a:fld><a:fld type=\"footer\"><a:t>f</a:t>"
+       "</a:fld></a:p>",
+       u"5/6f", 3},
       {"slide number field shows the number", "<a:p><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>", u"12", 12},
-      {"slide number field without a number shows its text", "<a:p><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>",
-       u"‹#›"},
+      {"slide number field without a number shows its text",
+       "<a:p><a:fld type=\"slidenum\"><a:t>‹#›</a:t></a:fld></a:p>", u"‹#›"},
       {"entities, character references, unknown entity, CDATA, astral",
        "<a:p><a:r><a:t>&lt;&amp;&gt;&quot;&apos;&#65;&#x263A;&xxe;<![CDATA[<y>]]>\xF0\x9D\x91\xA5</a:t></a:r></a:p>",
        u"<&>\"'A\u263A&xxe;<y>\U0001D465"},
@@ -90,16 +95,18 @@ TEST(PptxXml, TextOfBodyRules) {
       {"equation directly in the paragraph", "<a:p><a:r><a:t>y=</a:t></a:r>" + math + "</a:p>", u"y=x+1"},
       {"runs and paragraphs inside a chosen branch",
        "<a:p><a:r><a:t>a</a:t></a:r>" + Alt(Choice("a14", "<a:r><a:t>b</a:t></a:r>")) + "</a:p>" +
-           Alt(Choice("a14", "<a:p><a:r><a:t>c</a:t></a:r></a:p>")), u"ab\rc"},
-      {"unknown elements carry no text", "<a:p><x:y xmlns:x=\"urn:x\"><a:t>hidden</a:t></x:y><a:r><a:t>z</a:t></a:r></a:p>",
-       u"z"},
+           Alt(Choice("a14", "<a:p><a:r><a:t>c</a:t></a:r></a:p>")),
+       u"ab\rc"},
+      {"unknown elements carry no text",
+       "<a:p><x:y xmlns:x=\"urn:x\"><a:t>hidden</a:t></x:y><a:r><a:t>z</a:t></a:r></a:p>", u"z"},
   };
   for (const auto& row : rows) {
     const std::u16string text = TextOfBody(Document::Parse(Body(row.body), "/s.xml")->root(), row.slide);
     EXPECT_EQ(text, row.expected) << row.name << ": got " << Show(text) << ", want " << Show(row.expected);
   }
   EXPECT_EQ(TextOfBody(Node()), u"") << "an empty node";
-  const auto limited = Document::Parse(Body("<a:p><a:r><a:t>12345</a:t></a:r></a:p><a:p><a:r><a:t>6</a:t></a:r></a:p>"), "/s.xml");
+  const auto limited =
+      Document::Parse(Body("<a:p><a:r><a:t>12345</a:t></a:r></a:p><a:p><a:r><a:t>6</a:t></a:r></a:p>"), "/s.xml");
   EXPECT_EQ(TextOfBody(limited->root(), 0, 7), u"12345\r6") << "exactly at the limit";
   for (const std::uint32_t limit : {6u, 5u, 0u}) {
     const auto [number, description] = FailureOf([&] { TextOfBody(limited->root(), 0, limit); });
@@ -112,27 +119,30 @@ TEST(PptxXml, ChildrenSeeTheChosenBranchAndSavingKeepsEveryBranch) {
   const std::string fallback = "<mc:Fallback><p:sp id=\"f\"/></mc:Fallback>", c = "<p:sp id=\"c\"/>";
   std::string deep = "<p:sp id=\"deep\"/>";
   for (int i = 0; i < 100; ++i) deep = Alt(Choice("p14", deep));
-  const struct { const char* name; std::string inner, expected; bool renamed = false; } rows[] = {
+  const struct { const char* name; std::string inner, expected; bool renamed = false;
+  } rows[] = {
       {"no AlternateContent", "<p:sp id=\"1\"/>text<p:pic id=\"2\"/>", "p:sp/1,p:pic/2"},
       {"understood Choice with two prefixes", Alt(Choice("p14  a14", c) + fallback), "p:sp/c"},
       {"Choice requiring one understood and one not", Alt(Choice("p14 v", c) + fallback), "p:sp/f"},
       {"Choice requiring an undeclared prefix", Alt(Choice("zz", c) + fallback), "p:sp/f"},
       {"Choice without Requires", Alt("<mc:Choice>" + c + "</mc:Choice>" + fallback), "p:sp/f"},
       {"first understood Choice wins",
-       Alt(Choice("v", "<p:sp id=\"1\"/>") + Choice("a14", "<p:sp id=\"2\"/>") + Choice("p14", "<p:sp id=\"3\"/>") + fallback),
+       Alt(Choice("v", "<p:sp id=\"1\"/>") + Choice("a14", "<p:sp id=\"2\"/>") + Choice("p14", "<p:sp id=\"3\"/>") +
+           fallback),
        "p:sp/2"},
       {"Choice requiring the main namespaces", Alt(Choice("p a r", c) + fallback), "p:sp/c"},
       {"Choice requiring any Office extension namespace",
        "<mc:AlternateContent xmlns:x99=\"http://schemas.microsoft.com/office/powerpoint/2099/main\">" +
-           Choice("x99", c) + fallback + "</mc:AlternateContent>", "p:sp/c"},
+           Choice("x99", c) + fallback + "</mc:AlternateContent>",
+       "p:sp/c"},
       {"Choice requiring a strict namespace under another prefix",
        "<mc:AlternateContent xmlns:sp=\"" + kStrictPml + "\">" + Choice("sp", c) + fallback + "</mc:AlternateContent>",
        "p:sp/c", true},
       {"nothing understood and no Fallback", "<p:sp id=\"0\"/>" + Alt(Choice("v", c)) + "<p:sp id=\"9\"/>",
        "p:sp/0,p:sp/9"},
       {"empty Fallback", Alt(Choice("v", c) + "<mc:Fallback/>"), ""},
-      {"several children keep their order", Alt(Choice("p14", "<p:sp id=\"1\"/><p:pic id=\"2\"/>")) + "<p:sp id=\"3\"/>",
-       "p:sp/1,p:pic/2,p:sp/3"},
+      {"several children keep their order",
+       Alt(Choice("p14", "<p:sp id=\"1\"/><p:pic id=\"2\"/>")) + "<p:sp id=\"3\"/>", "p:sp/1,p:pic/2,p:sp/3"},
       {"nested in a Choice and in a Fallback",
        Alt(Choice("p14", Alt(Choice("v", c) + fallback) + "<p:sp id=\"c2\"/>")) +
            Alt(Choice("v", c) + "<mc:Fallback>" + Alt(Choice("a14", "<p:sp id=\"i\"/>")) + "</mc:Fallback>"),
@@ -160,7 +170,8 @@ TEST(PptxXml, ChildrenSeeTheChosenBranchAndSavingKeepsEveryBranch) {
 
 TEST(PptxXml, PrefixesAreNormalisedToCanonicalOnes) {
   const std::string p = Ns("p", kPml), a = Ns("a", kDml), r = Ns("r", kRel), mc = Ns("mc", kMc), p14 = Ns("p14", kP14);
-  const struct { const char* name; std::string input, expected; } rows[] = {
+  const struct { const char* name; std::string input, expected;
+  } rows[] = {
       {"default namespace", "<sld" + Ns("", kPml) + a + "><cSld n=\"n\"><a:t>x</a:t></cSld></sld>",
        "<p:sld" + p + a + "><p:cSld n=\"n\"><a:t>x</a:t></p:cSld></p:sld>"},
       {"odd prefixes on elements and attributes, strict namespaces",
@@ -168,12 +179,16 @@ TEST(PptxXml, PrefixesAreNormalisedToCanonicalOnes) {
            Ns("rel", "http://purl.oclc.org/ooxml/officeDocument/relationships") +
            "><draw:blip rel:embed=\"rId2\" draw:x=\"1\" y=\"2\"/></pres:sld>",
        "<p:sld" + p + a + r + "><a:blip r:embed=\"rId2\" a:x=\"1\" y=\"2\"/></p:sld>"},
-      {"swapped prefixes", "<a:sld" + Ns("a", kPml) + Ns("p", kDml) + "><p:t/></a:sld>", "<p:sld" + p + a + "><a:t/></p:sld>"},
-      {"a declaration's scope ends with its element", "<p:sld" + p + "><d:p" + Ns("d", kDml) + "><d:r/></d:p><d:q/></p:sld>",
+      {"swapped prefixes", "<a:sld" + Ns("a", kPml) + Ns("p", kDml) + "><p:t/></a:sld>",
+       "<p:sld" + p + a + "><a:t/></p:sld>"},
+      {"a declaration's scope ends with its element",
+       "<p:sld" + p + "><d:p" + Ns("d", kDml) + "><d:r/></d:p><d:q/></p:sld>",
        "<p:sld" + p + "><a:p" + a + "><a:r/></a:p><d:q/></p:sld>"},
       {"two spellings of one namespace on one element",
-       "<p:sld" + p + Ns("q", kPml) + Ns("ps", kStrictPml) + "><q:x/><ps:y/></p:sld>", "<p:sld" + p + "><p:x/><p:y/></p:sld>"},
-      {"inner empty and unknown default namespaces", "<sld" + Ns("", kPml) + "><x xmlns=\"\"><y/></x><z xmlns=\"urn:x\"/></sld>",
+       "<p:sld" + p + Ns("q", kPml) + Ns("ps", kStrictPml) + "><q:x/><ps:y/></p:sld>",
+       "<p:sld" + p + "><p:x/><p:y/></p:sld>"},
+      {"inner empty and unknown default namespaces",
+       "<sld" + Ns("", kPml) + "><x xmlns=\"\"><y/></x><z xmlns=\"urn:x\"/></sld>",
        "<p:sld" + p + "><x xmlns=\"\"><y/></x><z xmlns=\"urn:x\"/></p:sld>"},
       {"unknown namespaces keep their prefixes",
        "<P:sld" + Ns("P", kPml) + Ns("foo", "urn:foo") + "><foo:x foo:y=\"1\" xml:space=\"preserve\"/></P:sld>",
@@ -194,9 +209,11 @@ TEST(PptxXml, PrefixesAreNormalisedToCanonicalOnes) {
       {"mc:Choice Requires names the new prefixes",
        "<p:spTree" + p + Ns("compat", kMc) + Ns("ext", kP14) +
            "><compat:AlternateContent><compat:Choice Requires=\"ext\"/></compat:AlternateContent></p:spTree>",
-       "<p:spTree" + p + mc + p14 + "><mc:AlternateContent><mc:Choice Requires=\"p14\"/></mc:AlternateContent></p:spTree>"},
+       "<p:spTree" + p + mc + p14 +
+           "><mc:AlternateContent><mc:Choice Requires=\"p14\"/></mc:AlternateContent></p:spTree>"},
       {"Requires elsewhere is left alone; prefix lists resolve in the element's own scope",
-       "<p:sld" + p + Ns("e", kA14) + " Requires=\"e\"><x" + Ns("mc", kMc) + Ns("e", kP14) + " mc:Ignorable=\"e\"/></p:sld>",
+       "<p:sld" + p + Ns("e", kA14) + " Requires=\"e\"><x" + Ns("mc", kMc) + Ns("e", kP14) +
+           " mc:Ignorable=\"e\"/></p:sld>",
        "<p:sld" + p + Ns("a14", kA14) + " Requires=\"e\"><x" + mc + p14 + " mc:Ignorable=\"p14\"/></p:sld>"},
   };
   for (const auto& row : rows) {
@@ -230,7 +247,8 @@ TEST(PptxXml, RefusedDocumentsNameThePartAndTheCause) {
       {"a deep second branch", "<e><e><e/></e><e><e><e/></e></e></e>", "deeper", Limits{.maxXmlDepth = 3}},
   };
   for (const auto& row : rows) {
-    const auto [number, description] = FailureOf([&] { Document::Parse(row.input, "/ppt/slides/slide9.xml", row.limits); });
+    const auto [number, description] =
+        FailureOf([&] { Document::Parse(row.input, "/ppt/slides/slide9.xml", row.limits); });
     EXPECT_EQ(number, hresult::kInvalidData) << row.name;
     EXPECT_NE(description.find("/ppt/slides/slide9.xml"), std::string::npos) << row.name << ": " << description;
     EXPECT_NE(description.find(row.cause), std::string::npos) << row.name << ": " << description;
@@ -258,7 +276,8 @@ TEST(PptxXml, ManyPrefixesClashesAndBranchesAreReadRight) {
   branches += ">";
   for (int i = 0; i < kCount; ++i)
     branches += Alt(Choice("e" + std::to_string(kCount - 1), "<p:sp/>") + "<mc:Fallback><p:pic/></mc:Fallback>");
-  EXPECT_EQ(ChildrenNamed(Document::Parse(branches + "</p:spTree>", "/c.xml")->root(), "p:sp").size(), std::size_t(kCount));
+  EXPECT_EQ(ChildrenNamed(Document::Parse(branches + "</p:spTree>", "/c.xml")->root(), "p:sp").size(),
+            std::size_t(kCount));
 }
 
 TEST(PptxXml, EncodingsAreReadAndWrittenAsUtf8) {
@@ -266,19 +285,24 @@ TEST(PptxXml, EncodingsAreReadAndWrittenAsUtf8) {
                              u"><a:p><a:r><a:t>\u00E9t\u00E9 \U0001D465 </a:t></a:r></a:p></p:txBody>";
   const auto utf16 = [&](bool big) {
     std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t c : xml) bytes += big ? std::string{char(c >> 8), char(c & 0xFF)} : std::string{char(c & 0xFF), char(c >> 8)};
+    for (const char16_t c : xml)
+      bytes += big ? std::string{char(c >> 8), char(c & 0xFF)} : std::string{char(c & 0xFF), char(c >> 8)};
     return bytes;
   };
-  const std::pair<const char*, std::string> rows[] = {{"UTF-8", text::ToUtf8(xml)}, {"UTF-8 with BOM", "\xEF\xBB\xBF" + text::ToUtf8(xml)},
-                                                      {"UTF-16LE", utf16(false)}, {"UTF-16BE", utf16(true)}};
+  const std::pair<const char*, std::string> rows[] = {{"UTF-8", text::ToUtf8(xml)},
+                                                      {"UTF-8 with BOM", "\xEF\xBB\xBF" + text::ToUtf8(xml)},
+                                                      {"UTF-16LE", utf16(false)},
+                                                      {"UTF-16BE", utf16(true)}};
   for (const auto& [name, bytes] : rows) {
     const auto document = Document::Parse(bytes, "/x.xml");
     EXPECT_EQ(TextOfBody(document->root()), u"\u00E9t\u00E9 \U0001D465 ") << name;
     EXPECT_NE(Xml(*document).find("\xC3\xA9t\xC3\xA9 \xF0\x9D\x91\xA5 </a:t>"), std::string::npos) << name;
   }
   // Line ends written as character references come back as they were; comments and indentation go.
-  const auto refs = Document::Parse("<?xml version=\"1.0\"?>\n" + Body("\n  <a:p><!-- c --><a:r><a:t>a&#13;b&#10;c&#13;&#10;d"
-                                                                       "</a:t></a:r></a:p>\n"), "/x.xml");
+  const auto refs =
+      Document::Parse("<?xml version=\"1.0\"?>\n" + Body("\n  <a:p><!-- c --><a:r><a:t>a&#13;b&#10;c&#13;&#10;d"
+                                                         "</a:t></a:r></a:p>\n"),
+                      "/x.xml");
   EXPECT_EQ(TextOfBody(refs->root()), u"a\rb\vc\r\vd");
   const auto again = Document::Parse(refs->Serialize(), "/x.xml");
   EXPECT_EQ(again->Serialize(), refs->Serialize());
@@ -290,8 +314,14 @@ TEST(PptxXml, InsertBeforePutsTextInFrontWithTheFirstRunsFormatting) {
   const std::string pPr = "<a:pPr algn=\"ctr\"/>", rPr = "<a:rPr b=\"1\"/>";
   const std::string formatted = "<a:p>" + pPr + "<a:r>" + rPr + "<a:t>old</a:t></a:r></a:p>";
   const auto run = [&](const std::string& t) { return "<a:r>" + rPr + "<a:t>" + t + "</a:t></a:r>"; };
-  const struct { const char* name; std::string body; std::u16string text, expectedText; std::string expectedBody; } rows[] = {
-      {"body without paragraphs gets one", "<a:lstStyle/>", u"Hi", u"Hi", "<a:lstStyle/><a:p><a:r><a:t>Hi</a:t></a:r></a:p>"},
+  const struct {
+    const char* name;
+    std::string body;
+    std::u16string text, expectedText;
+    std::string expectedBody;
+  } rows[] = {
+      {"body without paragraphs gets one", "<a:lstStyle/>", u"Hi", u"Hi",
+       "<a:lstStyle/><a:p><a:r><a:t>Hi</a:t></a:r></a:p>"},
       {"empty text on a body without paragraphs", "", u"", u"", "<a:p/>"},
       {"empty text changes nothing", formatted, u"", u"old", formatted},
       {"empty paragraph takes the end-of-paragraph formatting, whole",
@@ -303,46 +333,59 @@ TEST(PptxXml, InsertBeforePutsTextInFrontWithTheFirstRunsFormatting) {
       {"CR LF counts once and starts a paragraph with the first one's properties", formatted, u"A\r\nB", u"A\rBold",
        "<a:p>" + pPr + run("A") + "</a:p><a:p>" + pPr + run("Bold") + "</a:p>"},
       {"LF CR counts twice; the empty paragraph keeps the formatting", formatted, u"A\n\rB", u"A\r\rBold",
-       "<a:p>" + pPr + run("A") + "</a:p><a:p>" + pPr + "<a:endParaRPr b=\"1\"/></a:p><a:p>" + pPr + run("Bold") + "</a:p>"},
+       "<a:p>" + pPr + run("A") + "</a:p><a:p>" + pPr + "<a:endParaRPr b=\"1\"/></a:p><a:p>" + pPr + run("Bold") +
+           "</a:p>"},
       {"trailing CR", formatted, u"A\r", u"A\rold", "<a:p>" + pPr + run("A") + "</a:p>" + formatted},
       {"VT becomes a line break with the formatting", formatted, u"A\v", u"A\vold",
        "<a:p>" + pPr + run("A") + "<a:br>" + rPr + "</a:br>" + run("old") + "</a:p>"},
       {"characters XML cannot carry are dropped", formatted,
-       std::u16string(u"A\u0000\u0001\uFFFE\uFFFF", 5) + u'\xD800' + u"\tB" + u'\xDC00' + u"\U0001D465", u"A\tB\U0001D465old", ""},
+       std::u16string(u"A\u0000\u0001\uFFFE\uFFFF", 5) + u'\xD800' + u"\tB" + u'\xDC00' + u"\U0001D465",
+       u"A\tB\U0001D465old", ""},
       {"run without formatting", "<a:p><a:r><a:t>old</a:t></a:r><a:endParaRPr sz=\"9\"/></a:p>", u"A\rB", u"A\rBold",
        "<a:p><a:r><a:t>A</a:t></a:r></a:p><a:p><a:r><a:t>Bold</a:t></a:r><a:endParaRPr sz=\"9\"/></a:p>"},
       {"first run is a field: a new run in front of it",
        "<a:p><a:fld type=\"slidenum\"><a:rPr sz=\"12\"/><a:t>#</a:t></a:fld></a:p>", u"P ", u"P #",
-       "<a:p><a:r><a:rPr sz=\"12\"/><a:t>P </a:t></a:r><a:fld type=\"slidenum\"><a:rPr sz=\"12\"/><a:t>#</a:t></a:fld></a:p>"},
+       "<a:p><a:r><a:rPr sz=\"12\"/><a:t>P </a:t></a:r><a:fld type=\"slidenum\"><a:rPr "
+       "sz=\"12\"/><a:t>#</a:t></a:fld></a:p>"},
       {"first paragraph starts with a line break", "<a:p><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>",
-       u"A", u"A\vx", "<a:p><a:r><a:rPr i=\"1\"/><a:t>A</a:t></a:r><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>"},
+       u"A", u"A\vx",
+       "<a:p><a:r><a:rPr i=\"1\"/><a:t>A</a:t></a:r><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>"},
       {"later paragraphs untouched; first paragraph inside a chosen branch",
        Alt(Choice("a14", formatted)) + "<a:p><a:r><a:t>second</a:t></a:r></a:p>", u"A\rB", u"A\rBold\rsecond", ""},
       {"first run inside an equation's branch",
-       "<a:p>" + Alt(Choice("a14", "<a14:m><m:r><m:t>x</m:t></m:r></a14:m>") +
-                     "<mc:Fallback><a:r><a:rPr sz=\"7\"/><a:t>x</a:t></a:r></mc:Fallback>") + "</a:p>", u"y=", u"y=x", ""},
+       "<a:p>" +
+           Alt(Choice("a14", "<a14:m><m:r><m:t>x</m:t></m:r></a14:m>") +
+               "<mc:Fallback><a:r><a:rPr sz=\"7\"/><a:t>x</a:t></a:r></mc:Fallback>") +
+           "</a:p>",
+       u"y=", u"y=x", ""},
   };
   for (const auto& row : rows) {
     const auto document = Document::Parse(Body(row.body), "/s.xml");
     InsertBefore(document->root(), row.text);
-    EXPECT_EQ(TextOfBody(document->root()), row.expectedText) << row.name << ": got " << Show(TextOfBody(document->root()));
+    EXPECT_EQ(TextOfBody(document->root()), row.expectedText)
+        << row.name << ": got " << Show(TextOfBody(document->root()));
     if (!row.expectedBody.empty()) { EXPECT_EQ(Xml(*document), Body(row.expectedBody)) << row.name; }
-    EXPECT_EQ(TextOfBody(Document::Parse(document->Serialize(), "/again.xml")->root()), row.expectedText) << row.name << " (read back)";
+    EXPECT_EQ(TextOfBody(Document::Parse(document->Serialize(), "/again.xml")->root()), row.expectedText)
+        << row.name << " (read back)";
   }
   InsertBefore(Node(), u"nothing happens on an empty node");
 }
 
 TEST(PptxXml, TypedAttributeReaders) {
-  const auto document = Document::Parse("<x t=\"true\" f=\"false\" one=\"1\" zero=\"0\" spaced=\" 1 \" yes=\"yes\" empty=\"\" "
-                                        "n=\"-42\" plus=\"+7\" big=\"9223372036854775807\" over=\"9223372036854775808\" "
-                                        "frac=\"1.5\" twoplus=\"++1\"/>", "/x.xml");
+  const auto document = Document::Parse(
+      "<x t=\"true\" f=\"false\" one=\"1\" zero=\"0\" spaced=\" 1 \" yes=\"yes\" empty=\"\" "
+      "n=\"-42\" plus=\"+7\" big=\"9223372036854775807\" over=\"9223372036854775808\" "
+      "frac=\"1.5\" twoplus=\"++1\"/>",
+      "/x.xml");
   const Node x = document->root();
   const struct { const char* name; bool fallback, expected; } bools[] = {
       {"t", false, true}, {"f", true, false}, {"one", false, true}, {"zero", true, false}, {"spaced", false, true},
       {"yes", false, false}, {"yes", true, true}, {"empty", true, true}, {"missing", false, false}};
-  for (const auto& row : bools) EXPECT_EQ(BoolAttr(x, row.name, row.fallback), row.expected) << row.name << " " << row.fallback;
-  const std::pair<const char*, std::int64_t> ints[] = {{"n", -42}, {"plus", 7}, {"big", 9223372036854775807}, {"over", -1},
-                                                       {"frac", -1}, {"spaced", 1}, {"twoplus", -1}, {"empty", -1}, {"t", -1}};
+  for (const auto& row : bools)
+    EXPECT_EQ(BoolAttr(x, row.name, row.fallback), row.expected) << row.name << " " << row.fallback;
+  const std::pair<const char*, std::int64_t> ints[] = {{"n", -42},      {"plus", 7},   {"big", 9223372036854775807},
+                                                       {"over", -1},    {"frac", -1},  {"spaced", 1},
+                                                       {"twoplus", -1}, {"empty", -1}, {"t", -1}};
   for (const auto& [name, expected] : ints) EXPECT_EQ(IntAttr(x, name, -1), expected) << name;
   EXPECT_EQ(Attr(x, "empty", "fallback"), "") << "present but empty is not absent";
   EXPECT_EQ(Attr(x, "missing", "fallback"), "fallback");
@@ -366,7 +409,8 @@ TEST(PptxXml, CorpusPartsRoundTrip) {
   std::vector<std::u16string> texts;
   for (const Node shape : ChildrenNamed(Path(slide->root(), "p:cSld/p:spTree"), "p:sp"))
     if (const Node body = Child(shape, "p:txBody")) texts.push_back(TextOfBody(body));
-  EXPECT_NE(std::find(texts.begin(), texts.end(), u"\U0001D465+1\u2212\U0001D465"), texts.end()) << "the equation's text";
+  EXPECT_NE(std::find(texts.begin(), texts.end(), u"\U0001D465+1\u2212\U0001D465"), texts.end())
+      << "the equation's text";
 }
 
 }  // namespace

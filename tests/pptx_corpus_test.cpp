@@ -7,6 +7,7 @@
 #include <pugixml.hpp>
 
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -307,6 +308,7 @@ TEST(PptxCorpus, TextExportsOfEveryDeckKeepTheirInvariants) {
   QUORVANE_NEEDS_CORPUS();
   testing::TempFolder dir;
   diagnostics::SetLogFolderForTesting(text::FromUtf8(dir.path().string()));
+  const std::shared_ptr<void> logBack(nullptr, [](void*) { diagnostics::SetLogFolderForTesting(std::nullopt); });
   const struct { std::int32_t target; bool numbers, notes; } rows[] = {
       {107, true, true}, {107, false, false}, {200, true, false}, {200, false, true}};
   QuorvaneX control;  // the default provider: the native engine
@@ -354,7 +356,6 @@ TEST(PptxCorpus, TextExportsOfEveryDeckKeepTheirInvariants) {
       }
     }
   }
-  diagnostics::SetLogFolderForTesting(std::nullopt);
   EXPECT_GE(exports, 40 * std::size(rows));
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -240,6 +241,7 @@ TEST(PptxGolden, TextExportsMatchTheCheckedFiles) {
   ASSERT_TRUE(utf8.ok()) << "the C.UTF-8 locale is missing: code 200 cannot be compared";
   testing::TempFolder dir;
   diagnostics::SetLogFolderForTesting(text::FromUtf8(dir.path().string()));
+  const std::shared_ptr<void> logBack(nullptr, [](void*) { diagnostics::SetLogFolderForTesting(std::nullopt); });
   const char* update = std::getenv("QUORVANE_UPDATE_GOLDEN");
   QuorvaneX control;  // the default provider: the native engine
   for (const auto& deck : kDecks) {
@@ -276,7 +278,6 @@ TEST(PptxGolden, TextExportsMatchTheCheckedFiles) {
                     << "with QUORVANE_UPDATE_GOLDEN=1 and check the difference by hand.";
     }
   }
-  diagnostics::SetLogFolderForTesting(std::nullopt);
 }
 
 // Every file under tests/golden/ belongs to a deck and a variant: one left behind by a renamed deck

@@ -1,63 +1,39 @@
-// Golden text exports: small decks made with the deck builder, exported through the control and
+// The deck builder's decks as the engine reads them, the plans it refuses, and golden text
+// exports: small decks made with the deck builder, exported through the control and
 // the native engine as Unicode text (107) and ANSI text (200) with every combination of slide and
 // shape numbers and notes, compared byte for byte with the files under tests/golden/<deck>/.
 //
-// The expected files were checked by hand against the export rules (labels, header lines, the line
-// break after every piece, the writer's extra CR LF for code 200, UTF-16LE without a byte-order
-// mark for 107, the notes header without a line break of its own for 107, table cell lines, the
-// extra line break after a group). When the output changes on purpose, regenerate them with
+// The expected files were checked by hand against the export rules. When the output changes on
+// purpose, regenerate them with
 //   QUORVANE_UPDATE_GOLDEN=1 ./quorvane_tests --gtest_filter='PptxGolden*'
 // and read the difference before committing it. On a mismatch the actual output is written under
-// golden-actual/ in the test's working folder. QUORVANE_GOLDEN_KEEP=1 keeps the built decks.
-//
-// Code 200 runs under the C.UTF-8 character set, so its "ANSI" bytes are UTF-8.
+// golden-actual/ in the test's working folder. Code 200 runs under the C.UTF-8 character set, so
+// its "ANSI" bytes are UTF-8.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <clocale>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iostream>
-#include <iterator>
+#include <memory>
 #include <set>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "common/text.hpp"
 #include "diagnostics/log.hpp"
 #include "engines/pptx/builder.hpp"
-#include "quorvane/control.hpp"
+#include "engines/pptx/engine.hpp"
+#include "engines/pptx/model.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::engines::pptx {
 namespace {
 
-using quorvane::testing::ScopedLocale;
-
 namespace fs = std::filesystem;
 namespace b = builder;
+namespace ppt = office::ppt;
 
 // Given by the build as an absolute path: __FILE__ may be relative (a compiler cache rewrites it).
 const fs::path kGoldenDir = QUORVANE_GOLDEN_DIR;
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool EnvSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && std::string(value) == "1";
-}
 
 // --- The decks ------------------------------------------------------------------------------------
 
@@ -110,10 +86,8 @@ b::DeckPlan Objects() {
 // break in a cell; a row shorter than the grid (its missing cell cannot be read); a table in a
 // table placeholder (a placeholder to the object model, so not exported as a table).
 b::DeckPlan Tables() {
-  b::ShapePlan merged = b::Table({{u"Region", u"Q1", u"Q2"},
-                                  {u"North", u"3", u""},
-                                  {u"", u"Two\rparagraphs", u"Line\vbreak"},
-                                  {u"Total", u"", u""}});
+  b::ShapePlan merged = b::Table({{u"Region", u"Q1", u"Q2"}, {u"North", u"3", u""},
+                                  {u"", u"Two\rparagraphs", u"Line\vbreak"}, {u"Total", u"", u""}});
   merged.table.merges = {b::MergeSpec{1, 0, 2, 1}, b::MergeSpec{3, 1, 1, 2}};
   b::ShapePlan shortRow = b::Table({{u"a", u"b", u"c"}, {u"d"}});
   shortRow.table.columns = 3;
@@ -129,8 +103,7 @@ b::DeckPlan Tables() {
 // a group whose only text is in a nested group; a table inside a group (no text frame).
 b::DeckPlan Groups() {
   b::ShapePlan emptyBox = b::TextBox({});
-  b::ShapePlan nested = b::Group(
-      {b::TextBox(u"Outer"),
+  b::ShapePlan nested = b::Group({b::TextBox(u"Outer"),
        b::Group({b::AutoShape("rect", u"Inner shape"), emptyBox, b::Group({b::TextBox(u"Deepest\rtwo paragraphs")})}),
        b::Freeform(u"Outer again")});
   b::SlidePlan second =
@@ -155,8 +128,7 @@ b::DeckPlan Placeholders() {
   dated.fields = {b::FieldSpec{6, "datetime1", u"5/1/2024"}};
   b::SlidePlan second = SlideOf({vertical, page, dated, picture});
   second.notes = b::NotesPage(u"Notes show the slide number too");
-  b::DeckPlan deck =
-      DeckOf({SlideOf({b::Title({}), b::Body(u"Body under an empty title"),
+  b::DeckPlan deck = DeckOf({SlideOf({b::Title({}), b::Body(u"Body under an empty title"),
                        b::PlaceholderShape("dt", 10u, u"2024-05-01"), b::PlaceholderShape("ftr", 11u, u"Confidential"),
                        b::SlideNumberPlaceholder(12u, u"#"), b::PlaceholderShape("", 13u, u"Object placeholder")}),
               std::move(second)});
@@ -218,155 +190,217 @@ struct Deck {
   const char* name;
   std::function<b::DeckPlan()> make;
 };
+const Deck kDecks[] = {{"titles", Titles}, {"text_shapes", TextShapes}, {"objects", Objects}, {"tables", Tables},
+                       {"groups", Groups}, {"placeholders", Placeholders}, {"notes", Notes}, {"unicode", Unicode},
+                       {"equations", Equations}, {"sample", b::Sample}};
 
-const std::vector<Deck>& Decks() {
-  static const std::vector<Deck> decks = {
-      {"titles", Titles},       {"text_shapes", TextShapes},    {"objects", Objects}, {"tables", Tables},
-      {"groups", Groups},       {"placeholders", Placeholders}, {"notes", Notes},     {"unicode", Unicode},
-      {"equations", Equations}, {"sample", b::Sample},
-  };
-  return decks;
+// Checks a shape and, for tables and groups, their contents against the plan it was built from.
+void ExpectShape(ppt::Shape& shape, const b::ShapePlan& plan, std::int32_t number, const std::string& where) {
+  SCOPED_TRACE(where);
+  ASSERT_EQ(shape.Type(), b::ExpectedType(plan));
+  if (shape.HasTextFrame()) { EXPECT_EQ(shape.TextFrame()->TextRange()->Text(), b::ExpectedText(plan, number)); }
+  if (plan.kind == b::ShapeKind::Table) {
+    const auto table = shape.Table();
+    ASSERT_EQ(table->RowsCount(), static_cast<std::int32_t>(plan.table.cells.size()));
+    for (std::size_t r = 0; r < plan.table.cells.size(); ++r)
+      for (std::size_t c = 0; c < plan.table.cells[r].size(); ++c)
+        EXPECT_EQ(table->Cell(std::int32_t(r + 1), std::int32_t(c + 1))->Shape()->TextFrame()->TextRange()->Text(),
+                  plan.table.cells[r][c]);
+  }
+  if (plan.kind == b::ShapeKind::Group) {
+    const auto items = shape.GroupItems();
+    ASSERT_EQ(items->Count(), static_cast<std::int32_t>(plan.children.size()));
+    for (std::size_t k = 0; k < plan.children.size(); ++k)
+      ExpectShape(*items->Item(std::int32_t(k + 1)), plan.children[k], number, where + "." + std::to_string(k + 1));
+  }
 }
 
-// --- The exports ----------------------------------------------------------------------------------
-
-struct Variant {
-  const char* name;
-  std::int32_t target;
-  VariantBool numbers;
-  VariantBool notes;
-  VariantBool notesOnly;
-};
-
-const std::vector<Variant>& Variants() {
-  static const std::vector<Variant> variants = {
-      {"107", 107, kVariantFalse, kVariantFalse, kVariantFalse},
-      {"107-numbers", 107, kVariantTrue, kVariantFalse, kVariantFalse},
-      {"107-notes", 107, kVariantFalse, kVariantTrue, kVariantFalse},
-      {"107-numbers-notes", 107, kVariantTrue, kVariantTrue, kVariantFalse},
-      {"107-numbers-notesonly", 107, kVariantTrue, kVariantTrue, kVariantTrue},
-      {"200", 200, kVariantFalse, kVariantFalse, kVariantFalse},
-      {"200-numbers", 200, kVariantTrue, kVariantFalse, kVariantFalse},
-      {"200-notes", 200, kVariantFalse, kVariantTrue, kVariantFalse},
-      {"200-numbers-notes", 200, kVariantTrue, kVariantTrue, kVariantFalse},
-      {"200-numbers-notesonly", 200, kVariantTrue, kVariantTrue, kVariantTrue},
-  };
-  return variants;
+// Every combination of code, slide and shape numbers, notes and notes only: "<code>[-numbers][-notes|-notesonly]".
+std::vector<std::string> Variants() {
+  std::vector<std::string> out;
+  for (const char* code : {"107", "200"})
+    for (const char* rest : {"", "-numbers", "-notes", "-numbers-notes", "-numbers-notesonly"})
+      out.push_back(std::string(code) + rest);
+  return out;
 }
 
-// Bytes shown with control characters and non-ASCII bytes escaped, for failure messages.
+// Bytes with control characters and non-ASCII bytes escaped, for failure messages.
 std::string Shown(const std::string& bytes) {
-  std::ostringstream out;
+  std::string out;
   for (const char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c == '\r') {
-      out << "\\r";
-    } else if (c == '\n') {
-      out << "\\n";
-    } else if (c < 0x20 || c >= 0x7F) {
-      static const char kHex[] = "0123456789abcdef";
-      out << "\\x" << kHex[c >> 4] << kHex[c & 15];
-    } else {
-      out << ch;
-    }
+    static const char kHex[] = "0123456789abcdef";
+    out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n")
+           : (c < 0x20 || c >= 0x7F) ? std::string("\\x") + kHex[c >> 4] + kHex[c & 15] : std::string(1, ch);
   }
-  return out.str();
+  return out;
 }
 
-// Where two byte strings first differ, with some context of both.
-std::string FirstDifference(const std::string& expected, const std::string& actual) {
-  std::size_t at = 0;
-  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
-  const std::size_t from = at > 24 ? at - 24 : 0;
-  return "first difference at byte " + std::to_string(at) + " (expected " + std::to_string(expected.size()) +
-         " bytes, got " + std::to_string(actual.size()) + ")\n  expected: ..." + Shown(expected.substr(from, 72)) +
-         "\n  actual:   ..." + Shown(actual.substr(from, 72));
-}
-
-class PptxGolden : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qv-golden-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    diagnostics::SetLogFolderForTesting(text::FromUtf8(dir_.string()));
-  }
-  void TearDown() override {
-    diagnostics::SetLogFolderForTesting(std::nullopt);
-    if (EnvSet("QUORVANE_GOLDEN_KEEP")) {
-      std::cout << "[   KEPT   ] decks and exports in " << dir_.string() << "\n";
-    } else {
-      fs::remove_all(dir_);
-    }
-  }
-  fs::path dir_;
-};
-
-TEST_F(PptxGolden, TextExportsMatchTheCheckedFiles) {
-  ScopedLocale utf8("C.UTF-8", LC_CTYPE);
+TEST(PptxGolden, TextExportsMatchTheCheckedFiles) {
+  testing::ScopedLocale utf8("C.UTF-8", LC_CTYPE);
   ASSERT_TRUE(utf8.ok()) << "the C.UTF-8 locale is missing: code 200 cannot be compared";
-  const bool update = EnvSet("QUORVANE_UPDATE_GOLDEN");
-  const fs::path actualDir = fs::current_path() / "golden-actual";
-  std::size_t compared = 0;
+  testing::TempFolder dir;
+  diagnostics::SetLogFolderForTesting(text::FromUtf8(dir.path().string()));
+  const std::shared_ptr<void> logBack(nullptr, [](void*) { diagnostics::SetLogFolderForTesting(std::nullopt); });
+  const char* update = std::getenv("QUORVANE_UPDATE_GOLDEN");
   QuorvaneX control;  // the default provider: the native engine
-  for (const auto& deck : Decks()) {
-    const fs::path input = dir_ / (std::string(deck.name) + ".pptx");
+  for (const auto& deck : kDecks) {
+    const fs::path input = dir / (std::string(deck.name) + ".pptx");
     ASSERT_NO_THROW(b::Write(deck.make(), input.string())) << deck.name;
-    for (const auto& variant : Variants()) {
-      const std::string name = std::string(deck.name) + "/" + variant.name + ".txt";
+    for (const std::string& variant : Variants()) {
+      const std::string name = std::string(deck.name) + "/" + variant + ".txt";
       SCOPED_TRACE(name);
-      const fs::path output = dir_ / (std::string(deck.name) + "-" + variant.name + ".txt");
-      control.put_InputFile(text::FromUtf8(input.string()));
-      control.put_OutputFile(text::FromUtf8(output.string()));
-      control.put_TargetFileType(variant.target);
-      control.put_StartSlide(0);
-      control.put_EndSlide(0);
-      control.put_ShowSlideAndShapeNumber(variant.numbers);
-      control.put_IncludeNotes(variant.notes);
-      control.put_NotesOnly(variant.notesOnly);
-      ASSERT_EQ(control.ConvertFile(), 0) << text::ToUtf8(control.get_ErrorString());
-      const std::string actual = ReadBytes(output);
-      const fs::path golden = kGoldenDir / name;
-      if (update) {
-        WriteBytes(golden, actual);
+      const fs::path output = dir / "out.txt", golden = kGoldenDir / name;
+      control.put_ShowSlideAndShapeNumber(variant.find("numbers") != std::string::npos ? kVariantTrue : kVariantFalse);
+      ASSERT_EQ(testing::ConvertWith(control, input, output, std::stoi(variant),
+                                     {.start = 0, .end = 0, .notes = variant.find("notes") != std::string::npos,
+                                      .notesOnly = variant.find("notesonly") != std::string::npos}), 0)
+          << text::ToUtf8(control.get_ErrorString());
+      const std::string actual = testing::ReadFile(output);
+      if (update != nullptr && std::string(update) == "1") {
+        fs::create_directories(golden.parent_path());
+        testing::WriteFile(golden, actual);
         continue;
       }
-      ASSERT_TRUE(fs::exists(golden)) << golden.string()
-                                      << " is missing; QUORVANE_UPDATE_GOLDEN=1 writes it (check it by hand)";
-      const std::string expected = ReadBytes(golden);
-      ++compared;
-      if (expected != actual) {
-        const fs::path written = actualDir / name;
-        WriteBytes(written, actual);
-        ADD_FAILURE() << name << ": the export differs from the golden file\n"
-                      << FirstDifference(expected, actual) << "\n  golden: " << golden.string()
-                      << "\n  actual: " << written.string()
-                      << "\nIf the change is intended, rewrite the golden files with\n  QUORVANE_UPDATE_GOLDEN=1 "
-                         "./quorvane_tests --gtest_filter='PptxGolden*'\nand check the difference by hand.";
-      }
+      ASSERT_TRUE(fs::exists(golden)) << golden << " is missing; QUORVANE_UPDATE_GOLDEN=1 writes it (check it by hand)";
+      const std::string expected = testing::ReadFile(golden);
+      if (expected == actual) continue;
+      const fs::path written = fs::current_path() / "golden-actual" / name;
+      fs::create_directories(written.parent_path());
+      testing::WriteFile(written, actual);
+      std::size_t at = 0;
+      while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+      const std::size_t from = at > 24 ? at - 24 : 0;
+      ADD_FAILURE() << name << ": the export differs from " << golden << " at byte " << at << " (expected "
+                    << expected.size() << " bytes, got " << actual.size() << ")\n  expected: ..."
+                    << Shown(expected.substr(from, 72)) << "\n  actual:   ..." << Shown(actual.substr(from, 72))
+                    << "\n  actual file: " << written << "\nIf the change is intended, rewrite the golden files "
+                    << "with QUORVANE_UPDATE_GOLDEN=1 and check the difference by hand.";
     }
-  }
-  if (!update) {
-    EXPECT_EQ(compared, Decks().size() * Variants().size());
   }
 }
 
-// Every file under tests/golden/ belongs to a deck and a variant of this test: a file left behind
-// by a renamed deck would otherwise go unnoticed.
-TEST(PptxGoldenFiles, EveryGoldenFileIsCompared) {
-  std::set<std::string> known;
-  for (const auto& deck : Decks()) {
-    for (const auto& variant : Variants()) known.insert(std::string(deck.name) + "/" + variant.name + ".txt");
+// Every file under tests/golden/ belongs to a deck and a variant: one left behind by a renamed deck
+// would otherwise go unnoticed; and every deck and variant has its file.
+TEST(PptxGolden, EveryGoldenFileIsCompared) {
+  std::set<std::string> known, files;
+  for (const auto& deck : kDecks)
+    for (const std::string& variant : Variants()) known.insert(std::string(deck.name) + "/" + variant + ".txt");
+  for (const auto& entry : fs::recursive_directory_iterator(kGoldenDir))
+    if (entry.is_regular_file() && entry.path().filename() != "README.md")
+      files.insert(fs::relative(entry.path(), kGoldenDir).generic_string());
+  EXPECT_EQ(files, known);
+}
+
+// The decks open in the engine with exactly the content planned: every shape, table cell, group
+// member and notes page.
+TEST(DeckBuilder, BuiltDecksOpenInTheEngineAsPlanned) {
+  testing::TempFolder dir;
+  std::vector<std::pair<std::string, b::DeckPlan>> decks = {{"generated", b::Generated(40, 7)}, {"blank", b::Blank()}};
+  decks[0].second.firstSlideNumber = 5;
+  for (const auto& deck : kDecks) decks.emplace_back(deck.name, deck.make());
+  const auto app = CreateApplication();
+  for (const auto& [name, plan] : decks) {
+    SCOPED_TRACE(name);
+    const auto path = dir / (name + ".pptx");
+    b::Write(plan, path.string());
+    EXPECT_EQ(b::Render(plan).parts.back().bytes, b::Render(plan).parts.back().bytes) << "deterministic";
+    const auto presentation = app->Presentations()->Open(text::FromUtf8(path.string()), 0, 0, 0);
+    const auto slides = presentation->Slides();
+    ASSERT_EQ(slides->Count(), static_cast<std::int32_t>(plan.slides.size()));
+    EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), float(plan.slideWidthEmu) / 12700.0f);
+    for (std::size_t i = 0; i < plan.slides.size(); ++i) {
+      const auto& spec = plan.slides[i];
+      const auto slide = slides->Item(std::int32_t(i + 1));
+      const auto shapes = slide->Shapes();
+      ASSERT_EQ(shapes->Count(), static_cast<std::int32_t>(spec.shapes.size())) << "slide " << i + 1;
+      for (std::size_t j = 0; j < spec.shapes.size(); ++j)
+        ExpectShape(*shapes->Item(std::int32_t(j + 1)), spec.shapes[j], std::int32_t(i) + plan.firstSlideNumber,
+                    "slide " + std::to_string(i + 1) + " shape " + std::to_string(j + 1));
+      // The notes page holds the slide picture first, then the notes (a fresh page without notes).
+      const auto notes = slide->NotesPage()->Shapes();
+      EXPECT_GE(notes->Count(), spec.notes ? std::int32_t(spec.notes->size()) : 2);
+      if (!spec.notes || spec.addNotesPlaceholders) {
+        EXPECT_EQ(notes->Placeholders()->Item(1)->PlaceholderFormat()->Type(), kPlaceholderSlideImage);
+      }
+    }
+    presentation->Close();
   }
-  std::size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(kGoldenDir)) {
-    if (!entry.is_regular_file()) continue;
-    const std::string relative = fs::relative(entry.path(), kGoldenDir).generic_string();
-    if (relative == "README.md") continue;
-    ++files;
-    EXPECT_TRUE(known.count(relative)) << relative << " is not produced by any deck and variant";
+  app->Quit();
+}
+
+TEST(DeckBuilder, PlansThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
+  const auto one = [](std::vector<b::ShapePlan> shapes) {
+    return b::DeckPlan{
+        b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {b::SlidePlan{shapes, {}, true, false, {}}}, {}};
+  };
+  const auto with = [](b::ShapePlan shape, auto change) { return change(shape), shape; };
+  b::ShapePlan deep = b::TextBox(u"x");
+  for (int i = 0; i <= b::kMaxNesting + 1; ++i) deep = b::Group({std::move(deep)});
+  b::DeckPlan narrow = one({});
+  narrow.slideWidthEmu = 1000;
+  const std::pair<b::DeckPlan, const char*> rows[] = {
+      {one({b::Title(u"ok"), b::TextBox(u"a\x01z")}), "slide 1, shape 2: the text holds U+0001 at offset 1"},
+      {one({b::Table({{u"a", u"\x1F"}})}), "cell (1, 2)"},
+      {b::DeckPlan{b::kDefaultSlideWidth,
+                   b::kDefaultSlideHeight,
+                   1,
+                   {b::SlidePlan{{}, b::NotesPage(u"\x02"), true, false, {}}},
+                   {}},
+       "slide 1, notes, shape 2"},
+      {one({with(b::Table({{u"a", u"b"}}),
+                 [](auto& s) {
+                   s.table.merges = {{0, 1, 1, 2}};
+                 })}),
+       "reaches outside the table"},
+      {one({with(b::Table({{u"a", u"b"}, {u"c", u"d"}}),
+                 [](auto& s) {
+                   s.table.merges = {{0, 0, 2, 1}, {1, 0, 1, 2}};
+                 })}),
+       "merged ranges overlap"},
+      {one({with(b::TextBox(u"ab"),
+                 [](auto& s) {
+                   s.fields = {{3, "slidenum", u"1"}};
+                 })}),
+       "beyond the text"},
+      {one({with(b::TextBox(u"ab"),
+                 [](auto& s) {
+                   s.fields = {{0, "slidenum", u"1\r2"}};
+                 })}),
+       "a field's text holds a line break"},
+      {one({with(b::ShapePlan{}, [](auto& s) { s.kind = b::ShapeKind::Placeholder; })}), "needs its PlaceholderSpec"},
+      {one({with(b::Group({}),
+                 [](auto& s) {
+                   s.placeholder = b::PlaceholderSpec{"obj", 1u, false, {}};
+                 })}),
+       "cannot be a placeholder"},
+      {one({deep}), "nested deeper than"},
+      {narrow, "the slide width 1000 EMU"},
+      {one({with(b::Picture(), [](auto& s) { s.text = u"caption"; })}),
+       "text is given for a shape without a text body"},
+      {one({with(b::AutoShape("rect", u"lost"), [](auto& s) { s.omitTextBody = true; })}),
+       "text is given for a shape without a text body"},
+      {one({with(b::TextBox(u"x"),
+                 [](auto& s) {
+                   s.frame = b::Frame{0, 0, -5, 10};
+                 })}),
+       "negative size"},
+  };
+  for (const auto& [plan, message] : rows) {
+    try {
+      b::Render(plan);
+      ADD_FAILURE() << message << ": not refused";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << message << ": " << e.what();
+    }
   }
-  EXPECT_EQ(files, known.size());
+  testing::TempFolder dir;
+  try {
+    b::Write(b::Blank(), (dir / "missing" / "deck.pptx").string());
+    ADD_FAILURE() << "written into a missing folder";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), hresult::kPathNotFound);
+  }
 }
 
 }  // namespace

@@ -188,3 +188,16 @@ inline std::int32_t ConvertWith(QuorvaneX& control, const std::filesystem::path&
 }
 
 }  // namespace quorvane::testing
+
+namespace quorvane::testing {
+
+// The manifest's note on a corpus deck (its last column: what the file is and holds), or empty.
+inline std::string CorpusNote(const std::filesystem::path& deck) {
+  std::ifstream manifest(CorpusDir() / "MANIFEST.tsv");
+  for (std::string line; std::getline(manifest, line);)
+    if (const auto tab = line.find('\t'); tab != std::string::npos && CorpusDir() / line.substr(0, tab) == deck)
+      return line.substr(line.rfind('\t') + 1);
+  return {};
+}
+
+}  // namespace quorvane::testing

@@ -119,10 +119,8 @@ TEST_F(RenderBridge, ForeignCorpusInputs) {
   QUORVANE_NEEDS_CORPUS();
   const fs::path corpus = quorvane::testing::CorpusDir();
   const std::pair<const char*, std::uint32_t> rows[] = {
-      {"docling/odf_presentation_01.odp", 0},
-      {"tika/testODPMacro.fodp", 0},
-      {"poi/Password_Protected-hello.ppt", 0x80070005u},
-      {"openxml-sdk/encrypted_pptx.pptx", 0x80070005u},
+      {"docling/odf_presentation_01.odp", 0}, {"tika/testODPMacro.fodp", 0},
+      {"poi/Password_Protected-hello.ppt", 0x80070005u}, {"openxml-sdk/encrypted_pptx.pptx", 0x80070005u},
   };
   auto app = CreateApplication();
   for (const auto& [file, number] : rows) {

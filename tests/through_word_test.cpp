@@ -201,8 +201,7 @@ TEST_F(ThroughWord, NotesRules) {
   const std::pair<std::vector<ShapeData>, Content> notes[] = {
       {{SlideImage(), NotesBody(u"first\rsecond"), Placeholder(13, u"7"), NotesBody(u"")},
        {"paragraph", "text first\rsecond", "paragraph", "text 7"}},
-      {{SlideImage(), NotesBody(u"")}, {}},
-      {{Picture(), NotesBody(u"kept")}, {"paragraph", "text kept"}},
+      {{SlideImage(), NotesBody(u"")}, {}}, {{Picture(), NotesBody(u"kept")}, {"paragraph", "text kept"}},
       {{TextBox(u"box"), SlideImage(), NotesBody(u"B")}, {"paragraph", "text B"}},  // the box is no placeholder
   };
   for (const auto& [shapes, content] : notes) {

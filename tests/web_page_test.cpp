@@ -132,16 +132,14 @@ TEST(WebPageText, NamesLinksAndEscapes) {
   const std::pair<const char*, const char*> links[] = {
       {"my deck_files/slide1.png", "my%20deck_files/slide1.png"},
       {"a#b?c%d&e\"f'g<h>:i_files", "a%23b%3Fc%25d%26e%22f%27g%3Ch%3E%3Ai_files"},
-      {"\xC3\xA9t\xC3\xA9_files", "%C3%A9t%C3%A9_files"},
-      {"A-Z.a~z_0-9/", "A-Z.a~z_0-9/"},
+      {"\xC3\xA9t\xC3\xA9_files", "%C3%A9t%C3%A9_files"}, {"A-Z.a~z_0-9/", "A-Z.a~z_0-9/"},
   };
   for (const auto& [path, link] : links) EXPECT_EQ(text::PercentEncoded(path), link) << path;
   const std::pair<std::u16string, std::string> escapes[] = {
       {u"<b>&amp;\"q\" 'a'", "&lt;b&gt;&amp;amp;&quot;q&quot; &#39;a&#39;"},
       {u"tab\tline\nCR\rbell\a", "tab\tline\nCRbell"},
       {u"\u00E9\u4E2D\U0001F600", "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"},
-      {std::u16string(u"lone ") + static_cast<char16_t>(0xD800) + u"!", "lone \xEF\xBF\xBD!"},
-      {u"c1\u0085ok", "c1ok"},
+      {std::u16string(u"lone ") + static_cast<char16_t>(0xD800) + u"!", "lone \xEF\xBF\xBD!"}, {u"c1\u0085ok", "c1ok"},
   };
   for (const auto& [in, html] : escapes) EXPECT_EQ(web_page::EscapedHtml(in), html) << text::ToUtf8(in);
   // RFC 4648's vectors, and the line length MIME wants.

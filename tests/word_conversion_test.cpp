@@ -151,8 +151,7 @@ TEST_F(WordConversion, DocumentsHoldOnePicturePerSlideBreaksAndNotesInOrder) {
   struct Deck { const char* path; int slides; double width, height; };
   struct Content { const char* name; Options options; bool pictures, notes; };
   const Content contents[] = {
-      {"slides", {}, true, false},
-      {"slides+notes", {.notes = true}, true, true},
+      {"slides", {}, true, false}, {"slides+notes", {.notes = true}, true, true},
       {"notes-only", {.notes = true, .notesOnly = true}, false, true},
   };
   for (const Deck& deck : {Deck{"poi/SampleShow.pptx", 2, 720, 540}, Deck{"docling/powerpoint_sample.pptx", 3, 960, 540}}) {

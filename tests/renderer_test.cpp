@@ -318,6 +318,19 @@ TEST(RendererRules, RefusedCallsStartNoOffice) {
 
 // --- The UNO plugin ------------------------------------------------------------------------------
 
+// The component and the core load without LibreOffice: only the plugin links against UNO, with the
+// office's program folder as run path.
+TEST(RendererPlugin, OnlyThePluginLinksAgainstUno) {
+  const fs::path folder = fs::path(QUORVANE_CLI).parent_path();
+  for (const auto& [file, uno] : {std::pair{folder / "libquorvane.so", false}, {fs::path(QUORVANE_CLI), false},
+                                  {fs::read_symlink("/proc/self/exe"), false}, {folder / kUnoPluginFile, true}}) {
+    const std::string dynamic = quorvane::testing::CommandOutput("readelf -d '" + file.string() + "' | grep -E 'NEEDED|PATH'");
+    ASSERT_NE(dynamic.find("libc.so"), std::string::npos) << file << ": readelf gave no dynamic section";
+    for (const char* library : {"libuno_cppu.so", "libuno_sal.so", "libuno_cppuhelpergcc3.so", "libreoffice"})
+      EXPECT_EQ(dynamic.find(library) != std::string::npos, uno) << file << ", " << library << ":\n" << dynamic;
+  }
+}
+
 // Restores the normal plugin search when a test ends.
 struct PluginOverride {
   explicit PluginOverride(const std::string& path) { detail::ResetUnoPluginForTesting(path); }

@@ -201,3 +201,75 @@ inline std::string CorpusNote(const std::filesystem::path& deck) {
 }
 
 }  // namespace quorvane::testing
+
+// --- Office tests: a thrown failure's number, an environment variable for one test, a host's events ---
+#include <functional>
+#include <optional>
+
+#include "quorvane/automation_error.hpp"
+
+namespace quorvane::testing {
+
+// Runs `call`; the number of the AutomationError it threw (its description into `description`), or
+// 0 when it threw none.
+inline std::int32_t ThrownNumber(const std::function<void()>& call, std::string* description = nullptr) {
+  try {
+    call();
+  } catch (const AutomationError& e) {
+    if (description != nullptr) *description = text::ToUtf8(e.description());
+    return e.number();
+  }
+  return 0;
+}
+
+// Sets an environment variable for as long as the object lives.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// What a control told its host: the percentage at each Progress event and each onerror's number and
+// text. onProgress, when set, runs in each Progress handler with the number of events so far.
+struct EventRecorder : QuorvaneXEvents {
+  explicit EventRecorder(QuorvaneX& x) : control(&x) {}
+  void Progress() override {
+    progress.push_back(control->get_PercentageComplete());
+    if (onProgress) onProgress(progress.size());
+  }
+  void onerror(std::int32_t& number, std::u16string& description) override {
+    errors.push_back(number);
+    texts.push_back(text::ToUtf8(description));
+  }
+  QuorvaneX* control;
+  std::function<void(std::size_t)> onProgress;
+  std::vector<float> progress;
+  std::vector<std::int32_t> errors;
+  std::vector<std::string> texts;
+};
+
+}  // namespace quorvane::testing
+
+namespace quorvane::testing {
+
+// Width and height a PNG's header gives; {0, 0} when `bytes` is no PNG.
+inline std::pair<std::uint32_t, std::uint32_t> PngSize(std::string_view bytes) {
+  if (bytes.size() < 24 || bytes.substr(0, 8) != "\x89PNG\r\n\x1A\n") return {0, 0};
+  const auto at = [&](std::size_t i) {
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < 4; ++k) v = (v << 8) | static_cast<unsigned char>(bytes[i + k]);
+    return v;
+  };
+  return {at(16), at(20)};
+}
+
+}  // namespace quorvane::testing

@@ -23,10 +23,7 @@ struct Fixture : QuorvaneXEvents {
 
 TEST(StartPowerPoint, ReusesAHeldOneThatAnswersAndTriesBeforeMinus12) {
   const struct {
-    const char* name;
-    bool hold, heldNameEmpty, heldGone;
-    int creationFailures, creations;
-    bool started;
+    const char* name; bool hold, heldNameEmpty, heldGone; int creationFailures, creations; bool started;
   } rows[] = {
       {"nothing held", false, false, false, 0, 1, true},
       {"first creation fails", false, false, false, 1, 2, true},
@@ -133,10 +130,7 @@ TEST(QuitApplications, TerminateOrDestructionEndsKeptOnesAndAGoneOneIsReplaced) 
 
 TEST(VersionQueries, ThresholdsByVersionTextInTheLocale) {
   const struct {
-    const char* locale;
-    std::u16string version;
-    double number;
-    VariantBool atLeast2007, atLeast2010;
+    const char* locale; std::u16string version; double number; VariantBool atLeast2007, atLeast2010;
   } rows[] = {
       {"C", u"12.0", 12, -1, 0},  {"C", u"14.0", 14, -1, -1},  {"C", u"11.0", 11, 0, 0},
       {"C", u"140", 140, -1, -1}, {"C", u"", 0, -1, -1},       {"C", u"sixteen", 0, -1, -1},

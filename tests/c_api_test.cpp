@@ -90,11 +90,7 @@ TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
   qv_variant nested = Ref(QV_VT_I4, &shortValue), huge = Of(QV_VT_R8);
   huge.u.r8 = 1e12;
   const struct {
-    std::string label;
-    const char* name;
-    uint16_t kind;
-    std::vector<qv_variant> args;
-    qv_hresult hr;
+    std::string label; const char* name; uint16_t kind; std::vector<qv_variant> args; qv_hresult hr;
   } rows[] = {
       {"wrong count", "GetFileType", QV_DISPATCH_METHOD, {Value(1)}, QV_DISP_E_BADPARAMCOUNT},
       {"put on read-only", "PercentageComplete", QV_DISPATCH_PROPERTYPUT, {Value(1)}, QV_DISP_E_MEMBERNOTFOUND},
@@ -208,9 +204,7 @@ void OnEvent(void* context, int32_t dispid, const qv_variant* args, size_t argc)
 // itself: either way the host reads its text afterwards. The failure's cause is there beside it.
 TEST(CApiEvents, OnErrorReachesTheCallbackWhichMayRewriteErrorString) {
   const struct {
-    const char* label;
-    const char* replacement;
-    const char* put;
+    const char* label; const char* replacement; const char* put;
   } rows[] = {{"untouched", nullptr, nullptr}, {"emptied", "", nullptr},
               {"put through qv_invoke", nullptr, "Put by the C host"}};
   for (const auto& row : rows) {

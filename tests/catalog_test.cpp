@@ -40,9 +40,7 @@ TEST(FileTypeCatalogue, ListsExtensionsAndTheSingleFileRule) {
 
 TEST(FileTypeCatalogue, LookUpSaveAsExtensionAndGetFileTypeWithoutPowerPoint) {
   const struct {
-    std::int32_t code;
-    VariantBool wildcard;
-    std::u16string expected;
+    std::int32_t code; VariantBool wildcard; std::u16string expected;
   } rows[] = {{17, 0, u"jpg"}, {17, -1, u"*.jpg"}, {23, -1, u"*."}, {23, 0, u""}, {24, 1, u"pptx"}, {24, -2, u"pptx"}};
   QuorvaneX x;
   for (const auto& row : rows) {
@@ -55,8 +53,7 @@ TEST(FileTypeCatalogue, LookUpSaveAsExtensionAndGetFileTypeWithoutPowerPoint) {
   EXPECT_EQ(x.get_lNumberOfFileTypes().vt(), VT_I2);
   EXPECT_EQ(x.get_lNumberOfFileTypes().integer(), 36);  // no PowerPoint: the long list
   const struct {
-    std::int32_t position, code;
-    std::u16string description;
+    std::int32_t position, code; std::u16string description;
   } positions[] = {{1, 24, u"PPTX-PowerPoint File"}, {36, 107, u"Unicode Text"}, {0, 1, u"unchanged"},
                    {37, 1, u"unchanged"},            {-1, 1, u"unchanged"}};
   for (const auto& row : positions) {
@@ -72,9 +69,7 @@ TEST(ErrorCatalogue, GetErrorStringComparesNumerically) {
   std::int16_t refI2 = -6;
   Variant inner(static_cast<std::int32_t>(-18));
   const struct {
-    const char* name;
-    Variant value;
-    std::u16string expected;
+    const char* name; Variant value; std::u16string expected;
   } rows[] = {
       {"I2", Variant(static_cast<std::int16_t>(-6)), u"Input and Output Filename are same"},
       {"I1", Variant::Integer(VT_I1, -5), u"Input file not found. Please check the path"},
@@ -102,9 +97,7 @@ TEST(ErrorCatalogue, GetErrorStringComparesNumerically) {
 
 TEST(ErrorReporting, RaiseErrorStoresTheTextThenTellsTheHandlerWhichMayRewriteIt) {
   const struct {
-    const char* name;
-    std::int32_t code;
-    std::u16string text, expected, rewrite;
+    const char* name; std::int32_t code; std::u16string text, expected, rewrite;
   } rows[] = {
       {"catalogue text", -5, u"", u"Input file not found. Please check the path", u""},
       {"own text wins", -10, u"Presentations.Open : file missing", u"Presentations.Open : file missing", u""},

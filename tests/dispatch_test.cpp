@@ -58,10 +58,7 @@ struct Fixture {
 TEST(ControlDispatch, EveryMemberAnswersByIdAndByNameInAnyCase) {
   const Variant any(u"(member ran)");  // S_OK or the member's own failure
   const struct {
-    std::u16string_view name;
-    std::uint16_t kind;
-    Args args;
-    Variant result;
+    std::u16string_view name; std::uint16_t kind; Args args; Variant result;
   } rows[] = {
       {u"UserControl_Terminate", kCall, {}, Variant()}, {u"OptimizeForSpeed", kGet, {}, Variant::Bool(-1)},
       {u"OptimizeForSpeed", kPut, {Variant::Bool(0)}, Variant()}, {u"InputFile", kGet, {}, Variant(u"")},
@@ -143,10 +140,7 @@ TEST(ControlDispatch, PutCoercesToTheDeclaredTypeOrRefusesAndKeepsTheValue) {
   std::int16_t byRefCode = 36;
   Variant byRefText(u"24");
   const struct {
-    std::string label;
-    std::u16string_view property;
-    Variant value;
-    HResult hr;
+    std::string label; std::u16string_view property; Variant value; HResult hr;
     Variant readBack;  // after a failure: the initial value
   } rows[] = {
       {"I2 widened", u"TargetFileType", Variant(static_cast<std::int16_t>(-7)), S_OK_, Variant(-7)},
@@ -208,10 +202,7 @@ TEST(ControlDispatch, PutCoercesToTheDeclaredTypeOrRefusesAndKeepsTheValue) {
 
 TEST(ControlDispatch, ReferenceParametersWriteBackOnlyThroughReferencesOfTheDeclaredType) {
   const struct {
-    std::u16string version;
-    std::int32_t position;
-    std::u16string description;
-    std::int32_t code;
+    std::u16string version; std::int32_t position; std::u16string description; std::int32_t code;
   } rows[] = {{u"12.0", 1, u"PPTX-PowerPoint File", 24}, {u"12.0", 36, u"Unicode Text", 107},
               {u"11.0", 1, u"RTF/DOC - Rich Text Format", 6}, {u"11.0", 25, u"caller's", -99}};
   for (const auto& row : rows) {
@@ -239,9 +230,7 @@ TEST(ControlDispatch, ReferenceParametersWriteBackOnlyThroughReferencesOfTheDecl
   std::int32_t jpeg = 17;
   VariantBool wildcard = -1;
   const struct {
-    std::string label;
-    Args args;
-    std::u16string expected;
+    std::string label; Args args; std::u16string expected;
   } lookups[] = {
       {"both by reference", {Variant::ByRef(&jpeg), Variant::ByRefBool(&wildcard)}, u"*.jpg"},
       {"I2 code, Boolean 1 is not true", {Variant(static_cast<std::int16_t>(17)), Variant::Bool(1)}, u"jpg"},
@@ -269,11 +258,7 @@ TEST(ControlDispatch, RefusesUnknownIdsWrongKindsCountsAndReferenceTypes) {
   Variant variant(1);
   const auto id = [&](std::u16string_view name) { return f.Id(name); };
   const struct {
-    std::string label;
-    DispId id;
-    std::uint16_t kind;
-    Args args;
-    HResult hr;
+    std::string label; DispId id; std::uint16_t kind; Args args; HResult hr;
   } rows[] = {
       {"unknown id", 12345, kCall, {}, DISP_E_MEMBERNOTFOUND},
       {"event id", 2, kCall, {Variant(1), Variant(1)}, DISP_E_MEMBERNOTFOUND},

@@ -91,13 +91,8 @@ class SaveAsTest : public ::testing::Test {
 TEST_F(SaveAsTest, ModesRangesAndProgress) {
   const float third = 100.0f / 3;
   const struct {
-    const char* name;
-    int slides;
-    std::int32_t target, start, end;
-    VariantBool multi, labels;
-    std::vector<float> progress;
-    std::vector<std::string> saved;
-    std::vector<int> savedSlideCounts;
+    const char* name; int slides; std::int32_t target, start, end; VariantBool multi, labels;
+    std::vector<float> progress; std::vector<std::string> saved; std::vector<int> savedSlideCounts;
     bool savedFromInput;                // the whole-presentation mode saves the opened input
     std::int32_t startAfter, endAfter;  // the range as normalised
   } rows[] = {
@@ -226,10 +221,7 @@ TEST_F(SaveAsTest, PathChecksComeBeforePowerPoint) {
   const std::string r = dir_.path().string(), deck = r + "/deck.pptx";
   const std::u16string notFound = u"Input file not found. Please check the path", noPath = u"Output path not found";
   const struct {
-    const char* name;
-    std::string input, output;
-    std::int32_t result;
-    std::u16string text;
+    const char* name; std::string input, output; std::int32_t result; std::u16string text;
   } rows[] = {
       {"no input", "", r + "/out.pdf", -2, u"Input file name not provided."},
       {"neither name", "", "", -2, u"Input file name not provided."},
@@ -275,8 +267,7 @@ TEST_F(SaveAsTest, NamesThatPassThePathChecks) {
   fs::create_directories(dir_ / "sub");
   const std::string r = dir_.path().string();
   const struct {
-    const char* name;
-    std::string input, output;
+    const char* name; std::string input, output;
   } rows[] = {
       {"output exists and is another file", r + "/Deck.pptx", r + "/existing.pdf"},
       {"another file but for case", r + "/Deck.pptx", r + "/./deck.pptx"},
@@ -320,10 +311,7 @@ TEST_F(SaveAsTest, NoOutputOverwritesTheInputWhateverNamesIt) {
     EXPECT_FALSE(PowerPointCreated()) << output;
   }
   const struct {
-    const char* name;
-    std::string input;
-    std::int32_t result;
-    std::vector<std::string> saved, closes;
+    const char* name; std::string input; std::int32_t result; std::vector<std::string> saved, closes;
   } rows[] = {
       {"second slide's name", "deckSlide2.pptx", -10, {"deckSlide1.pptx"}, {"new", "input"}},
       {"first slide's name but for case", "DeckSlide1.pptx", -10, {}, {"input"}},

@@ -40,9 +40,7 @@ TEST(ShapeDispatch, AnswersTheMembersByNameWithoutRegardToCase) {
   auto range = Obj(*frame, u"TextRange");
   auto enumerator = Obj(*items, u"_NewEnum");
   const struct {
-    std::string object;
-    Dispatch* target;
-    std::vector<std::u16string> names, unknown;
+    std::string object; Dispatch* target; std::vector<std::u16string> names, unknown;
   } rows[] = {
       {"shape", shape.get(), {u"Type", u"GroupItems", u"HasTextFrame", u"TextFrame"}, {u"Text", u"Count", u"Name"}},
       {"group items", items.get(), {u"Count", u"Item", u"_NewEnum"}, {u"Type", u"Items"}},
@@ -74,10 +72,7 @@ TEST(ShapeDispatch, AnswersTheMembersByNameWithoutRegardToCase) {
 
 TEST(ShapeDispatch, ReadsShapeTextFrameAndTextRangeAtEveryRequest) {
   const struct {
-    std::string label;
-    ShapeData shape;
-    std::vector<std::u16string_view> path;
-    Variant expected;
+    std::string label; ShapeData shape; std::vector<std::u16string_view> path; Variant expected;
   } rows[] = {
       {"text box type", TextBox(u"Hello"), {u"Type"}, Variant(17)},
       {"text box has a frame", TextBox(u"Hello"), {u"HasTextFrame"}, Variant(-1)},
@@ -163,12 +158,7 @@ TEST(ShapeDispatch, ObjectModelFailuresPassThroughAndBadCallsAreRefused) {
   };
   const DispId type = id(*shape, u"Type");
   const struct {
-    std::string label;
-    Dispatch* target;
-    DispId id;
-    std::uint16_t kind;
-    std::vector<Variant> args;
-    HResult hr;
+    std::string label; Dispatch* target; DispId id; std::uint16_t kind; std::vector<Variant> args; HResult hr;
   } refusals[] = {
       {"put on Type", shape.get(), type, DISPATCH_PROPERTYPUT, {Variant(1)}, DISP_E_MEMBERNOTFOUND},
       {"method call of Type", shape.get(), type, DISPATCH_METHOD, {}, DISP_E_MEMBERNOTFOUND},

@@ -43,9 +43,7 @@ class SlideText : public ::testing::Test {
 
 TEST_F(SlideText, LabelsAndEntriesOfEveryKindOfShape) {
   const struct {
-    const char* name;
-    ShapeData shape;
-    std::string label, text;
+    const char* name; ShapeData shape; std::string label, text;
   } rows[] = {
       {"title", Title(u"T"), "** Title **", "T\r\n"}, {"centred title", CenterTitle(u"C"), "** Title **", "C\r\n"},
       {"body", Body(u"B"), "** Body **", "B\r\n"}, {"subtitle", Subtitle(u"S"), "** SubTitle **", "S\r\n"},
@@ -76,11 +74,9 @@ TEST_F(SlideText, AFailingRequestIsPassedOverAsTheRulesSay) {
   ShapeData noFrameAtAll = Table({{u"t"}});  // HasTextFrame answers false, the TextFrame request fails
   noFrameAtAll.textFrameFails = true;
   const struct {
-    const char* name;
-    ShapeData shape;
+    const char* name; ShapeData shape;
     const char* member;  // its nth call fails
-    int nth;
-    std::string label, text;
+    int nth; std::string label, text;
   } rows[] = {
       {"HasTextFrame: the test passes", Picture(), "Shape.HasTextFrame", 1, "** TextBox **", ""},
       {"HasText: the test passes", Title(u"T"), "TextFrame.HasText", 1, "** Title **", "T\r\n"},
@@ -156,12 +152,9 @@ TEST_F(SlideText, TableCountersAreNotLimitedTo16Bits) {
 
 TEST_F(SlideText, GroupTextCollectsItemsInOrderAndCatchesNothing) {
   const struct {
-    const char* name;
-    ShapeData shape;
-    std::string text;
+    const char* name; ShapeData shape; std::string text;
     const char* member;  // when set, its nth call fails with `number`, which must come through
-    int nth;
-    std::int32_t number;
+    int nth; std::int32_t number;
   } rows[] = {
       {"not a group", TextBox(u"x"), "", "", 0, 0},
       {"nested in place", Group({Group({TextBox(u"A")}), TextBox(u"B"), Group({Group({AutoShape(u"C")})})}),

@@ -11,12 +11,7 @@ namespace {
 TEST(Steps, ResolutionsDecideWhatHappensNext) {
   using R = Resolution;
   struct Row {
-    const char* name;
-    int failuresBeforeSuccess;
-    std::vector<R> answers;
-    int attempts;
-    bool ended;
-    int gaveUp;
+    const char* name; int failuresBeforeSuccess; std::vector<R> answers; int attempts; bool ended; int gaveUp;
   };
   const Row rows[] = {
       {"success", 0, {}, 1, false, 0},
@@ -71,9 +66,7 @@ TEST(Steps, AnyExceptionBecomesAFailureButOneInsideThePathEscapes) {
 
 TEST(Steps, ProgressStepArithmetic) {
   const struct {
-    std::int32_t start, end;
-    float step;
-    std::int32_t failure;
+    std::int32_t start, end; float step; std::int32_t failure;
   } rows[] = {{1, 1, 100.0f, 0},  {2, 4, 100.0f / 3.0f, 0}, {6, 5, 0, 11},         {8, 5, -50.0f, 0},
               {0, INT32_MAX, 0, 6}, {1, INT32_MAX, 100.0f / 2147483647.0f, 0}, {INT32_MIN, 1, 0, 6}};
   for (const auto& row : rows) {

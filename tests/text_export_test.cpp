@@ -112,10 +112,7 @@ TEST_F(TextExport, OneFileHoldsTheShapesAndNotesAsAsked) {
   const auto notesPage = [](std::vector<ShapeData> shapes) { return Deck().Slide().Notes(std::move(shapes)); };
   const std::u16string titleHeader = u"----- Slide(1) Shape(1) ** Title ** -----\r\n";
   const struct {
-    const char* name;
-    Deck deck;
-    VariantBool show, notes, notesOnly;
-    std::vector<std::u16string> pieces;
+    const char* name; Deck deck; VariantBool show, notes, notesOnly; std::vector<std::u16string> pieces;
   } rows[] = {
       {"title and body", titled, 0, 0, 0, {u"T\r\n", u"B\r\n"}},
       {"picture: an empty piece", Deck().Slide({Picture(), Title(u"T")}), 0, 0, 0, {u"", u"T\r\n"}},
@@ -198,13 +195,8 @@ TEST_F(TextExport, OneFilePerSlideHoldsTheBareTexts) {
 
 TEST_F(TextExport, ProgressAndRanges) {
   const struct {
-    const char* name;
-    VariantBool multi;
-    int slides;
-    std::int32_t start, end;
-    std::vector<float> progress;
-    std::int32_t result;
-    bool fileMade;
+    const char* name; VariantBool multi; int slides; std::int32_t start, end; std::vector<float> progress;
+    std::int32_t result; bool fileMade;
   } rows[] = {
       {"one slide", 0, 1, 0, 0, {0, 100, 100}, 0, true},
       {"three of five", 0, 5, 2, 4, {0, 33.333f, 66.667f, 100, 100}, 0, true},

@@ -1,5 +1,5 @@
-// The plain C interface, driven from C++: strings and their ownership, calls with by-reference
-// write-back, failure results, event callbacks and host-made late-bound objects.
+// The plain C interface, driven from C++, beyond what the C host (tests/c_host) checks: strings
+// and their ownership, refused calls, reference write-back, event callbacks and host-made objects.
 #include "quorvane/quorvane.h"
 
 #include <gtest/gtest.h>
@@ -16,24 +16,24 @@ std::string Utf8(qv_string s) {
   return out;
 }
 
-qv_variant Value(int32_t v) {
+qv_variant Of(uint16_t vt) {
   qv_variant out{};
-  out.vt = QV_VT_I4;
+  out.vt = vt;
+  return out;
+}
+qv_variant Value(int32_t v) {
+  qv_variant out = Of(QV_VT_I4);
   out.u.i4 = v;
   return out;
 }
-
 qv_variant Text(const char* utf8) {  // owns its string: clear it
-  qv_variant out{};
-  out.vt = QV_VT_BSTR;
+  qv_variant out = Of(QV_VT_BSTR);
   out.u.bstrVal = qv_string_alloc_utf8(utf8);
   return out;
 }
-
 template <typename T>
 qv_variant Ref(uint16_t vt, T* p) {
-  qv_variant out{};
-  out.vt = static_cast<uint16_t>(QV_VT_BYREF | vt);
+  qv_variant out = Of(static_cast<uint16_t>(QV_VT_BYREF | vt));
   std::memcpy(&out.u, &p, sizeof p);
   return out;
 }
@@ -41,30 +41,22 @@ qv_variant Ref(uint16_t vt, T* p) {
 struct Control {
   qv_control* c = qv_control_create();
   ~Control() { qv_control_destroy(c); }
-  int32_t Id(const char* name) {
-    int32_t id = 0;
-    EXPECT_EQ(qv_get_id_of_name(c, name, &id), QV_S_OK) << name;
-    return id;
-  }
   qv_hresult Invoke(const char* name, uint16_t kind, std::vector<qv_variant> args, qv_variant* result = nullptr,
                     int32_t* number = nullptr) {
-    return qv_invoke(c, Id(name), kind, args.data(), args.size(), result, number);
+    int32_t id = 0;
+    EXPECT_EQ(qv_get_id_of_name(c, name, &id), QV_S_OK) << name;
+    return qv_invoke(c, id, kind, args.data(), args.size(), result, number);
   }
 };
 
 TEST(CApiStrings, AllocateMeasureAndConvert) {
-  const struct {
-    const char* utf8;
-    size_t units;
-  } rows[] = {{"", 0}, {"abc", 3}, {"Gr\xC3\xBC\xC3\x9F" "e", 5}, {"\xF0\x9F\x98\x80", 2}, {"a\tb c", 5}};
-  for (const auto& row : rows) {
-    qv_string s = qv_string_alloc_utf8(row.utf8);
-    ASSERT_NE(s, nullptr) << row.utf8;
-    EXPECT_EQ(qv_string_length(s), row.units) << row.utf8;
-    EXPECT_EQ(s[row.units], 0) << row.utf8 << ": terminated";
-    EXPECT_EQ(Utf8(s), row.utf8);
+  for (const auto& [utf8, units] : {std::pair<const char*, size_t>{"", 0}, {"abc", 3}, {"Gr\xC3\xBC\xC3\x9F" "e", 5},
+                                    {"\xF0\x9F\x98\x80", 2}}) {
+    qv_string s = qv_string_alloc_utf8(utf8);
+    EXPECT_EQ(qv_string_length(s), units) << utf8;
+    EXPECT_EQ(s[units], 0) << utf8 << ": terminated";
     qv_string copy = qv_string_alloc(s, qv_string_length(s));
-    EXPECT_EQ(Utf8(copy), row.utf8);
+    EXPECT_EQ(Utf8(copy), utf8);
     qv_string_free(copy);
     qv_string_free(s);
   }
@@ -72,58 +64,40 @@ TEST(CApiStrings, AllocateMeasureAndConvert) {
   ASSERT_EQ(qv_string_length(zeros), 3u);
   EXPECT_EQ(zeros[0] | zeros[1] | zeros[2], 0);
   qv_string_free(zeros);
-
   EXPECT_EQ(qv_string_length(nullptr), 0u);
   EXPECT_EQ(Utf8(nullptr), "");
   qv_string_free(nullptr);
-
   qv_string s = qv_string_alloc_utf8("abcdef");
   char small[3] = {'x', 'x', 'x'};
   EXPECT_EQ(qv_string_to_utf8(s, small, sizeof small), 6u);
   EXPECT_STREQ(small, "ab");
-  EXPECT_EQ(qv_string_to_utf8(s, nullptr, 0), 6u);
   qv_string_free(s);
 }
 
 TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
   Control x;
-  ASSERT_NE(x.c, nullptr);
-  const struct {
-    const char* name;
-    qv_hresult hr;
-    int32_t id;
-  } names[] = {{"ConvertFile", QV_S_OK, 0x60030093}, {"convertfile", QV_S_OK, 0x60030093},
-               {"ERRORSTRING", QV_S_OK, 0x6803006F}, {"NoSuchThing", QV_DISP_E_UNKNOWNNAME, -1}};
-  for (const auto& row : names) {
+  for (const auto& [name, hr, expected] : {std::tuple<const char*, qv_hresult, int32_t>{"convertfile", QV_S_OK, 0x60030093},
+                                           {"ERRORSTRING", QV_S_OK, 0x6803006F}, {"NoSuchThing", QV_DISP_E_UNKNOWNNAME, -1}}) {
     int32_t id = -1;
-    EXPECT_EQ(qv_get_id_of_name(x.c, row.name, &id), row.hr) << row.name;
-    EXPECT_EQ(id, row.id) << row.name;
+    EXPECT_EQ(qv_get_id_of_name(x.c, name, &id), hr) << name;
+    EXPECT_EQ(id, expected) << name;
   }
   int32_t id = 0;
   EXPECT_EQ(qv_get_id_of_name(nullptr, "ConvertFile", &id), QV_E_POINTER);
   EXPECT_EQ(qv_get_id_of_name(x.c, nullptr, &id), QV_E_POINTER);
-
   int16_t shortValue = 1;
   int32_t* nullTarget = nullptr;
-  qv_variant nested = Ref(QV_VT_I4, &shortValue);
-  qv_variant badType{};
-  badType.vt = 99;
-  qv_variant huge{};
-  huge.vt = QV_VT_R8;
+  qv_variant nested = Ref(QV_VT_I4, &shortValue), huge = Of(QV_VT_R8);
   huge.u.r8 = 1e12;
   const struct {
-    std::string label;
-    const char* name;
-    uint16_t kind;
-    std::vector<qv_variant> args;
-    qv_hresult hr;
+    std::string label; const char* name; uint16_t kind; std::vector<qv_variant> args; qv_hresult hr;
   } rows[] = {
       {"wrong count", "GetFileType", QV_DISPATCH_METHOD, {Value(1)}, QV_DISP_E_BADPARAMCOUNT},
       {"put on read-only", "PercentageComplete", QV_DISPATCH_PROPERTYPUT, {Value(1)}, QV_DISP_E_MEMBERNOTFOUND},
       {"I2 reference for I4", "FileTypeSupportsSingleFileOutput", QV_DISPATCH_METHOD, {Ref(QV_VT_I2, &shortValue)},
        QV_DISP_E_TYPEMISMATCH},
       {"overflow", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {huge}, QV_DISP_E_OVERFLOW},
-      {"unknown variant type", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {badType}, QV_DISP_E_BADVARTYPE},
+      {"unknown variant type", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {Of(99)}, QV_DISP_E_BADVARTYPE},
       {"reference of an unsupported type", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {Ref(QV_VT_UI4, &shortValue)},
        QV_DISP_E_BADVARTYPE},
       {"variant reference to a reference", "GetErrorString", QV_DISPATCH_METHOD, {Ref(QV_VT_VARIANT, &nested)},
@@ -137,7 +111,7 @@ TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
     EXPECT_EQ(result.vt, QV_VT_EMPTY) << row.label;
   }
   EXPECT_EQ(qv_invoke(x.c, 0x12345, QV_DISPATCH_METHOD, nullptr, 0, nullptr, nullptr), QV_DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(qv_invoke(x.c, x.Id("GetFileType"), QV_DISPATCH_METHOD, nullptr, 3, nullptr, nullptr), QV_E_POINTER);
+  EXPECT_EQ(qv_invoke(x.c, 0x6003008C, QV_DISPATCH_METHOD, nullptr, 3, nullptr, nullptr), QV_E_POINTER);
   EXPECT_EQ(qv_invoke(nullptr, 0x60030093, QV_DISPATCH_METHOD, nullptr, 0, nullptr, nullptr), QV_E_POINTER);
   EXPECT_STREQ(qv_last_failure_text(nullptr), "");
   EXPECT_STREQ(qv_last_failure_cause(nullptr, nullptr), "");
@@ -146,111 +120,62 @@ TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
   EXPECT_TRUE(log.ends_with("/Quorvane.log")) << log;
 }
 
-TEST(CApiControl, PropertiesRoundTripThroughCVariants) {
+TEST(CApiControl, ValuesCrossAsCVariantsAndReferencesAreReplacedOnlyWhenWritten) {
   Control x;
-  qv_variant path = Text("  C:\\in.pptx  ");
+  qv_variant path = Text("  C:\\in.pptx  "), result{};
   EXPECT_EQ(x.Invoke("InputFile", QV_DISPATCH_PROPERTYPUT, {path}), QV_S_OK);
   qv_variant_clear(&path);
   EXPECT_EQ(path.vt, QV_VT_EMPTY);
-
-  qv_variant result{};
   ASSERT_EQ(x.Invoke("inputfile", QV_DISPATCH_PROPERTYGET | QV_DISPATCH_METHOD, {}, &result), QV_S_OK);
   ASSERT_EQ(result.vt, QV_VT_BSTR);
   EXPECT_EQ(Utf8(result.u.bstrVal), "C:\\in.pptx");
   qv_variant_clear(&result);
-
-  qv_variant shortCode{};
-  shortCode.vt = QV_VT_I2;
-  shortCode.u.i2 = 107;
-  EXPECT_EQ(x.Invoke("TargetFileType", QV_DISPATCH_PROPERTYPUT, {shortCode}), QV_S_OK);
-  ASSERT_EQ(x.Invoke("TargetFileType", QV_DISPATCH_PROPERTYGET, {}, &result), QV_S_OK);
-  EXPECT_EQ(result.vt, QV_VT_I4);
-  EXPECT_EQ(result.u.i4, 107);
-
   ASSERT_EQ(x.Invoke("lNumberOfFileTypes", QV_DISPATCH_PROPERTYGET, {}, &result), QV_S_OK);
   EXPECT_EQ(result.vt, QV_VT_I2);
-  EXPECT_EQ(result.u.i2, 36);  // no PowerPoint: the long list
-
+  EXPECT_EQ(result.u.i2, 36);
   ASSERT_EQ(x.Invoke("OptimizeForSpeed", QV_DISPATCH_PROPERTYGET, {}, &result), QV_S_OK);
   EXPECT_EQ(result.vt, QV_VT_BOOL);
   EXPECT_EQ(result.u.boolVal, QV_TRUE);
-}
 
-TEST(CApiControl, ReferenceArgumentsAreReplacedOnlyWhenTheMemberChangesThem) {
-  Control x;
-  // GetFileType writes both references: the caller's old string is freed and replaced.
   qv_string description = qv_string_alloc_utf8("old");
   int32_t code = -1;
-  qv_variant result{};
-  ASSERT_EQ(x.Invoke("GetFileType", QV_DISPATCH_METHOD,
-                     {Value(1), Ref(QV_VT_BSTR, &description), Ref(QV_VT_I4, &code)}, &result),
+  ASSERT_EQ(x.Invoke("GetFileType", QV_DISPATCH_METHOD, {Value(1), Ref(QV_VT_BSTR, &description), Ref(QV_VT_I4, &code)},
+                     &result),
             QV_S_OK);
-  EXPECT_EQ(result.vt, QV_VT_BOOL);
   EXPECT_EQ(result.u.boolVal, QV_TRUE);
   EXPECT_EQ(Utf8(description), "PPTX-PowerPoint File");
   EXPECT_EQ(code, 24);
-
-  // A position outside the list writes nothing: the same string stays in place.
   qv_string before = description;
-  ASSERT_EQ(x.Invoke("GetFileType", QV_DISPATCH_METHOD,
-                     {Value(99), Ref(QV_VT_BSTR, &description), Ref(QV_VT_I4, &code)}, &result),
-            QV_S_OK);
-  EXPECT_EQ(description, before);
-  qv_string_free(description);
-
-  // A NULL string by reference is the empty string; written, it becomes a string of the library.
-  qv_string none = nullptr;
-  ASSERT_EQ(
-      x.Invoke("GetFileType", QV_DISPATCH_METHOD, {Value(2), Ref(QV_VT_BSTR, &none), Ref(QV_VT_I4, &code)}, &result),
-      QV_S_OK);
-  EXPECT_EQ(Utf8(none), "PPTM-PowerPoint File macro enabled");
-  qv_string_free(none);
-
-  int32_t jpeg = 17;
-  qv_bool wildcard = QV_TRUE;
-  ASSERT_EQ(x.Invoke("LookUpSaveAsExtension", QV_DISPATCH_METHOD, {Ref(QV_VT_I4, &jpeg), Ref(QV_VT_BOOL, &wildcard)},
+  ASSERT_EQ(x.Invoke("GetFileType", QV_DISPATCH_METHOD, {Value(99), Ref(QV_VT_BSTR, &description), Ref(QV_VT_I4, &code)},
                      &result),
             QV_S_OK);
-  ASSERT_EQ(result.vt, QV_VT_BSTR);
-  EXPECT_EQ(Utf8(result.u.bstrVal), "*.jpg");
-  qv_variant_clear(&result);
-
-  // A variant by reference, of any type.
-  qv_variant held{};
-  held.vt = QV_VT_I2;
+  EXPECT_EQ(description, before) << "nothing written: the same string stays";
+  qv_string_free(description);
+  qv_string none = nullptr;  // the empty string; written, it becomes a string of the library
+  ASSERT_EQ(x.Invoke("GetFileType", QV_DISPATCH_METHOD, {Value(2), Ref(QV_VT_BSTR, &none), Ref(QV_VT_I4, &code)}, &result),
+            QV_S_OK);
+  EXPECT_EQ(Utf8(none), "PPTM-PowerPoint File macro enabled");
+  qv_string_free(none);
+  qv_variant held = Of(QV_VT_I2);
   held.u.i2 = -6;
   ASSERT_EQ(x.Invoke("GetErrorString", QV_DISPATCH_METHOD, {Ref(QV_VT_VARIANT, &held)}, &result), QV_S_OK);
   EXPECT_EQ(Utf8(result.u.bstrVal), "Input and Output Filename are same");
   EXPECT_EQ(held.vt, QV_VT_I2);
   qv_variant_clear(&result);
-}
 
-TEST(CApiControl, MemberFailuresGiveTheirNumberAndText) {
-  Control x;
-  qv_string path = qv_string_alloc_utf8("/nonexistent-quorvane-folder/sub/out.txt");
+  qv_string bad = qv_string_alloc_utf8("/nonexistent-quorvane-folder/sub/out.txt");
   int32_t number = 0;
-  EXPECT_EQ(x.Invoke("OpenTextFileForWriting", QV_DISPATCH_METHOD, {Ref(QV_VT_BSTR, &path)}, nullptr, &number),
+  EXPECT_EQ(x.Invoke("OpenTextFileForWriting", QV_DISPATCH_METHOD, {Ref(QV_VT_BSTR, &bad)}, nullptr, &number),
             QV_DISP_E_EXCEPTION);
-  EXPECT_NE(number, 0);
-  EXPECT_STRNE(qv_last_failure_text(x.c), "");
-  qv_string_free(path);
-
-  qv_variant result{};
+  qv_string_free(bad);
   ASSERT_EQ(x.Invoke("GetAllPossibleErrorsCount", QV_DISPATCH_METHOD, {}, &result, &number), QV_S_OK);
-  EXPECT_EQ(result.u.i4, 17);
   EXPECT_EQ(number, 0);
   EXPECT_STREQ(qv_last_failure_text(x.c), "") << "a successful call clears the text";
 }
 
-// ---------------------------------------------------------------------------------------------
-// Events
-// ---------------------------------------------------------------------------------------------
-
 struct Heard {
-  std::vector<int32_t> ids;
   std::vector<int32_t> numbers;
   std::vector<std::string> texts;
-  std::vector<size_t> counts;
   const char* replacement = nullptr;  // NULL: leave the text alone; "": store a NULL string
   const char* put = nullptr;          // set ErrorString to this through qv_invoke instead
   qv_control* control = nullptr;
@@ -258,8 +183,6 @@ struct Heard {
 
 void OnEvent(void* context, int32_t dispid, const qv_variant* args, size_t argc) {
   auto* heard = static_cast<Heard*>(context);
-  heard->ids.push_back(dispid);
-  heard->counts.push_back(argc);
   if (dispid != QV_DISPID_ONERROR || argc != 2) return;
   if (args[0].vt != (QV_VT_BYREF | QV_VT_I4) || args[1].vt != (QV_VT_BYREF | QV_VT_BSTR)) return;
   heard->numbers.push_back(*args[0].u.pi4);
@@ -278,43 +201,28 @@ void OnEvent(void* context, int32_t dispid, const qv_variant* args, size_t argc)
 }
 
 // A handler may rewrite ErrorString through its by-reference argument or through the control
-// itself (qv_invoke from inside the handler): either way the host reads its text afterwards, as a
-// C++ host does. The failure's cause is there beside it.
+// itself: either way the host reads its text afterwards. The failure's cause is there beside it.
 TEST(CApiEvents, OnErrorReachesTheCallbackWhichMayRewriteErrorString) {
   const struct {
-    const char* label;
-    const char* replacement;
-    const char* put;
-  } rows[] = {{"untouched", nullptr, nullptr},
-              {"replaced", "Written by the C host", nullptr},
-              {"emptied", "", nullptr},
+    const char* label; const char* replacement; const char* put;
+  } rows[] = {{"untouched", nullptr, nullptr}, {"emptied", "", nullptr},
               {"put through qv_invoke", nullptr, "Put by the C host"}};
   for (const auto& row : rows) {
     Control x;
-    Heard heard;
-    heard.replacement = row.replacement;
-    heard.put = row.put;
-    heard.control = x.c;
+    Heard heard{{}, {}, row.replacement, row.put, x.c};
     const uint32_t cookie = qv_advise(x.c, OnEvent, &heard);
     ASSERT_NE(cookie, 0u);
-
-    qv_variant result{};
+    qv_variant result{}, text{};
     ASSERT_EQ(x.Invoke("ConvertFile", QV_DISPATCH_METHOD, {}, &result), QV_S_OK) << row.label;
-    ASSERT_EQ(result.vt, QV_VT_I4);
     EXPECT_LT(result.u.i4, 0);
-    ASSERT_EQ(heard.numbers.size(), 1u) << row.label;
-    EXPECT_EQ(heard.numbers[0], result.u.i4) << row.label;
+    ASSERT_EQ(heard.numbers, std::vector<int32_t>{result.u.i4}) << row.label;
     EXPECT_FALSE(heard.texts[0].empty()) << row.label;
-
-    qv_variant text{};
     ASSERT_EQ(x.Invoke("ErrorString", QV_DISPATCH_PROPERTYGET, {}, &text), QV_S_OK);
-    const std::string expected = row.put ? row.put : row.replacement ? row.replacement : heard.texts[0];
-    EXPECT_EQ(Utf8(text.u.bstrVal), expected) << row.label;
+    EXPECT_EQ(Utf8(text.u.bstrVal), row.put ? row.put : row.replacement ? row.replacement : heard.texts[0]) << row.label;
     qv_variant_clear(&text);
     int32_t number = -1;
     EXPECT_STREQ(qv_last_failure_cause(x.c, &number), "InputFile is empty") << row.label;
     EXPECT_EQ(number, 5) << row.label;
-
     EXPECT_EQ(qv_unadvise(x.c, cookie), 1);
     EXPECT_EQ(qv_unadvise(x.c, cookie), 0);
     ASSERT_EQ(x.Invoke("ConvertFile", QV_DISPATCH_METHOD, {}, &result), QV_S_OK);
@@ -325,75 +233,48 @@ TEST(CApiEvents, OnErrorReachesTheCallbackWhichMayRewriteErrorString) {
   EXPECT_EQ(qv_advise(x.c, nullptr, nullptr), 0u);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Host-made late-bound objects
-// ---------------------------------------------------------------------------------------------
-
-// An object with Type (get, 6), Shout(s by reference: appends "!") and Fail (always fails).
-struct HostObject {
-  int destroyed = 0;
-  std::vector<std::string> names;
-};
-
-qv_hresult HostGetId(void* context, const char* name, int32_t* dispid) {
-  static_cast<HostObject*>(context)->names.push_back(name);
+// A host object: Shout (id 2) appends "!" to its by-reference string, Fail (id 3) always fails.
+qv_hresult HostGetId(void*, const char* name, int32_t* dispid) {
   const std::string n = name;
-  if (n == "Type" || n == "type") *dispid = 1;
-  else if (n == "Shout") *dispid = 2;
-  else if (n == "Fail") *dispid = 3;
-  else return QV_DISP_E_UNKNOWNNAME;
-  return QV_S_OK;
+  *dispid = n == "Shout" ? 2 : n == "Fail" ? 3 : 0;
+  return *dispid ? QV_S_OK : QV_DISP_E_UNKNOWNNAME;
 }
 
 qv_hresult HostInvoke(void*, int32_t dispid, uint16_t, const qv_variant* args, size_t argc, qv_variant* result,
                       int32_t* excep_number, qv_string* excep_description) {
-  switch (dispid) {
-    case 1:
-      if (result) *result = Value(6);
-      return QV_S_OK;
-    case 2: {
-      if (argc != 1 || args[0].vt != (QV_VT_BYREF | QV_VT_BSTR)) return QV_DISP_E_TYPEMISMATCH;
-      const std::string shouted = Utf8(*args[0].u.pbstrVal) + "!";
-      qv_string_free(*args[0].u.pbstrVal);
-      *args[0].u.pbstrVal = qv_string_alloc_utf8(shouted.c_str());
-      if (result) *result = Text("shouted");
-      return QV_S_OK;
-    }
-    case 3:
-      *excep_number = 1234;
-      *excep_description = qv_string_alloc_utf8("the host object refuses");
-      return QV_DISP_E_EXCEPTION;
-    default:
-      return QV_DISP_E_MEMBERNOTFOUND;
+  if (dispid == 3) {
+    *excep_number = 1234;
+    *excep_description = qv_string_alloc_utf8("the host object refuses");
+    return QV_DISP_E_EXCEPTION;
   }
+  if (dispid != 2) return QV_DISP_E_MEMBERNOTFOUND;
+  if (argc != 1 || args[0].vt != (QV_VT_BYREF | QV_VT_BSTR)) return QV_DISP_E_TYPEMISMATCH;
+  const std::string shouted = Utf8(*args[0].u.pbstrVal) + "!";
+  qv_string_free(*args[0].u.pbstrVal);
+  *args[0].u.pbstrVal = qv_string_alloc_utf8(shouted.c_str());
+  if (result) *result = Text("shouted");
+  return QV_S_OK;
 }
 
-void HostDestroy(void* context) { ++static_cast<HostObject*>(context)->destroyed; }
+void HostDestroy(void* context) { ++*static_cast<int*>(context); }
 
 TEST(CApiDispatch, HostObjectsAnswerThroughTheirCallbacks) {
-  HostObject host;
-  const qv_dispatch_callbacks callbacks = {HostGetId, HostInvoke, HostDestroy};
-  qv_dispatch* object = qv_dispatch_create(&callbacks, &host);
+  int destroyed = 0;
+  const qv_dispatch_callbacks callbacks = {HostGetId, HostInvoke, HostDestroy}, incomplete = {HostGetId, nullptr, nullptr};
+  qv_dispatch* object = qv_dispatch_create(&callbacks, &destroyed);
   ASSERT_NE(object, nullptr);
-  const qv_dispatch_callbacks incomplete = {HostGetId, nullptr, nullptr};
-  EXPECT_EQ(qv_dispatch_create(&incomplete, &host), nullptr);
-
+  EXPECT_EQ(qv_dispatch_create(&incomplete, &destroyed), nullptr);
   int32_t id = 0;
   ASSERT_EQ(qv_dispatch_get_id_of_name(object, "Shout", &id), QV_S_OK);
   EXPECT_EQ(id, 2);
   EXPECT_EQ(qv_dispatch_get_id_of_name(object, "Whisper", &id), QV_DISP_E_UNKNOWNNAME);
-
-  // A by-reference string crosses into the library and back out to the host and returns changed.
   qv_string word = qv_string_alloc_utf8("hey");
-  qv_variant arg = Ref(QV_VT_BSTR, &word);
-  qv_variant result{};
+  qv_variant arg = Ref(QV_VT_BSTR, &word), result{};
   ASSERT_EQ(qv_dispatch_invoke(object, 2, QV_DISPATCH_METHOD, &arg, 1, &result, nullptr, nullptr), QV_S_OK);
   EXPECT_EQ(Utf8(word), "hey!");
-  ASSERT_EQ(result.vt, QV_VT_BSTR);
   EXPECT_EQ(Utf8(result.u.bstrVal), "shouted");
   qv_variant_clear(&result);
   qv_string_free(word);
-
   int32_t number = 0;
   qv_string description = nullptr;
   EXPECT_EQ(qv_dispatch_invoke(object, 3, QV_DISPATCH_METHOD, nullptr, 0, &result, &number, &description),
@@ -401,21 +282,16 @@ TEST(CApiDispatch, HostObjectsAnswerThroughTheirCallbacks) {
   EXPECT_EQ(number, 1234);
   EXPECT_EQ(Utf8(description), "the host object refuses");
   qv_string_free(description);
-
-  // The object handed to the control as TextFromGroupShape's shape: the call reaches the member,
-  // which may ask the host object for its members.
-  Control x;
-  qv_variant shape{};
-  shape.vt = QV_VT_DISPATCH;
+  Control x;  // the object as TextFromGroupShape's shape: the member may ask it for its members
+  qv_variant shape = Of(QV_VT_DISPATCH);
   shape.u.dispVal = qv_dispatch_addref(object);
   const qv_hresult hr = x.Invoke("TextFromGroupShape", QV_DISPATCH_METHOD, {shape}, &result, &number);
   EXPECT_TRUE(hr == QV_S_OK || hr == QV_DISP_E_EXCEPTION) << std::hex << hr;
   qv_variant_clear(&result);
-  qv_variant_clear(&shape);  // drops the reference the variant held
-
-  EXPECT_EQ(host.destroyed, 0);
+  qv_variant_clear(&shape);
+  EXPECT_EQ(destroyed, 0);
   qv_dispatch_release(object);
-  EXPECT_EQ(host.destroyed, 1) << "the last reference gone, the host object is destroyed once";
+  EXPECT_EQ(destroyed, 1) << "the last reference gone, the host object is destroyed once";
 }
 
 }  // namespace

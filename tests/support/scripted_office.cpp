@@ -44,12 +44,6 @@ struct OfficeState {
 // Model
 // ---------------------------------------------------------------------------------------------
 
-ShapeData ShapeData::Named(std::u16string shapeName) const {
-  ShapeData copy = *this;
-  copy.name = std::move(shapeName);
-  return copy;
-}
-
 std::shared_ptr<ShapeData> ShapeData::Clone() const {
   auto copy = std::make_shared<ShapeData>(*this);
   for (auto& item : copy->items) item = item->Clone();
@@ -179,9 +173,6 @@ ShapeData SlideImage() {
 FailureRule::FailureRule(std::string member, std::int32_t nth, std::int32_t number, std::u16string description)
     : member_(std::move(member)), nth_(nth), number_(number), description_(std::move(description)) {}
 
-FailureRule& FailureRule::OnFile(std::u16string file) {
-  return Where([file = std::move(file)](const Call& call) { return text::EqualsIgnoreCase(call.site.file, file); });
-}
 FailureRule& FailureRule::OnSlide(std::int32_t slide) {
   return Where([slide](const Call& call) { return call.site.slide == slide; });
 }
@@ -190,9 +181,6 @@ FailureRule& FailureRule::OnShape(std::int32_t shape) {
 }
 FailureRule& FailureRule::OnNotes(bool notes) {
   return Where([notes](const Call& call) { return call.site.notes == notes; });
-}
-FailureRule& FailureRule::OnNamed(std::u16string name) {
-  return Where([name = std::move(name)](const Call& call) { return call.site.name == name; });
 }
 FailureRule& FailureRule::Where(std::function<bool(const Call&)> predicate) {
   restrictions_.push_back(std::move(predicate));
@@ -212,9 +200,7 @@ bool FailureRule::Matches(const Call& call) const {
 bool FailureRule::Fires(const Call& call) {
   if (!Matches(call)) return false;
   ++matched_;
-  const bool fires = matched_ >= nth_ && (times_ == 0 || matched_ < nth_ + times_);
-  if (fires) ++fired_;
-  return fires;
+  return matched_ >= nth_ && (times_ == 0 || matched_ < nth_ + times_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -269,8 +255,7 @@ Site SiteOf(const Context& c) {
   }
   site.notes = c.notes;
   if (c.shape) {
-    site.name = c.shape->name;
-    if (c.slide) {
+    {
       const ShapeList& page = Page(c);
       for (std::size_t i = 0; i < page.size() && site.shape == 0; ++i)
         if (Holds(*page[i], c.shape.get())) site.shape = static_cast<std::int32_t>(i + 1);
@@ -279,37 +264,24 @@ Site SiteOf(const Context& c) {
   return site;
 }
 
+// Every automation object is a view of a Context.
+struct View {
+  explicit View(Context c) : c_(std::move(c)) {}
+  Context c_;
+};
+
 // --- Log text ---
 
 std::string Str(std::u16string_view s) {
-  std::u16string escaped;
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string out;
   for (char16_t ch : s) {
-    if (ch >= 0x20) {
-      escaped += ch;
-      continue;
-    }
-    switch (ch) {
-      case u'\r':
-        escaped += u"\\r";
-        break;
-      case u'\n':
-        escaped += u"\\n";
-        break;
-      case u'\t':
-        escaped += u"\\t";
-        break;
-      case u'\v':
-        escaped += u"\\v";
-        break;
-      default: {
-        static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-        escaped += u"\\x";
-        escaped += kHex[ch >> 4];
-        escaped += kHex[ch & 0xF];
-      }
-    }
+    const char16_t* named = ch == u'\r' ? u"\\r" : ch == u'\n' ? u"\\n" : ch == u'\t' ? u"\\t" : ch == u'\v' ? u"\\v" : nullptr;
+    if (named) out += named;
+    else if (ch < 0x20) out += std::u16string(u"\\x") + kHex[ch >> 4] + kHex[ch & 0xF];
+    else out += ch;
   }
-  return text::ToUtf8(escaped);
+  return text::ToUtf8(out);
 }
 
 std::string Num(std::int64_t n) { return std::to_string(n); }
@@ -391,9 +363,9 @@ std::u16string& TextOf(const Context& c) { return IsCell(c) ? c.shape->cells[c.r
 
 // --- PowerPoint ---
 
-class ScriptedTextRange final : public ppt::TextRange {
+class ScriptedTextRange final : public ppt::TextRange, View {
  public:
-  explicit ScriptedTextRange(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::u16string Text() override {
     Enter(c_, "TextRange.Text");
     return TextOf(c_);
@@ -403,13 +375,11 @@ class ScriptedTextRange final : public ppt::TextRange {
     TextOf(c_).insert(0, text);
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedTextFrame final : public ppt::TextFrame {
+class ScriptedTextFrame final : public ppt::TextFrame, View {
  public:
-  explicit ScriptedTextFrame(Context c) : c_(std::move(c)) {}
+  using View::View;
   Tristate HasText() override {
     Enter(c_, "TextFrame.HasText");
     return HasFrame(c_) && !TextOf(c_).empty() ? office::kMsoTrue : office::kMsoFalse;
@@ -420,39 +390,33 @@ class ScriptedTextFrame final : public ppt::TextFrame {
     return Hand<ppt::TextRange>(c_, std::make_shared<ScriptedTextRange>(c_));
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedPlaceholderFormat final : public ppt::PlaceholderFormat {
+class ScriptedPlaceholderFormat final : public ppt::PlaceholderFormat, View {
  public:
-  explicit ScriptedPlaceholderFormat(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::int32_t Type() override {
     Enter(c_, "PlaceholderFormat.Type");
     return c_.shape->placeholderType;
   }
 
- private:
-  Context c_;
 };
 
 std::shared_ptr<ppt::Shape> MakeShape(Context c);
 
-class ScriptedCell final : public ppt::Cell {
+class ScriptedCell final : public ppt::Cell, View {
  public:
-  explicit ScriptedCell(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::shared_ptr<ppt::Shape> Shape() override {
     Enter(c_, "Cell.Shape");
     return MakeShape(c_);
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedTable final : public ppt::Table {
+class ScriptedTable final : public ppt::Table, View {
  public:
-  explicit ScriptedTable(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::int32_t RowsCount() override {
     Enter(c_, "Table.Rows.Count");
     return static_cast<std::int32_t>(c_.shape->cells.size());
@@ -473,13 +437,11 @@ class ScriptedTable final : public ppt::Table {
     return Hand<ppt::Cell>(cell, std::make_shared<ScriptedCell>(cell));
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedGroupItems final : public ppt::GroupItems {
+class ScriptedGroupItems final : public ppt::GroupItems, View {
  public:
-  explicit ScriptedGroupItems(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::int32_t Count() override {
     Enter(c_, "GroupItems.Count");
     return static_cast<std::int32_t>(c_.shape->items.size());
@@ -494,15 +456,13 @@ class ScriptedGroupItems final : public ppt::GroupItems {
     return MakeShape(item);
   }
 
- private:
-  Context c_;
 };
 
 // A shape on a page, a group item, or (with c_.row set) the shape of a table cell, which has a
 // text frame and nothing else.
-class ScriptedShape final : public ppt::Shape {
+class ScriptedShape final : public ppt::Shape, View {
  public:
-  explicit ScriptedShape(Context c) : c_(std::move(c)) {}
+  using View::View;
 
   Tristate HasTextFrame() override {
     Enter(c_, "Shape.HasTextFrame");
@@ -550,15 +510,13 @@ class ScriptedShape final : public ppt::Shape {
   void Require(std::int32_t type, std::string_view member, std::u16string_view what) const {
     if (IsCell(c_) || c_.shape->type != type) throw Invalid(member, what);
   }
-
-  Context c_;
 };
 
 std::shared_ptr<ppt::Shape> MakeShape(Context c) { return Hand<ppt::Shape>(c, std::make_shared<ScriptedShape>(c)); }
 
-class ScriptedPlaceholders final : public ppt::Placeholders {
+class ScriptedPlaceholders final : public ppt::Placeholders, View {
  public:
-  explicit ScriptedPlaceholders(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::int32_t Count() override {
     Enter(c_, "Placeholders.Count");
     return static_cast<std::int32_t>(List().size());
@@ -581,13 +539,11 @@ class ScriptedPlaceholders final : public ppt::Placeholders {
       if (shape->type == ppt::kMsoPlaceholder) list.push_back(shape);
     return list;
   }
-
-  Context c_;
 };
 
-class ScriptedShapes final : public ppt::Shapes {
+class ScriptedShapes final : public ppt::Shapes, View {
  public:
-  explicit ScriptedShapes(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::int32_t Count() override {
     Enter(c_, "Shapes.Count");
     return static_cast<std::int32_t>(Page(c_).size());
@@ -605,27 +561,23 @@ class ScriptedShapes final : public ppt::Shapes {
     return Hand<ppt::Placeholders>(c_, std::make_shared<ScriptedPlaceholders>(c_));
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedNotesPage final : public ppt::NotesPage {
+class ScriptedNotesPage final : public ppt::NotesPage, View {
  public:
-  explicit ScriptedNotesPage(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::shared_ptr<ppt::Shapes> Shapes() override {
     Enter(c_, "NotesPage.Shapes");
     return Hand<ppt::Shapes>(c_, std::make_shared<ScriptedShapes>(c_));
   }
 
- private:
-  Context c_;
 };
 
 std::int32_t NumberOf(const Context& c) { return PositionOf(c.presentation->deck.slides, c.slide.get()); }
 
-class ScriptedSlide final : public ppt::Slide {
+class ScriptedSlide final : public ppt::Slide, View {
  public:
-  explicit ScriptedSlide(Context c) : c_(std::move(c)) {}
+  using View::View;
   void Copy() override {
     Enter(c_, "Slide.Copy");
     c_.office->clipboard = {c_.slide->Clone(), NumberOf(c_)};
@@ -655,13 +607,11 @@ class ScriptedSlide final : public ppt::Slide {
         {fileName, filterName, scaleWidth, scaleHeight, NumberOf(c_), c_.presentation->fileName});
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedSlides final : public ppt::Slides {
+class ScriptedSlides final : public ppt::Slides, View {
  public:
-  explicit ScriptedSlides(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::int32_t Count() override {
     Enter(c_, "Slides.Count");
     return static_cast<std::int32_t>(Slides().size());
@@ -690,13 +640,11 @@ class ScriptedSlides final : public ppt::Slides {
 
  private:
   std::vector<std::shared_ptr<SlideData>>& Slides() { return c_.presentation->deck.slides; }
-
-  Context c_;
 };
 
-class ScriptedPageSetup final : public ppt::PageSetup {
+class ScriptedPageSetup final : public ppt::PageSetup, View {
  public:
-  explicit ScriptedPageSetup(Context c) : c_(std::move(c)) {}
+  using View::View;
   float SlideHeight() override {
     Enter(c_, "PageSetup.SlideHeight");
     return c_.presentation->deck.slideHeight;
@@ -714,13 +662,11 @@ class ScriptedPageSetup final : public ppt::PageSetup {
     c_.presentation->deck.slideWidth = value;
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedPresentation final : public ppt::Presentation {
+class ScriptedPresentation final : public ppt::Presentation, View {
  public:
-  explicit ScriptedPresentation(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::shared_ptr<ppt::Slides> Slides() override {
     Enter(c_, "Presentation.Slides");
     return Hand<ppt::Slides>(c_, std::make_shared<ScriptedSlides>(c_));
@@ -745,13 +691,11 @@ class ScriptedPresentation final : public ppt::Presentation {
     c_.presentation->closed = true;
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedPresentations final : public ppt::Presentations {
+class ScriptedPresentations final : public ppt::Presentations, View {
  public:
-  explicit ScriptedPresentations(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
                                           Tristate withWindow) override {
     Enter(c_, "Presentations.Open", {Str(fileName), Num(readOnly), Num(untitled), Num(withWindow)});
@@ -784,13 +728,11 @@ class ScriptedPresentations final : public ppt::Presentations {
     presentation.presentation = std::move(state);
     return Hand<ppt::Presentation>(presentation, std::make_shared<ScriptedPresentation>(presentation));
   }
-
-  Context c_;
 };
 
-class ScriptedPowerPoint final : public ppt::Application {
+class ScriptedPowerPoint final : public ppt::Application, View {
  public:
-  explicit ScriptedPowerPoint(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::u16string Name() override {
     Enter(c_, "PowerPoint.Name");
     return c_.application->name;
@@ -808,15 +750,13 @@ class ScriptedPowerPoint final : public ppt::Application {
     c_.application->running = false;
   }
 
- private:
-  Context c_;
 };
 
 // --- Word ---
 
-class ScriptedWordPageSetup final : public word::PageSetup {
+class ScriptedWordPageSetup final : public word::PageSetup, View {
  public:
-  explicit ScriptedWordPageSetup(Context c) : c_(std::move(c)) {}
+  using View::View;
   void put_PageHeight(float value) override {
     Enter(c_, "PageSetup.put_PageHeight", {Real(value)});
     c_.document->pageHeight = value;
@@ -826,13 +766,11 @@ class ScriptedWordPageSetup final : public word::PageSetup {
     c_.document->pageWidth = value;
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedDocument final : public word::Document {
+class ScriptedDocument final : public word::Document, View {
  public:
-  explicit ScriptedDocument(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::shared_ptr<word::PageSetup> PageSetup() override {
     Enter(c_, "Document.PageSetup");
     return Hand<word::PageSetup>(c_, std::make_shared<ScriptedWordPageSetup>(c_));
@@ -849,13 +787,11 @@ class ScriptedDocument final : public word::Document {
     c_.document->closeSaveChanges = saveChanges;
   }
 
- private:
-  Context c_;
 };
 
-class ScriptedDocuments final : public word::Documents {
+class ScriptedDocuments final : public word::Documents, View {
  public:
-  explicit ScriptedDocuments(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::shared_ptr<word::Document> Add() override {
     Enter(c_, "Documents.Add");
     auto state = std::make_shared<DocumentState>();
@@ -866,14 +802,12 @@ class ScriptedDocuments final : public word::Documents {
     return Hand<word::Document>(document, std::make_shared<ScriptedDocument>(document));
   }
 
- private:
-  Context c_;
 };
 
 // The insertion point of the active document: the one of this Word made last and still open.
-class ScriptedSelection final : public word::Selection {
+class ScriptedSelection final : public word::Selection, View {
  public:
-  explicit ScriptedSelection(Context c) : c_(std::move(c)) {}
+  using View::View;
   void Paste() override {
     Enter(c_, "Selection.Paste");
     DocumentState& document = Active();
@@ -903,13 +837,11 @@ class ScriptedSelection final : public word::Selection {
       if ((*it)->application == c_.application && !(*it)->closed) return **it;
     throw AutomationError(kWordNoDocument, u"This command is not available because no document is open.");
   }
-
-  Context c_;
 };
 
-class ScriptedWord final : public word::Application {
+class ScriptedWord final : public word::Application, View {
  public:
-  explicit ScriptedWord(Context c) : c_(std::move(c)) {}
+  using View::View;
   std::u16string Name() override {
     Enter(c_, "Word.Name");
     return c_.application->name;
@@ -935,8 +867,6 @@ class ScriptedWord final : public word::Application {
     c_.application->running = false;
   }
 
- private:
-  Context c_;
 };
 
 }  // namespace
@@ -1013,9 +943,6 @@ const std::vector<std::shared_ptr<PresentationState>>& ScriptedOffice::OpenedPre
 const std::vector<std::shared_ptr<DocumentState>>& ScriptedOffice::WordDocuments() const { return state_->documents; }
 const std::vector<SaveRecord>& ScriptedOffice::Saves() const { return state_->saves; }
 const std::vector<ExportRecord>& ScriptedOffice::Exports() const { return state_->exports; }
-
-bool ScriptedOffice::ClipboardHoldsSlide() const { return state_->clipboard.slide != nullptr; }
-void ScriptedOffice::ClearClipboard() { state_->clipboard = {}; }
 
 void ScriptedOffice::AddWrapper(std::type_index type, ErasedWrapper wrap) {
   state_->wrappers.emplace_back(type, std::move(wrap));

@@ -72,11 +72,8 @@ struct ShapeData {
   std::vector<std::vector<std::u16string>> cells;  // tables: rows of cell texts; a short row lacks cells
   std::int32_t columns = 0;                        // tables: Columns.Count
   std::vector<std::shared_ptr<ShapeData>> items;   // groups: GroupItems, in order
-  std::u16string name;                             // optional; failure rules and wrappers can select a shape by it
   bool deleted = false;                            // set on a group once Ungroup has replaced it by its items
 
-  // A copy carrying `shapeName`: Title(u"T").Named(u"title").
-  ShapeData Named(std::u16string shapeName) const;
   // A deep copy: no node is shared with this one.
   std::shared_ptr<ShapeData> Clone() const;
 };
@@ -202,7 +199,6 @@ struct Site {
   bool notes = false;      // it belongs to the slide's notes page
   std::int32_t shape = 0;  // index in the page's Shapes of its shape (of the group or table holding it,
                            // for a group item or a cell); 0 for slides and collections
-  std::u16string name;     // the name of its shape (ShapeData::name), if any
 };
 
 // One call as logged. `text` is the member followed, when it takes arguments, by the arguments in
@@ -227,11 +223,9 @@ class FailureRule {
  public:
   FailureRule(std::string member, std::int32_t nth, std::int32_t number, std::u16string description);
 
-  FailureRule& OnFile(std::u16string file);  // objects of the presentation with this file name
   FailureRule& OnSlide(std::int32_t slide);
   FailureRule& OnShape(std::int32_t shape);
   FailureRule& OnNotes(bool notes = true);
-  FailureRule& OnNamed(std::u16string name);
   FailureRule& Where(std::function<bool(const Call&)> predicate);
   // Fail `count` matching calls from the nth on (1 by default).
   FailureRule& Times(std::int32_t count);
@@ -243,8 +237,6 @@ class FailureRule {
 
   std::int32_t number() const { return number_; }
   const std::u16string& description() const { return description_; }
-  std::int32_t matched() const { return matched_; }  // matching calls seen so far
-  std::int32_t fired() const { return fired_; }      // failures injected so far
 
  private:
   bool Matches(const Call& call) const;
@@ -256,7 +248,6 @@ class FailureRule {
   std::int32_t times_ = 1;  // 0: no end
   std::vector<std::function<bool(const Call&)>> restrictions_;
   std::int32_t matched_ = 0;
-  std::int32_t fired_ = 0;
 };
 
 inline constexpr std::u16string_view kScriptedFailure = u"Scripted failure";
@@ -324,9 +315,6 @@ class ScriptedOffice : public office::ApplicationProvider {
   const std::vector<std::shared_ptr<DocumentState>>& WordDocuments() const;
   const std::vector<SaveRecord>& Saves() const;
   const std::vector<ExportRecord>& Exports() const;
-  // The clipboard, shared by the PowerPoint and Word applications of this office.
-  bool ClipboardHoldsSlide() const;
-  void ClearClipboard();
 
   // --- Wrapping ------------------------------------------------------------------------------
   // Every object of interface T the office hands out from now on passes through `wrap`, which
@@ -348,7 +336,7 @@ class ScriptedOffice : public office::ApplicationProvider {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Forwarding bases: every member calls the same member of `inner_`. Derive and override one.
+// Forwarding base for wrappers: derive from Forwarding<T>, forward what T declares to `inner_`.
 // ---------------------------------------------------------------------------------------------
 
 template <class T>
@@ -358,182 +346,6 @@ class Forwarding : public T {
 
  protected:
   std::shared_ptr<T> inner_;
-};
-
-class ForwardingPowerPoint : public Forwarding<ppt::Application> {
- public:
-  using Forwarding::Forwarding;
-  std::u16string Name() override { return inner_->Name(); }
-  std::u16string Version() override { return inner_->Version(); }
-  std::shared_ptr<ppt::Presentations> Presentations() override { return inner_->Presentations(); }
-  void Quit() override { inner_->Quit(); }
-};
-
-class ForwardingPresentations : public Forwarding<ppt::Presentations> {
- public:
-  using Forwarding::Forwarding;
-  std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
-                                          Tristate withWindow) override {
-    return inner_->Open(fileName, readOnly, untitled, withWindow);
-  }
-  std::shared_ptr<ppt::Presentation> Add(Tristate withWindow) override { return inner_->Add(withWindow); }
-};
-
-class ForwardingPresentation : public Forwarding<ppt::Presentation> {
- public:
-  using Forwarding::Forwarding;
-  std::shared_ptr<ppt::Slides> Slides() override { return inner_->Slides(); }
-  std::shared_ptr<ppt::PageSetup> PageSetup() override { return inner_->PageSetup(); }
-  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) override {
-    inner_->SaveAs(fileName, fileFormat, embedTrueTypeFonts);
-  }
-  void Close() override { inner_->Close(); }
-};
-
-class ForwardingPageSetup : public Forwarding<ppt::PageSetup> {
- public:
-  using Forwarding::Forwarding;
-  float SlideHeight() override { return inner_->SlideHeight(); }
-  float SlideWidth() override { return inner_->SlideWidth(); }
-  void put_SlideHeight(float value) override { inner_->put_SlideHeight(value); }
-  void put_SlideWidth(float value) override { inner_->put_SlideWidth(value); }
-};
-
-class ForwardingSlides : public Forwarding<ppt::Slides> {
- public:
-  using Forwarding::Forwarding;
-  std::int32_t Count() override { return inner_->Count(); }
-  std::shared_ptr<ppt::Slide> Item(std::int32_t index) override { return inner_->Item(index); }
-  void Paste(std::int32_t index) override { inner_->Paste(index); }
-};
-
-class ForwardingSlide : public Forwarding<ppt::Slide> {
- public:
-  using Forwarding::Forwarding;
-  void Copy() override { inner_->Copy(); }
-  std::shared_ptr<ppt::Shapes> Shapes() override { return inner_->Shapes(); }
-  std::shared_ptr<ppt::NotesPage> NotesPage() override { return inner_->NotesPage(); }
-  void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
-              std::int32_t scaleHeight) override {
-    inner_->Export(fileName, filterName, scaleWidth, scaleHeight);
-  }
-};
-
-class ForwardingNotesPage : public Forwarding<ppt::NotesPage> {
- public:
-  using Forwarding::Forwarding;
-  std::shared_ptr<ppt::Shapes> Shapes() override { return inner_->Shapes(); }
-};
-
-class ForwardingShapes : public Forwarding<ppt::Shapes> {
- public:
-  using Forwarding::Forwarding;
-  std::int32_t Count() override { return inner_->Count(); }
-  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override { return inner_->Item(index); }
-  std::shared_ptr<ppt::Placeholders> Placeholders() override { return inner_->Placeholders(); }
-};
-
-class ForwardingPlaceholders : public Forwarding<ppt::Placeholders> {
- public:
-  using Forwarding::Forwarding;
-  std::int32_t Count() override { return inner_->Count(); }
-  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override { return inner_->Item(index); }
-};
-
-class ForwardingShape : public Forwarding<ppt::Shape> {
- public:
-  using Forwarding::Forwarding;
-  Tristate HasTextFrame() override { return inner_->HasTextFrame(); }
-  std::shared_ptr<ppt::TextFrame> TextFrame() override { return inner_->TextFrame(); }
-  std::int32_t Type() override { return inner_->Type(); }
-  std::shared_ptr<ppt::PlaceholderFormat> PlaceholderFormat() override { return inner_->PlaceholderFormat(); }
-  std::shared_ptr<ppt::Table> Table() override { return inner_->Table(); }
-  void Ungroup() override { inner_->Ungroup(); }
-  std::shared_ptr<ppt::GroupItems> GroupItems() override { return inner_->GroupItems(); }
-};
-
-class ForwardingGroupItems : public Forwarding<ppt::GroupItems> {
- public:
-  using Forwarding::Forwarding;
-  std::int32_t Count() override { return inner_->Count(); }
-  std::shared_ptr<ppt::Shape> Item(std::int32_t index) override { return inner_->Item(index); }
-};
-
-class ForwardingTextFrame : public Forwarding<ppt::TextFrame> {
- public:
-  using Forwarding::Forwarding;
-  Tristate HasText() override { return inner_->HasText(); }
-  std::shared_ptr<ppt::TextRange> TextRange() override { return inner_->TextRange(); }
-};
-
-class ForwardingTextRange : public Forwarding<ppt::TextRange> {
- public:
-  using Forwarding::Forwarding;
-  std::u16string Text() override { return inner_->Text(); }
-  void InsertBefore(const std::u16string& text) override { inner_->InsertBefore(text); }
-};
-
-class ForwardingPlaceholderFormat : public Forwarding<ppt::PlaceholderFormat> {
- public:
-  using Forwarding::Forwarding;
-  std::int32_t Type() override { return inner_->Type(); }
-};
-
-class ForwardingTable : public Forwarding<ppt::Table> {
- public:
-  using Forwarding::Forwarding;
-  std::int32_t RowsCount() override { return inner_->RowsCount(); }
-  std::int32_t ColumnsCount() override { return inner_->ColumnsCount(); }
-  std::shared_ptr<ppt::Cell> Cell(std::int32_t row, std::int32_t column) override { return inner_->Cell(row, column); }
-};
-
-class ForwardingCell : public Forwarding<ppt::Cell> {
- public:
-  using Forwarding::Forwarding;
-  std::shared_ptr<ppt::Shape> Shape() override { return inner_->Shape(); }
-};
-
-class ForwardingWord : public Forwarding<word::Application> {
- public:
-  using Forwarding::Forwarding;
-  std::u16string Name() override { return inner_->Name(); }
-  void put_DisplayAlerts(std::int32_t value) override { inner_->put_DisplayAlerts(value); }
-  void put_Visible(bool value) override { inner_->put_Visible(value); }
-  std::shared_ptr<word::Documents> Documents() override { return inner_->Documents(); }
-  std::shared_ptr<word::Selection> Selection() override { return inner_->Selection(); }
-  void Quit(bool saveChanges) override { inner_->Quit(saveChanges); }
-};
-
-class ForwardingDocuments : public Forwarding<word::Documents> {
- public:
-  using Forwarding::Forwarding;
-  std::shared_ptr<word::Document> Add() override { return inner_->Add(); }
-};
-
-class ForwardingDocument : public Forwarding<word::Document> {
- public:
-  using Forwarding::Forwarding;
-  std::shared_ptr<word::PageSetup> PageSetup() override { return inner_->PageSetup(); }
-  void SaveAs(const std::u16string& fileName, std::int32_t fileFormat) override {
-    inner_->SaveAs(fileName, fileFormat);
-  }
-  void Close(std::int32_t saveChanges) override { inner_->Close(saveChanges); }
-};
-
-class ForwardingWordPageSetup : public Forwarding<word::PageSetup> {
- public:
-  using Forwarding::Forwarding;
-  void put_PageHeight(float value) override { inner_->put_PageHeight(value); }
-  void put_PageWidth(float value) override { inner_->put_PageWidth(value); }
-};
-
-class ForwardingSelection : public Forwarding<word::Selection> {
- public:
-  using Forwarding::Forwarding;
-  void Paste() override { inner_->Paste(); }
-  void InsertBreak(std::int32_t type) override { inner_->InsertBreak(type); }
-  void InsertAfter(const std::u16string& text) override { inner_->InsertAfter(text); }
-  void InsertParagraphAfter() override { inner_->InsertParagraphAfter(); }
 };
 
 }  // namespace quorvane::testing

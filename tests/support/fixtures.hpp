@@ -188,3 +188,24 @@ inline std::int32_t ConvertWith(QuorvaneX& control, const std::filesystem::path&
 }
 
 }  // namespace quorvane::testing
+
+// --- The number of a thrown failure ---------------------------------------------------------------
+#include <functional>
+
+#include "quorvane/automation_error.hpp"
+
+namespace quorvane::testing {
+
+// Runs `call`; the number of the AutomationError it threw (its description into `description`), or
+// 0 when it threw none.
+inline std::int32_t ThrownNumber(const std::function<void()>& call, std::string* description = nullptr) {
+  try {
+    call();
+  } catch (const AutomationError& e) {
+    if (description != nullptr) *description = text::ToUtf8(e.description());
+    return e.number();
+  }
+  return 0;
+}
+
+}  // namespace quorvane::testing

@@ -1,26 +1,17 @@
 // How outputs are written, whatever writes them: the target kinds through the common writer (new and
 // replaced files, links, FIFOs, devices, protected files, name lengths, a failing fill, a full disk), then
 // the same rules through conversions of the native engine and, where it is installed, the office renderer.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <functional>
 #include <future>
-#include <iostream>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "common/output_file.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/package.hpp"
 #include "engines/render_bridge.hpp"
-#include "quorvane/control.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane {
@@ -91,47 +82,41 @@ TEST(OutputFile, EveryKindOfTarget) {
   const fs::path dir = scratch.path();
   const std::string content = "new content", longest(255, 'n'), tooLong(256, 'n');
   const auto is = [&](const fs::path& path, const std::string& bytes) { return ReadFile(dir / path) == bytes; };
-  const struct {
-    const char* name;
-    std::function<void()> arrange;
-    fs::path target;
-    std::optional<Cause> refused;
-    std::function<bool()> holds;  // what must hold afterwards
-  } rows[] = {
-      {"new file", [] {}, "new.bin", {}, [&] { return is("new.bin", content); }},
-      {"existing file keeps its mode", [&] { Put(dir / "old.bin", "old", fs::perms(0640)); }, "old.bin", {},
+  Put(dir / "old.bin", "old", fs::perms(0640));
+  Put(dir / "locked.bin", "keep", fs::perms(0444));
+  fs::create_directories(dir / "elsewhere");
+  fs::create_directories(dir / "folder");
+  Put(dir / "elsewhere" / "victim", "old", fs::perms(0600));
+  const std::pair<fs::path, const char*> links[] = {{"elsewhere/victim", "inner"}, {dir / "inner", "link.bin"},
+                                                    {dir / "nowhere", "dangling.bin"}, {dir / "folder", "to"}};
+  for (const auto& [target, name] : links) fs::create_symlink(target, dir / name);
+  ::mkfifo((dir / "lonely").c_str(), 0600);
+  const struct { const char* name; fs::path target; std::optional<Cause> refused; std::function<bool()> holds; }
+  rows[] = {
+      {"new file", "new.bin", {}, [&] { return is("new.bin", content); }},
+      {"existing file keeps its mode", "old.bin", {},
        [&] { return is("old.bin", content) && ModeOf(dir / "old.bin") == fs::perms(0640); }},
-      {"links to a file: the link stays, the file is replaced",
-       [&] {
-         fs::create_directory(dir / "elsewhere");
-         Put(dir / "elsewhere" / "victim", "old", fs::perms(0600));
-         fs::create_symlink("elsewhere/victim", dir / "inner");
-         fs::create_symlink(dir / "inner", dir / "link.bin");
-       },
-       "link.bin", {},
+      {"links to a file: the links stay, the file is replaced", "link.bin", {},
        [&] {
          return fs::is_symlink(dir / "link.bin") && fs::is_symlink(dir / "inner") && is("elsewhere/victim", content) &&
                 ModeOf(dir / "elsewhere" / "victim") == fs::perms(0600) && Leftovers(dir / "elsewhere").empty();
        }},
-      {"dangling link: nothing created", [&] { fs::create_symlink(dir / "nowhere", dir / "dangling.bin"); },
-       "dangling.bin", Cause::kDanglingLink,
+      {"dangling link: nothing created", "dangling.bin", Cause::kDanglingLink,
        [&] { return fs::is_symlink(dir / "dangling.bin") && !fs::exists(dir / "nowhere"); }},
-      {"link to a folder", [&] { fs::create_directory(dir / "folder"), fs::create_symlink(dir / "folder", dir / "to"); },
-       "to", Cause::kLinkToFolder, [&] { return fs::is_symlink(dir / "to") && fs::is_empty(dir / "folder"); }},
-      {"a folder", [] {}, "folder", Cause::kIsFolder, [&] { return fs::is_directory(dir / "folder"); }},
-      {"missing folder", [] {}, "missing/a.bin", Cause::kFolderMissing, [&] { return !fs::exists(dir / "missing"); }},
-      {"mode 0444, also for root", [&] { Put(dir / "locked.bin", "keep", fs::perms(0444)); }, "locked.bin",
-       Cause::kReadOnly, [&] { return is("locked.bin", "keep"); }},
-      {"/dev/null is written through", [] {}, "/dev/null", {}, [] { return fs::is_character_file("/dev/null"); }},
-      {"FIFO without a reader fails at once", [&] { ::mkfifo((dir / "lonely").c_str(), 0600); }, "lonely",
-       Cause::kNoReader, [&] { return fs::is_fifo(dir / "lonely"); }},
-      {"255-byte name", [] {}, longest, {}, [&] { return is(longest, content); }},
-      {"256-byte name", [] {}, tooLong, Cause::kNameTooLong, [] { return true; }}};
+      {"link to a folder", "to", Cause::kLinkToFolder,
+       [&] { return fs::is_symlink(dir / "to") && fs::is_empty(dir / "folder"); }},
+      {"a folder", "folder", Cause::kIsFolder, [&] { return fs::is_directory(dir / "folder"); }},
+      {"missing folder", "missing/a.bin", Cause::kFolderMissing, [&] { return !fs::exists(dir / "missing"); }},
+      {"mode 0444, also for root", "locked.bin", Cause::kReadOnly, [&] { return is("locked.bin", "keep"); }},
+      {"/dev/null is written through", "/dev/null", {}, [] { return fs::is_character_file("/dev/null"); }},
+      {"FIFO without a reader fails at once", "lonely", Cause::kNoReader, [&] { return fs::is_fifo(dir / "lonely"); }},
+      {"255-byte name", longest, {}, [&] { return is(longest, content); }},
+      {"256-byte name", tooLong, Cause::kNameTooLong, [] { return true; }}};
   for (const auto& row : rows) {
-    row.arrange();
     const std::string path = (dir / row.target).string();
     std::string message;
-    const auto refused = WithoutWaiting(path, [&] { return Refusal([&] { output::WriteFile(path, content); }, &message); });
+    const auto write = [&] { return Refusal([&] { output::WriteFile(path, content); }, &message); };
+    const auto refused = WithoutWaiting(path, write);
     EXPECT_EQ(refused, row.refused) << row.name << ": " << message;
     EXPECT_TRUE(!row.refused || message.starts_with("Cannot save \"" + path + "\": ")) << row.name << ": " << message;
     EXPECT_TRUE(row.holds()) << row.name;

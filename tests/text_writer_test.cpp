@@ -1,17 +1,109 @@
-// The public text writer and its ANSI conversion: bytes written per encoding and locale, how files are
-// opened and emptied, the file number it holds, and the run-time errors it throws.
+// Numbered files and the two writers on them: the process-wide table (free numbers, what each mode
+// writes, the run-time errors, the hold that keeps a conversion's input from being opened for writing),
+// the public text writer with its ANSI conversion (bytes per encoding and locale, files emptied, the
+// number it holds, its refusals), and the diagnostic log (where it goes, one line under several locales,
+// never failing towards its caller).
+#include <regex>
+
 #include "common/numbered_files.hpp"
 #include "control/control.hpp"
 #include "converters/ansi.hpp"
+#include "diagnostics/log.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::detail {
 namespace {
 
 namespace fs = std::filesystem;
+using files::OpenMode;
 using quorvane::testing::ReadFile;
 using quorvane::testing::ScopedLocale;
 using quorvane::testing::ThrownNumber;
+using quorvane::testing::WriteFile;
+
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+  const std::time_t when = ::timegm(&t);  // fills in the week day for the time formats that show it
+  ::gmtime_r(&when, &t);
+  return t;
+}
+
+// A scratch folder, which is the log's folder too, and a control; every file number is closed after.
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override { diagnostics::SetLogFolderForTesting(text::FromUtf8(dir_.path().string())); }
+  void TearDown() override {
+    diagnostics::SetLogFolderForTesting(std::nullopt);
+    for (std::int16_t n = 1; n <= files::kMaxFileNumber; ++n) files::Close(n);
+  }
+  std::u16string PathOf(const std::string& name) const { return text::FromUtf8((dir_ / name).string()); }
+  // Opens `name` under `target`, writes `values`, closes, and returns the file's bytes.
+  std::string Write(const char* name, std::int32_t target, const std::vector<std::u16string>& values) {
+    control_.TargetFileType = target;
+    control_.OpenTextFileForWriting(PathOf(name));
+    for (const auto& v : values) control_.WriteToTextFile(v);
+    control_.CloseTextFileForWriting();
+    return ReadFile(dir_ / name);
+  }
+  std::string LogText() const { return ReadFile(dir_ / "Quorvane.log"); }
+  ScopedLocale utf8_{"C.UTF-8", LC_CTYPE};
+  quorvane::testing::TempFolder dir_;
+  Control control_{nullptr};
+};
+using NumberedFiles = Files;
+using TextWriter = Files;
+using Log = Files;
+
+TEST_F(NumberedFiles, NumbersModesAndFailures) {
+  EXPECT_EQ(files::FreeFile(), 1);
+  files::Open(1, PathOf("a"), OpenMode::Output);
+  EXPECT_EQ(files::FreeFile(), 2);
+  files::Open(2, PathOf("b"), OpenMode::Output);
+  files::Close(1);
+  EXPECT_EQ(files::FreeFile(), 1) << "the lowest free number";
+  EXPECT_TRUE(files::IsOpen(2) && !files::IsOpen(1));
+  files::Close(2);
+
+  const std::pair<OpenMode, std::string> modes[] = {{OpenMode::Output, "new"}, {OpenMode::Binary, "new"},
+                                                    {OpenMode::Append, "old longer contentnew"}};
+  for (const auto& [mode, expected] : modes) {
+    WriteFile(dir_ / "out", "old longer content");
+    files::Open(1, PathOf("out"), mode);
+    files::Write(1, "new");
+    files::Close(1);
+    EXPECT_EQ(ReadFile(dir_ / "out"), expected) << "mode " << int(mode);
+  }
+
+  files::Open(2, PathOf("held"), OpenMode::Append);
+  EXPECT_EQ(ThrownNumber([&] { files::Open(2, PathOf("other"), OpenMode::Output); }), 55) << "number in use";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf("held"), OpenMode::Output); }), 55) << "same file open";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf("missing/dir/x"), OpenMode::Output); }), 76) << "missing folder";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf(""), OpenMode::Output); }), 75) << "a folder";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(0, PathOf("x"), OpenMode::Output); }), 52) << "number 0";
+  EXPECT_EQ(ThrownNumber([&] { files::Write(9, "x"); }), 52) << "write to a closed number";
+  EXPECT_EQ(ThrownNumber([&] { files::Close(9); }), 0) << "closing a closed number is no error";
+}
+
+TEST_F(NumberedFiles, AHeldFileIsNotOpenedForWritingUnderAnyName) {
+  WriteFile(dir_ / "deck.pptx", "input bytes");
+  std::filesystem::create_symlink(dir_ / "deck.pptx", dir_ / "link.pptx");
+  {
+    files::ReadHold hold(text::ToUtf8(PathOf("deck.pptx")));
+    EXPECT_TRUE(files::IsHeldForReading(text::ToUtf8(PathOf("link.pptx"))));
+    for (const char* name : {"deck.pptx", "link.pptx"})
+      for (OpenMode mode : {OpenMode::Output, OpenMode::Binary, OpenMode::Append})
+        EXPECT_EQ(ThrownNumber([&] { files::Open(1, PathOf(name), mode); }), 70) << name << ", mode " << int(mode);
+    EXPECT_EQ(ReadFile(dir_ / "deck.pptx"), "input bytes");
+    files::Open(1, PathOf("other.txt"), OpenMode::Output);  // other files are not affected
+    files::Close(1);
+  }
+  EXPECT_FALSE(files::IsHeldForReading(text::ToUtf8(PathOf("deck.pptx"))));
+  files::Open(1, PathOf("deck.pptx"), OpenMode::Output);  // released with the hold
+  files::Close(1);
+  files::ReadHold nothing(text::ToUtf8(PathOf("missing.pptx")));
+  EXPECT_FALSE(files::IsHeldForReading(text::ToUtf8(PathOf("missing.pptx"))));
+}
 
 TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
   struct Row { const char* name; std::u16string text; std::string c, utf8, latin1; };
@@ -33,23 +125,6 @@ TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
   }
 }
 
-class TextWriter : public ::testing::Test {
- protected:
-  void TearDown() override { control_.CloseTextFileForWriting(); }
-  std::u16string PathOf(const std::string& name) const { return text::FromUtf8((dir_ / name).string()); }
-  // Opens `name` under `target`, writes `values`, closes, and returns the file's bytes.
-  std::string Write(const char* name, std::int32_t target, const std::vector<std::u16string>& values) {
-    control_.TargetFileType = target;
-    control_.OpenTextFileForWriting(PathOf(name));
-    for (const auto& v : values) control_.WriteToTextFile(v);
-    control_.CloseTextFileForWriting();
-    return ReadFile(dir_ / name);
-  }
-  ScopedLocale utf8_{"C.UTF-8", LC_CTYPE};
-  quorvane::testing::TempFolder dir_;
-  Control control_{nullptr};
-};
-
 // Every row is written to a new file and over a longer earlier one, which is emptied first.
 TEST_F(TextWriter, WritesAnsiLinesForCode200AndRawUtf16ForEveryOtherCode) {
   const struct { const char* name; std::int32_t target; std::vector<std::u16string> values; std::string bytes; } rows[] = {
@@ -67,7 +142,7 @@ TEST_F(TextWriter, WritesAnsiLinesForCode200AndRawUtf16ForEveryOtherCode) {
       {"negative code is binary too", -1, {u"A"}, std::string("A\0", 2)}};
   for (const auto& row : rows) {
     fs::remove(dir_ / "new.txt");
-    quorvane::testing::WriteFile(dir_ / "old.txt", std::string(64, 'z'));
+    WriteFile(dir_ / "old.txt", std::string(64, 'z'));
     EXPECT_EQ(Write("new.txt", row.target, row.values), row.bytes) << row.name;
     EXPECT_EQ(Write("old.txt", row.target, row.values), row.bytes) << row.name << ", over a longer file";
   }
@@ -113,7 +188,7 @@ TEST_F(TextWriter, HoldsTheLowestFreeNumberWhileTheFileIsOpen) {
 // leave no number held and no file truncated; a link is kept and the file it points to written.
 TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
   fs::create_directories(dir_ / "folder");
-  quorvane::testing::WriteFile(dir_ / "locked.txt", "keep");
+  WriteFile(dir_ / "locked.txt", "keep");
   fs::permissions(dir_ / "locked.txt", fs::perms(0444));
   fs::create_symlink(dir_ / "nowhere", dir_ / "dangling.txt");
   fs::create_symlink(dir_ / "folder", dir_ / "to-folder.txt");
@@ -140,7 +215,7 @@ TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
   if (quorvane::testing::ImmutableFile immutable(dir_ / "held.txt"); immutable.ok()) {
     EXPECT_EQ(ThrownNumber([&] { control_.OpenTextFileForWriting(PathOf("held.txt")); }), failure::kPathFileAccessError);
   }
-  quorvane::testing::WriteFile(dir_ / "victim.txt", "old");
+  WriteFile(dir_ / "victim.txt", "old");
   fs::create_symlink(dir_ / "victim.txt", dir_ / "link.txt");
   EXPECT_EQ(Write("link.txt", 200, {u"T"}), "T\r\n");
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
@@ -151,6 +226,93 @@ TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
     EXPECT_EQ(ThrownNumber([&] { control_.WriteToTextFile(u"x"); }), 61) << "/dev/full, code " << target;
     control_.CloseTextFileForWriting();
   }
+}
+
+// The log is beside the loaded code unless a folder is set, joined without a doubled separator. The
+// month is read in wide characters, so it stays Unicode under a single-byte locale; the year has four
+// digits always; a message naming a file with a line feed, an ESC sequence or a byte that is not UTF-8
+// stays on its one line, escaped.
+TEST(LogLine, PathAndDateTimeAndMessageUnderEachLocale) {
+  for (const std::u16string folder : {u"/opt/lib", u"/opt/lib/"})
+    EXPECT_EQ(diagnostics::JoinLogPath(folder, u"Quorvane.log"), u"/opt/lib/Quorvane.log");
+  EXPECT_EQ(diagnostics::JoinLogPath(u"/", u"Quorvane.log"), u"/Quorvane.log");
+  EXPECT_EQ(diagnostics::JoinLogPath(u"relative", u"Quorvane.log"), u"relative/Quorvane.log");
+  // The core is linked into this test program, so the loader names the program's file.
+  EXPECT_EQ(text::ToUtf8(diagnostics::ComponentFolder()), fs::read_symlink("/proc/self/exe").parent_path().string());
+  diagnostics::SetLogFolderForTesting(u"/somewhere/else");
+  EXPECT_EQ(diagnostics::LogFolder(), u"/somewhere/else");
+  diagnostics::SetLogFolderForTesting(std::nullopt);
+  EXPECT_EQ(diagnostics::LogFolder(), diagnostics::ComponentFolder());
+
+  const struct { const char* locale; std::tm when; const char *date, *timePattern; } rows[] = {
+      {"C.UTF-8", At(2026, 12, 4, 9, 5, 7), "04-Dec-2026", "09:05:07"},
+      {"C.UTF-8", At(2031, 1, 31, 23, 59, 58), "31-Jan-2031", "23:59:58"},
+      {"C.UTF-8", At(987, 6, 5, 1, 2, 3), "05-Jun-0987", "01:02:03"},
+      {"en_US.UTF-8", At(2026, 12, 4, 21, 5, 7), "04-Dec-2026", "0?9:05:07 PM"},
+      {"de_DE.UTF-8", At(2026, 12, 4, 21, 5, 7), "04-Dez-2026", "21:05:07"},
+      {"de_DE.UTF-8", At(2027, 3, 1, 0, 0, 0), "01-M\xC3\xA4r-2027", "00:00:00"},
+      {"de_DE.ISO-8859-1", At(2027, 3, 1, 0, 0, 0), "01-M\xC3\xA4r-2027", "00:00:00"}};
+  for (const auto& row : rows) {
+    ScopedLocale locale(row.locale);
+    if (!locale.ok()) continue;  // not installed: scripts/setup.sh makes it
+    const std::string line = text::ToUtf8(diagnostics::FormatLogLine(row.when, u"429 - Cannot create"));
+    const std::regex pattern(std::string(row.date) + ", " + row.timePattern + " : 429 - Cannot create");
+    EXPECT_TRUE(std::regex_match(line, pattern)) << row.locale << ": " << line;
+  }
+  ScopedLocale locale("C.UTF-8");
+  EXPECT_EQ(text::ToUtf8(diagnostics::FormatLogLine(At(2026, 6, 5, 1, 2, 3), u"53 - /a\nb\x1B[2J\xDCFF\r.pptx")),
+            "05-Jun-2026, 01:02:03 : 53 - /a\\nb\\e[2J\\xFF\\r.pptx");
+}
+
+// One line per call, appended, in the locale's character set; the log is open only while a line is
+// written.
+TEST_F(Log, AppendsOneAnsiLinePerCallInOrder) {
+  const std::pair<const char*, std::string> rows[] = {
+      {"C", "75 - Gr??e ? ?"}, {"C.UTF-8", "75 - Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"de_DE.ISO-8859-1", "75 - Gr\xF6\xDF" "e ? ?"}};
+  for (const auto& [name, message] : rows) {
+    ScopedLocale locale(name);
+    if (!locale.ok()) continue;
+    fs::remove(dir_ / "Quorvane.log");
+    control_.WriteLog(u"Quorvane.log", u"75 - Gr\u00F6\u00DFe \u20AC \U0001F600");
+    EXPECT_TRUE(LogText().ends_with(" : " + message + "\r\n")) << name << ": " << LogText();
+  }
+  ScopedLocale locale("C.UTF-8");
+  WriteFile(dir_ / "Quorvane.log", "earlier line\r\n");
+  control_.WriteLog(u"Quorvane.log", u"429 - ActiveX component can't create object");
+  control_.WriteLog(u"Quorvane.log", u"-2147467259 - Unspecified error");
+  const std::string line = R"(\d\d-[A-Z][a-z]{2}-\d{4}, \d\d:\d\d:\d\d : )";
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("earlier line\r\n" + line + "429 - ActiveX component can't "
+                                                     "create object\r\n" + line + "-2147467259 - Unspecified error\r\n")))
+      << LogText();
+  EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber));
+}
+
+// A log that cannot be written loses the line and nothing else: no error, no file left open, no folder
+// made; a file someone else holds under the log's number is neither written to nor closed.
+TEST_F(Log, FailuresAreSwallowed) {
+  WriteFile(dir_ / "plain-file", "x");
+  for (const fs::path& folder : {dir_ / "no" / "such" / "folder", dir_ / "plain-file", fs::path()}) {
+    diagnostics::SetLogFolderForTesting(text::FromUtf8(folder.string()));
+    EXPECT_NO_THROW(control_.WriteLog(u"Quorvane.log", u"5 - x")) << folder;
+    EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber)) << folder;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "no"));
+  EXPECT_TRUE(control_.ErrorString.empty());
+  diagnostics::SetLogFolderForTesting(text::FromUtf8(dir_.path().string()));
+  files::Open(diagnostics::kLogFileNumber, text::FromUtf8((dir_ / "other.txt").string()), files::OpenMode::Output);
+  control_.WriteLog(u"Quorvane.log", u"5 - x");
+  EXPECT_TRUE(files::IsOpen(diagnostics::kLogFileNumber));
+  files::Write(diagnostics::kLogFileNumber, "own text");
+  files::Close(diagnostics::kLogFileNumber);
+  EXPECT_EQ(ReadFile(dir_ / "other.txt"), "own text");
+  EXPECT_FALSE(fs::exists(dir_ / "Quorvane.log"));
+  // Root ignores permission bits; an immutable folder refuses new files even to root.
+  quorvane::testing::ImmutableFile immutable(dir_.path());
+  if (!immutable.ok()) GTEST_SKIP() << "the immutable flag cannot be set here";
+  EXPECT_NO_THROW(control_.WriteLog(u"Quorvane.log", u"5 - x"));
+  EXPECT_FALSE(fs::exists(dir_ / "Quorvane.log"));
+  EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber));
 }
 
 }  // namespace

@@ -165,8 +165,7 @@ TEST_F(TextWriter, HoldsTheLowestFreeNumberWhileTheFileIsOpen) {
   const std::int16_t expected = files::FreeFile();
   control_.TargetFileType = 107;
   control_.OpenTextFileForWriting(PathOf("a.txt"));
-  EXPECT_EQ(control_.TextFileNumber, expected);
-  EXPECT_TRUE(files::IsOpen(expected));
+  EXPECT_TRUE(control_.TextFileNumber == expected && files::IsOpen(expected)) << control_.TextFileNumber;
   Control other(nullptr);
   other.OpenTextFileForWriting(PathOf("b.txt"));
   EXPECT_NE(other.TextFileNumber, control_.TextFileNumber);
@@ -205,7 +204,7 @@ TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
   for (const auto& row : rows)
     for (const std::int32_t target : {200, 107}) {
       control_.TargetFileType = target;
-      EXPECT_EQ(ThrownNumber([&] { control_.OpenTextFileForWriting(row.path); }), row.number) << row.name << target;
+      EXPECT_EQ(ThrownNumber([&] { control_.OpenTextFileForWriting(row.path); }), row.number) << row.name << ", " << target;
       EXPECT_EQ(control_.TextFileNumber, 0) << row.name << ", code " << target;
     }
   EXPECT_TRUE(ReadFile(dir_ / "held.txt").empty() && ReadFile(dir_ / "locked.txt") == "keep" &&
@@ -231,10 +230,10 @@ TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
 // digits always; a message naming a file with a line feed, an ESC sequence or a byte that is not UTF-8
 // stays on its one line, escaped.
 TEST(LogLine, PathAndDateTimeAndMessageUnderEachLocale) {
-  for (const std::u16string folder : {u"/opt/lib", u"/opt/lib/"})
-    EXPECT_EQ(diagnostics::JoinLogPath(folder, u"Quorvane.log"), u"/opt/lib/Quorvane.log");
-  EXPECT_EQ(diagnostics::JoinLogPath(u"/", u"Quorvane.log"), u"/Quorvane.log");
-  EXPECT_EQ(diagnostics::JoinLogPath(u"relative", u"Quorvane.log"), u"relative/Quorvane.log");
+  const std::pair<std::u16string, std::u16string> joined[] = {
+      {u"/opt/lib", u"/opt/lib/Quorvane.log"}, {u"/opt/lib/", u"/opt/lib/Quorvane.log"}, {u"/", u"/Quorvane.log"},
+      {u"relative", u"relative/Quorvane.log"}};
+  for (const auto& [folder, path] : joined) EXPECT_EQ(diagnostics::JoinLogPath(folder, u"Quorvane.log"), path);
   // The core is linked into this test program, so the loader names the program's file.
   EXPECT_EQ(text::ToUtf8(diagnostics::ComponentFolder()), fs::read_symlink("/proc/self/exe").parent_path().string());
   diagnostics::SetLogFolderForTesting(u"/somewhere/else");

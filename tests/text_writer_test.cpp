@@ -1,262 +1,315 @@
-// The public text writer and its ANSI conversion: bytes written per encoding and locale, how files
-// are opened and truncated, the file number it holds, and the run-time errors it throws.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iostream>
-#include <iterator>
-#include <string>
-#include <vector>
+// Numbered files and the two writers on them: the process-wide table (free numbers, what each mode
+// writes, the run-time errors, the hold that keeps a conversion's input from being opened for writing),
+// the public text writer with its ANSI conversion (bytes per encoding and locale, files emptied, the
+// number it holds, its refusals), and the diagnostic log (where it goes, one line under several locales,
+// never failing towards its caller).
+#include <regex>
 
 #include "common/numbered_files.hpp"
-#include "common/text.hpp"
 #include "control/control.hpp"
 #include "converters/ansi.hpp"
+#include "diagnostics/log.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::detail {
 namespace {
 
-using quorvane::testing::ScopedLocale;
-using quorvane::testing::ImmutableFile;
-
 namespace fs = std::filesystem;
+using files::OpenMode;
+using quorvane::testing::ReadFile;
+using quorvane::testing::ScopedLocale;
+using quorvane::testing::ThrownNumber;
+using quorvane::testing::WriteFile;
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+  const std::time_t when = ::timegm(&t);  // fills in the week day for the time formats that show it
+  ::gmtime_r(&when, &t);
+  return t;
 }
 
-std::int32_t FailureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
-TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
-  struct Row {
-    const char* name;
-    std::u16string text;
-    std::string c, utf8, latin1;  // expected under "C", "C.UTF-8", "de_DE.ISO-8859-1"
-  };
-  const Row rows[] = {
-      {"ASCII with controls", u"Hi,\t1\r\v2", "Hi,\t1\r\v2", "Hi,\t1\r\v2", "Hi,\t1\r\v2"},
-      {"Latin-1 letters", u"Grüße", "Gr??e",
-       "Gr\xC3\xBC\xC3\x9F"
-       "e",
-       "Gr\xFC\xDF"
-       "e"},
-      {"euro sign", u"5 €", "5 ?", "5 \xE2\x82\xAC", "5 ?"},
-      {"pair is one character", u"a\U0001F600b", "a?b",
-       "a\xF0\x9F\x98\x80"
-       "b",
-       "a?b"},
-      {"unpaired high surrogate", std::u16string(u"a") + char16_t(0xD800) + u"b", "a?b", "a?b", "a?b"},
-      {"unpaired low surrogate", std::u16string(u"a") + char16_t(0xDC00), "a?", "a?", "a?"},
-      {"high surrogate at the end", std::u16string(u"a") + char16_t(0xDBFF), "a?", "a?", "a?"},
-      {"zero stays a zero byte", std::u16string(u"a\0b", 3), std::string("a\0b", 3), std::string("a\0b", 3),
-       std::string("a\0b", 3)},
-      {"empty", u"", "", "", ""},
-  };
-  const struct {
-    const char* locale;
-    std::string Row::*expected;
-  } locales[] = {{"C", &Row::c}, {"C.UTF-8", &Row::utf8}, {"de_DE.ISO-8859-1", &Row::latin1}};
-  for (const auto& l : locales) {
-    ScopedLocale locale(l.locale, LC_CTYPE);
-    if (!locale.ok()) {
-      std::cout << "[ SKIPPED  ] locale " << l.locale << " is not installed (scripts/setup.sh generates it)\n";
-      continue;
-    }
-    for (const auto& row : rows) EXPECT_EQ(ansi::FromUtf16(row.text), row.*l.expected) << l.locale << ": " << row.name;
-  }
-}
-
-class TextWriter : public ::testing::Test {
+// A scratch folder, which is the log's folder too, and a control; every file number is closed after.
+class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qv-writer-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    ASSERT_TRUE(utf8_.ok()) << "C.UTF-8 is part of every glibc";
-  }
+  void SetUp() override { diagnostics::SetLogFolderForTesting(text::FromUtf8(dir_.path().string())); }
   void TearDown() override {
-    control_.CloseTextFileForWriting();
-    fs::remove_all(dir_);
+    diagnostics::SetLogFolderForTesting(std::nullopt);
+    for (std::int16_t n = 1; n <= files::kMaxFileNumber; ++n) files::Close(n);
   }
-
-  std::u16string PathOf(const char* name) const { return text::FromUtf8((dir_ / name).string()); }
-
+  std::u16string PathOf(const std::string& name) const { return text::FromUtf8((dir_ / name).string()); }
   // Opens `name` under `target`, writes `values`, closes, and returns the file's bytes.
-  std::string WriteFile(const char* name, std::int32_t target, const std::vector<std::u16string>& values) {
+  std::string Write(const char* name, std::int32_t target, const std::vector<std::u16string>& values) {
     control_.TargetFileType = target;
     control_.OpenTextFileForWriting(PathOf(name));
     for (const auto& v : values) control_.WriteToTextFile(v);
     control_.CloseTextFileForWriting();
-    return ReadBytes(dir_ / name);
+    return ReadFile(dir_ / name);
   }
-
+  std::string LogText() const { return ReadFile(dir_ / "Quorvane.log"); }
   ScopedLocale utf8_{"C.UTF-8", LC_CTYPE};
-  fs::path dir_;
+  quorvane::testing::TempFolder dir_;
   Control control_{nullptr};
 };
+using NumberedFiles = Files;
+using TextWriter = Files;
+using Log = Files;
 
-TEST_F(TextWriter, WritesAnsiLinesForCode200AndRawUtf16ForEveryOtherCode) {
-  struct Row {
-    const char* name;
-    std::int32_t target;
-    std::vector<std::u16string> values;
-    std::string bytes;
-  };
+TEST_F(NumberedFiles, NumbersModesAndFailures) {
+  EXPECT_EQ(files::FreeFile(), 1);
+  files::Open(1, PathOf("a"), OpenMode::Output);
+  EXPECT_EQ(files::FreeFile(), 2);
+  files::Open(2, PathOf("b"), OpenMode::Output);
+  files::Close(1);
+  EXPECT_EQ(files::FreeFile(), 1) << "the lowest free number";
+  EXPECT_TRUE(files::IsOpen(2) && !files::IsOpen(1));
+  files::Close(2);
+
+  const std::pair<OpenMode, std::string> modes[] = {{OpenMode::Output, "new"}, {OpenMode::Binary, "new"},
+                                                    {OpenMode::Append, "old longer contentnew"}};
+  for (const auto& [mode, expected] : modes) {
+    WriteFile(dir_ / "out", "old longer content");
+    files::Open(1, PathOf("out"), mode);
+    files::Write(1, "new");
+    files::Close(1);
+    EXPECT_EQ(ReadFile(dir_ / "out"), expected) << "mode " << int(mode);
+  }
+
+  files::Open(2, PathOf("held"), OpenMode::Append);
+  EXPECT_EQ(ThrownNumber([&] { files::Open(2, PathOf("other"), OpenMode::Output); }), 55) << "number in use";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf("held"), OpenMode::Output); }), 55) << "same file open";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf("missing/dir/x"), OpenMode::Output); }), 76) << "missing folder";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf(""), OpenMode::Output); }), 75) << "a folder";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(0, PathOf("x"), OpenMode::Output); }), 52) << "number 0";
+  EXPECT_EQ(ThrownNumber([&] { files::Write(9, "x"); }), 52) << "write to a closed number";
+  EXPECT_EQ(ThrownNumber([&] { files::Close(9); }), 0) << "closing a closed number is no error";
+}
+
+TEST_F(NumberedFiles, AHeldFileIsNotOpenedForWritingUnderAnyName) {
+  WriteFile(dir_ / "deck.pptx", "input bytes");
+  std::filesystem::create_symlink(dir_ / "deck.pptx", dir_ / "link.pptx");
+  {
+    files::ReadHold hold(text::ToUtf8(PathOf("deck.pptx")));
+    EXPECT_TRUE(files::IsHeldForReading(text::ToUtf8(PathOf("link.pptx"))));
+    for (const char* name : {"deck.pptx", "link.pptx"})
+      for (OpenMode mode : {OpenMode::Output, OpenMode::Binary, OpenMode::Append})
+        EXPECT_EQ(ThrownNumber([&] { files::Open(1, PathOf(name), mode); }), 70) << name << ", mode " << int(mode);
+    EXPECT_EQ(ReadFile(dir_ / "deck.pptx"), "input bytes");
+    files::Open(1, PathOf("other.txt"), OpenMode::Output);  // other files are not affected
+    files::Close(1);
+  }
+  EXPECT_FALSE(files::IsHeldForReading(text::ToUtf8(PathOf("deck.pptx"))));
+  files::Open(1, PathOf("deck.pptx"), OpenMode::Output);  // released with the hold
+  files::Close(1);
+  files::ReadHold nothing(text::ToUtf8(PathOf("missing.pptx")));
+  EXPECT_FALSE(files::IsHeldForReading(text::ToUtf8(PathOf("missing.pptx"))));
+}
+
+TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
+  struct Row { const char* name; std::u16string text; std::string c, utf8, latin1; };
+  const std::string zero("a\0b", 3);
   const Row rows[] = {
+      {"ASCII with controls", u"Hi,\t1\r\v2", "Hi,\t1\r\v2", "Hi,\t1\r\v2", "Hi,\t1\r\v2"},
+      {"Latin-1 letters", u"Grüße", "Gr??e", "Gr\xC3\xBC\xC3\x9F" "e", "Gr\xFC\xDF" "e"},
+      {"euro sign", u"5 €", "5 ?", "5 \xE2\x82\xAC", "5 ?"},
+      {"pair is one character", u"a\U0001F600b", "a?b", "a\xF0\x9F\x98\x80" "b", "a?b"},
+      {"unpaired high surrogate", u"a\xD800" u"b", "a?b", "a?b", "a?b"},
+      {"unpaired low surrogate", u"a\xDC00", "a?", "a?", "a?"}, {"high surrogate at the end", u"a\xDBFF", "a?", "a?", "a?"},
+      {"zero stays a zero byte", std::u16string(u"a\0b", 3), zero, zero, zero}, {"empty", u"", "", "", ""}};
+  const std::pair<const char*, std::string Row::*> locales[] = {
+      {"C", &Row::c}, {"C.UTF-8", &Row::utf8}, {"de_DE.ISO-8859-1", &Row::latin1}};
+  for (const auto& [name, expected] : locales) {
+    ScopedLocale locale(name, LC_CTYPE);
+    if (!locale.ok()) continue;  // not installed: scripts/setup.sh makes it
+    for (const auto& row : rows) EXPECT_EQ(ansi::FromUtf16(row.text), row.*expected) << name << ": " << row.name;
+  }
+}
+
+// Every row is written to a new file and over a longer earlier one, which is emptied first.
+TEST_F(TextWriter, WritesAnsiLinesForCode200AndRawUtf16ForEveryOtherCode) {
+  const struct { const char* name; std::int32_t target; std::vector<std::u16string> values; std::string bytes; } rows[] = {
       {"ANSI: each value a line", 200, {u"T", u"B"}, "T\r\nB\r\n"},
       {"ANSI: empty value is an empty line", 200, {u"", u"x", u""}, "\r\nx\r\n\r\n"},
       {"ANSI: text kept as given", 200, {u"a\r\nb\tc"}, "a\r\nb\tc\r\n"},
-      {"ANSI: UTF-8 locale",
-       200,
-       {u"Grüße €"},
-       "Gr\xC3\xBC\xC3\x9F"
-       "e \xE2\x82\xAC\r\n"},
-      {"ANSI: nothing written", 200, {}, ""},
+      {"ANSI: UTF-8 locale", 200, {u"Grüße €"}, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\r\n"},
+      {"ANSI: nothing written", 200, {}, ""}, {"107: nothing written", 107, {}, ""},
       {"107: code units low byte first, no BOM", 107, {u"T\r\n", u"B"}, std::string("T\0\r\0\n\0B\0", 8)},
       {"107: empty value writes nothing", 107, {u"", u"x", u""}, std::string("x\0", 2)},
       {"107: surrogate pair as two units", 107, {u"\U0001F600"}, std::string("\x3D\xD8\x00\xDE", 4)},
       {"107: unpaired surrogate kept", 107, {std::u16string(1, char16_t(0xDC01))}, "\x01\xDC"},
       {"107: high bytes", 107, {u"\u20AC\u00FF"}, std::string("\xAC\x20\xFF\x00", 4)},
       {"any other code is binary too", 6, {u"A"}, std::string("A\0", 2)},
-      {"negative code is binary too", -1, {u"A"}, std::string("A\0", 2)},
-  };
-  for (const auto& row : rows) EXPECT_EQ(WriteFile("out.txt", row.target, row.values), row.bytes) << row.name;
-}
-
-TEST_F(TextWriter, AnsiLinesFollowASingleByteLocale) {
-  ScopedLocale latin1("de_DE.ISO-8859-1", LC_CTYPE);
-  if (!latin1.ok()) GTEST_SKIP() << "locale de_DE.ISO-8859-1 is not installed (scripts/setup.sh generates it)";
-  EXPECT_EQ(WriteFile("out.txt", 200, {u"Grüße €", u"\U0001F600"}),
-            "Gr\xFC\xDF"
-            "e ?\r\n?\r\n");
-}
-
-TEST_F(TextWriter, TheEncodingIsTakenAtEveryWrite) {
+      {"negative code is binary too", -1, {u"A"}, std::string("A\0", 2)}};
+  for (const auto& row : rows) {
+    fs::remove(dir_ / "new.txt");
+    WriteFile(dir_ / "old.txt", std::string(64, 'z'));
+    EXPECT_EQ(Write("new.txt", row.target, row.values), row.bytes) << row.name;
+    EXPECT_EQ(Write("old.txt", row.target, row.values), row.bytes) << row.name << ", over a longer file";
+  }
+  // The encoding is taken at every write; ANSI lines follow a single-byte locale.
   control_.TargetFileType = 200;
   control_.OpenTextFileForWriting(PathOf("out.txt"));
   control_.WriteToTextFile(u"A");
   control_.TargetFileType = 107;
   control_.WriteToTextFile(u"B");
   control_.CloseTextFileForWriting();
-  EXPECT_EQ(ReadBytes(dir_ / "out.txt"), std::string("A\r\nB\0", 5));
-}
-
-TEST_F(TextWriter, OpeningEmptiesAnExistingFileForEveryCode) {
-  for (const std::int32_t target : {200, 107, 6}) {
-    std::ofstream(dir_ / "old.txt", std::ios::binary) << std::string(64, 'z');
-    EXPECT_EQ(WriteFile("old.txt", target, {u"ab"}), target == 200 ? "ab\r\n" : std::string("a\0b\0", 4))
-        << "code " << target << ": nothing of the longer earlier file remains";
-    EXPECT_EQ(WriteFile("new.txt", target, {}), "") << "code " << target << ": a new file is created";
+  EXPECT_EQ(ReadFile(dir_ / "out.txt"), std::string("A\r\nB\0", 5));
+  if (ScopedLocale latin1("de_DE.ISO-8859-1", LC_CTYPE); latin1.ok()) {
+    EXPECT_EQ(Write("out.txt", 200, {u"Grüße €", u"\U0001F600"}), "Gr\xFC\xDF" "e ?\r\n?\r\n");
   }
 }
 
+// The number is the lowest free one of the whole process, held while the file is open; opening again
+// leaves the earlier file open (its slot is overwritten without closing).
 TEST_F(TextWriter, HoldsTheLowestFreeNumberWhileTheFileIsOpen) {
   const std::int16_t expected = files::FreeFile();
   control_.TargetFileType = 107;
   control_.OpenTextFileForWriting(PathOf("a.txt"));
-  EXPECT_EQ(control_.TextFileNumber, expected);
-  EXPECT_TRUE(files::IsOpen(expected));
-
+  EXPECT_TRUE(control_.TextFileNumber == expected && files::IsOpen(expected)) << control_.TextFileNumber;
   Control other(nullptr);
-  other.TargetFileType = 200;
   other.OpenTextFileForWriting(PathOf("b.txt"));
-  EXPECT_NE(other.TextFileNumber, control_.TextFileNumber) << "numbers are shared by the whole process";
+  EXPECT_NE(other.TextFileNumber, control_.TextFileNumber);
   other.CloseTextFileForWriting();
-
   control_.CloseTextFileForWriting();
   EXPECT_FALSE(files::IsOpen(expected));
   EXPECT_EQ(control_.TextFileNumber, 0) << "a closed writer holds no number that could be handed out again";
   EXPECT_NO_THROW(control_.CloseTextFileForWriting()) << "closing twice is no error";
-  EXPECT_EQ(FailureOf([&] { control_.WriteToTextFile(u"x"); }), 52) << "writing after the close";
-}
-
-TEST_F(TextWriter, OpeningAgainLeavesTheEarlierFileOpen) {
-  control_.TargetFileType = 107;
+  EXPECT_EQ(ThrownNumber([&] { control_.WriteToTextFile(u""); }), 52) << "even an empty write needs an open file";
   control_.OpenTextFileForWriting(PathOf("a.txt"));
   const std::int16_t first = control_.TextFileNumber;
   control_.OpenTextFileForWriting(PathOf("b.txt"));
   EXPECT_NE(control_.TextFileNumber, first);
-  EXPECT_TRUE(files::IsOpen(first)) << "the slot is overwritten without closing";
+  EXPECT_TRUE(files::IsOpen(first));
   files::Close(first);
 }
 
-// The writer writes in place, under the target rules of every output: refusals are run-time errors.
+// The writer writes in place, under the target rules of every output: refusals are run-time errors, and
+// leave no number held and no file truncated; a link is kept and the file it points to written.
 TEST_F(TextWriter, FailuresAreRunTimeErrorsAndLeaveNoNumberBehind) {
   fs::create_directories(dir_ / "folder");
-  std::ofstream(dir_ / "locked.txt") << "keep";
+  WriteFile(dir_ / "locked.txt", "keep");
   fs::permissions(dir_ / "locked.txt", fs::perms(0444));
   fs::create_symlink(dir_ / "nowhere", dir_ / "dangling.txt");
   fs::create_symlink(dir_ / "folder", dir_ / "to-folder.txt");
   Control holder(nullptr);
-  holder.TargetFileType = 107;
   holder.OpenTextFileForWriting(PathOf("held.txt"));
-  struct Row {
-    const char* name;
-    std::u16string path;
-    std::int32_t number;
-  };
-  const Row rows[] = {
+  const struct { const char* name; std::u16string path; std::int32_t number; } rows[] = {
       {"missing folder", PathOf("missing/out.txt"), failure::kPathNotFound},
-      {"a folder", PathOf("folder"), failure::kPathFileAccessError},
-      {"empty name", u"", failure::kPathFileAccessError},
+      {"a folder", PathOf("folder"), failure::kPathFileAccessError}, {"empty name", u"", failure::kPathFileAccessError},
       {"open in another control", PathOf("held.txt"), failure::kFileAlreadyOpen},
       {"mode 0444, also for root", PathOf("locked.txt"), failure::kPathFileAccessError},
       {"dangling link", PathOf("dangling.txt"), failure::kPathFileAccessError},
       {"link to a folder", PathOf("to-folder.txt"), failure::kPathFileAccessError},
-      {"name longer than the system allows", PathOf(std::string(256, 'n').c_str()), 64},
-  };
-  for (const auto& row : rows) {
+      {"name longer than the system allows", PathOf(std::string(256, 'n')), 64}};
+  for (const auto& row : rows)
     for (const std::int32_t target : {200, 107}) {
       control_.TargetFileType = target;
-      EXPECT_EQ(FailureOf([&] { control_.OpenTextFileForWriting(row.path); }), row.number)
-          << row.name << ", code " << target;
+      EXPECT_EQ(ThrownNumber([&] { control_.OpenTextFileForWriting(row.path); }), row.number) << row.name << ", " << target;
       EXPECT_EQ(control_.TextFileNumber, 0) << row.name << ", code " << target;
     }
-  }
-  EXPECT_EQ(ReadBytes(dir_ / "held.txt"), "") << "a refused open does not truncate the file that is open";
-  EXPECT_EQ(ReadBytes(dir_ / "locked.txt"), "keep");
-  EXPECT_FALSE(fs::exists(dir_ / "nowhere")) << "a dangling link creates nothing";
+  EXPECT_TRUE(ReadFile(dir_ / "held.txt").empty() && ReadFile(dir_ / "locked.txt") == "keep" &&
+              !fs::exists(dir_ / "nowhere")) << "a refused open changed a file";
   holder.CloseTextFileForWriting();
-  EXPECT_EQ(FailureOf([&] { control_.WriteToTextFile(u""); }), 52) << "an empty write still needs an open file";
-
-  // An immutable file is refused as well.
-  ImmutableFile immutable(dir_ / "held.txt");
-  if (immutable.ok()) {
-    EXPECT_EQ(FailureOf([&] { control_.OpenTextFileForWriting(PathOf("held.txt")); }), failure::kPathFileAccessError);
+  if (quorvane::testing::ImmutableFile immutable(dir_ / "held.txt"); immutable.ok()) {
+    EXPECT_EQ(ThrownNumber([&] { control_.OpenTextFileForWriting(PathOf("held.txt")); }), failure::kPathFileAccessError);
   }
-}
-
-TEST_F(TextWriter, ALinkWritesTheFileItPointsToAndStays) {
-  std::ofstream(dir_ / "victim.txt") << "old";
+  WriteFile(dir_ / "victim.txt", "old");
   fs::create_symlink(dir_ / "victim.txt", dir_ / "link.txt");
-  EXPECT_EQ(WriteFile("link.txt", 200, {u"T"}), "T\r\n");
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
-  EXPECT_EQ(ReadBytes(dir_ / "victim.txt"), "T\r\n");
-}
-
-TEST_F(TextWriter, AFullDiskFailsTheWrite) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  for (const std::int32_t target : {200, 107}) {
+  EXPECT_EQ(Write("link.txt", 200, {u"T"}), "T\r\n");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt") && ReadFile(dir_ / "victim.txt") == "T\r\n");
+  for (const std::int32_t target : {200, 107}) {  // a full disk fails the write
     control_.TargetFileType = target;
     control_.OpenTextFileForWriting(u"/dev/full");
-    EXPECT_EQ(FailureOf([&] { control_.WriteToTextFile(u"x"); }), 61) << "code " << target;
+    EXPECT_EQ(ThrownNumber([&] { control_.WriteToTextFile(u"x"); }), 61) << "/dev/full, code " << target;
     control_.CloseTextFileForWriting();
   }
+}
+
+// The log is beside the loaded code unless a folder is set, joined without a doubled separator. The
+// month is read in wide characters, so it stays Unicode under a single-byte locale; the year has four
+// digits always; a message naming a file with a line feed, an ESC sequence or a byte that is not UTF-8
+// stays on its one line, escaped.
+TEST(LogLine, PathAndDateTimeAndMessageUnderEachLocale) {
+  const std::pair<std::u16string, std::u16string> joined[] = {
+      {u"/opt/lib", u"/opt/lib/Quorvane.log"}, {u"/opt/lib/", u"/opt/lib/Quorvane.log"}, {u"/", u"/Quorvane.log"},
+      {u"relative", u"relative/Quorvane.log"}};
+  for (const auto& [folder, path] : joined) EXPECT_EQ(diagnostics::JoinLogPath(folder, u"Quorvane.log"), path);
+  // The core is linked into this test program, so the loader names the program's file.
+  EXPECT_EQ(text::ToUtf8(diagnostics::ComponentFolder()), fs::read_symlink("/proc/self/exe").parent_path().string());
+  diagnostics::SetLogFolderForTesting(u"/somewhere/else");
+  EXPECT_EQ(diagnostics::LogFolder(), u"/somewhere/else");
+  diagnostics::SetLogFolderForTesting(std::nullopt);
+  EXPECT_EQ(diagnostics::LogFolder(), diagnostics::ComponentFolder());
+
+  const struct { const char* locale; std::tm when; const char *date, *timePattern; } rows[] = {
+      {"C.UTF-8", At(2026, 12, 4, 9, 5, 7), "04-Dec-2026", "09:05:07"},
+      {"C.UTF-8", At(2031, 1, 31, 23, 59, 58), "31-Jan-2031", "23:59:58"},
+      {"C.UTF-8", At(987, 6, 5, 1, 2, 3), "05-Jun-0987", "01:02:03"},
+      {"en_US.UTF-8", At(2026, 12, 4, 21, 5, 7), "04-Dec-2026", "0?9:05:07 PM"},
+      {"de_DE.UTF-8", At(2026, 12, 4, 21, 5, 7), "04-Dez-2026", "21:05:07"},
+      {"de_DE.UTF-8", At(2027, 3, 1, 0, 0, 0), "01-M\xC3\xA4r-2027", "00:00:00"},
+      {"de_DE.ISO-8859-1", At(2027, 3, 1, 0, 0, 0), "01-M\xC3\xA4r-2027", "00:00:00"}};
+  for (const auto& row : rows) {
+    ScopedLocale locale(row.locale);
+    if (!locale.ok()) continue;  // not installed: scripts/setup.sh makes it
+    const std::string line = text::ToUtf8(diagnostics::FormatLogLine(row.when, u"429 - Cannot create"));
+    const std::regex pattern(std::string(row.date) + ", " + row.timePattern + " : 429 - Cannot create");
+    EXPECT_TRUE(std::regex_match(line, pattern)) << row.locale << ": " << line;
+  }
+  ScopedLocale locale("C.UTF-8");
+  EXPECT_EQ(text::ToUtf8(diagnostics::FormatLogLine(At(2026, 6, 5, 1, 2, 3), u"53 - /a\nb\x1B[2J\xDCFF\r.pptx")),
+            "05-Jun-2026, 01:02:03 : 53 - /a\\nb\\e[2J\\xFF\\r.pptx");
+}
+
+// One line per call, appended, in the locale's character set; the log is open only while a line is
+// written.
+TEST_F(Log, AppendsOneAnsiLinePerCallInOrder) {
+  const std::pair<const char*, std::string> rows[] = {
+      {"C", "75 - Gr??e ? ?"}, {"C.UTF-8", "75 - Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"de_DE.ISO-8859-1", "75 - Gr\xF6\xDF" "e ? ?"}};
+  for (const auto& [name, message] : rows) {
+    ScopedLocale locale(name);
+    if (!locale.ok()) continue;
+    fs::remove(dir_ / "Quorvane.log");
+    control_.WriteLog(u"Quorvane.log", u"75 - Gr\u00F6\u00DFe \u20AC \U0001F600");
+    EXPECT_TRUE(LogText().ends_with(" : " + message + "\r\n")) << name << ": " << LogText();
+  }
+  ScopedLocale locale("C.UTF-8");
+  WriteFile(dir_ / "Quorvane.log", "earlier line\r\n");
+  control_.WriteLog(u"Quorvane.log", u"429 - ActiveX component can't create object");
+  control_.WriteLog(u"Quorvane.log", u"-2147467259 - Unspecified error");
+  const std::string line = R"(\d\d-[A-Z][a-z]{2}-\d{4}, \d\d:\d\d:\d\d : )";
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("earlier line\r\n" + line + "429 - ActiveX component can't "
+                                                     "create object\r\n" + line + "-2147467259 - Unspecified error\r\n")))
+      << LogText();
+  EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber));
+}
+
+// A log that cannot be written loses the line and nothing else: no error, no file left open, no folder
+// made; a file someone else holds under the log's number is neither written to nor closed.
+TEST_F(Log, FailuresAreSwallowed) {
+  WriteFile(dir_ / "plain-file", "x");
+  for (const fs::path& folder : {dir_ / "no" / "such" / "folder", dir_ / "plain-file", fs::path()}) {
+    diagnostics::SetLogFolderForTesting(text::FromUtf8(folder.string()));
+    EXPECT_NO_THROW(control_.WriteLog(u"Quorvane.log", u"5 - x")) << folder;
+    EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber)) << folder;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "no"));
+  EXPECT_TRUE(control_.ErrorString.empty());
+  diagnostics::SetLogFolderForTesting(text::FromUtf8(dir_.path().string()));
+  files::Open(diagnostics::kLogFileNumber, text::FromUtf8((dir_ / "other.txt").string()), files::OpenMode::Output);
+  control_.WriteLog(u"Quorvane.log", u"5 - x");
+  EXPECT_TRUE(files::IsOpen(diagnostics::kLogFileNumber));
+  files::Write(diagnostics::kLogFileNumber, "own text");
+  files::Close(diagnostics::kLogFileNumber);
+  EXPECT_EQ(ReadFile(dir_ / "other.txt"), "own text");
+  EXPECT_FALSE(fs::exists(dir_ / "Quorvane.log"));
+  // Root ignores permission bits; an immutable folder refuses new files even to root.
+  quorvane::testing::ImmutableFile immutable(dir_.path());
+  if (!immutable.ok()) GTEST_SKIP() << "the immutable flag cannot be set here";
+  EXPECT_NO_THROW(control_.WriteLog(u"Quorvane.log", u"5 - x"));
+  EXPECT_FALSE(fs::exists(dir_ / "Quorvane.log"));
+  EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/text.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/render_bridge.hpp"
 #include "quorvane/control.hpp"

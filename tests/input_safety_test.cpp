@@ -17,13 +17,14 @@
 
 #include "common/text.hpp"
 #include "diagnostics/log.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/render_bridge.hpp"
 #include "quorvane/automation_error.hpp"
 #include "quorvane/control.hpp"
 #include "support/fixtures.hpp"
-#include "support/hostile_decks.hpp"
+#include "deckmaker/hostile_decks.hpp"
 
 namespace quorvane {
 namespace {

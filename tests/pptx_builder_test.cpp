@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/xml.hpp"
 #include "quorvane/automation_error.hpp"

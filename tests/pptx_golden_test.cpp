@@ -28,6 +28,7 @@
 
 #include "common/text.hpp"
 #include "diagnostics/log.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "quorvane/control.hpp"
 #include "support/fixtures.hpp"

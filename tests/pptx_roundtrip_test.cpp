@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/text.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/package.hpp"

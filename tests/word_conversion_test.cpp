@@ -22,6 +22,7 @@
 
 #include "common/text.hpp"
 #include "engines/libreoffice/renderer.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/package.hpp"

@@ -20,6 +20,7 @@
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
 #include "engines/clipboard.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model_write.hpp"

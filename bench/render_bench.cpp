@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/text.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "quorvane/control.hpp"
 

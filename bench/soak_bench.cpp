@@ -40,7 +40,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/hostile_decks.hpp"
+#include "deckmaker/hostile_decks.hpp"
 
 namespace {
 

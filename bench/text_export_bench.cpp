@@ -38,6 +38,7 @@
 
 #include "common/text.hpp"
 #include "diagnostics/log.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/package.hpp"
 #include "engines/pptx/xml.hpp"

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/text.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "quorvane/control.hpp"
 

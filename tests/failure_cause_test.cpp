@@ -2,6 +2,7 @@
 // the result code and ErrorString (the catalogue's, unchanged) and the cause the control keeps beside them
 // (LastFailureCause). Then file names that are not UTF-8: they convert, through the control and its one
 // UTF-8/UTF-16 conversion.
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/render_bridge.hpp"
 #include "support/fixtures.hpp"

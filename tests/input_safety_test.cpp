@@ -1,16 +1,17 @@
 // Inputs that must not harm: a conversion whose output names its own input, and hostile or damaged decks
-// and special files (tests/support/hostile_decks.hpp) through every route. Each fails at once with its
+// and special files (tools/deckmaker/hostile_decks.hpp) through every route. Each fails at once with its
 // cause, or converts losing nothing; none writes an output when it fails or leaves temporary files behind.
 #include <sys/stat.h>
 
 #include <set>
 
 #include "diagnostics/log.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/render_bridge.hpp"
 #include "support/fixtures.hpp"
-#include "support/hostile_decks.hpp"
+#include "deckmaker/hostile_decks.hpp"
 
 namespace quorvane {
 namespace {

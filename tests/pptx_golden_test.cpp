@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "diagnostics/log.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model.hpp"

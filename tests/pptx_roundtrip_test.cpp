@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/package.hpp"

@@ -24,10 +24,11 @@
 #include "engines/libreoffice/office_process.hpp"
 #include "engines/libreoffice/staging.hpp"
 #include "engines/libreoffice/uno_session.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/zip.hpp"
 #include "support/fixtures.hpp"
-#include "support/hostile_decks.hpp"
+#include "deckmaker/hostile_decks.hpp"
 
 namespace quorvane::engines::libreoffice {
 namespace {

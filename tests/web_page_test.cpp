@@ -15,6 +15,7 @@
 
 #include "common/numbered_files.hpp"
 #include "engines/picture_show.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model.hpp"

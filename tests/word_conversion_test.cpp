@@ -11,6 +11,7 @@
 #include <pugixml.hpp>
 
 #include "engines/libreoffice/renderer.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/package.hpp"

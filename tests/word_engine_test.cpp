@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engines/clipboard.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model_write.hpp"

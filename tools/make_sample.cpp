@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "common/text.hpp"
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "quorvane/automation_error.hpp"
 

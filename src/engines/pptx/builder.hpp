@@ -4,8 +4,8 @@
 // A DeckPlan describes slides and their shapes; Render turns it into the parts of a package (XML
 // written as text, with one slide master, one slide layout, a theme, presentation properties and
 // document properties), Build puts those parts into a new Package, Write saves it. Blank() is the
-// deck a new presentation starts from; Generated() makes larger varied decks for benchmarks and
-// tests; Sample() is a small deck that shows every kind of shape.
+// deck a new presentation starts from. Decks for tests and demonstrations, and what the object
+// model must read back from a plan, are the deck maker's (tools/deckmaker/).
 //
 // Text follows the object model's convention: one UTF-16 string per text body, CR (or LF, or CR LF)
 // starts a new paragraph, VT is a line break (a:br), TAB stays a tab character in the run text.
@@ -164,15 +164,6 @@ ShapePlan Equation(std::vector<std::u16string> math);
 // placeholder (the builder adds the slide picture in front).
 std::vector<ShapePlan> NotesPage(std::u16string text);
 
-// --- What the object model reads back ------------------------------------------------------------
-// Shape.Type of the shape a plan produces (MsoShapeType: 14 placeholder, 17 text box, 5 freeform,
-// 1 autoshape, 6 group, 13 picture, 19 table, 9 line, 3 chart).
-int ExpectedType(const ShapePlan& shape);
-// TextRange.Text of the shape a plan produces (line ends as CR, fields at their offsets, a
-// slide-number field showing `slideNumber` when it is > 0, math text after the text); empty for
-// kinds without a text frame.
-std::u16string ExpectedText(const ShapePlan& shape, std::int32_t slideNumber = 0);
-
 // --- Building -----------------------------------------------------------------------------------
 struct BuiltPart {
   std::string name;  // absolute part name
@@ -202,14 +193,6 @@ void Write(const DeckPlan& plan, const std::string& path);
 // --- Decks ---------------------------------------------------------------------------------------
 // What a new presentation starts from: no slides, the default slide size.
 DeckPlan Blank();
-// `slides` slides of varied content (titles, bullets with line breaks, text boxes, autoshapes,
-// tables with merged cells, nested groups, pictures, connectors, notes on some slides, a hidden
-// slide now and then), a few hundred characters per slide; the same seed gives the same deck.
-DeckPlan Generated(int slides, std::uint64_t seed = 1);
-// A four-slide deck with every kind of shape, notes and a hidden slide, for demonstrations.
-DeckPlan Sample();
-// Writes Sample() to `path`.
-void WriteSample(const std::string& path);
 
 // --- Fixed parts, for code that adds them to an existing package ---------------------------------
 namespace content_type {

@@ -1,6 +1,6 @@
 // The hostile decks of hostile_decks.hpp. Valid decks come from the deck builder; hostile structure
 // is written as XML text into a built deck, or as raw zip bytes (a rewritten central directory).
-#include "support/hostile_decks.hpp"
+#include "deckmaker/hostile_decks.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -13,7 +13,8 @@ interrupted run resumes where it stopped): apply it (its find text must occur ex
 3 s unmodified with --gtest_fail_fast, then, if none failed, the whole suite with ctest
 --stop-on-failure; restore the file. A mutant is "killed" when a test fails, times out or crashes,
 else it "survived". One line per mutant is appended to RESULTS.tsv as soon as it is done:
-id, folder, verdict, first failing test, seconds. The mutants file is read again before each
+id, folder, verdict, first failing test, seconds; --only runs the ids it names even when they are
+in RESULTS.tsv already, and replaces their lines. The mutants file is read again before each
 mutant, so mutants edited or added during a run are picked up.
 """
 
@@ -274,6 +275,14 @@ def done_ids(out):
 
 def record(out, fields):
     new = not os.path.exists(out)
+    if not new:     # a mutant run again replaces its earlier line
+        with open(out) as f:
+            lines = f.readlines()
+        kept = [line for line in lines if line.split("\t")[0] != fields[0]]
+        if len(kept) != len(lines):
+            with open(out + ".tmp", "w") as f:
+                f.writelines(kept)
+            os.replace(out + ".tmp", out)
     with open(out, "a") as f:
         if new:
             f.write("# id\tfolder\tverdict\tfirst failing test\tseconds\n")
@@ -344,7 +353,8 @@ def main():
                 time.sleep(10)
         if mutants is None:
             sys.exit("the mutants file stays malformed")
-        done = done_ids(args.out) | tried
+        # Ids named by --only run again (a mutant mended after it did not build, say); others once.
+        done = (set() if only else done_ids(args.out)) | tried
         todo = [m for m in mutants if m.ident not in done and (not only or m.ident in only)]
         if not todo:
             break

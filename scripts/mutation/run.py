@@ -2,6 +2,7 @@
 """Mutation run: applies each mutant of mutants.txt to a clone of the code, rebuilds, runs the tests.
 
     python3 scripts/mutation/run.py --source DIR --work DIR --out RESULTS.tsv [--only M01,M02]
+                                    [--rev COMMIT] [--exclude CASE,...] [--reuse-baseline]
                                     [--mutants FILE]
 
 --source is a git checkout; its committed HEAD is cloned into --work once (a later run reuses the
@@ -119,7 +120,8 @@ def build_env():
 
 
 def prepare(args, build, log):
-    head = subprocess.check_output(["git", "-C", args.source, "rev-parse", "HEAD"], text=True).strip()
+    head = subprocess.check_output(["git", "-C", args.source, "rev-parse", args.rev + "^{commit}"],
+                                   text=True).strip()
     if not os.path.isdir(os.path.join(args.work, ".git")):
         print(f"cloning {args.source} at {head[:10]} into {args.work}", flush=True)
         subprocess.check_call(["git", "clone", "-q", args.source, args.work])
@@ -377,6 +379,8 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--out", required=True)
     ap.add_argument("--only", default="")
+    ap.add_argument("--rev", default="HEAD",
+                    help="the commit of --source to test (default its HEAD, read when the run starts)")
     ap.add_argument("--mutants", default=os.path.join(HERE, "mutants.txt"))
     ap.add_argument("--exclude", default="",
                     help="cases (ctest names, comma-separated) left out of every pass: ones that fail "

@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build-coverage}
 command -v gcovr >/dev/null || { echo "coverage.sh: gcovr is not installed (apt-get install gcovr)" >&2; exit 2; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="--coverage -O0" \
-  -DCMAKE_C_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic -O0" \
+  -DCMAKE_C_FLAGS="--coverage -fprofile-update=atomic -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
   -DCMAKE_MODULE_LINKER_FLAGS=--coverage >/dev/null
 cmake --build "$build" -j "$(nproc)"
 find "$build" -name '*.gcda' -delete
@@ -18,7 +18,7 @@ find "$build" -name '*.gcda' -delete
 
 # One summary per source file, folded into folders: src/engines/pptx/zip.cpp counts for
 # src/engines/pptx, src/engines/provider.cpp for src/engines.
-gcovr --root . --filter 'src/' --object-directory "$build" --json-summary "$build/coverage.json" >/dev/null 2>"$build/gcovr.log"
+gcovr --root . --filter 'src/' --object-directory "$build" --json-summary "$build/coverage.json" --gcov-ignore-parse-errors >/dev/null 2>"$build/gcovr.log"
 python3 - "$build/coverage.json" <<'PY'
 import json, os, sys, collections
 totals = collections.defaultdict(lambda: [0, 0])

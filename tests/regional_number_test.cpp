@@ -23,7 +23,7 @@ TEST(RegionalNumber, ParsesWithTheSeparatorsOfTheLocale) {
               {"sign", u"-1.5", plain, -1.5},                {"integer", u"15", plain, 15.0},
               {"empty", u"", plain, std::nullopt},           {"letters", u"16.0a", plain, std::nullopt},
               {"two decimals", u"1.2.3", plain, std::nullopt}, {"sign only", u"-", plain, std::nullopt},
-              {"separator only", u".", plain, std::nullopt}};
+              {"separator only", u".", plain, std::nullopt}, {"grouping after the decimal", u"1.2,5", english, std::nullopt}};
   for (const auto& row : rows) EXPECT_EQ(ParseRegionalNumber(row.text, row.format), row.expected) << row.name;
 
   const std::pair<const char*, NumberFormat> locales[] = {{"de_DE.UTF-8", german}, {"C", plain}};

@@ -81,6 +81,11 @@ TEST_F(NumberedFiles, NumbersModesAndFailures) {
   EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf("missing/dir/x"), OpenMode::Output); }), 76) << "missing folder";
   EXPECT_EQ(ThrownNumber([&] { files::Open(3, PathOf(""), OpenMode::Output); }), 75) << "a folder";
   EXPECT_EQ(ThrownNumber([&] { files::Open(0, PathOf("x"), OpenMode::Output); }), 52) << "number 0";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(files::kMaxFileNumber + 1, PathOf("x"), OpenMode::Output); }), 52)
+      << "past the highest number";
+  EXPECT_EQ(ThrownNumber([&] { files::Open(files::kMaxFileNumber, PathOf("x"), OpenMode::Output); }), 0)
+      << "the highest number";
+  files::Close(files::kMaxFileNumber);
   EXPECT_EQ(ThrownNumber([&] { files::Write(9, "x"); }), 52) << "write to a closed number";
   EXPECT_EQ(ThrownNumber([&] { files::Close(9); }), 0) << "closing a closed number is no error";
 }

@@ -311,17 +311,17 @@ TEST(DeckBuilder, BuiltDecksOpenInTheEngineAsPlanned) {
     ASSERT_EQ(slides->Count(), static_cast<std::int32_t>(plan.slides.size()));
     EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), float(plan.slideWidthEmu) / 12700.0f);
     for (std::size_t i = 0; i < plan.slides.size(); ++i) {
-      const auto& spec = plan.slides[i];
+      const auto& planned = plan.slides[i];
       const auto slide = slides->Item(std::int32_t(i + 1));
       const auto shapes = slide->Shapes();
-      ASSERT_EQ(shapes->Count(), static_cast<std::int32_t>(spec.shapes.size())) << "slide " << i + 1;
-      for (std::size_t j = 0; j < spec.shapes.size(); ++j)
-        ExpectShape(*shapes->Item(std::int32_t(j + 1)), spec.shapes[j], std::int32_t(i) + plan.firstSlideNumber,
+      ASSERT_EQ(shapes->Count(), static_cast<std::int32_t>(planned.shapes.size())) << "slide " << i + 1;
+      for (std::size_t j = 0; j < planned.shapes.size(); ++j)
+        ExpectShape(*shapes->Item(std::int32_t(j + 1)), planned.shapes[j], std::int32_t(i) + plan.firstSlideNumber,
                     "slide " + std::to_string(i + 1) + " shape " + std::to_string(j + 1));
       // The notes page holds the slide picture first, then the notes (a fresh page without notes).
       const auto notes = slide->NotesPage()->Shapes();
-      EXPECT_GE(notes->Count(), spec.notes ? std::int32_t(spec.notes->size()) : 2);
-      if (!spec.notes || spec.addNotesPlaceholders) {
+      EXPECT_GE(notes->Count(), planned.notes ? std::int32_t(planned.notes->size()) : 2);
+      if (!planned.notes || planned.addNotesPlaceholders) {
         EXPECT_EQ(notes->Placeholders()->Item(1)->PlaceholderFormat()->Type(), kPlaceholderSlideImage);
       }
     }

@@ -17,6 +17,8 @@
 namespace quorvane::engines::pptx {
 namespace {
 
+using testing::ThrownNumber;
+
 namespace fs = std::filesystem;
 namespace ppt = office::ppt;
 constexpr std::int32_t kInvalid = failure::kPowerPointInvalidRequest;
@@ -140,7 +142,7 @@ fs::path Write(const TestDeck& deck, const fs::path& path) {
 class ModelTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (app_) FailureOf([&] { app_->Quit(); });
+    if (app_) ThrownNumber([&] { app_->Quit(); });
   }
   std::shared_ptr<ppt::Presentation> Open(const TestDeck& deck, const Limits& limits = kDefaultLimits) {
     return OpenFile(Write(deck, dir_ / "deck.pptx"), limits);
@@ -156,16 +158,6 @@ class ModelTest : public ::testing::Test {
     return p.Slides()->Item(slide)->NotesPage()->Shapes()->Item(shape);
   }
   static std::u16string TextOf(ppt::Shape& shape) { return shape.TextFrame()->TextRange()->Text(); }
-  // The failure number of `call` (0 when it succeeds), and its description.
-  static std::int32_t FailureOf(const std::function<void()>& call, std::u16string* description = nullptr) {
-    try {
-      call();
-    } catch (const AutomationError& e) {
-      if (description) *description = e.description();
-      return e.number();
-    }
-    return 0;
-  }
 
   testing::TempFolder dir_;
   std::shared_ptr<ppt::Application> app_;
@@ -230,21 +222,21 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
     EXPECT_EQ(shape->Type(), row.type) << row.name;
     EXPECT_EQ(shape->HasTextFrame(), row.hasTextFrame) << row.name;
     // Every shape answers a text frame; only frames of text-bearing shapes give a text range.
-    EXPECT_EQ(FailureOf([&] { shape->TextFrame()->TextRange(); }), row.hasTextFrame ? 0 : kInvalid) << row.name;
+    EXPECT_EQ(ThrownNumber([&] { shape->TextFrame()->TextRange(); }), row.hasTextFrame ? 0 : kInvalid) << row.name;
     if (!row.hasTextFrame) { EXPECT_EQ(shape->TextFrame()->HasText(), 0) << row.name; }
     placeholders += row.placeholder != 0;
     if (row.placeholder) { EXPECT_EQ(shape->PlaceholderFormat()->Type(), row.placeholder) << row.name; }
-    else { EXPECT_EQ(FailureOf([&] { shape->PlaceholderFormat(); }), kInvalid) << row.name; }
-    EXPECT_EQ(FailureOf([&] { shape->Table(); }), row.xml.find("<a:tbl>") != std::string::npos ? 0 : kInvalid)
+    else { EXPECT_EQ(ThrownNumber([&] { shape->PlaceholderFormat(); }), kInvalid) << row.name; }
+    EXPECT_EQ(ThrownNumber([&] { shape->Table(); }), row.xml.find("<a:tbl>") != std::string::npos ? 0 : kInvalid)
         << row.name;
-    EXPECT_EQ(FailureOf([&] { shape->GroupItems(); }), row.type == 6 ? 0 : kInvalid) << row.name;
+    EXPECT_EQ(ThrownNumber([&] { shape->GroupItems(); }), row.type == 6 ? 0 : kInvalid) << row.name;
   }
   const auto list = all->Placeholders();
   ASSERT_EQ(list->Count(), placeholders);
   EXPECT_EQ(list->Item(placeholders)->PlaceholderFormat()->Type(), 12);
-  EXPECT_EQ(FailureOf([&] { list->Item(0); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { list->Item(0); }), kInvalid);
   std::u16string description;
-  EXPECT_EQ(FailureOf([&] { all->Item(25); }, &description), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { all->Item(25); }, &description), kInvalid);
   EXPECT_EQ(description, u"Shapes.Item : Integer out of range. 25 is not in the valid range of 1 to 24.");
 }
 
@@ -294,13 +286,14 @@ TEST_F(ModelTest, TablesAnswerCellsByPosition) {
                {2, 3, kInvalid, u""}, {3, 1, kInvalid, u""}, {0, 1, kInvalid, u""}, {1, 0, kInvalid, u""}};
   for (const auto& c : cells) {
     std::shared_ptr<ppt::Shape> shape;
-    EXPECT_EQ(FailureOf([&] { shape = table->Cell(c.row, c.column)->Shape(); }), c.failure) << c.row << "," << c.column;
+    EXPECT_EQ(ThrownNumber([&] { shape = table->Cell(c.row, c.column)->Shape(); }), c.failure) << c.row << ","
+        << c.column;
     if (!shape) continue;
     EXPECT_EQ(shape->HasTextFrame(), -1);
     EXPECT_EQ(TextOf(*shape), c.text) << c.row << "," << c.column;
     for (const auto& call : std::vector<std::function<void()>>{[&] { shape->PlaceholderFormat(); },
                                                                [&] { shape->Table(); }, [&] { shape->Ungroup(); }})
-      EXPECT_EQ(FailureOf(call), kInvalid);
+      EXPECT_EQ(ThrownNumber(call), kInvalid);
   }
 }
 
@@ -359,9 +352,9 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
     const auto member = items->Item(1);
     EXPECT_EQ(items->Item(2)->GroupItems()->Item(2)->Type(), 13);
     std::u16string description;
-    EXPECT_EQ(FailureOf([&] { items->Item(3); }, &description), kInvalid);
+    EXPECT_EQ(ThrownNumber([&] { items->Item(3); }, &description), kInvalid);
     EXPECT_EQ(description, u"GroupItems.Item : Integer out of range. 3 is not in the valid range of 1 to 2.");
-    EXPECT_EQ(FailureOf([&] { member->Ungroup(); }), kInvalid);
+    EXPECT_EQ(ThrownNumber([&] { member->Ungroup(); }), kInvalid);
     group->Ungroup();
     ASSERT_EQ(shapes->Count(), 4);
     EXPECT_EQ(TextOf(*shapes->Item(2)), u"A");
@@ -370,8 +363,8 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
     // Objects of the members and of other shapes still work; the group's do not.
     EXPECT_EQ(TextOf(*member), u"A");
     EXPECT_EQ(TextOf(*after), u"after");
-    EXPECT_EQ(FailureOf([&] { group->Type(); }), kInvalid);
-    EXPECT_EQ(FailureOf([&] { group->Ungroup(); }), kInvalid);
+    EXPECT_EQ(ThrownNumber([&] { group->Type(); }), kInvalid);
+    EXPECT_EQ(ThrownNumber([&] { group->Ungroup(); }), kInvalid);
     const auto model = ModelOf(presentation);
     for (const int k : {1, 2}) {
       xml::Node xfrm =
@@ -414,7 +407,7 @@ TEST_F(ModelTest, NotesPagesComeFromTheNotesPartOrAreFreshlyMade) {
     ASSERT_EQ(placeholders->Count(), std::int32_t(row.placeholders.size())) << row.slide;
     for (std::size_t p = 0; p < row.placeholders.size(); ++p)
       EXPECT_EQ(placeholders->Item(std::int32_t(p + 1))->PlaceholderFormat()->Type(), row.placeholders[p]) << row.slide;
-    EXPECT_EQ(FailureOf([&] { placeholders->Item(1)->TextFrame(); }), kInvalid)
+    EXPECT_EQ(ThrownNumber([&] { placeholders->Item(1)->TextFrame(); }), kInvalid)
         << "the slide picture has no text frame";
     EXPECT_EQ(TextOf(*placeholders->Item(2)), row.body);
     EXPECT_EQ(placeholders->Item(2)->TextFrame()->HasText(), row.body.empty() ? 0 : -1);
@@ -437,9 +430,9 @@ TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 1, 1)), u"first");
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 1)), u"third");
   std::u16string description;
-  EXPECT_EQ(FailureOf([&] { slides->Item(7); }, &description), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { slides->Item(7); }, &description), kInvalid);
   EXPECT_EQ(description, u"Slides.Item : Integer out of range. 7 is not in the valid range of 1 to 3.");
-  EXPECT_EQ(FailureOf([&] { slides->Item(0); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { slides->Item(0); }), kInvalid);
   const auto setup = presentation->PageSetup();
   EXPECT_FLOAT_EQ(setup->SlideWidth(), 720.0f);
   EXPECT_FLOAT_EQ(setup->SlideHeight(), 540.0f);
@@ -451,7 +444,7 @@ TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
   EXPECT_EQ(xml::Attr(size, "type", "none"), "none");
   EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/presentation.xml"});
   for (const float bad : {0.0f, 71.0f, 5000.0f})
-    EXPECT_EQ(FailureOf([&] { setup->put_SlideHeight(bad); }), kInvalid) << bad;
+    EXPECT_EQ(ThrownNumber([&] { setup->put_SlideHeight(bad); }), kInvalid) << bad;
   EXPECT_FLOAT_EQ(setup->SlideHeight(), 540.0f);
 }
 
@@ -470,7 +463,7 @@ TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
     const auto path = Write({.slides = {{.shapes = Title("t")}}, .mainContentType = row.type}, dir_ / row.file);
     std::u16string description;
     std::shared_ptr<ppt::Presentation> presentation;
-    EXPECT_EQ(FailureOf([&] { presentation = OpenFile(path); }, &description),
+    EXPECT_EQ(ThrownNumber([&] { presentation = OpenFile(path); }, &description),
               row.refusal.empty() ? 0 : hresult::kInvalidData)
         << row.type;
     if (presentation) { EXPECT_EQ(presentation->Slides()->Count(), 1); }
@@ -484,15 +477,15 @@ TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
   package->SetPart("/content.xml", "<office:document-content/>", "text/xml");
   package->Save((dir_ / "talk.odp").string());
   std::u16string description;
-  EXPECT_EQ(FailureOf([&] { OpenFile(dir_ / "talk.odp"); }, &description), hresult::kInvalidData);
+  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "talk.odp"); }, &description), hresult::kInvalidData);
   EXPECT_NE(description.find(u"this file is an OpenDocument presentation"), std::u16string::npos)
       << text::ToUtf8(description);
-  EXPECT_EQ(FailureOf([&] { OpenFile(dir_ / "missing.pptx"); }), hresult::kFileNotFound);
+  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "missing.pptx"); }), hresult::kFileNotFound);
   // Names the system would see changed never reach it: not the deck before a NUL, nor another file
   // for an unpaired surrogate.
   const std::u16string deck = text::FromUtf8(Write({.slides = {{.shapes = Title("t")}}}, dir_ / "d.pptx").string());
   for (const std::u16string& name : {deck + std::u16string(1, u'\0') + u"x", deck + u"\xD800"})
-    EXPECT_EQ(FailureOf([&] { app_->Presentations()->Open(name, 0, 0, 0); }), hresult::kFileNotFound);
+    EXPECT_EQ(ThrownNumber([&] { app_->Presentations()->Open(name, 0, 0, 0); }), hresult::kFileNotFound);
 }
 
 TEST_F(ModelTest, DamagedPartsFailWhereTheyAreRead) {
@@ -504,13 +497,13 @@ TEST_F(ModelTest, DamagedPartsFailWhereTheyAreRead) {
   ASSERT_EQ(presentation->Slides()->Count(), 4);
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 1, 1)), u"fine");
   std::u16string description;
-  EXPECT_EQ(FailureOf([&] { presentation->Slides()->Item(2)->Shapes()->Count(); }, &description),
+  EXPECT_EQ(ThrownNumber([&] { presentation->Slides()->Item(2)->Shapes()->Count(); }, &description),
             hresult::kInvalidData);
   EXPECT_NE(description.find(u"slide2.xml"), std::u16string::npos) << text::ToUtf8(description);
   EXPECT_EQ(presentation->Slides()->Item(3)->Shapes()->Count(), 0);  // no shape tree: no shapes
   EXPECT_EQ(presentation->Slides()->Item(4)->NotesPage()->Shapes()->Count(), 2);  // a fresh notes page
   EXPECT_EQ(
-      FailureOf([&] { OpenFile(Write({.slides = {{.shapes = Title("t")}}, .root = "p:notes"}, dir_ / "w.pptx")); },
+      ThrownNumber([&] { OpenFile(Write({.slides = {{.shapes = Title("t")}}, .root = "p:notes"}, dir_ / "w.pptx")); },
                 &description),
       hresult::kInvalidData);
   EXPECT_NE(description.find(u"damaged"), std::u16string::npos) << text::ToUtf8(description);
@@ -535,20 +528,20 @@ TEST_F(ModelTest, ClosedPresentationsAndQuitApplicationsRefuseEveryCall) {
       {"GroupItems.Count", [&] { items->Count(); }}, {"PageSetup.SlideWidth", [&] { setup->SlideWidth(); }}};
   for (const auto& [name, call] : closed) {
     std::u16string description;
-    EXPECT_EQ(FailureOf(call, &description), kInvalid) << name;
+    EXPECT_EQ(ThrownNumber(call, &description), kInvalid) << name;
     EXPECT_EQ(description, text::FromUtf8(name) + u" : Object does not exist.");
   }
   const auto other = Open({.slides = {{.shapes = Title("t")}}});
   const auto otherShape = ShapeOf(*other, 1, 1);
   const auto presentations = app_->Presentations();
   EXPECT_EQ(app_->Name(), u"Quorvane Presentations");
-  EXPECT_EQ(FailureOf([&] { other->SaveAs(u"out.xps", 33, 0); }), kInvalid);
-  EXPECT_EQ(FailureOf([&] { other->Slides()->Item(1)->Export(u"s.xyz", u"XYZ", 0, 0); }), failure::kEFail);
+  EXPECT_EQ(ThrownNumber([&] { other->SaveAs(u"out.xps", 33, 0); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { other->Slides()->Item(1)->Export(u"s.xyz", u"XYZ", 0, 0); }), failure::kEFail);
   app_->Quit();
   const std::function<void()> quit[] = {[&] { app_->Name(); }, [&] { app_->Version(); }, [&] { app_->Presentations(); },
                                         [&] { other->Slides(); }, [&] { app_->Quit(); },
                                         [&] { presentations->Open(u"x.pptx", 0, 0, 0); }, [&] { otherShape->Type(); }};
-  for (const auto& call : quit) EXPECT_EQ(FailureOf(call), kServerUnavailable);
+  for (const auto& call : quit) EXPECT_EQ(ThrownNumber(call), kServerUnavailable);
 }
 
 TEST_F(ModelTest, LimitsGiveClearFailures) {
@@ -564,7 +557,8 @@ TEST_F(ModelTest, LimitsGiveClearFailures) {
   };
   for (const auto& row : rows) {
     std::u16string description;
-    EXPECT_EQ(FailureOf([&] { const auto p = OpenFile(path, row.limits); if (row.call) row.call(*p); }, &description),
+    EXPECT_EQ(ThrownNumber([&] { const auto p = OpenFile(path, row.limits); if (row.call) row.call(*p); },
+                           &description),
               hresult::kOutOfMemory) << row.name << ": " << text::ToUtf8(description);
     EXPECT_NE(description.find(u"limit"), std::u16string::npos) << row.name << ": " << text::ToUtf8(description);
   }

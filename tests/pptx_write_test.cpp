@@ -25,6 +25,8 @@
 namespace quorvane::engines::pptx {
 namespace {
 
+using testing::ThrownNumber;
+
 namespace fs = std::filesystem;
 namespace ppt = office::ppt;
 namespace b = builder;
@@ -35,16 +37,6 @@ constexpr std::string_view kMacroMain = "application/vnd.ms-powerpoint.presentat
 std::u16string U(const fs::path& path) { return text::FromUtf8(path.string()); }
 std::string Rel(std::string_view kind) {
   return "http://schemas.openxmlformats.org/officeDocument/2006/relationships/" + std::string(kind);
-}
-
-std::int32_t FailureOf(const std::function<void()>& call, std::u16string* description = nullptr) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    if (description) *description = e.description();
-    return e.number();
-  }
-  return 0;
 }
 
 // --- Decks with extra parts ----------------------------------------------------------------------
@@ -166,7 +158,7 @@ std::vector<std::string> Views(ppt::Presentation& presentation) {
 
 class WriteTest : public ::testing::Test {
  protected:
-  void TearDown() override { FailureOf([&] { app_->Quit(); }); }
+  void TearDown() override { ThrownNumber([&] { app_->Quit(); }); }
   fs::path Deck(const b::DeckPlan& plan, const std::string& name) {
     b::Write(plan, (dir_ / name).string());
     return dir_ / name;
@@ -253,19 +245,19 @@ TEST_F(WriteTest, PasteNeedsACopiedSlideOfItsApplicationAndAValidIndex) {
   const auto source = Open(Deck(ThreeSlides(u"A"), "a.pptx"));
   const auto target = Add();
   std::u16string description;
-  EXPECT_EQ(FailureOf([&] { target->Slides()->Paste(-1); }, &description), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(-1); }, &description), kInvalid);
   EXPECT_EQ(description,
             u"Slides.Paste : Invalid request. Clipboard is empty or contains data which may not be pasted here.");
   const auto other = CreateApplication();  // the clipboard is the application's own
   source->Slides()->Item(1)->Copy();
-  EXPECT_EQ(FailureOf([&] { other->Presentations()->Add(0)->Slides()->Paste(-1); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { other->Presentations()->Add(0)->Slides()->Paste(-1); }), kInvalid);
   other->Quit();
   target->Slides()->Paste(1);
-  EXPECT_EQ(FailureOf([&] { target->Slides()->Paste(3); }, &description), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(3); }, &description), kInvalid);
   EXPECT_EQ(description, u"Slides.Paste : Integer out of range. 3 is not in the valid range of 1 to 2.");
-  EXPECT_EQ(FailureOf([&] { target->Slides()->Paste(0); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(0); }), kInvalid);
   app_->Quit();  // which empties it: every call fails with 462 afterwards
-  EXPECT_EQ(FailureOf([&] { target->Slides()->Paste(-1); }), kServerUnavailable);
+  EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(-1); }), kServerUnavailable);
 }
 
 TEST_F(WriteTest, TheClipIsASnapshotThatOutlivesItsSource) {
@@ -522,7 +514,7 @@ TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothingUnlessAnotherEnginePlug
   if (!render_bridge::RendererBuiltIn()) codes.insert(codes.end(), {12, 15, 20});
   for (const std::int32_t code : codes) {
     std::u16string description;
-    EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(dir_ / "out.x"), code, 0); }, &description), kInvalid) << code;
+    EXPECT_EQ(ThrownNumber([&] { presentation->SaveAs(U(dir_ / "out.x"), code, 0); }, &description), kInvalid) << code;
     EXPECT_EQ(description, u"Presentation.SaveAs : \"" + U(dir_ / "out.x") + u"\" cannot be saved in this format.");
   }
   EXPECT_FALSE(fs::exists(dir_ / "out.x"));
@@ -533,7 +525,7 @@ TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothingUnlessAnotherEnginePlug
   presentation->SaveAs(U(dir_ / "out.xps"), 33, 0);
   RegisterSaveFormat(33, {});
   EXPECT_EQ(written, (dir_ / "out.xps").string() + " 3");
-  EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(dir_ / "out.xps"), 33, 0); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { presentation->SaveAs(U(dir_ / "out.xps"), 33, 0); }), kInvalid);
 }
 
 TEST_F(WriteTest, ChangesAreSavedAndThePresentationStaysUsable) {
@@ -577,7 +569,7 @@ TEST_F(WriteTest, TheSourceFileIsNeverWrittenAndSaveFailuresNameTheFile) {
   const auto other = Open(dir_ / "b.pptx");
   for (const fs::path& name : {source, dir_ / "." / "a.pptx", dir_ / "b.pptx"})
     for (const std::int32_t code : {24, 25, 6})
-      EXPECT_EQ(FailureOf([&] { presentation->SaveAs(U(name), code, 0); }), kInvalid) << name << " " << code;
+      EXPECT_EQ(ThrownNumber([&] { presentation->SaveAs(U(name), code, 0); }), kInvalid) << name << " " << code;
   other->Close();
   const struct { const char* name; std::u16string file; std::int32_t code, number; } rows[] = {
       {"missing folder", U(dir_ / "no/such/x.pptx"), 24, hresult::kPathNotFound},
@@ -586,7 +578,7 @@ TEST_F(WriteTest, TheSourceFileIsNeverWrittenAndSaveFailuresNameTheFile) {
       {"unpaired surrogate", U(dir_ / "x") + u"\xD800.pptx", 24, hresult::kPathNotFound}};
   for (const auto& row : rows) {
     std::u16string description;
-    EXPECT_EQ(FailureOf([&] { presentation->SaveAs(row.file, row.code, 0); }, &description), row.number) << row.name;
+    EXPECT_EQ(ThrownNumber([&] { presentation->SaveAs(row.file, row.code, 0); }, &description), row.number) << row.name;
     EXPECT_NE(description.find(u"save"), std::u16string::npos) << row.name << ": " << text::ToUtf8(description);
   }
   presentation->SaveAs(U(dir_ / "b.pptx"), 24, 0);

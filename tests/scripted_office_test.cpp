@@ -1,5 +1,6 @@
 // What the converter tests would not notice if the scripted office got it wrong: objects stay safe
 // to call after their presentation, application or office has gone.
+#include "support/fixtures.hpp"
 #include "support/scripted_office.hpp"
 
 #include <gtest/gtest.h>
@@ -8,15 +9,6 @@
 
 namespace quorvane::testing {
 namespace {
-
-std::int32_t FailureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 TEST(ScriptedOffice, ClosedQuitAndOrphanedObjectsFailInsteadOfCrashing) {
   auto office = std::make_shared<ScriptedOffice>();
@@ -27,17 +19,17 @@ TEST(ScriptedOffice, ClosedQuitAndOrphanedObjectsFailInsteadOfCrashing) {
   auto shape = slides->Item(1)->Shapes()->Item(1);
   p->Close();
   const std::int32_t kInvalid = failure::kPowerPointInvalidRequest;
-  EXPECT_EQ(FailureOf([&] { slides->Count(); }), kInvalid);
-  EXPECT_EQ(FailureOf([&] { p->Close(); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { slides->Count(); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { p->Close(); }), kInvalid);
   auto added = app->Presentations()->Add(0);
   app->Quit();
-  EXPECT_EQ(FailureOf([&] { added->Slides(); }), kServerUnavailable);
+  EXPECT_EQ(ThrownNumber([&] { added->Slides(); }), kServerUnavailable);
   auto word = office->CreateWord();
   auto document = word->Documents()->Add();
   document->Close(0);
-  EXPECT_EQ(FailureOf([&] { document->SaveAs(u"x.doc", 0); }), kWordDisconnected);
+  EXPECT_EQ(ThrownNumber([&] { document->SaveAs(u"x.doc", 0); }), kWordDisconnected);
   office.reset();
-  EXPECT_EQ(FailureOf([&] { shape->Type(); }), kServerUnavailable);
+  EXPECT_EQ(ThrownNumber([&] { shape->Type(); }), kServerUnavailable);
 }
 
 }  // namespace

@@ -222,6 +222,17 @@ inline std::int32_t ThrownNumber(const std::function<void()>& call, std::string*
   return 0;
 }
 
+// The same, with the description as the failure holds it.
+inline std::int32_t ThrownNumber(const std::function<void()>& call, std::u16string* description) {
+  try {
+    call();
+  } catch (const AutomationError& e) {
+    *description = e.description();
+    return e.number();
+  }
+  return 0;
+}
+
 // Sets an environment variable for as long as the object lives.
 class ScopedVariable {
  public:

@@ -194,7 +194,7 @@ TEST(NormalizeSlideRange, RangeRules) {
     auto presentation = f.office->CreatePowerPoint()->Presentations()->Open(u"deck.pptx", 0, 0, 0);
     f.control.put_StartSlide(row.start);
     f.control.put_EndSlide(row.end);
-    f.c().NormalizeSlideRange(*presentation);
+    converters::NormalizeSlideRange(f.c(), *presentation);
     EXPECT_EQ(f.control.get_StartSlide(), row.expectedStart) << row.start << ".." << row.end << " of " << row.slides;
     EXPECT_EQ(f.control.get_EndSlide(), row.expectedEnd) << row.start << ".." << row.end << " of " << row.slides;
   }

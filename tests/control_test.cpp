@@ -106,18 +106,18 @@ TEST(Control, ConvertFileAndTerminateFromAnEventHandlerAreRefused) {
 }
 
 TEST(Control, EachTargetCodeReachesItsConverterAtTheRangeEdges) {
-  using detail::Converter;
-  const std::pair<std::int32_t, Converter> rows[] = {
-      {1, Converter::SaveAs},        {15, Converter::SaveAs},      {16, Converter::SlideImages},
-      {19, Converter::SlideImages},  {20, Converter::SaveAs},      {21, Converter::SlideImages},
-      {7, Converter::SaveAs},        {10, Converter::SaveAs},      {24, Converter::SaveAs},
-      {29, Converter::SaveAs},       {32, Converter::SaveAs},      {37, Converter::SaveAs},
-      {30, Converter::ThroughWord},  {31, Converter::ThroughWord}, {100, Converter::SlideImages},
-      {107, Converter::Text},        {200, Converter::Text},       {0, Converter::ThroughWord},
-      {8, Converter::ThroughWord},   {9, Converter::ThroughWord},  {22, Converter::ThroughWord},
-      {38, Converter::ThroughWord},  {101, Converter::ThroughWord}, {106, Converter::ThroughWord},
-      {108, Converter::ThroughWord}, {201, Converter::ThroughWord}, {-1, Converter::ThroughWord},
-      {INT32_MAX, Converter::ThroughWord}};
+  using detail::Route;
+  const std::pair<std::int32_t, Route> rows[] = {
+      {1, Route::SaveAs},        {15, Route::SaveAs},      {16, Route::SlideImages},
+      {19, Route::SlideImages},  {20, Route::SaveAs},      {21, Route::SlideImages},
+      {7, Route::SaveAs},        {10, Route::SaveAs},      {24, Route::SaveAs},
+      {29, Route::SaveAs},       {32, Route::SaveAs},      {37, Route::SaveAs},
+      {30, Route::ThroughWord},  {31, Route::ThroughWord}, {100, Route::SlideImages},
+      {107, Route::Text},        {200, Route::Text},       {0, Route::ThroughWord},
+      {8, Route::ThroughWord},   {9, Route::ThroughWord},  {22, Route::ThroughWord},
+      {38, Route::ThroughWord},  {101, Route::ThroughWord}, {106, Route::ThroughWord},
+      {108, Route::ThroughWord}, {201, Route::ThroughWord}, {-1, Route::ThroughWord},
+      {INT32_MAX, Route::ThroughWord}};
   for (const auto& [code, converter] : rows)
     EXPECT_EQ(static_cast<int>(detail::RouteFor(code)), static_cast<int>(converter)) << code;
 }

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "common/text.hpp"
-#include "control/control.hpp"
+#include "converters/slide_text.hpp"
 #include "office/shape_dispatch.hpp"
 #include "support/scripted_office.hpp"
 
@@ -34,11 +34,9 @@ class SlideText : public ::testing::Test {
     return office_->CreatePowerPoint()->Presentations()->Open(u"deck.pptx", 0, 0, 0);
   }
   std::string Extract(ppt::Presentation& p, VariantBool show) {
-    control_.ShowSlideAndShapeNumber = show;
-    return text::ToUtf8(control_.ExtractSlideText(p, 2, 2));
+    return text::ToUtf8(converters::ExtractSlideText(p, 2, 2, show == kVariantTrue));
   }
   std::shared_ptr<ScriptedOffice> office_;
-  Control control_{nullptr};
 };
 
 TEST_F(SlideText, LabelsAndEntriesOfEveryKindOfShape) {
@@ -172,14 +170,14 @@ TEST_F(SlideText, GroupTextCollectsItemsInOrderAndCatchesNothing) {
     auto shape = office::MakeShapeDispatch(p->Slides()->Item(2)->Shapes()->Item(2));
     if (*row.member) office_->FailOn(row.member, row.nth, row.number ? row.number : kInvalid);
     try {
-      EXPECT_EQ(text::ToUtf8(control_.TextFromGroupShape(shape)), row.text) << row.name;
+      EXPECT_EQ(text::ToUtf8(converters::TextFromGroupShape(shape)), row.text) << row.name;
       EXPECT_EQ(row.number, 0) << row.name << ": no failure";
     } catch (const AutomationError& e) {
       EXPECT_EQ(e.number(), row.number) << row.name;
     }
   }
   try {
-    control_.TextFromGroupShape(nullptr);
+    converters::TextFromGroupShape(nullptr);
     ADD_FAILURE() << "no failure for an unset object";
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.number(), failure::kObjectNotSet);
@@ -223,10 +221,9 @@ TEST(GroupTextLateBound, AnyDispatchWithTheMembersWillDo) {
   auto items = std::make_shared<TableShape>(Members{{u"_newenum", Variant(std::shared_ptr<Dispatch>(enumerator))}});
   auto group = std::make_shared<TableShape>(
       Members{{u"Type", Variant(u"6")}, {u"GroupItems", Variant(std::shared_ptr<Dispatch>(items))}});
-  Control control(nullptr);
-  EXPECT_EQ(control.TextFromGroupShape(group), u"A\r\nA\r\n");
+  EXPECT_EQ(converters::TextFromGroupShape(group), u"A\r\nA\r\n");
   try {
-    control.TextFromGroupShape(std::make_shared<TableShape>(Members{{u"Type", Variant(u"group")}}));
+    converters::TextFromGroupShape(std::make_shared<TableShape>(Members{{u"Type", Variant(u"group")}}));
     ADD_FAILURE() << "no failure";
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.number(), failure::kTypeMismatch);

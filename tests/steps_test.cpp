@@ -5,7 +5,7 @@
 
 #include "converters/steps.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 namespace {
 
 TEST(Steps, ResolutionsDecideWhatHappensNext) {
@@ -93,4 +93,4 @@ TEST(Steps, WithoutExtensionRemovesOnlyAMatchingSuffix) {
 }
 
 }  // namespace
-}  // namespace quorvane::detail
+}  // namespace quorvane::converters

@@ -7,7 +7,7 @@
 
 #include "common/numbered_files.hpp"
 #include "control/control.hpp"
-#include "converters/ansi.hpp"
+#include "common/ansi.hpp"
 #include "diagnostics/log.hpp"
 #include "support/fixtures.hpp"
 
@@ -276,13 +276,13 @@ TEST_F(Log, AppendsOneAnsiLinePerCallInOrder) {
     ScopedLocale locale(name);
     if (!locale.ok()) continue;
     fs::remove(dir_ / "Quorvane.log");
-    control_.WriteLog(u"Quorvane.log", u"75 - Gr\u00F6\u00DFe \u20AC \U0001F600");
+    diagnostics::WriteLog(u"Quorvane.log", u"75 - Gr\u00F6\u00DFe \u20AC \U0001F600");
     EXPECT_TRUE(LogText().ends_with(" : " + message + "\r\n")) << name << ": " << LogText();
   }
   ScopedLocale locale("C.UTF-8");
   WriteFile(dir_ / "Quorvane.log", "earlier line\r\n");
-  control_.WriteLog(u"Quorvane.log", u"429 - ActiveX component can't create object");
-  control_.WriteLog(u"Quorvane.log", u"-2147467259 - Unspecified error");
+  diagnostics::WriteLog(u"Quorvane.log", u"429 - ActiveX component can't create object");
+  diagnostics::WriteLog(u"Quorvane.log", u"-2147467259 - Unspecified error");
   const std::string line = R"(\d\d-[A-Z][a-z]{2}-\d{4}, \d\d:\d\d:\d\d : )";
   EXPECT_TRUE(std::regex_match(LogText(), std::regex("earlier line\r\n" + line + "429 - ActiveX component can't "
                                                      "create object\r\n" + line + "-2147467259 - Unspecified error\r\n")))
@@ -296,14 +296,14 @@ TEST_F(Log, FailuresAreSwallowed) {
   WriteFile(dir_ / "plain-file", "x");
   for (const fs::path& folder : {dir_ / "no" / "such" / "folder", dir_ / "plain-file", fs::path()}) {
     diagnostics::SetLogFolderForTesting(text::FromUtf8(folder.string()));
-    EXPECT_NO_THROW(control_.WriteLog(u"Quorvane.log", u"5 - x")) << folder;
+    EXPECT_NO_THROW(diagnostics::WriteLog(u"Quorvane.log", u"5 - x")) << folder;
     EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber)) << folder;
   }
   EXPECT_FALSE(fs::exists(dir_ / "no"));
   EXPECT_TRUE(control_.ErrorString.empty());
   diagnostics::SetLogFolderForTesting(text::FromUtf8(dir_.path().string()));
   files::Open(diagnostics::kLogFileNumber, text::FromUtf8((dir_ / "other.txt").string()), files::OpenMode::Output);
-  control_.WriteLog(u"Quorvane.log", u"5 - x");
+  diagnostics::WriteLog(u"Quorvane.log", u"5 - x");
   EXPECT_TRUE(files::IsOpen(diagnostics::kLogFileNumber));
   files::Write(diagnostics::kLogFileNumber, "own text");
   files::Close(diagnostics::kLogFileNumber);
@@ -312,7 +312,7 @@ TEST_F(Log, FailuresAreSwallowed) {
   // Root ignores permission bits; an immutable folder refuses new files even to root.
   quorvane::testing::ImmutableFile immutable(dir_.path());
   if (!immutable.ok()) GTEST_SKIP() << "the immutable flag cannot be set here";
-  EXPECT_NO_THROW(control_.WriteLog(u"Quorvane.log", u"5 - x"));
+  EXPECT_NO_THROW(diagnostics::WriteLog(u"Quorvane.log", u"5 - x"));
   EXPECT_FALSE(fs::exists(dir_ / "Quorvane.log"));
   EXPECT_FALSE(files::IsOpen(diagnostics::kLogFileNumber));
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/text.hpp"
-#include "control/dispatch_support.hpp"
+#include "common/dispatch_support.hpp"
 #include "control/dispatch_surface.hpp"
 #include "quorvane/office_limits.hpp"
 

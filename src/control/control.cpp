@@ -5,7 +5,8 @@
 namespace quorvane::detail {
 
 Control::Control(std::shared_ptr<office::ApplicationProvider> provider)
-    : provider_(provider ? std::move(provider) : office::DefaultApplicationProvider()) {}
+    : Applications(provider ? std::move(provider) : office::DefaultApplicationProvider(), *this),
+      TextWriter(TargetFileType) {}
 
 Control::~Control() {
   // Ending the control ends the applications it keeps. Nothing may escape a destructor: a failure

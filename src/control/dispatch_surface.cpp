@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "control/dispatch_support.hpp"
+#include "common/dispatch_support.hpp"
 #include "quorvane/type_info.hpp"
 
 namespace quorvane {

@@ -3,14 +3,14 @@
 
 namespace quorvane::detail {
 
-Converter RouteFor(std::int32_t code) {
+Route RouteFor(std::int32_t code) {
   if ((code >= 1 && code <= 7) || (code >= 10 && code <= 15) || code == 20 || (code >= 24 && code <= 29) ||
       (code >= 32 && code <= 37))
-    return Converter::SaveAs;
-  if ((code >= 16 && code <= 19) || code == 21 || code == 100) return Converter::SlideImages;
-  if (code == 107 || code == 200) return Converter::Text;
+    return Route::SaveAs;
+  if ((code >= 16 && code <= 19) || code == 21 || code == 100) return Route::SlideImages;
+  if (code == 107 || code == 200) return Route::Text;
   // Everything else, including codes no catalogue holds, goes through Word.
-  return Converter::ThroughWord;
+  return Route::ThroughWord;
 }
 
 std::int32_t Control::ConvertFile() {
@@ -25,24 +25,20 @@ std::int32_t Control::ConvertFile() {
   } reset{converting_};
   LastCause = {};
 
+  converters::Context context = ConversionContext();
   switch (RouteFor(TargetFileType)) {
-    case Converter::SaveAs:
-      return ConvertWithSaveAs();
-    case Converter::SlideImages:
-      return ExportSlideImages();
-    case Converter::Text:
-      return ConvertToText();
-    case Converter::ThroughWord:
+    case Route::SaveAs:
+      return converters::ConvertWithSaveAs(context);
+    case Route::SlideImages:
+      return converters::ExportSlideImages(context);
+    case Route::Text:
+      return converters::ConvertToText(context);
+    case Route::ThroughWord:
       break;
   }
-  return ConvertThroughWord();
+  return converters::ConvertThroughWord(context);
 }
 
-void Control::NormalizeSlideRange(office::ppt::Presentation& presentation) {
-  if (StartSlide > EndSlide) std::swap(StartSlide, EndSlide);
-  if (StartSlide < 1) StartSlide = 1;
-  const std::int32_t n = presentation.Slides()->Count();
-  if (EndSlide > n || EndSlide < 1) EndSlide = n;
-}
+converters::Context Control::ConversionContext() { return {*this, *this, *this, *this, *this}; }
 
 }  // namespace quorvane::detail

@@ -1,12 +1,12 @@
 // QuorvaneX forwards every member to its Control.
 #include "control/control.hpp"
+#include "converters/slide_text.hpp"
 #include "diagnostics/log.hpp"
 #include "quorvane/catalog.hpp"
 
 namespace quorvane {
 
 QuorvaneXEvents::~QuorvaneXEvents() = default;
-Dispatch::~Dispatch() = default;
 
 QuorvaneX::QuorvaneX() : QuorvaneX(nullptr) {}
 QuorvaneX::QuorvaneX(std::shared_ptr<office::ApplicationProvider> provider)
@@ -51,7 +51,9 @@ VariantBool QuorvaneX::get_IncludeNotes() const { return impl_->IncludeNotes; }
 void QuorvaneX::put_IncludeNotes(VariantBool value) { impl_->IncludeNotes = value; }
 VariantBool QuorvaneX::get_NotesOnly() const { return impl_->NotesOnly; }
 void QuorvaneX::put_NotesOnly(VariantBool value) { impl_->NotesOnly = value; }
-std::u16string QuorvaneX::TextFromGroupShape(std::shared_ptr<Dispatch>& oSh) { return impl_->TextFromGroupShape(oSh); }
+std::u16string QuorvaneX::TextFromGroupShape(std::shared_ptr<Dispatch>& oSh) {
+  return converters::TextFromGroupShape(oSh);
+}
 void QuorvaneX::OpenTextFileForWriting(std::u16string& sOutputFileName) { impl_->OpenTextFileForWriting(sOutputFileName); }
 void QuorvaneX::CloseTextFileForWriting() { impl_->CloseTextFileForWriting(); }
 void QuorvaneX::WriteToTextFile(std::u16string& Value) { impl_->WriteToTextFile(Value); }

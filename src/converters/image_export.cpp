@@ -8,11 +8,11 @@
 
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
-#include "control/control.hpp"
+#include "converters/context.hpp"
 #include "converters/steps.hpp"
 #include "diagnostics/log.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 namespace {
 
 // Target code to graphic filter name, which is also the pictures' extension. 15 and 20 are routed
@@ -50,20 +50,18 @@ void UngroupShapesOfSlide(office::ppt::Presentation& presentation, std::int32_t 
   }
 }
 
-}  // namespace
-
-std::u16string Control::ImageFilterName(std::int32_t code) {
-  for (const auto& [key, name] : kFilterNames)
-    if (key == code) return std::u16string(name);
-  return {};
-}
+class SlideImageExporter final : public Converter {
+ public:
+  using Converter::Converter;
+  std::int32_t Run() override;
+};
 
 // One run: start PowerPoint, open the input read-only, clamp the range, then for each slide raise
 // Progress and export it as OutputFile + "Slide" + number + "." + filter name. OutputFile is only a
 // prefix (nothing is removed from it), and it and TargetFileType are read again for every slide,
 // after that slide's Progress event. No check of InputFile or OutputFile comes first: a missing
 // input or a bad output folder fails PowerPoint's open or export and ends on the failure path.
-std::int32_t Control::ExportSlideImages() {
+std::int32_t SlideImageExporter::Run() {
   std::int32_t result = -10;
   std::shared_ptr<office::ppt::Presentation> presentation;
   // The slide whose export is the step being performed; 0 outside the exports, when an invalid
@@ -75,24 +73,24 @@ std::int32_t Control::ExportSlideImages() {
   Steps::Path path;
   path.resolve = [&](const Failure& failure) {
     // Every row that reports keeps the failure as the cause of its report.
-    const auto keep = [&] { KeepFailureCause(failure.number, failure.description); };
+    const auto keep = [&] { c_.errors.KeepFailureCause(failure.number, failure.description); };
     switch (failure.number) {
       case failure::kCannotCreateObject:
         result = -9;
         keep();
-        RaiseError(result, {});
+        c_.errors.RaiseError(result, {});
         return Resolution::End;
       case failure::kFileAlreadyOpen:
         // The file that stands in the way is taken to be one left open under the log's number.
         result = -3;
         keep();
-        RaiseError(result, {});
+        c_.errors.RaiseError(result, {});
         files::Close(diagnostics::kLogFileNumber);
         return Resolution::Repeat;
       case failure::kLibraryNotLoaded:
         result = -1;
         keep();
-        RaiseError(result, {});
+        c_.errors.RaiseError(result, {});
         return Resolution::End;
       case failure::kPowerPointInvalidRequest:
         // Neither reported nor counted as a result: the slide is ungrouped and its export tried
@@ -103,85 +101,95 @@ std::int32_t Control::ExportSlideImages() {
       case failure::kEFail:
         result = -17;
         keep();
-        RaiseError(result, {});
+        c_.errors.RaiseError(result, {});
         return Resolution::End;
       default:
         result = -10;
         keep();
-        RaiseError(result, {});
+        c_.errors.RaiseError(result, {});
         return Resolution::End;
     }
   };
   // A repeated step that failed its last try ends the run through the last row.
   path.giveUp = [&](const Failure& failure) {
     result = -10;
-    KeepFailureCause(failure.number, failure.description);
-    RaiseError(result, {});
+    c_.errors.KeepFailureCause(failure.number, failure.description);
+    c_.errors.RaiseError(result, {});
   };
   Steps steps(std::move(path));
 
   try {
     VariantBool started = kVariantFalse;
-    steps.Run([&] { started = StartPowerPoint(); });
+    steps.Run([&] { started = apps_.StartPowerPoint(); });
     if (started != kVariantTrue) return -12;  // reported by StartPowerPoint; nothing is open
 
     std::u16string version;
-    steps.Run([&] { version = PowerPointApplication->Version(); });
+    steps.Run([&] { version = apps_.PowerPointApplication->Version(); });
     if (!version.empty() && version.front() == u'8') {
       // On this PowerPoint version the file is first opened read-write with a window, then again
       // read-only (1 is PowerPoint's true too) without one, titled. The first presentation is
       // released at once and stays open in PowerPoint until PowerPoint ends.
-      steps.Run([&] { PowerPointApplication->Presentations()->Open(InputFile, 0, 0, -1); });
-      steps.Run([&] { presentation = PowerPointApplication->Presentations()->Open(InputFile, 1, 0, 0); });
+      steps.Run([&] { apps_.PowerPointApplication->Presentations()->Open(s_.InputFile, 0, 0, -1); });
+      steps.Run([&] { presentation = apps_.PowerPointApplication->Presentations()->Open(s_.InputFile, 1, 0, 0); });
     } else {
       // Read-only (1 is PowerPoint's true too), untitled, without a window.
-      steps.Run([&] { presentation = PowerPointApplication->Presentations()->Open(InputFile, 1, 1, 0); });
+      steps.Run([&] { presentation = apps_.PowerPointApplication->Presentations()->Open(s_.InputFile, 1, 1, 0); });
     }
-    steps.Run([&] { NormalizeSlideRange(*presentation); });
-    steps.Run([&] { SetPercentageComplete(0); });
+    steps.Run([&] { NormalizeSlideRange(s_, *presentation); });
+    steps.Run([&] { c_.progress.SetPercentageComplete(0); });
 
     // A range of no slides fails here (division by zero); a range StartSlide two or more above
     // EndSlide gives a negative step and no pass of the loop.
     float step = 0;
     std::int32_t first = 0, last = 0;
     steps.Run([&] {
-      first = StartSlide;
-      last = EndSlide;
+      first = s_.StartSlide;
+      last = s_.EndSlide;
       step = ProgressStep(first, last);
     });
 
     // 64-bit, so that a last slide of INT32_MAX cannot overflow the counter.
     for (std::int64_t i = first; i <= last; ++i) {
       const auto slide = static_cast<std::int32_t>(i);
-      steps.Run([&] { AdvanceProgress(step); });
+      steps.Run([&] { c_.progress.AdvanceProgress(step); });
       steps.Run([&] {
         exportingSlide = slide;
-        const std::u16string filter = ImageFilterName(TargetFileType);
-        const std::u16string fileName = OutputFile + u"Slide" + text::Decimal(slide) + u"." + filter;
+        const std::u16string filter = ImageFilterName(s_.TargetFileType);
+        const std::u16string fileName = s_.OutputFile + u"Slide" + text::Decimal(slide) + u"." + filter;
         presentation->Slides()->Item(slide)->Export(fileName, filter, 0, 0);
         exportingSlide = 0;
       });
     }
 
-    steps.Run([&] { SetPercentageComplete(100); });
+    steps.Run([&] { c_.progress.SetPercentageComplete(100); });
     steps.Run([&] {
       presentation->Close();
       presentation.reset();  // closed: the failure path must not close it again
     });
 
     VariantBool quit = kVariantFalse;
-    steps.Run([&] { quit = QuitPowerPoint(); });
+    steps.Run([&] { quit = apps_.QuitPowerPoint(); });
     return quit == kVariantTrue ? 0 : -13;  // -13 was reported by QuitPowerPoint
   } catch (const RunEnded& ended) {
     // Cleanup after the report. Closing is not guarded (a failure here leaves the conversion);
     // the quit's outcome does not change the result. The log line names the failure that entered
     // the path, not whatever the cleanup met.
     if (presentation) presentation->Close();
-    QuitPowerPoint();
-    WriteLog(std::u16string(diagnostics::kLogFileName),
-             text::Decimal(ended.failure.number) + u" - " + ended.failure.description);
+    apps_.QuitPowerPoint();
+    diagnostics::WriteLog(std::u16string(diagnostics::kLogFileName),
+                          text::Decimal(ended.failure.number) + u" - " + ended.failure.description);
     return result;
   }
 }
 
-}  // namespace quorvane::detail
+}  // namespace
+
+std::u16string ImageFilterName(std::int32_t code) {
+  for (const auto& [key, name] : kFilterNames)
+    if (key == code) return std::u16string(name);
+  return {};
+}
+
+std::int32_t ExportSlideImages(Context& context) { return SlideImageExporter(context).Run(); }
+
+}  // namespace quorvane::converters

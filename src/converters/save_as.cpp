@@ -7,10 +7,11 @@
 
 #include "common/paths.hpp"
 #include "common/text.hpp"
-#include "control/control.hpp"
+#include "converters/context.hpp"
 #include "converters/steps.hpp"
+#include "quorvane/catalog.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 namespace {
 
 using office::ppt::Presentation;
@@ -61,44 +62,57 @@ void CopySlideSize(Presentation& from, Presentation& to) {
   toSetup->put_SlideWidth(fromSetup->SlideWidth());
 }
 
-}  // namespace
+class SaveAsConverter final : public Converter {
+ public:
+  using Converter::Converter;
+  std::int32_t Run() override;
+
+ private:
+  // Path checks: 0, or the code reported.
+  std::int32_t CheckOutputPath();
+  // PowerPoint's save; false when it failed. The failure is not reported; its number and
+  // description are kept as the conversion's failure cause.
+  VariantBool SavePresentationAs(Presentation& presentation, const std::u16string& fileName, std::int32_t fileType);
+};
 
 // Each refusal keeps its cause: the name refused and why, with the platform's number for it.
-std::int32_t Control::CheckOutputPath() {
+std::int32_t SaveAsConverter::CheckOutputPath() {
   std::int32_t code = 0;
-  if (InputFile.empty()) {
+  if (s_.InputFile.empty()) {
     code = -2;
-    KeepFailureCause(failure::kInvalidCall, u"InputFile is empty");
-  } else if (OutputFile.empty()) {
+    c_.errors.KeepFailureCause(failure::kInvalidCall, u"InputFile is empty");
+  } else if (s_.OutputFile.empty()) {
     code = -3;
-    KeepFailureCause(failure::kInvalidCall, u"OutputFile is empty");
-  } else if (!paths::FindsNormalFile(InputFile)) {
+    c_.errors.KeepFailureCause(failure::kInvalidCall, u"OutputFile is empty");
+  } else if (!paths::FindsNormalFile(s_.InputFile)) {
     code = -5;
-    KeepFailureCause(failure::kFileNotFound, paths::FolderExists(InputFile) ? InputFile + u" is a folder, not a file"
-                                                                             : u"no file at " + InputFile);
+    c_.errors.KeepFailureCause(failure::kFileNotFound, paths::FolderExists(s_.InputFile)
+                                                           ? s_.InputFile + u" is a folder, not a file"
+                                                           : u"no file at " + s_.InputFile);
   }
   // Equal texts, ignoring case, are refused as they always were; so are different texts that
   // name one file (a relative name, "." or ".." segments, a link), which the save would overwrite.
-  else if (text::EqualsIgnoreCase(InputFile, OutputFile) || paths::SameFile(InputFile, OutputFile)) {
+  else if (text::EqualsIgnoreCase(s_.InputFile, s_.OutputFile) || paths::SameFile(s_.InputFile, s_.OutputFile)) {
     code = -6;
-    KeepFailureCause(failure::kInvalidCall, u"InputFile and OutputFile name the same file: " + OutputFile);
-  } else if (const std::u16string folder = paths::FolderPart(OutputFile); !paths::FolderExists(folder)) {
+    c_.errors.KeepFailureCause(failure::kInvalidCall, u"InputFile and OutputFile name the same file: " + s_.OutputFile);
+  } else if (const std::u16string folder = paths::FolderPart(s_.OutputFile); !paths::FolderExists(folder)) {
     code = -11;
-    KeepFailureCause(failure::kPathNotFound,
-                     folder.empty() ? u"OutputFile " + OutputFile + u" names no folder" : u"no folder at " + folder);
+    c_.errors.KeepFailureCause(failure::kPathNotFound, folder.empty()
+                                                           ? u"OutputFile " + s_.OutputFile + u" names no folder"
+                                                           : u"no folder at " + folder);
   }
-  if (code != 0) RaiseError(code, {});
+  if (code != 0) c_.errors.RaiseError(code, {});
   return code;
 }
 
-VariantBool Control::SavePresentationAs(office::ppt::Presentation& presentation, const std::u16string& fileName,
-                                        std::int32_t fileType) {
+VariantBool SaveAsConverter::SavePresentationAs(Presentation& presentation, const std::u16string& fileName,
+                                                std::int32_t fileType) {
   try {
     presentation.SaveAs(fileName, fileType, office::kMsoFalse);
     return kVariantTrue;
   } catch (...) {
     Failure failure = CurrentFailure();
-    KeepFailureCause(failure.number, std::move(failure.description));
+    c_.errors.KeepFailureCause(failure.number, std::move(failure.description));
     return kVariantFalse;
   }
 }
@@ -111,7 +125,7 @@ VariantBool Control::SavePresentationAs(office::ppt::Presentation& presentation,
 // report of the failure that ended the run. What the path ignores: QuitPowerPoint's answer (it
 // reports its own -13). A slide file name that would overwrite the input is such an "other
 // failure" (-10, described as the input and output names being the same).
-std::int32_t Control::ConvertWithSaveAs() {
+std::int32_t SaveAsConverter::Run() {
   std::int32_t result = -10;
   bool saveFailed = false;
   OpenPresentation input;
@@ -119,19 +133,19 @@ std::int32_t Control::ConvertWithSaveAs() {
 
   Steps steps({[&](const Failure& f) {
                  result = saveFailed ? -16 : -10;
-                 if (!saveFailed) KeepFailureCause(f.number, f.description);
-                 RaiseError(result, saveFailed ? std::u16string() : f.description);
+                 if (!saveFailed) c_.errors.KeepFailureCause(f.number, f.description);
+                 c_.errors.RaiseError(result, saveFailed ? std::u16string() : f.description);
                  return Resolution::End;
                },
                [&](const Failure& f) {
                  result = -10;
-                 KeepFailureCause(f.number, f.description);
-                 RaiseError(result, f.description);
+                 c_.errors.KeepFailureCause(f.number, f.description);
+                 c_.errors.RaiseError(result, f.description);
                }});
 
   // A save that PowerPoint refuses goes to the failure path without a description of its own.
   const auto save = [&](Presentation& presentation, const std::u16string& fileName) {
-    if (SavePresentationAs(presentation, fileName, TargetFileType) != kVariantFalse) return;
+    if (SavePresentationAs(presentation, fileName, s_.TargetFileType) != kVariantFalse) return;
     saveFailed = true;
     throw AutomationError(failure::kInvalidCall, {});
   };
@@ -142,55 +156,56 @@ std::int32_t Control::ConvertWithSaveAs() {
     if (checked < 0) return checked;
 
     VariantBool started = kVariantFalse;
-    steps.Run([&] { started = StartPowerPoint(); });
+    steps.Run([&] { started = apps_.StartPowerPoint(); });
     if (started == kVariantFalse) return -12;
 
     steps.Run([&] {
       // Read-write, titled, without a window.
-      input.presentation = PowerPointApplication->Presentations()->Open(InputFile, office::kMsoFalse, office::kMsoFalse,
-                                                                        office::kMsoFalse);
+      input.presentation = apps_.PowerPointApplication->Presentations()->Open(s_.InputFile, office::kMsoFalse,
+                                                                              office::kMsoFalse, office::kMsoFalse);
     });
-    steps.Run([&] { NormalizeSlideRange(*input.presentation); });
-    steps.Run([&] { SetPercentageComplete(0); });
+    steps.Run([&] { NormalizeSlideRange(s_, *input.presentation); });
+    steps.Run([&] { c_.progress.SetPercentageComplete(0); });
 
     float step = 0;
-    steps.Run([&] { step = ProgressStep(StartSlide, EndSlide); });
+    steps.Run([&] { step = ProgressStep(s_.StartSlide, s_.EndSlide); });
     // The range is read once: the loops below do not see later changes of StartSlide and EndSlide.
-    const std::int64_t first = StartSlide;
-    const std::int64_t last = EndSlide;
+    const std::int64_t first = s_.StartSlide;
+    const std::int64_t last = s_.EndSlide;
     const std::int64_t chosen = last - first + 1;
 
     std::int32_t slideCount = 0;
     steps.Run([&] { slideCount = input->Slides()->Count(); });
 
-    const bool multiFile = MultiFileOutput != kVariantFalse;
-    const bool labels = ShowSlideAndShapeNumber != kVariantFalse;
+    const bool multiFile = s_.MultiFileOutput != kVariantFalse;
+    const bool labels = s_.ShowSlideAndShapeNumber != kVariantFalse;
 
-    if (TargetFileType == kWebArchive || (chosen == slideCount && !labels && !multiFile)) {
+    if (s_.TargetFileType == kWebArchive || (chosen == slideCount && !labels && !multiFile)) {
       // The whole presentation, saved from the opened input under OutputFile.
-      steps.Run([&] { save(*input.presentation, OutputFile); });
-      steps.Run([&] { SetPercentageComplete(50); });
+      steps.Run([&] { save(*input.presentation, s_.OutputFile); });
+      steps.Run([&] { c_.progress.SetPercentageComplete(50); });
       steps.Run([&] { input.Close(); });
-      steps.Run([&] { SetPercentageComplete(100); });
+      steps.Run([&] { c_.progress.SetPercentageComplete(100); });
     } else if (multiFile) {
       // One new presentation per slide, each saved as <base>Slide<i>.<extension>; no labels.
-      const std::u16string extension = LookUpSaveAsExtension(TargetFileType, kVariantFalse);
-      const std::u16string base = WithoutExtension(text::TrimSpaces(OutputFile), extension);
+      const std::u16string extension(catalog::Extension(s_.TargetFileType));
+      const std::u16string base = WithoutExtension(text::TrimSpaces(s_.OutputFile), extension);
       for (std::int64_t i = first; i <= last; ++i) {
         const std::u16string fileName = base + u"Slide" + text::Decimal(i) + u"." + extension;
-        steps.Run([&] { RefuseInputAsOutput(InputFile, fileName); });
-        steps.Run([&] { assembled.presentation = PowerPointApplication->Presentations()->Add(office::kMsoFalse); });
+        steps.Run([&] { RefuseInputAsOutput(s_.InputFile, fileName); });
+        steps.Run(
+            [&] { assembled.presentation = apps_.PowerPointApplication->Presentations()->Add(office::kMsoFalse); });
         steps.Run([&] { CopySlideSize(*input.presentation, *assembled.presentation); });
         steps.Run([&] { input->Slides()->Item(static_cast<std::int32_t>(i))->Copy(); });
         steps.Run([&] { assembled->Slides()->Paste(kPasteAtEnd); });
-        steps.Run([&] { AdvanceProgress(step); });
+        steps.Run([&] { c_.progress.AdvanceProgress(step); });
         steps.Run([&] { save(*assembled.presentation, fileName); });
         steps.Run([&] { assembled.Close(); });
       }
       steps.Run([&] { input.Close(); });
     } else {
       // The chosen slides in one new presentation, labelled when asked.
-      steps.Run([&] { assembled.presentation = PowerPointApplication->Presentations()->Add(office::kMsoFalse); });
+      steps.Run([&] { assembled.presentation = apps_.PowerPointApplication->Presentations()->Add(office::kMsoFalse); });
       steps.Run([&] { CopySlideSize(*input.presentation, *assembled.presentation); });
       std::int32_t k = 0;
       for (std::int64_t i = first; i <= last; ++i) {
@@ -211,21 +226,25 @@ std::int32_t Control::ConvertWithSaveAs() {
             });
           }
         }
-        steps.Run([&] { AdvanceProgress(step); });
+        steps.Run([&] { c_.progress.AdvanceProgress(step); });
       }
-      steps.Run([&] { save(*assembled.presentation, OutputFile); });
+      steps.Run([&] { save(*assembled.presentation, s_.OutputFile); });
       steps.Run([&] { assembled.Close(); });
       steps.Run([&] { input.Close(); });
     }
 
-    steps.Run([&] { result = QuitPowerPoint() != kVariantFalse ? 0 : -13; });
+    steps.Run([&] { result = apps_.QuitPowerPoint() != kVariantFalse ? 0 : -13; });
     return result;
   } catch (const RunEnded&) {
     assembled.CloseQuietly();
     input.CloseQuietly();
-    QuitPowerPoint();
+    apps_.QuitPowerPoint();
     return result;
   }
 }
 
-}  // namespace quorvane::detail
+}  // namespace
+
+std::int32_t ConvertWithSaveAs(Context& context) { return SaveAsConverter(context).Run(); }
+
+}  // namespace quorvane::converters

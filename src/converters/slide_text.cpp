@@ -4,15 +4,17 @@
 #include <string>
 #include <string_view>
 
+#include "converters/slide_text.hpp"
+
 #include "common/text.hpp"
-#include "control/control.hpp"
-#include "control/dispatch_support.hpp"
+#include "common/dispatch_support.hpp"
 #include "office/shape_dispatch.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 namespace {
 
 namespace ppt = office::ppt;
+using detail::ChangeType;
 
 constexpr std::u16string_view kLineBreak = u"\r\n";
 
@@ -104,13 +106,13 @@ std::u16string GroupText(Dispatch& shape, int depth) {
 
 // Collects the text of the group's items, nested groups in place. Catches nothing: the first
 // failing request ends the call with its failure, and nothing collected is returned.
-std::u16string Control::TextFromGroupShape(const std::shared_ptr<Dispatch>& oSh) { return GroupText(Use(oSh), 0); }
+std::u16string TextFromGroupShape(const std::shared_ptr<Dispatch>& oSh) { return GroupText(Use(oSh), 0); }
 
 // Every request addresses the shape anew from the presentation, and every failing request is
 // passed over as the extraction's rules say: the text and label keep what they held and the steps
 // go on. The result therefore holds whatever could be read.
-std::u16string Control::ExtractSlideText(ppt::Presentation& presentation, std::int32_t slideIndex,
-                                         std::int32_t shapeIndex) {
+std::u16string ExtractSlideText(ppt::Presentation& presentation, std::int32_t slideIndex, std::int32_t shapeIndex,
+                                bool labels) {
   const auto shape = [&]() -> std::shared_ptr<ppt::Shape> {
     auto found = Use(Use(Use(presentation.Slides()).Item(slideIndex)).Shapes()).Item(shapeIndex);
     Use(found);
@@ -168,11 +170,11 @@ std::u16string Control::ExtractSlideText(ppt::Presentation& presentation, std::i
     }
   }
 
-  if (ShowSlideAndShapeNumber == kVariantTrue) {
+  if (labels) {
     text.insert(0, u"----- Slide(" + text::Decimal(slideIndex) + u") Shape(" + text::Decimal(shapeIndex) + u") " +
                        label + u" -----" + std::u16string(kLineBreak));
   }
   return text;
 }
 
-}  // namespace quorvane::detail
+}  // namespace quorvane::converters

@@ -2,10 +2,12 @@
 
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "common/text.hpp"
+#include "converters/context.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 
 Failure CurrentFailure() {
   try {
@@ -19,6 +21,13 @@ Failure CurrentFailure() {
   } catch (...) {
     return {failure::kInvalidCall, u"Invalid procedure call or argument"};
   }
+}
+
+void NormalizeSlideRange(Settings& settings, office::ppt::Presentation& presentation) {
+  if (settings.StartSlide > settings.EndSlide) std::swap(settings.StartSlide, settings.EndSlide);
+  if (settings.StartSlide < 1) settings.StartSlide = 1;
+  const std::int32_t n = presentation.Slides()->Count();
+  if (settings.EndSlide > n || settings.EndSlide < 1) settings.EndSlide = n;
 }
 
 float ProgressStep(std::int32_t startSlide, std::int32_t endSlide) {
@@ -36,4 +45,4 @@ std::u16string WithoutExtension(std::u16string_view base, std::u16string_view ex
   return std::u16string(base.substr(0, base.size() - suffix.size()));
 }
 
-}  // namespace quorvane::detail
+}  // namespace quorvane::converters

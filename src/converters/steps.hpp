@@ -18,7 +18,7 @@
 
 #include "quorvane/automation_error.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 
 struct Failure {
   std::int32_t number = 0;
@@ -92,4 +92,4 @@ float ProgressStep(std::int32_t startSlide, std::int32_t endSlide);
 // "deck.pptx" and "deck" both give "deck"; nothing else is removed.
 std::u16string WithoutExtension(std::u16string_view base, std::u16string_view extension);
 
-}  // namespace quorvane::detail
+}  // namespace quorvane::converters

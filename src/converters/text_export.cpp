@@ -1,6 +1,5 @@
 // Text export: the slides of a presentation as ANSI text (code 200) or UTF-16LE text (107), in one
-// file or one file per slide, written through the control's public text writer, which lives here
-// too.
+// file or one file per slide, written through the control's public text writer (text_writer.hpp).
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,19 +9,15 @@
 #include "common/numbered_files.hpp"
 #include "common/output_file.hpp"
 #include "common/text.hpp"
-#include "control/control.hpp"
-#include "converters/ansi.hpp"
+#include "converters/context.hpp"
+#include "converters/slide_text.hpp"
+#include "diagnostics/log.hpp"
 #include "converters/steps.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 namespace {
 
 namespace ppt = office::ppt;
-
-// The target code the writer writes ANSI lines for; every other code gets raw UTF-16LE.
-constexpr std::int32_t kAnsiTextTarget = 200;
-
-constexpr std::u16string_view kLogFileName = u"Quorvane.log";
 
 // Stored in the text variable before each read of a notes placeholder: when it is still there
 // after the read, no text was obtained.
@@ -45,25 +40,23 @@ T& Use(const std::shared_ptr<T>& object) {
 //
 // The body is a sequence of steps under one Steps failure path. A run that ends goes through
 // Cleanup, which reports nothing more: the path reported when it decided to end.
-class TextExport {
+class TextExporter final : public Converter {
  public:
-  explicit TextExport(Control& control)
-      : control_(control),
+  explicit TextExporter(Context& context)
+      : Converter(context),
         steps_({[this](const Failure& f) { return Resolve(f); }, [this](const Failure& f) { Report(-10, f); }}) {}
 
-  std::int32_t Run() {
-    if (control_.StartPowerPoint() != kVariantTrue) return -12;
+  std::int32_t Run() override {
+    if (apps_.StartPowerPoint() != kVariantTrue) return -12;
     try {
       openingPresentation_ = true;
-      Step([&] {
-        presentation_ = Use(Use(control_.PowerPointApplication).Presentations()).Open(control_.InputFile, 0, 0, 0);
-      });
+      Step([&] { presentation_ = Use(Use(apps_.PowerPointApplication).Presentations()).Open(s_.InputFile, 0, 0, 0); });
       openingPresentation_ = false;
-      Step([&] { control_.NormalizeSlideRange(Presentation()); });
-      Step([&] { control_.SetPercentageComplete(0); });
+      Step([&] { NormalizeSlideRange(s_, Presentation()); });
+      Step([&] { c_.progress.SetPercentageComplete(0); });
       // Before any output file is opened: a range without slides ends the run here.
-      Step([&] { progressStep_ = ProgressStep(control_.StartSlide, control_.EndSlide); });
-      if (control_.MultiFileOutput != kVariantFalse)
+      Step([&] { progressStep_ = ProgressStep(s_.StartSlide, s_.EndSlide); });
+      if (s_.MultiFileOutput != kVariantFalse)
         PerSlideFiles();
       else
         OneFile();
@@ -72,7 +65,7 @@ class TextExport {
     } catch (const RunEnded& ended) {
       return Cleanup(ended.failure);
     }
-    return control_.QuitPowerPoint() == kVariantTrue ? 0 : -13;
+    return apps_.QuitPowerPoint() == kVariantTrue ? 0 : -13;
   }
 
  private:
@@ -86,8 +79,8 @@ class TextExport {
   // Reports `code` for the failure `f`, which becomes the conversion's failure cause.
   void Report(std::int32_t code, const Failure& f) {
     result_ = code;
-    control_.KeepFailureCause(f.number, f.description);
-    control_.RaiseError(code, {});
+    c_.errors.KeepFailureCause(f.number, f.description);
+    c_.errors.RaiseError(code, {});
   }
 
   Resolution Resolve(const Failure& f) {
@@ -144,8 +137,9 @@ class TextExport {
     // The old outputs stay as they were; what this run wrote goes.
     pending_.clear();
     if (presentation_) presentation_->Close();
-    if (control_.QuitPowerPoint() == kVariantTrue)
-      control_.WriteLog(std::u16string(kLogFileName), text::Decimal(ended.number) + u" - " + ended.description);
+    if (apps_.QuitPowerPoint() == kVariantTrue)
+      diagnostics::WriteLog(std::u16string(diagnostics::kLogFileName),
+                            text::Decimal(ended.number) + u" - " + ended.description);
     return result_;
   }
 
@@ -174,7 +168,7 @@ class TextExport {
       files::ThrowRunTimeError(error);
     }
     file->CloseDescriptor();  // the writer opens it by name; a run may hold one per slide
-    control_.OpenTextFileForWriting(file->stream() ? name : text::FromUtf8(file->temporaryPath()));
+    c_.writer.OpenTextFileForWriting(file->stream() ? name : text::FromUtf8(file->temporaryPath()));
     textFileOpen_ = true;
     pending_.push_back(std::move(file));
   }
@@ -190,7 +184,7 @@ class TextExport {
 
   void CloseTextFile() {
     textFileOpen_ = false;
-    control_.CloseTextFileForWriting();
+    c_.writer.CloseTextFileForWriting();
   }
 
   // --- Layouts -----------------------------------------------------------------------------
@@ -199,7 +193,7 @@ class TextExport {
   // loop without overflow.
   template <typename Fn>
   void ForEachSlide(Fn&& body) {
-    const std::int64_t first = control_.StartSlide, last = control_.EndSlide;
+    const std::int64_t first = s_.StartSlide, last = s_.EndSlide;
     for (std::int64_t n = first; n <= last; ++n) {
       i_ = static_cast<std::int32_t>(n);
       body();
@@ -210,7 +204,7 @@ class TextExport {
   // slide's shapes that have a text frame.
   void PerSlideFiles() {
     ForEachSlide([&] {
-      Step([&] { OpenTextFile(control_.OutputFile + u"Slide" + text::Decimal(i_) + u".txt"); });
+      Step([&] { OpenTextFile(s_.OutputFile + u"Slide" + text::Decimal(i_) + u".txt"); });
       std::int32_t count = 0;
       Step([&] { count = SlideShapes()->Count(); });
       for (std::int64_t n = 1; n <= count; ++n) {
@@ -225,30 +219,33 @@ class TextExport {
             read = true;
           }
         });
-        if (read) Step([&] { control_.WriteToTextFile(text_); });
+        if (read) Step([&] { c_.writer.WriteToTextFile(text_); });
       }
-      Step([&] { control_.AdvanceProgress(progressStep_); });
+      Step([&] { c_.progress.AdvanceProgress(progressStep_); });
       Step([&] { CloseTextFile(); });
     });
-    Step([&] { control_.SetPercentageComplete(100); });
+    Step([&] { c_.progress.SetPercentageComplete(100); });
   }
 
   // One file: per slide the labelled text of every shape, then the notes when asked for.
   void OneFile() {
-    Step([&] { OpenTextFile(control_.OutputFile); });
+    Step([&] { OpenTextFile(s_.OutputFile); });
     ForEachSlide([&] {
-      if (control_.IncludeNotes == 0 || (control_.IncludeNotes == kVariantTrue && control_.NotesOnly == 0)) {
+      if (s_.IncludeNotes == 0 || (s_.IncludeNotes == kVariantTrue && s_.NotesOnly == 0)) {
         std::int32_t count = 0;
         Step([&] { count = SlideShapes()->Count(); });
         for (std::int64_t n = 1; n <= count; ++n) {
           j_ = static_cast<std::int32_t>(n);
-          Step([&] { control_.WriteToTextFile(control_.ExtractSlideText(Presentation(), i_, j_)); });
+          Step([&] {
+            c_.writer.WriteToTextFile(
+                ExtractSlideText(Presentation(), i_, j_, s_.ShowSlideAndShapeNumber == kVariantTrue));
+          });
         }
       }
-      if (control_.IncludeNotes == kVariantTrue) Notes();
-      Step([&] { control_.AdvanceProgress(progressStep_); });
+      if (s_.IncludeNotes == kVariantTrue) Notes();
+      Step([&] { c_.progress.AdvanceProgress(progressStep_); });
     });
-    Step([&] { control_.SetPercentageComplete(100); });
+    Step([&] { c_.progress.SetPercentageComplete(100); });
     Step([&] { CloseTextFile(); });
   }
 
@@ -262,9 +259,9 @@ class TextExport {
       bool hasTextFrame = false;
       Step([&] { hasTextFrame = Set(NotesShapes()->Item(k_))->HasTextFrame() != 0; });
       if (!hasTextFrame) continue;
-      if (control_.ShowSlideAndShapeNumber == kVariantTrue)
+      if (s_.ShowSlideAndShapeNumber == kVariantTrue)
         Step([&] {
-          control_.WriteToTextFile(u"----- Slide(" + text::Decimal(i_) + u") Notes(" + text::Decimal(k_) + u") -----");
+          c_.writer.WriteToTextFile(u"----- Slide(" + text::Decimal(i_) + u") Notes(" + text::Decimal(k_) + u") -----");
         });
       std::int32_t placeholders = 0;
       Step([&] { placeholders = Set(NotesShapes()->Placeholders())->Count(); });
@@ -278,7 +275,7 @@ class TextExport {
           text_ = TextOf(*Set(Set(NotesShapes()->Placeholders())->Item(p_)));
         } catch (...) {
         }
-        if (text_ != kNoTextMarker) Step([&] { control_.WriteToTextFile(text_); });
+        if (text_ != kNoTextMarker) Step([&] { c_.writer.WriteToTextFile(text_); });
         text_ = kNoTextMarker;
       }
       break;
@@ -286,7 +283,6 @@ class TextExport {
     inNotes_ = false;
   }
 
-  Control& control_;
   Steps steps_;
   std::int32_t result_ = -10;
   std::shared_ptr<ppt::Presentation> presentation_;
@@ -302,49 +298,6 @@ class TextExport {
 
 }  // namespace
 
-std::int32_t Control::ConvertToText() { return TextExport(*this).Run(); }
+std::int32_t ConvertToText(Context& context) { return TextExporter(context).Run(); }
 
-// --- Text writer -------------------------------------------------------------------------------
-//
-// TextFileNumber holds the number of the file the writer has open, or 0 when it has none: a failed
-// open and a close set it back to 0, so that the control never writes to or closes a number that
-// the process's file table has meanwhile handed to someone else. The writer catches nothing; its
-// failures are run-time errors of the numbered files (55 already open, 75 read-only or not a file,
-// 76 missing folder, 52 no open file, ...).
-
-// Code 200 creates or truncates the file for ANSI lines. Every other code opens it binary at its
-// start and also empties it: a caller that opens a file for writing expects it to hold only what it
-// writes, not the tail of a longer earlier file. The file is written in place, under the output
-// rules of every writer (a link to a file writes that file; a dangling link, a link to a folder and
-// a file without write permission are refused with 75; devices and pipes are written through).
-void Control::OpenTextFileForWriting(const std::u16string& sOutputFileName) {
-  TextFileNumber = files::FreeFile();
-  try {
-    files::Open(TextFileNumber, sOutputFileName,
-                TargetFileType == kAnsiTextTarget ? files::OpenMode::Output : files::OpenMode::Binary);
-  } catch (...) {
-    TextFileNumber = 0;
-    throw;
-  }
-}
-
-// Code 200: the text in the ANSI character set, then CR LF. Others: the UTF-16 code units, low
-// byte first, nothing added.
-void Control::WriteToTextFile(const std::u16string& Value) {
-  std::string bytes;
-  if (TargetFileType == kAnsiTextTarget) {
-    bytes = ansi::FromUtf16(Value);
-    bytes += "\r\n";
-  } else {
-    bytes.reserve(Value.size() * 2);
-    for (const char16_t unit : Value) {
-      bytes += static_cast<char>(unit & 0xFF);
-      bytes += static_cast<char>(unit >> 8);
-    }
-  }
-  files::Write(TextFileNumber, bytes);
-}
-
-void Control::CloseTextFileForWriting() { files::Close(std::exchange(TextFileNumber, std::int16_t{0})); }
-
-}  // namespace quorvane::detail
+}  // namespace quorvane::converters

@@ -17,10 +17,10 @@
 #include <string>
 
 #include "common/text.hpp"
-#include "control/control.hpp"
+#include "converters/context.hpp"
 #include "converters/steps.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::converters {
 namespace {
 
 using office::ppt::Presentation;
@@ -54,15 +54,12 @@ std::int32_t WordFormatNumber(std::int32_t targetFileType) {
 // references are dropped as soon as the object has been closed successfully, so that the failure
 // path never closes an object a second time (Word fails a Close on a closed document, which would
 // turn a reported -10 into a failed automation call).
-class WordRun {
+class WordConverter final : public Converter {
  public:
-  explicit WordRun(Control& control)
-      : c_(control),
+  explicit WordConverter(Context& context)
+      : Converter(context),
         steps_(Steps::Path{[this](const Failure& f) { return Report(f); }, [this](const Failure& f) { Report(f); }}) {}
-  WordRun(const WordRun&) = delete;
-  WordRun& operator=(const WordRun&) = delete;
-
-  std::int32_t Run() {
+  std::int32_t Run() override {
     try {
       return Body();
     } catch (const RunEnded&) {
@@ -73,23 +70,23 @@ class WordRun {
  private:
   std::int32_t Body() {
     bool ok = false;
-    steps_.Run([&] { ok = c_.StartPowerPoint() == kVariantTrue; });
+    steps_.Run([&] { ok = apps_.StartPowerPoint() == kVariantTrue; });
     if (!ok) return -12;
-    steps_.Run([&] { ok = c_.StartWord() == kVariantTrue; });
+    steps_.Run([&] { ok = apps_.StartWord() == kVariantTrue; });
     if (!ok) return -14;  // PowerPoint stays as StartPowerPoint left it
 
     steps_.Run([&] {
-      presentation_ = PowerPoint().Presentations()->Open(c_.InputFile, 1, 1, 0);
+      presentation_ = PowerPoint().Presentations()->Open(s_.InputFile, 1, 1, 0);
       if (!presentation_) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
     });
-    steps_.Run([&] { c_.NormalizeSlideRange(*presentation_); });
-    steps_.Run([&] { c_.SetPercentageComplete(0); });
+    steps_.Run([&] { NormalizeSlideRange(s_, *presentation_); });
+    steps_.Run([&] { c_.progress.SetPercentageComplete(0); });
     float step = 0;
-    steps_.Run([&] { step = ProgressStep(c_.StartSlide, c_.EndSlide); });
+    steps_.Run([&] { step = ProgressStep(s_.StartSlide, s_.EndSlide); });
 
     // Any non-zero value asks for one document per slide.
     bool perSlide = false;
-    steps_.Run([&] { perSlide = c_.MultiFileOutput != kVariantFalse; });
+    steps_.Run([&] { perSlide = s_.MultiFileOutput != kVariantFalse; });
     if (perSlide)
       DocumentPerSlide(step);
     else
@@ -99,22 +96,22 @@ class WordRun {
       presentation_->Close();
       presentation_.reset();
     });
-    steps_.Run([&] { ok = c_.QuitPowerPoint() == kVariantTrue; });
+    steps_.Run([&] { ok = apps_.QuitPowerPoint() == kVariantTrue; });
     if (!ok) return -13;  // Word is not handed back then
-    steps_.Run([&] { ok = c_.QuitWord() == kVariantTrue; });
+    steps_.Run([&] { ok = apps_.QuitWord() == kVariantTrue; });
     return ok ? 0 : -15;
   }
 
   void OneDocument(float step) {
     NewDocument();
     // The bounds are read once; the counter is wider than the bounds so that it cannot wrap.
-    const std::int64_t first = c_.StartSlide, last = c_.EndSlide;
+    const std::int64_t first = s_.StartSlide, last = s_.EndSlide;
     for (std::int64_t i = first; i <= last; ++i) {
       SlideContent(static_cast<std::int32_t>(i), /*pageBreaks=*/true);
-      steps_.Run([&] { c_.AdvanceProgress(step); });
+      steps_.Run([&] { c_.progress.AdvanceProgress(step); });
     }
-    steps_.Run([&] { c_.SetPercentageComplete(100); });
-    steps_.Run([&] { document_->SaveAs(c_.OutputFile, WordFormatNumber(c_.TargetFileType)); });
+    steps_.Run([&] { c_.progress.SetPercentageComplete(100); });
+    steps_.Run([&] { document_->SaveAs(s_.OutputFile, WordFormatNumber(s_.TargetFileType)); });
     CloseDocument();
   }
 
@@ -122,22 +119,22 @@ class WordRun {
     // Extension and base are fixed before the first slide; the format number is read at every save.
     std::u16string extension, base;
     steps_.Run([&] {
-      extension = Control::ImageFilterName(c_.TargetFileType);
-      base = WithoutExtension(text::TrimSpaces(c_.OutputFile), extension);
+      extension = ImageFilterName(s_.TargetFileType);
+      base = WithoutExtension(text::TrimSpaces(s_.OutputFile), extension);
     });
-    const std::int64_t first = c_.StartSlide, last = c_.EndSlide;
+    const std::int64_t first = s_.StartSlide, last = s_.EndSlide;
     for (std::int64_t i = first; i <= last; ++i) {
       const auto slide = static_cast<std::int32_t>(i);
       NewDocument();
       SlideContent(slide, /*pageBreaks=*/false);
       steps_.Run([&] {
         document_->SaveAs(base + u"_Slide" + text::Decimal(slide) + u"." + extension,
-                          WordFormatNumber(c_.TargetFileType));
+                          WordFormatNumber(s_.TargetFileType));
       });
       CloseDocument();
-      steps_.Run([&] { c_.AdvanceProgress(step); });
+      steps_.Run([&] { c_.progress.AdvanceProgress(step); });
     }
-    steps_.Run([&] { c_.SetPercentageComplete(100); });
+    steps_.Run([&] { c_.progress.SetPercentageComplete(100); });
   }
 
   // A new document whose page has the slide's size. The new document replaces the reference.
@@ -168,15 +165,15 @@ class WordRun {
   // NotesOnly and StartSlide are read here, so a change made from a Progress handler applies from
   // the next slide on.
   void SlideContent(std::int32_t i, bool pageBreaks) {
-    const VariantBool includeNotes = c_.IncludeNotes;
-    const VariantBool notesOnly = c_.NotesOnly;
+    const VariantBool includeNotes = s_.IncludeNotes;
+    const VariantBool notesOnly = s_.NotesOnly;
     // Only IncludeNotes exactly true counts as true; any other non-zero value gives neither the
     // picture nor the notes.
     if (includeNotes == kVariantFalse || (includeNotes == kVariantTrue && notesOnly == kVariantFalse)) {
       steps_.Run([&] { presentation_->Slides()->Item(i)->Copy(); });
       if (pageBreaks) {
         steps_.Run([&] {
-          if (i > c_.StartSlide) Word().Selection()->InsertBreak(office::word::kPageBreak);
+          if (i > s_.StartSlide) Word().Selection()->InsertBreak(office::word::kPageBreak);
         });
       }
       steps_.Run([&] { Word().Selection()->Paste(); });
@@ -216,8 +213,8 @@ class WordRun {
           result_ = -10;
           break;
       }
-      c_.KeepFailureCause(f.number, f.description);
-      c_.RaiseError(result_, {});
+      c_.errors.KeepFailureCause(f.number, f.description);
+      c_.errors.RaiseError(result_, {});
     });
     return Resolution::End;
   }
@@ -228,25 +225,24 @@ class WordRun {
     InFailurePath([&] {
       if (document_) document_->Close(kSaveChanges);
       if (presentation_) presentation_->Close();
-      if (c_.QuitPowerPoint() != kVariantTrue) {
+      if (apps_.QuitPowerPoint() != kVariantTrue) {
         result = -13;
         return;
       }
-      if (c_.QuitWord() != kVariantTrue) result = -15;
+      if (apps_.QuitWord() != kVariantTrue) result = -15;
     });
     return result;
   }
 
   office::ppt::Application& PowerPoint() {
-    if (!c_.PowerPointApplication) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
-    return *c_.PowerPointApplication;
+    if (!apps_.PowerPointApplication) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
+    return *apps_.PowerPointApplication;
   }
   office::word::Application& Word() {
-    if (!c_.WordApplication) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
-    return *c_.WordApplication;
+    if (!apps_.WordApplication) throw AutomationError(failure::kObjectNotSet, u"Object variable not set");
+    return *apps_.WordApplication;
   }
 
-  Control& c_;
   Steps steps_;
   std::int32_t result_ = -10;
   std::shared_ptr<Presentation> presentation_;
@@ -255,6 +251,6 @@ class WordRun {
 
 }  // namespace
 
-std::int32_t Control::ConvertThroughWord() { return WordRun(*this).Run(); }
+std::int32_t ConvertThroughWord(Context& context) { return WordConverter(context).Run(); }
 
-}  // namespace quorvane::detail
+}  // namespace quorvane::converters

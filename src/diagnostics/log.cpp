@@ -14,8 +14,7 @@
 
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
-#include "control/control.hpp"
-#include "converters/ansi.hpp"
+#include "common/ansi.hpp"
 
 namespace quorvane::diagnostics {
 namespace {
@@ -124,27 +123,23 @@ std::u16string FormatLogLine(const std::tm& when, std::u16string_view message) {
   return line;
 }
 
-}  // namespace quorvane::diagnostics
-
-namespace quorvane::detail {
-
 // Best effort, never failing towards the caller: each step is guarded on its own, its failure is
 // ignored and the next step runs. The line is written and the file closed only when this call
 // opened it: when number 2 is taken, the file open under it belongs to someone else (the text
 // writer draws its numbers from the same table) and must be neither written to nor closed.
-void Control::WriteLog(const std::u16string& logFileName, const std::u16string& message) {
+void WriteLog(const std::u16string& logFileName, const std::u16string& message) {
   std::u16string path;
   try {
     // Without a known folder there is nowhere beside the component to write to.
-    const std::u16string folder = diagnostics::LogFolder();
-    if (!folder.empty()) path = diagnostics::JoinLogPath(folder, logFileName);
+    const std::u16string folder = LogFolder();
+    if (!folder.empty()) path = JoinLogPath(folder, logFileName);
   } catch (...) {
   }
 
   bool opened = false;
   try {
     if (!path.empty()) {
-      files::Open(diagnostics::kLogFileNumber, path, files::OpenMode::Append);
+      files::Open(kLogFileNumber, path, files::OpenMode::Append);
       opened = true;
     }
   } catch (...) {
@@ -156,20 +151,19 @@ void Control::WriteLog(const std::u16string& logFileName, const std::u16string& 
   try {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (::localtime_r(&now, &local) != nullptr)
-      line = ansi::FromUtf16(diagnostics::FormatLogLine(local, message)) + "\r\n";
+    if (::localtime_r(&now, &local) != nullptr) line = ansi::FromUtf16(FormatLogLine(local, message)) + "\r\n";
   } catch (...) {
   }
 
   try {
-    if (opened && !line.empty()) files::Write(diagnostics::kLogFileNumber, line);
+    if (opened && !line.empty()) files::Write(kLogFileNumber, line);
   } catch (...) {
   }
 
   try {
-    if (opened) files::Close(diagnostics::kLogFileNumber);
+    if (opened) files::Close(kLogFileNumber);
   } catch (...) {
   }
 }
 
-}  // namespace quorvane::detail
+}  // namespace quorvane::diagnostics

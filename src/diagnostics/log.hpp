@@ -3,8 +3,8 @@
 // paths of the slide image export and the text export append one line per failure, for the people
 // who support an installation. Nothing in the component reads it.
 //
-// Control::WriteLog writes a line; the functions here are the parts it is made of. The log is
-// best effort: WriteLog swallows every failure, and these parts either cannot fail or say how.
+// WriteLog writes a line; the other functions here are the parts it is made of. The log is best
+// effort: WriteLog swallows every failure, and these parts either cannot fail or say how.
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -42,5 +42,8 @@ std::u16string JoinLogPath(std::u16string_view folder, std::u16string_view fileN
 // its control characters (and the bytes of a name that is not UTF-8) written as visible escapes
 // (text::Printable), so that a name cannot end the line or reach a terminal raw. Month name and time format come from the process locale's LC_TIME.
 std::u16string FormatLogLine(const std::tm& when, std::u16string_view message);
+
+// Appends one line to the log beside the component; never fails towards its caller.
+void WriteLog(const std::u16string& logFileName, const std::u16string& message);
 
 }  // namespace quorvane::diagnostics

@@ -1,9 +1,9 @@
 // Obtaining, reusing and ending the PowerPoint and Word applications, and the version queries.
-#include "common/text.hpp"
-#include "control/control.hpp"
+#include "office/applications.hpp"
+
 #include "office/regional_number.hpp"
 
-namespace quorvane::detail {
+namespace quorvane::office {
 namespace {
 
 // Creation is tried again after a failed probe or creation until this many failures are counted.
@@ -14,7 +14,10 @@ constexpr double kVersion2010 = 14;
 
 }  // namespace
 
-VariantBool Control::StartPowerPoint() {
+Applications::Applications(std::shared_ptr<ApplicationProvider> provider, Reporter& reporter)
+    : provider_(std::move(provider)), reporter_(reporter) {}
+
+VariantBool Applications::StartPowerPoint() {
   int retries = 0;
   bool probing = true;
   for (;;) {
@@ -33,14 +36,14 @@ VariantBool Control::StartPowerPoint() {
         ++retries;
         continue;
       }
-      KeepFailureCause(e.number(), e.description());
-      RaiseError(-12, {});
+      reporter_.KeepFailureCause(e.number(), e.description());
+      reporter_.RaiseError(-12, {});
       return kVariantFalse;
     }
   }
 }
 
-VariantBool Control::StartWord() {
+VariantBool Applications::StartWord() {
   int retries = 0;
   bool probing = true;
   for (;;) {
@@ -63,15 +66,15 @@ VariantBool Control::StartWord() {
         ++retries;
         continue;
       }
-      KeepFailureCause(e.number(), e.description());
-      RaiseError(-14, {});
-      ErrorString = u"Unable to create Word application. Please install Word.";
+      reporter_.KeepFailureCause(e.number(), e.description());
+      reporter_.RaiseError(-14, {});
+      reporter_.ReplaceErrorString(u"Unable to create Word application. Please install Word.");
       return kVariantFalse;
     }
   }
 }
 
-VariantBool Control::QuitPowerPoint() {
+VariantBool Applications::QuitPowerPoint() {
   if (OptimizeForSpeed == kVariantTrue) return kVariantTrue;
   try {
     if (PowerPointApplication) {
@@ -81,13 +84,13 @@ VariantBool Control::QuitPowerPoint() {
     return kVariantTrue;
   } catch (const AutomationError& e) {
     PowerPointApplication.reset();
-    KeepFailureCauseIfNone(e.number(), e.description());
-    RaiseError(-13, {});
+    reporter_.KeepFailureCauseIfNone(e.number(), e.description());
+    reporter_.RaiseError(-13, {});
     return kVariantFalse;
   }
 }
 
-VariantBool Control::QuitWord() {
+VariantBool Applications::QuitWord() {
   if (OptimizeForSpeed == kVariantTrue) return kVariantTrue;
   try {
     if (WordApplication) {
@@ -96,7 +99,7 @@ VariantBool Control::QuitWord() {
     }
     return kVariantTrue;
   } catch (const AutomationError& e) {
-    KeepFailureCauseIfNone(e.number(), e.description());
+    reporter_.KeepFailureCauseIfNone(e.number(), e.description());
     if (WordApplication) {
       // One more attempt; if Word fails again it is let go all the same, and -15 says so.
       try {
@@ -105,16 +108,16 @@ VariantBool Control::QuitWord() {
       }
       WordApplication.reset();
     }
-    RaiseError(-15, {});
+    reporter_.RaiseError(-15, {});
     return kVariantFalse;
   }
 }
 
-double Control::PowerPointVersion(std::u16string& sPowerPointVersion) {
+double Applications::PowerPointVersion(std::u16string& sPowerPointVersion) {
   if (CachedPowerPointVersion == 0) {
     // Each step that fails is passed over; the next one runs. A separate application answers,
     // so the one the conversions use is neither touched nor started.
-    std::shared_ptr<office::ppt::Application> separate;
+    std::shared_ptr<ppt::Application> separate;
     try {
       separate = provider_->CreatePowerPoint();
     } catch (const AutomationError&) {
@@ -123,7 +126,7 @@ double Control::PowerPointVersion(std::u16string& sPowerPointVersion) {
       if (separate) CachedPowerPointVersionText = separate->Version();
     } catch (const AutomationError&) {
     }
-    if (const auto number = office::ParseRegionalNumber(CachedPowerPointVersionText, office::CurrentNumberFormat()))
+    if (const auto number = ParseRegionalNumber(CachedPowerPointVersionText, CurrentNumberFormat()))
       CachedPowerPointVersion = *number;
     separate.reset();  // released, not quit
   }
@@ -131,11 +134,11 @@ double Control::PowerPointVersion(std::u16string& sPowerPointVersion) {
   return CachedPowerPointVersion;
 }
 
-VariantBool Control::PowerPointVersionAtLeast(double threshold) {
+VariantBool Applications::PowerPointVersionAtLeast(double threshold) {
   VariantBool result = kVariantTrue;
   std::u16string versionText;
   PowerPointVersion(versionText);
-  if (auto v = office::ParseRegionalNumber(versionText, office::CurrentNumberFormat())) {
+  if (auto v = ParseRegionalNumber(versionText, CurrentNumberFormat())) {
     double version = *v;
     if (version >= 80) version /= 10;
     if (version < threshold) result = kVariantFalse;
@@ -143,7 +146,7 @@ VariantBool Control::PowerPointVersionAtLeast(double threshold) {
   return result;
 }
 
-VariantBool Control::PowerPointVersionAtLeast2007() { return PowerPointVersionAtLeast(kVersion2007); }
-VariantBool Control::PowerPointVersionAtLeast2010() { return PowerPointVersionAtLeast(kVersion2010); }
+VariantBool Applications::PowerPointVersionAtLeast2007() { return PowerPointVersionAtLeast(kVersion2007); }
+VariantBool Applications::PowerPointVersionAtLeast2010() { return PowerPointVersionAtLeast(kVersion2010); }
 
-}  // namespace quorvane::detail
+}  // namespace quorvane::office

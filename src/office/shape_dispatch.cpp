@@ -4,7 +4,7 @@
 #include <span>
 
 #include "common/text.hpp"
-#include "control/dispatch_support.hpp"
+#include "common/dispatch_support.hpp"
 
 namespace quorvane::office {
 namespace {

@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "common/text.hpp"
-#include "converters/ansi.hpp"
+#include "common/ansi.hpp"
 #include "engines/pptx/package.hpp"
 #include "quorvane/automation_error.hpp"
 

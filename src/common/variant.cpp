@@ -4,6 +4,8 @@
 
 namespace quorvane {
 
+Dispatch::~Dispatch() = default;
+
 Variant Variant::Bool(VariantBool v) { return Variant(VT_BOOL, static_cast<std::int64_t>(v)); }
 Variant Variant::Integer(VarType vt, std::int64_t v) { return Variant(vt, v); }
 Variant Variant::Null() { return Variant(VT_NULL, std::monostate{}); }

@@ -1,4 +1,4 @@
-#include "converters/ansi.hpp"
+#include "common/ansi.hpp"
 
 #include <climits>
 #include <cwchar>

@@ -24,6 +24,8 @@ void Control::KeepFailureCauseIfNone(std::int32_t number, std::u16string descrip
   if (LastCause.number == 0 && LastCause.description.empty()) KeepFailureCause(number, std::move(description));
 }
 
+void Control::ReplaceErrorString(std::u16string text) { ErrorString = std::move(text); }
+
 // Compares the value numerically with the codes. Integers of every width, reals, Booleans and
 // numeric text (as the platform compares text with a number) are accepted; anything else,
 // including an empty variant, answers the empty string.

@@ -1,4 +1,4 @@
-#include "control/dispatch_support.hpp"
+#include "common/dispatch_support.hpp"
 
 #include <cfloat>
 #include <charconv>

@@ -159,6 +159,10 @@ class ModelTest : public ::testing::Test {
 
 TEST_F(ModelTest, ShapeTypesFollowTheXml) {
   const std::string ole = "presentationml/2006/ole";
+  const auto alt = [](const char* required) {
+    return "<mc:AlternateContent><mc:Choice Requires=\"" + std::string(required) + "\">" + TextBox("c") +
+           "</mc:Choice><mc:Fallback>" + Picture() + "</mc:Fallback></mc:AlternateContent>";
+  };
   const struct { const char* name; std::string xml; std::int32_t type; office::Tristate hasTextFrame;
     std::int32_t placeholder; } rows[] = {
       {"title", Sp("<p:ph type=\"title\"/>"), 14, -1, 1},
@@ -172,31 +176,21 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
       {"picture", Picture(), 13, 0, 0},
       {"video", Picture("<a:videoFile r:link=\"rId3\"/>"), 16, 0, 0},
       {"audio", Picture("<a:audioFile r:link=\"rId3\"/>"), 16, 0, 0},
-      {"media extension",
-       Picture("<p:extLst><p:ext uri=\"{DAA4B4D4-6D71-4841-9C94-3DE7FCFB9230}\"><p14:media r:embed=\"rId2\"/>"
-               "</p:ext></p:extLst>"),
-       16, 0, 0},
+      {"media extension", Picture("<p:extLst><p:ext uri=\"{DAA4B4D4-6D71-4841-9C94-3DE7FCFB9230}\"><p14:media "
+                                  "r:embed=\"rId2\"/></p:ext></p:extLst>"), 16, 0, 0},
       {"filled picture placeholder", Picture("<p:ph type=\"pic\" idx=\"1\"/>"), 14, 0, 18},
       {"table", Table(1, {Cell("x")}), 19, 0, 0},
       {"filled table placeholder", Table(1, {Cell("c")}, "<p:ph type=\"tbl\" idx=\"1\"/>"), 14, 0, 12},
       {"chart frame", Frame("drawingml/2006/chart"), 3, 0, 0},
       {"SmartArt", Frame("drawingml/2006/diagram"), 24, 0, 0},
-      {"embedded object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:embed/></p:oleObj>"), 7, 0,
-       0},
+      {"embedded object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:embed/></p:oleObj>"), 7, 0, 0},
       {"linked object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:link/></p:oleObj>"), 10, 0, 0},
       {"other graphic", Frame("x/chartex"), 28, 0, 0},
-      {"connector",
-       "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"6\" name=\"L\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr/></p:cxnSp>",
-       9, 0, 0},
+      {"connector", "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"6\" name=\"L\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr/>"
+                    "</p:cxnSp>", 9, 0, 0},
       {"ink", "<p:contentPart r:id=\"rId7\"/>", 22, 0, 0},
-      {"understood choice",
-       "<mc:AlternateContent><mc:Choice Requires=\"p14\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" + Picture() +
-           "</mc:Fallback></mc:AlternateContent>",
-       17, -1, 0},
-      {"fallback for a foreign choice",
-       "<mc:AlternateContent><mc:Choice Requires=\"v\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" + Picture() +
-           "</mc:Fallback></mc:AlternateContent>",
-       13, 0, 0},
+      {"understood choice", alt("p14"), 17, -1, 0},
+      {"fallback for a foreign choice", alt("v"), 13, 0, 0},
   };
   std::string shapes;
   for (const auto& row : rows) shapes += row.xml;

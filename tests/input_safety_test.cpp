@@ -66,9 +66,7 @@ TEST(InputSafety, HostileInputsFailWithTheirCauseAndLeaveNothing) {
   fs::create_directories(dir / "tmp");
   diagnostics::SetLogFolderForTesting(text::FromUtf8(dir.path().string()));
   // A temporary folder of the test's own, where nobody else's files come and go.
-  const char* const savedTmp = std::getenv("TMPDIR");
-  const std::string previousTmp = savedTmp != nullptr ? savedTmp : "";
-  ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+  testing::ScopedVariable tmpdir("TMPDIR", (dir / "tmp").string());
   const bool renderer = engines::render_bridge::RendererBuiltIn();
   const bool office = renderer && ::access("/usr/bin/soffice", X_OK) == 0;
   const struct { const char* name; std::int32_t code; const char* extension; std::optional<std::int32_t> HostileDeck::*expected;
@@ -117,7 +115,6 @@ TEST(InputSafety, HostileInputsFailWithTheirCauseAndLeaveNothing) {
     EXPECT_EQ(added, Names{}) << deck.name << ": temporary files left";
     fs::remove_all(folder);
   }
-  savedTmp != nullptr ? ::setenv("TMPDIR", previousTmp.c_str(), 1) : ::unsetenv("TMPDIR");
   diagnostics::SetLogFolderForTesting({});
 }
 

@@ -76,16 +76,11 @@ std::string Table(int columns, const std::vector<std::string>& rows, const std::
 }
 std::string Page(const char* root, const std::string& shapes, const std::string& attributes = "") {
   return std::string("<") + root + " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" xmlns:r=\"" +
-         kRelBase.substr(0, kRelBase.size() - 1) +
-         "\" xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\" "
-         "xmlns:mc=\"http://schemas.openxmlformats.org/"
-         "markup-compatibility/2006\" xmlns:p14=\"http://schemas.microsoft.com/office/powerpoint/2010/main\" "
-         "xmlns:v=\"urn:"
-         "schemas-microsoft-com:vml\"" +
-         attributes +
-         "><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/>"
-         "<p:nvPr/></p:nvGrpSpPr><p:grpSpPr/>" +
-         shapes + "</p:spTree></p:cSld></" + root + ">";
+         kRelBase.substr(0, kRelBase.size() - 1) + "\" xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/"
+         "main\" xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" xmlns:p14=\"http://schemas."
+         "microsoft.com/office/powerpoint/2010/main\" xmlns:v=\"urn:schemas-microsoft-com:vml\"" + attributes +
+         "><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr>"
+         "<p:grpSpPr/>" + shapes + "</p:spTree></p:cSld></" + root + ">";
 }
 
 struct TestSlide {
@@ -127,12 +122,9 @@ fs::path Write(const TestDeck& deck, const fs::path& path) {
     package->SetRelationships(part, {Rel("rId1", "notesSlide", notes)});
   }
   const std::string page = Page(deck.root.c_str(), "", deck.attributes);
-  package->SetPart("/ppt/presentation.xml",
-                   page.substr(0, page.find("<p:cSld>")) + "<p:sldIdLst>" + ids + deck.extraIds +
-                       "</p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\" type=\"screen4x3\"/><p:notesSz "
-                       "cx=\"6858000\" cy=\"9144000\"/></" +
-                       deck.root + ">",
-                   deck.mainContentType);
+  package->SetPart("/ppt/presentation.xml", page.substr(0, page.find("<p:cSld>")) + "<p:sldIdLst>" + ids +
+                       deck.extraIds + "</p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\" type=\"screen4x3\"/>"
+                       "<p:notesSz cx=\"6858000\" cy=\"9144000\"/></" + deck.root + ">", deck.mainContentType);
   package->SetRelationships("/ppt/presentation.xml", rels);
   package->SetRelationships("/", {Rel("rId1", "officeDocument", "/ppt/presentation.xml")});
   package->Save(path.string());
@@ -167,13 +159,12 @@ class ModelTest : public ::testing::Test {
 
 TEST_F(ModelTest, ShapeTypesFollowTheXml) {
   const std::string ole = "presentationml/2006/ole";
-  const struct {
-    const char* name;
-    std::string xml;
-    std::int32_t type;
-    office::Tristate hasTextFrame;
-    std::int32_t placeholder;
-  } rows[] = {
+  const auto alt = [](const char* required) {
+    return "<mc:AlternateContent><mc:Choice Requires=\"" + std::string(required) + "\">" + TextBox("c") +
+           "</mc:Choice><mc:Fallback>" + Picture() + "</mc:Fallback></mc:AlternateContent>";
+  };
+  const struct { const char* name; std::string xml; std::int32_t type; office::Tristate hasTextFrame;
+    std::int32_t placeholder; } rows[] = {
       {"title", Sp("<p:ph type=\"title\"/>"), 14, -1, 1},
       {"vertical title", Sp("<p:ph type=\"title\" orient=\"vert\"/>"), 14, -1, 5},
       {"absent type is obj", Sp("<p:ph idx=\"1\"/>"), 14, -1, 7},
@@ -185,31 +176,21 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
       {"picture", Picture(), 13, 0, 0},
       {"video", Picture("<a:videoFile r:link=\"rId3\"/>"), 16, 0, 0},
       {"audio", Picture("<a:audioFile r:link=\"rId3\"/>"), 16, 0, 0},
-      {"media extension",
-       Picture("<p:extLst><p:ext uri=\"{DAA4B4D4-6D71-4841-9C94-3DE7FCFB9230}\"><p14:media r:embed=\"rId2\"/>"
-               "</p:ext></p:extLst>"),
-       16, 0, 0},
+      {"media extension", Picture("<p:extLst><p:ext uri=\"{DAA4B4D4-6D71-4841-9C94-3DE7FCFB9230}\"><p14:media "
+                                  "r:embed=\"rId2\"/></p:ext></p:extLst>"), 16, 0, 0},
       {"filled picture placeholder", Picture("<p:ph type=\"pic\" idx=\"1\"/>"), 14, 0, 18},
       {"table", Table(1, {Cell("x")}), 19, 0, 0},
       {"filled table placeholder", Table(1, {Cell("c")}, "<p:ph type=\"tbl\" idx=\"1\"/>"), 14, 0, 12},
       {"chart frame", Frame("drawingml/2006/chart"), 3, 0, 0},
       {"SmartArt", Frame("drawingml/2006/diagram"), 24, 0, 0},
-      {"embedded object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:embed/></p:oleObj>"), 7, 0,
-       0},
+      {"embedded object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:embed/></p:oleObj>"), 7, 0, 0},
       {"linked object", Frame(ole, "<p:oleObj r:id=\"rId5\" progId=\"Excel.Sheet.12\"><p:link/></p:oleObj>"), 10, 0, 0},
       {"other graphic", Frame("x/chartex"), 28, 0, 0},
-      {"connector",
-       "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"6\" name=\"L\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr/></p:cxnSp>",
-       9, 0, 0},
+      {"connector", "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"6\" name=\"L\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr/>"
+                    "</p:cxnSp>", 9, 0, 0},
       {"ink", "<p:contentPart r:id=\"rId7\"/>", 22, 0, 0},
-      {"understood choice",
-       "<mc:AlternateContent><mc:Choice Requires=\"p14\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" + Picture() +
-           "</mc:Fallback></mc:AlternateContent>",
-       17, -1, 0},
-      {"fallback for a foreign choice",
-       "<mc:AlternateContent><mc:Choice Requires=\"v\">" + TextBox("c") + "</mc:Choice><mc:Fallback>" + Picture() +
-           "</mc:Fallback></mc:AlternateContent>",
-       13, 0, 0},
+      {"understood choice", alt("p14"), 17, -1, 0},
+      {"fallback for a foreign choice", alt("v"), 13, 0, 0},
   };
   std::string shapes;
   for (const auto& row : rows) shapes += row.xml;
@@ -271,13 +252,9 @@ TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
 }
 
 TEST_F(ModelTest, TablesAnswerCellsByPosition) {
-  const auto table =
-      Open({.slides = {{.shapes = Table(3, {Cell("a") + Cell("b") + Cell(""), Cell("d") + "<a:tc hMerge=\"1\"/>"})}}})
-          ->Slides()
-          ->Item(1)
-          ->Shapes()
-          ->Item(1)
-          ->Table();
+  const auto presentation =
+      Open({.slides = {{.shapes = Table(3, {Cell("a") + Cell("b") + Cell(""), Cell("d") + "<a:tc hMerge=\"1\"/>"})}}});
+  const auto table = ShapeOf(*presentation, 1, 1)->Table();
   EXPECT_EQ(table->RowsCount(), 2);
   EXPECT_EQ(table->ColumnsCount(), 3);
   // The merged-away cell is empty; the short row lacks its third cell.
@@ -316,35 +293,22 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
   };
   const struct { const char* name; std::string group, member; Placement expected;
   } rows[] = {
-      {"offset only",
-       Xfrm(1000, 2000, 500, 500, "", child(0, 0, 500, 500)),
-       Xfrm(100, 50, 200, 100),
+      {"offset only", Xfrm(1000, 2000, 500, 500, "", child(0, 0, 500, 500)), Xfrm(100, 50, 200, 100),
        {1100, 2050, 200, 100, 0, false, false}},
-      {"child offset and scale",
-       Xfrm(1000, 2000, 2000, 4000, "", child(500, 500, 1000, 1000)),
-       Xfrm(600, 700, 200, 200),
-       {1200, 2800, 400, 800, 0, false, false}},
-      {"rotated a quarter turn",
-       Xfrm(0, 0, 1000, 1000, " rot=\"5400000\"", child(0, 0, 1000, 1000)),
-       Xfrm(0, 0, 100, 100),
-       {900, 0, 100, 100, 5400000, false, false}},
-      {"flipped horizontally",
-       Xfrm(0, 0, 1000, 1000, " flipH=\"1\"", child(0, 0, 1000, 1000)),
-       Xfrm(0, 0, 100, 100, " rot=\"60000\""),
-       {900, 0, 100, 100, 21600000 - 60000, true, false}},
-      {"flipped vertically",
-       Xfrm(0, 0, 1000, 1000, " flipV=\"1\"", child(0, 0, 1000, 1000)),
-       Xfrm(0, 0, 100, 100, " flipV=\"1\""),
-       {0, 900, 100, 100, 0, false, false}},
+      {"child offset and scale", Xfrm(1000, 2000, 2000, 4000, "", child(500, 500, 1000, 1000)),
+       Xfrm(600, 700, 200, 200), {1200, 2800, 400, 800, 0, false, false}},
+      {"rotated a quarter turn", Xfrm(0, 0, 1000, 1000, " rot=\"5400000\"", child(0, 0, 1000, 1000)),
+       Xfrm(0, 0, 100, 100), {900, 0, 100, 100, 5400000, false, false}},
+      {"flipped horizontally", Xfrm(0, 0, 1000, 1000, " flipH=\"1\"", child(0, 0, 1000, 1000)),
+       Xfrm(0, 0, 100, 100, " rot=\"60000\""), {900, 0, 100, 100, 21600000 - 60000, true, false}},
+      {"flipped vertically", Xfrm(0, 0, 1000, 1000, " flipV=\"1\"", child(0, 0, 1000, 1000)),
+       Xfrm(0, 0, 100, 100, " flipV=\"1\""), {0, 900, 100, 100, 0, false, false}},
       {"no child extents", Xfrm(10, 20, 5, 5), Xfrm(30, 40, 5, 5), {30, 40, 5, 5, 0, false, false}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const auto presentation =
-        Open({.slides = {
-                  {.shapes = Title("T") +
-                             Group(TextBox("A", row.member) + Group(TextBox("B") + Picture(), row.member), row.group) +
-                             TextBox("after")}}});
+    const auto presentation = Open({.slides = {{.shapes = Title("T") +
+        Group(TextBox("A", row.member) + Group(TextBox("B") + Picture(), row.member), row.group) + TextBox("after")}}});
     const auto shapes = presentation->Slides()->Item(1)->Shapes();
     const auto group = shapes->Item(2), after = shapes->Item(3);
     const auto items = group->GroupItems();
@@ -367,10 +331,9 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
     EXPECT_EQ(ThrownNumber([&] { group->Ungroup(); }), kInvalid);
     const auto model = ModelOf(presentation);
     for (const int k : {1, 2}) {
-      xml::Node xfrm =
-          xml::Path(model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)], "p:spPr/a:xfrm");
-      if (!xfrm)
-        xfrm = xml::Path(model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)], "p:grpSpPr/a:xfrm");
+      const xml::Node shape = model->Document("/ppt/slides/slide1.xml")->PageShapes()[std::size_t(k)];
+      const xml::Node xfrm = xml::Path(shape, "p:spPr/a:xfrm") ? xml::Path(shape, "p:spPr/a:xfrm")
+                                                               : xml::Path(shape, "p:grpSpPr/a:xfrm");
       const xml::Node off = xml::Child(xfrm, "a:off"), ext = xml::Child(xfrm, "a:ext");
       EXPECT_EQ((Placement{xml::IntAttr(off, "x", -1), xml::IntAttr(off, "y", -1), xml::IntAttr(ext, "cx", -1),
                            xml::IntAttr(ext, "cy", -1), xml::IntAttr(xfrm, "rot", 0),
@@ -391,12 +354,8 @@ TEST_F(ModelTest, NotesPagesComeFromTheNotesPartOrAreFreshlyMade) {
       Open({.slides = {{.shapes = Title("with"), .notes = notes, .hasNotes = true}, {.shapes = Title("without")}}});
   const auto model = ModelOf(presentation);
   const auto partsBefore = model->package().PartNames().size();
-  const struct {
-    int slide;
-    std::vector<std::int32_t> placeholders;
-    std::vector<office::Tristate> frames;
-    std::u16string body;
-  } rows[] = {{1, {kPlaceholderSlideImage, 2, 13}, {0, -1, -1, -1}, u"Said"},
+  const struct { int slide; std::vector<std::int32_t> placeholders; std::vector<office::Tristate> frames;
+    std::u16string body; } rows[] = {{1, {kPlaceholderSlideImage, 2, 13}, {0, -1, -1, -1}, u"Said"},
               {2, {kPlaceholderSlideImage, 2}, {0, -1}, u""}};
   for (const auto& row : rows) {
     const auto shapes = presentation->Slides()->Item(row.slide)->NotesPage()->Shapes();

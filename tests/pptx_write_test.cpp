@@ -1,17 +1,21 @@
 // The native engine's write side: new presentations, copying and pasting slides (within one
 // presentation, across presentations, from several sources), what pastes share and what a pasted
 // slide brings along, the clip as a snapshot, saving in the six package kinds with and without the
-// macro project, the outline, refused formats, and the source file that is never written. Every
-// saved package is checked for what a reader relies on: ids unique and in range, every
-// relationship target present, every part with a content type.
+// macro project, the outline, refused formats, and the source file that is never written; the
+// save-as conversion through the control in its three modes; and written files that LibreOffice
+// opens. Every saved package is checked for what a reader relies on: ids unique and in range,
+// every relationship target present, every part with a content type.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model.hpp"
@@ -33,6 +37,15 @@ namespace b = builder;
 constexpr std::int32_t kInvalid = failure::kPowerPointInvalidRequest;
 constexpr std::string_view kVba = "http://schemas.microsoft.com/office/2006/relationships/vbaProject";
 constexpr std::string_view kMacroMain = "application/vnd.ms-powerpoint.presentation.macroEnabled.main+xml";
+
+// The six package kinds: save code, extension and the main part's content type.
+const struct { std::int32_t code; const char* extension; const char* type; } kKinds[] = {
+    {24, "pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml"},
+    {25, "pptm", "application/vnd.ms-powerpoint.presentation.macroEnabled.main+xml"},
+    {26, "potx", "application/vnd.openxmlformats-officedocument.presentationml.template.main+xml"},
+    {27, "potm", "application/vnd.ms-powerpoint.template.macroEnabled.main+xml"},
+    {28, "ppsx", "application/vnd.openxmlformats-officedocument.presentationml.slideshow.main+xml"},
+    {29, "ppsm", "application/vnd.ms-powerpoint.slideshow.macroEnabled.main+xml"}};
 
 std::u16string U(const fs::path& path) { return text::FromUtf8(path.string()); }
 std::string Rel(std::string_view kind) {
@@ -185,19 +198,13 @@ class WriteTest : public ::testing::Test {
 b::SlidePlan TitledSlide(std::u16string title, std::u16string body, std::optional<std::u16string> notes = {}) {
   // Notes without a slide-number placeholder, so that a slide's view does not depend on its position.
   return {{b::Title(title), b::Body(body), b::Picture()},
-          notes ? std::optional(std::vector{b::Body(*notes)}) : std::nullopt,
-          true,
-          false,
-          {}};
+          notes ? std::optional(std::vector{b::Body(*notes)}) : std::nullopt, true, false, {}};
 }
 // Three slides; a slide size other than the blank presentation's, so that its master differs.
 b::DeckPlan ThreeSlides(std::u16string tag, std::int64_t width = 9144000) {
-  return {width,
-          b::kDefaultSlideHeight,
-          1,
+  return {width, b::kDefaultSlideHeight, 1,
           {TitledSlide(tag + u" one", u"first\rsecond", u"notes of " + tag), TitledSlide(tag + u" two", u"body two"),
-           TitledSlide(tag + u" three", u"body three")},
-          {}};
+           TitledSlide(tag + u" three", u"body three")}, {}};
 }
 
 // --- New presentations, copy and paste -----------------------------------------------------------
@@ -210,16 +217,10 @@ TEST_F(WriteTest, PastedSlidesAreCompleteCopiesWhereTheyArePasted) {
     std::vector<std::tuple<int, int, int>> copies;  // (source, slide, index) pasted in turn
     std::vector<std::pair<int, int>> expected;      // (source, slide) of each slide of the result, in order
   } rows[] = {
-      {"within one presentation",
-       {ThreeSlides(u"A")},
-       true,
-       {{0, 2, -1}, {0, 1, -1}},
+      {"within one presentation", {ThreeSlides(u"A")}, true, {{0, 2, -1}, {0, 1, -1}},
        {{0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 1}}},
-      {"from two sources into one",
-       {ThreeSlides(u"A"), ThreeSlides(u"B", b::kDefaultSlideWidth)},
-       false,
-       {{0, 1, -1}, {1, 1, -1}, {0, 2, -1}, {1, 3, -1}},
-       {{0, 1}, {1, 1}, {0, 2}, {1, 3}}},
+      {"from two sources into one", {ThreeSlides(u"A"), ThreeSlides(u"B", b::kDefaultSlideWidth)}, false,
+       {{0, 1, -1}, {1, 1, -1}, {0, 2, -1}, {1, 3, -1}}, {{0, 1}, {1, 1}, {0, 2}, {1, 3}}},
       {"the same slide twice", {ThreeSlides(u"A")}, false, {{0, 1, -1}, {0, 1, -1}}, {{0, 1}, {0, 1}}},
       {"at indexes", {ThreeSlides(u"A")}, false, {{0, 1, 1}, {0, 2, 1}, {0, 3, 2}}, {{0, 2}, {0, 3}, {0, 1}}},
   };
@@ -288,11 +289,9 @@ TEST_F(WriteTest, PastesShareMastersLayoutsAndMediaButNotSlideContent) {
   // The blank presentation's master, layout and theme, plus one of each from the source; one notes
   // master (from the source's, with its theme); one picture.
   const std::tuple<const char*, const char*, int> counts[] = {
-      {"out.pptx", "/ppt/slidemasters/", 2}, {"out.pptx", "/ppt/slidelayouts/", 2},
-      {"out.pptx", "/ppt/theme/", 3},        {"out.pptx", "/ppt/notesmasters/", 1},
-      {"out.pptx", "/ppt/media/", 1},        {"out.pptx", "/ppt/slides/", 10},
-      {"out.pptx", "/ppt/notesslides/", 4},  {"out2.pptx", "/ppt/slidemasters/", 1},
-      {"out2.pptx", "/ppt/slidelayouts/", 1}};
+      {"out.pptx", "/ppt/slidemasters/", 2}, {"out.pptx", "/ppt/slidelayouts/", 2}, {"out.pptx", "/ppt/theme/", 3},
+      {"out.pptx", "/ppt/notesmasters/", 1}, {"out.pptx", "/ppt/media/", 1}, {"out.pptx", "/ppt/slides/", 10},
+      {"out.pptx", "/ppt/notesslides/", 4}, {"out2.pptx", "/ppt/slidemasters/", 1}, {"out2.pptx", "/ppt/slidelayouts/", 1}};
   for (const auto& [file, prefix, count] : counts)
     EXPECT_EQ(CountParts(dir_ / file, prefix), count) << file << " " << prefix;
 }
@@ -368,22 +367,13 @@ TEST_F(WriteTest, APastedSlideBringsEverythingItRelatesTo) {
   Paste(*source, 1, *target);
   const auto out = dir_ / "out.pptx";
   SaveAndReopen(*target, "out.pptx");
+  // After two pastes of slide 1; slide 2 is not brought along. Media: the builder's picture and the
+  // diagram's, shared between pastes.
   const std::pair<const char*, int> counts[] = {
-      // after two pastes of slide 1; slide 2 is not brought along
-      {"/ppt/slides/", 2},
-      {"/ppt/charts/chart", 2},
-      {"/ppt/charts/style", 2},
-      {"/ppt/charts/colors", 2},
-      {"/ppt/embeddings/microsoft_excel_worksheet", 2},
-      {"/ppt/embeddings/oleobject", 2},
-      {"/ppt/diagrams/", 10},
-      {"/ppt/drawings/", 2},
-      {"/ppt/tags/", 2},
-      {"/customxml/item", 4},
-      {"/ppt/notesslides/", 2},
-      {"/ppt/comments/", 0},
-      {"/ppt/media/image", 2},
-      {"/ppt/media/media", 1}};  // the builder's picture and the diagram's, shared between pastes
+      {"/ppt/slides/", 2}, {"/ppt/charts/chart", 2}, {"/ppt/charts/style", 2}, {"/ppt/charts/colors", 2},
+      {"/ppt/embeddings/microsoft_excel_worksheet", 2}, {"/ppt/embeddings/oleobject", 2}, {"/ppt/diagrams/", 10},
+      {"/ppt/drawings/", 2}, {"/ppt/tags/", 2}, {"/customxml/item", 4}, {"/ppt/notesslides/", 2}, {"/ppt/comments/", 0},
+      {"/ppt/media/image", 2}, {"/ppt/media/media", 1}};
   for (const auto& [prefix, count] : counts) EXPECT_EQ(CountParts(out, prefix), count) << prefix;
   const auto package = Package::Open(out.string());
   std::map<std::string, Relationship> rels;
@@ -483,21 +473,14 @@ TEST_F(WriteTest, SaveAsWritesTheKindOfItsCodeAndKeepsMacrosOnlyInMacroEnabledKi
   AddRel(deck, "/ppt/vbaProject.bin", "rId1", std::string(kVba) + "Signature", "/ppt/vbaProjectSignature.bin");
   const auto presentation = Open(WriteDeck(deck, dir_ / "macro.pptm"));
   const auto view = Views(*presentation);
-  const struct { std::int32_t code; const char* name; const char* type; } rows[] = {
-      {24, "p.pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml"},
-      {25, "p.pptm", "application/vnd.ms-powerpoint.presentation.macroEnabled.main+xml"},
-      {26, "p.potx", "application/vnd.openxmlformats-officedocument.presentationml.template.main+xml"},
-      {27, "p.potm", "application/vnd.ms-powerpoint.template.macroEnabled.main+xml"},
-      {28, "p.ppsx", "application/vnd.openxmlformats-officedocument.presentationml.slideshow.main+xml"},
-      {29, "p.ppsm", "application/vnd.ms-powerpoint.slideshow.macroEnabled.main+xml"}};
   for (const bool reverse : {false, true})  // in both orders: dropping the project for one save keeps it for the next
-    for (std::size_t k = 0; k < std::size(rows); ++k) {
-      const auto& row = rows[reverse ? std::size(rows) - 1 - k : k];
-      const std::string name = (reverse ? "r" : "") + std::string(row.name);
-      const bool macros = row.code % 2 == 1;
-      EXPECT_EQ(Views(*SaveAndReopen(*presentation, name, row.code)), view) << name;
+    for (std::size_t k = 0; k < std::size(kKinds); ++k) {
+      const auto& kind = kKinds[reverse ? std::size(kKinds) - 1 - k : k];
+      const std::string name = (reverse ? "r." : "p.") + std::string(kind.extension);
+      const bool macros = kind.code % 2 == 1;
+      EXPECT_EQ(Views(*SaveAndReopen(*presentation, name, kind.code)), view) << name;
       const auto package = Package::Open((dir_ / name).string());
-      EXPECT_EQ(package->ContentType("/ppt/presentation.xml"), row.type) << name;
+      EXPECT_EQ(package->ContentType("/ppt/presentation.xml"), kind.type) << name;
       EXPECT_EQ(package->HasPart("/ppt/vbaProject.bin"), macros) << name;
       EXPECT_EQ(package->HasPart("/ppt/vbaProjectSignature.bin"), macros) << name;
       bool related = false;
@@ -529,14 +512,9 @@ TEST_F(WriteTest, FormatsWithoutWriterFailAndWriteNothingUnlessAnotherEnginePlug
 }
 
 TEST_F(WriteTest, ChangesAreSavedAndThePresentationStaysUsable) {
-  const auto presentation =
-      Open(Deck({b::kDefaultSlideWidth,
-                 b::kDefaultSlideHeight,
-                 1,
-                 {{{b::Title(u"T"), b::Group({b::TextBox(u"g1"), b::TextBox(u"g2")})}, {}, true, false, {}},
-                  TitledSlide(u"Second", u"two")},
-                 {}},
-                "a.pptx"));
+  const auto presentation = Open(Deck({b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1,
+                                       {{{b::Title(u"T"), b::Group({b::TextBox(u"g1"), b::TextBox(u"g2")})}, {}, true, false, {}},
+                                        TitledSlide(u"Second", u"two")}, {}}, "a.pptx"));
   const auto slide = presentation->Slides()->Item(1);
   slide->Shapes()->Item(2)->Ungroup();
   slide->Shapes()->Item(1)->TextFrame()->TextRange()->InsertBefore(u"label\n");
@@ -592,21 +570,13 @@ TEST_F(WriteTest, TheSourceFileIsNeverWrittenAndSaveFailuresNameTheFile) {
 TEST_F(WriteTest, OutlineRtfEscapesWhatRtfCannotCarry) {
   const std::string title = "\\pard\\plain\\s1\\li0\\sa120\\outlinelevel0\\b\\f0\\fs32 ";
   const std::string body = "\\pard\\plain\\s2\\li360\\sa120\\outlinelevel1\\f0\\fs28 ";
-  const struct { const char* name; std::vector<OutlineParagraph> outline; std::string expected;
-  } rows[] = {
-      {"specials, line breaks and tabs",
-       {{1, u"a\\b{c}\vb\rc\td"}, {2, u"Body"}},
+  const struct { const char* name; std::vector<OutlineParagraph> outline; std::string expected; } rows[] = {
+      {"specials, line breaks and tabs", {{1, u"a\\b{c}\vb\rc\td"}, {2, u"Body"}},
        title + "a\\\\b\\{c\\}\\line b\\line c\\tab d\\par\r\n" + body + "Body\\par\r\n"},
-      {"non-ASCII, above 32767 and astral",
-       {{2, u"\u00e9\u4e2d\uff01\U0001F600"}},
+      {"non-ASCII, above 32767 and astral", {{2, u"\u00e9\u4e2d\uff01\U0001F600"}},
        body + "\\u233?\\u20013?\\u-255?\\u-10179?\\u-8704?\\par\r\n"},
-      {"controls dropped",
-       {{2,
-         u"a\x01\x1f"
-         u"b"}},
-       body + "ab\\par\r\n"},
-      {"levels clamped",
-       {{0, u"x"}, {12, u"y"}},
+      {"controls dropped", {{2, u"a\x01\x1f" u"b"}}, body + "ab\\par\r\n"},
+      {"levels clamped", {{0, u"x"}, {12, u"y"}},
        title + "x\\par\r\n\\pard\\plain\\s9\\li2880\\sa120\\outlinelevel8\\f0\\fs20 y\\par\r\n"},
   };
   for (const auto& row : rows) {
@@ -619,33 +589,108 @@ TEST_F(WriteTest, OutlineRtfEscapesWhatRtfCannotCarry) {
 }
 
 TEST_F(WriteTest, OutlineHoldsTitlesThenBodyParagraphsBySlide) {
-  b::BuiltDeck deck =
-      b::Render({b::kDefaultSlideWidth,
-                 b::kDefaultSlideHeight,
-                 1,
-                 {{{b::TextBox(u"not in the outline"), b::CenterTitle(u"Opening\vline"), b::Subtitle(u"sub")},
-                   {},
-                   true,
-                   false,
-                   {}},
-                  {{b::Body(u"no title\r\rafter an empty one")}, {}, true, false, {}},
-                  TitledSlide(u"Third \u00e9", u"b")},
-                 {}});
+  b::BuiltDeck deck = b::Render(
+      {b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1,
+       {{{b::TextBox(u"not in the outline"), b::CenterTitle(u"Opening\vline"), b::Subtitle(u"sub")}, {}, true, false, {}},
+        {{b::Body(u"no title\r\rafter an empty one")}, {}, true, false, {}}, TitledSlide(u"Third \u00e9", u"b")}, {}});
   Replace(PartOf(deck, "/ppt/slides/slide3.xml"), "<a:p><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>",
           "<a:p><a:pPr lvl=\"1\"/><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>");  // an indent level
   const auto presentation = Open(WriteDeck(deck, dir_ / "a.pptx"));
   const auto outline = OutlineOf(*ModelOf(presentation));
   std::vector<std::pair<int, std::string>> got;
   for (const auto& p : outline) got.emplace_back(p.level, text::ToUtf8(p.text));
-  EXPECT_EQ(got, (std::vector<std::pair<int, std::string>>{{1, "Opening\vline"},
-                                                           {2, "sub"},
-                                                           {1, ""},
-                                                           {2, "no title"},
-                                                           {2, "after an empty one"},
-                                                           {1, "Third \xc3\xa9"},
-                                                           {3, "b"}}));
+  EXPECT_EQ(got, (std::vector<std::pair<int, std::string>>{{1, "Opening\vline"}, {2, "sub"}, {1, ""}, {2, "no title"},
+                                                           {2, "after an empty one"}, {1, "Third \xc3\xa9"}, {3, "b"}}));
   presentation->SaveAs(U(dir_ / "a.rtf"), 6, 0);
   EXPECT_EQ(testing::ReadFile(dir_ / "a.rtf"), RtfOutline(outline));
+}
+
+// --- Through the control, and read by LibreOffice -------------------------------------------------
+
+// The save-as conversion writes every package kind whole, as a range with labels, and one file per
+// slide; the input is never written.
+TEST_F(WriteTest, TheSaveAsConversionWritesEveryPackageKindInEveryMode) {
+  QUORVANE_NEEDS_CORPUS();
+  QuorvaneX control;  // the default provider: the native engine
+  for (const char* name : {"docling/powerpoint_sample.pptx", "poi/testPPT.ppsx", "python-pptx/shp-shapes.pptx"}) {
+    const fs::path deck = testing::CorpusDir() / name;
+    const std::string bytes = testing::ReadFile(deck);
+    const std::int32_t slides = Open(deck)->Slides()->Count();
+    ASSERT_GE(slides, 2) << deck;
+    const struct { const char* name; std::int32_t start, end; bool labels, perSlide; std::int32_t slides; } modes[] = {
+        {"whole", 0, 0, false, false, slides}, {"selected with labels", 2, slides, true, false, slides - 1},
+        {"per slide", 1, 2, false, true, 1}};
+    for (const auto& kind : kKinds)
+      for (const auto& mode : modes) {
+        SCOPED_TRACE(std::string(name) + " " + kind.extension + " " + mode.name);
+        const fs::path folder = dir_ / (std::string(kind.extension) + "-" + mode.name);
+        fs::create_directories(folder);
+        const std::string extension = std::string(".") + kind.extension;
+        control.put_ShowSlideAndShapeNumber(mode.labels ? kVariantTrue : kVariantFalse);
+        ASSERT_EQ(testing::ConvertWith(control, deck, folder / ("out" + extension), kind.code,
+                                       {.start = mode.start, .end = mode.end, .multi = mode.perSlide}),
+                  0)
+            << text::ToUtf8(control.get_ErrorString());
+        std::vector<fs::path> outputs{folder / ("out" + extension)};
+        if (mode.perSlide) outputs = {folder / ("outSlide1" + extension), folder / ("outSlide2" + extension)};
+        for (const auto& file : outputs) {
+          const auto package = Package::Open(file.string());
+          for (const auto& r : package->Relationships("/"))
+            if (r.type.ends_with("/officeDocument")) { EXPECT_EQ(package->ContentType(r.partName), kind.type) << file; }
+          const auto reopened = Open(file);
+          EXPECT_EQ(reopened->Slides()->Count(), mode.slides) << file;
+          const auto views = Views(*reopened);
+          EXPECT_EQ(std::any_of(views.begin(), views.end(),
+                                [](auto& v) { return v.find("----- Slide(2) Shape(") != std::string::npos; }),
+                    mode.labels)
+              << file;
+          reopened->Close();
+        }
+      }
+    EXPECT_EQ(testing::ReadFile(deck), bytes) << "the input changed: " << deck;
+  }
+}
+
+// What the engine writes opens in LibreOffice with the pages it should have: slides pasted from two
+// decks and labelled, a corpus deck saved whole as a slide show, its outline, and the builder's deck
+// with every kind of shape (its hidden slide left out of the PDF).
+TEST_F(WriteTest, WrittenFilesOpenInLibreOffice) {
+  if (std::system("command -v soffice >/dev/null 2>&1") != 0) GTEST_SKIP() << "soffice is not on PATH";
+  QUORVANE_NEEDS_CORPUS();
+  const auto first = Open(testing::CorpusDir() / "officeparser" / "test.pptx");
+  const auto second = Open(testing::CorpusDir() / "openxml-sdk" / "typical.pptx");
+  const auto assembled = Add();
+  for (const auto& [source, i] : {std::pair{first, 1}, {second, 3}, {first, 4}, {second, 1}, {first, 1}}) {
+    Paste(*source, i, *assembled);
+    const auto shapes = assembled->Slides()->Item(assembled->Slides()->Count())->Shapes();
+    for (std::int32_t m = 1; m <= shapes->Count(); ++m)
+      if (shapes->Item(m)->HasTextFrame())
+        shapes->Item(m)->TextFrame()->TextRange()->InsertBefore(u"----- Slide(" + text::Decimal(i) + u") -----\n");
+  }
+  assembled->SaveAs(U(dir_ / "assembled.pptx"), 24, 0);
+  first->SaveAs(U(dir_ / "whole.ppsx"), 28, 0);
+  first->SaveAs(U(dir_ / "outline.rtf"), 6, 0);
+  const auto sample = Open(Deck(b::Sample(), "sample-source.pptx"));
+  const auto copy = Add();
+  for (std::int32_t i = 1; i <= sample->Slides()->Count(); ++i) Paste(*sample, i, *copy);
+  copy->SaveAs(U(dir_ / "sample.pptx"), 24, 0);
+  const std::string command = "cd '" + dir_.path().string() + "' && timeout 180 soffice -env:UserInstallation=file://" +
+                              (dir_ / "profile").string() +
+                              " --headless --convert-to pdf --outdir pdf assembled.pptx whole.ppsx outline.rtf "
+                              "sample.pptx >soffice.log 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << testing::ReadFile(dir_ / "soffice.log");
+  const std::pair<const char*, int> pdfs[] = {
+      {"assembled", 5}, {"whole", first->Slides()->Count()}, {"outline", -1}, {"sample", -2}};
+  for (const auto& [name, pages] : pdfs) {
+    const fs::path pdf = dir_ / "pdf" / (std::string(name) + ".pdf");
+    ASSERT_TRUE(fs::exists(pdf)) << name << "\n" << testing::ReadFile(dir_ / "soffice.log");
+    if (pages >= 0) { EXPECT_EQ(testing::PdfPageCount(pdf), pages) << name; }
+    if (pages == -2) { EXPECT_GE(testing::PdfPageCount(pdf), copy->Slides()->Count() - 1) << name; }
+  }
+  const std::string title = text::ToUtf8(first->Slides()->Item(1)->Shapes()->Item(1)->TextFrame()->TextRange()->Text());
+  EXPECT_NE(testing::CommandOutput("pdftotext '" + (dir_ / "pdf" / "outline.pdf").string() + "' - 2>/dev/null")
+                .find(title.substr(0, std::min<std::size_t>(title.size(), 10))),
+            std::string::npos);
 }
 
 }  // namespace

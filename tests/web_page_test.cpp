@@ -1,9 +1,10 @@
 // The save formats made from slide pictures: the web page (12, 13, 14), the web archive (20), the
-// metafile folder (15) and the picture presentation (36).
+// metafile folder (15) and the picture presentation (36); and the native engine answering through
+// the renderer.
 //
 // WebPageWriters runs the writers on the native engine's model with a stand-in drawer (small PNG
 // files), so the page, the archive, the folders and every failure path are checked without an
-// office. WebPageRendered converts decks through the control as a host does, with the renderer
+// office. RenderBridge converts decks through the control as a host does, with the renderer
 // drawing (skipped where LibreOffice is absent).
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -122,9 +123,8 @@ std::u16string NotesText(quorvane::office::ppt::Presentation& presentation, std:
 
 TEST(WebPageText, NamesLinksAndEscapes) {
   const std::array<const char*, 3> folders[] = {
-      {"/out/deck.htm", "/out/deck_files", "/out/deck"},   {"/out/deck", "/out/deck_files", "/out/deck"},
-      {"/out/my.deck.html", "/out/my.deck_files", "/out/my.deck"}, {"deck.htm", "deck_files", "deck"},
-      {"/out/.htm", "/out/.htm_files", "/out/.htm"},        {"/out/dir.d/deck", "/out/dir.d/deck_files", "/out/dir.d/deck"},
+      {"/out/deck", "/out/deck_files", "/out/deck"}, {"/out/my.deck.html", "/out/my.deck_files", "/out/my.deck"},
+      {"/out/.htm", "/out/.htm_files", "/out/.htm"}, {"/out/dir.d/deck", "/out/dir.d/deck_files", "/out/dir.d/deck"},
   };
   for (const auto& [path, pictures, metafiles] : folders) {
     EXPECT_EQ(web_page::PictureFolderOf(path), pictures) << path;
@@ -327,13 +327,8 @@ TEST_F(WebPageWriters, FailuresLeaveNothingBehind) {
   const Writer pictures = [&](const std::string& p) {
     quorvane::engines::picture_show::PicturePresentationWriter(Drawer())(*model_, p);
   };
-  struct Row {
-    const char* name;
-    const Writer* writer;
-    const char* target;
-    std::function<void()> arrange;  // makes the failure
-    std::uint32_t number;
-  };
+  // arrange: makes the failure
+  struct Row { const char* name; const Writer* writer; const char* target; std::function<void()> arrange; std::uint32_t number; };
   const auto dies = [&] { fail_ = true; };
   const auto folderAt = [&](const char* name) { return [this, name] { fs::create_directories(Out() / name); }; };
   const auto fileAt = [&](const char* name) { return [this, name] { WriteFile(Out() / name, "in the way"); }; };
@@ -396,8 +391,11 @@ TEST_F(WebPageWriters, UnwritableFoldersAndHeldFiles) {
 }
 
 // --- Through the control, drawn by the renderer -------------------------------------------------
+// The native engine answering through the renderer as a host drives it: the web formats, PDF and
+// legacy formats, slide pictures, legacy inputs. One control (with OptimizeForSpeed) serves every
+// conversion of the suite, so the office starts once.
 
-class WebPageRendered : public ::testing::Test {
+class RenderBridge : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!quorvane::engines::render_bridge::RendererBuiltIn() || access("/usr/bin/soffice", X_OK) != 0) return;
@@ -407,7 +405,7 @@ class WebPageRendered : public ::testing::Test {
     control_->put_OptimizeForSpeed(quorvane::kVariantTrue);
   }
   static void TearDownTestSuite() {
-    delete control_;
+    delete control_;  // quits the application: the office ends with its lease
     delete folder_;
     control_ = nullptr;
     folder_ = nullptr;
@@ -421,11 +419,15 @@ class WebPageRendered : public ::testing::Test {
                               std::int32_t end = 9999) {
     return quorvane::testing::ConvertWith(*control_, input, output, code, {.start = start, .end = end});
   }
+  static std::shared_ptr<quorvane::office::ppt::Presentation> Open(
+      const std::shared_ptr<quorvane::office::ppt::Application>& app, const fs::path& file) {
+    return app->Presentations()->Open(text::FromUtf8(file.string()), -1, 0, 0);
+  }
   // Slide count and 96-dpi picture size of a deck, as the native engine reads it.
   struct Deck { std::int32_t slides = 0; double width = 0, height = 0; };
   static Deck Measure(const fs::path& deck) {
     auto app = pptx::CreateApplication();
-    auto presentation = app->Presentations()->Open(text::FromUtf8(deck.string()), -1, 0, 0);
+    auto presentation = Open(app, deck);
     Deck out{presentation->Slides()->Count(), std::round(presentation->PageSetup()->SlideWidth() * 96 / 72),
              std::round(presentation->PageSetup()->SlideHeight() * 96 / 72)};
     app->Quit();
@@ -436,20 +438,17 @@ class WebPageRendered : public ::testing::Test {
   static quorvane::QuorvaneX* control_;
 };
 
-quorvane::testing::TempFolder* WebPageRendered::folder_ = nullptr;
-quorvane::QuorvaneX* WebPageRendered::control_ = nullptr;
+quorvane::testing::TempFolder* RenderBridge::folder_ = nullptr;
+quorvane::QuorvaneX* RenderBridge::control_ = nullptr;
 
 // Every web page code, whole decks and a range: one picture per slide shown, at 96 dots per inch, the
 // slides' text escaped; labelled slides show their labels, in the text and in the picture's place.
 // The web archive is always the whole presentation; the metafile folder holds every slide.
-TEST_F(WebPageRendered, PagesArchiveAndMetafiles) {
+TEST_F(RenderBridge, PagesArchiveAndMetafiles) {
   const Deck sample = Measure(Sample());
-  struct Row { const char* name; std::int32_t code, start, end; int pictures; const char* text; };
-  const Row rows[] = {
+  const struct { const char* name; std::int32_t code, start, end; int pictures; const char* text; } rows[] = {
       {"page12.htm", 12, 1, 9999, sample.slides - 1, "Escaped: &lt;&amp;&gt; &quot;quoted&quot;"},
-      {"page13 range.htm", 13, 3, 3, 1, "Region"},
-      {"page14.html", 14, 1, 9999, sample.slides - 1, "Escaped: &lt;&amp;&gt; &quot;quoted&quot;"},
-  };
+      {"page13 range.htm", 13, 3, 3, 1, "Region"}, {"page14.html", 14, 1, 9999, sample.slides - 1, "Escaped: &lt;"}};
   for (const auto& row : rows) {
     ASSERT_EQ(Convert(Sample(), At(row.name), row.code, row.start, row.end), 0) << row.name;
     const std::string html = ReadFile(At(row.name));
@@ -498,7 +497,7 @@ TEST_F(WebPageRendered, PagesArchiveAndMetafiles) {
 
 // A save that cannot be made fails as a format PowerPoint cannot write (-16) and leaves the folder
 // as it was: a target that is a folder, a folder nobody can write.
-TEST_F(WebPageRendered, FailuresGiveTheSaveCodeAndLeaveNothing) {
+TEST_F(RenderBridge, FailuresGiveTheSaveCodeAndLeaveNothing) {
   const fs::path out = At("failures");
   for (const char* taken : {"taken.htm", "taken.mht", "taken.pptx"}) fs::create_directories(out / taken);
   const auto before = Listing(out);
@@ -514,6 +513,153 @@ TEST_F(WebPageRendered, FailuresGiveTheSaveCodeAndLeaveNothing) {
     EXPECT_EQ(Convert(Sample(), out / name, code), -16) << name;
     EXPECT_EQ(Listing(out), before) << name;
   }
+}
+
+// PDF leaves hidden slides out (the sample's fourth slide is hidden); legacy and OpenDocument saves
+// reopen through the renderer and read back the sample's text; formats the renderer does not serve
+// fail as a save the engine refuses.
+TEST_F(RenderBridge, SaveAsFormatsTheEngineDoesNotWrite) {
+  ASSERT_TRUE(builder::Sample().slides.size() == 4 && builder::Sample().slides[3].hidden);
+  // pages: for a PDF its page count; else -1, and the output is reopened as text instead
+  const struct { const char* name; std::int32_t code, start, end, result; int pages; std::string magic; } rows[] = {
+      {"whole.pdf", 32, 1, 9999, 0, 3, "%PDF"},       {"range.pdf", 32, 2, 3, 0, 2, "%PDF"},
+      {"legacy.ppt", 1, 1, 9999, 0, -1, "\xD0\xCF\x11\xE0"}, {"open.odp", 35, 1, 9999, 0, -1, "PK\x03\x04"},
+      {"unserved 2", 2, 1, 9999, -16, -1, ""},       {"unserved 33", 33, 1, 9999, -16, -1, ""},
+      {"unserved 37", 37, 1, 9999, -16, -1, ""},
+  };
+  for (const auto& row : rows) {
+    const fs::path out = At(row.name);
+    ASSERT_EQ(Convert(Sample(), out, row.code, row.start, row.end), row.result) << row.name;
+    if (row.result != 0) continue;
+    EXPECT_EQ(ReadFile(out).substr(0, row.magic.size()), row.magic) << row.name;
+    if (row.pages >= 0) {
+      EXPECT_EQ(quorvane::testing::PdfPageCount(out), row.pages) << row.name;
+      continue;
+    }
+    ASSERT_EQ(Convert(out, At(std::string(row.name) + ".txt"), 200), 0) << row.name << " does not reopen";
+    EXPECT_NE(ReadFile(At(std::string(row.name) + ".txt")).find("Every kind of shape"), std::string::npos) << row.name;
+  }
+}
+
+// Pictures: one per slide (hidden ones too) at 96 dots per inch, and GIF as GIF. The engine's own
+// refusals come before the office: an unknown picture filter, an empty legacy file.
+TEST_F(RenderBridge, SlidePicturesAndRefusals) {
+  ASSERT_EQ(Convert(Sample(), At("pic"), 18), 0);
+  const builder::DeckPlan plan = builder::Sample();
+  for (std::size_t i = 1; i <= plan.slides.size(); ++i) {
+    const auto [width, height] = quorvane::testing::PngSize(ReadFile(At("picSlide" + std::to_string(i) + ".PNG")));
+    EXPECT_NEAR(width, plan.slideWidthEmu / 9525, 1) << "slide " << i;
+    EXPECT_NEAR(height, plan.slideHeightEmu / 9525, 1) << "slide " << i;
+  }
+  ASSERT_EQ(Convert(Sample(), At("gif"), 16, 2, 2), 0);
+  EXPECT_EQ(ReadFile(At("gifSlide2.GIF")).substr(0, 4), "GIF8");
+
+  auto app = pptx::CreateApplication();
+  auto presentation = Open(app, Sample());
+  EXPECT_EQ(static_cast<std::uint32_t>(quorvane::testing::ThrownNumber([&] {
+              presentation->Slides()->Item(1)->Export(text::FromUtf8(At("x.xyz").string()), u"XYZ", 0, 0);
+            })),
+            0x80004005u);
+  presentation->Close();
+  quorvane::testing::WriteFile(At("empty.ppt"), "");
+  EXPECT_FALSE(quorvane::engines::render_bridge::IsForeignPresentation(At("empty.ppt").string()));
+  EXPECT_NE(quorvane::testing::ThrownNumber([&] { Open(app, At("empty.ppt")); }), 0);
+  app->Quit();
+}
+
+// Foreign corpus inputs: OpenDocument files open through the renderer, encrypted ones fail at once
+// with the renderer's number (never the object model's 0x80048240); a legacy deck reads as its
+// Office Open XML twin does: every slide title of the twin is in the legacy deck's text.
+TEST_F(RenderBridge, ForeignCorpusInputs) {
+  QUORVANE_NEEDS_CORPUS();
+  const fs::path corpus = quorvane::testing::CorpusDir();
+  const std::pair<const char*, std::uint32_t> rows[] = {
+      {"docling/odf_presentation_01.odp", 0}, {"tika/testODPMacro.fodp", 0},
+      {"poi/Password_Protected-hello.ppt", 0x80070005u}, {"openxml-sdk/encrypted_pptx.pptx", 0x80070005u},
+  };
+  auto app = pptx::CreateApplication();
+  for (const auto& [file, number] : rows) {
+    std::string description;
+    EXPECT_EQ(static_cast<std::uint32_t>(quorvane::testing::ThrownNumber(
+                  [&] {
+                    auto presentation = Open(app, corpus / file);
+                    EXPECT_GT(presentation->Slides()->Count(), 0) << file;
+                    presentation->Close();
+                  },
+                  &description)),
+              number)
+        << file << ": " << description;
+  }
+
+  ASSERT_EQ(Convert(corpus / "poi/SampleShow.ppt", At("sampleshow.txt"), 200), 0);
+  const std::string legacyText = ReadFile(At("sampleshow.txt"));
+  const auto twin = Open(app, corpus / "poi/SampleShow.pptx");
+  const auto slides = twin->Slides();
+  int titles = 0;
+  for (std::int32_t s = 1; s <= slides->Count(); ++s) {
+    const auto placeholders = slides->Item(s)->Shapes()->Placeholders();
+    for (std::int32_t p = 1; p <= placeholders->Count(); ++p) {
+      const auto shape = placeholders->Item(p);
+      const std::int32_t type = shape->PlaceholderFormat()->Type();
+      if (type != 1 && type != 3) continue;  // title, centred title
+      const std::string title = text::ToUtf8(shape->TextFrame()->TextRange()->Text());
+      ++titles;
+      EXPECT_NE(legacyText.find(title), std::string::npos) << "slide " << s << " title \"" << title << "\"";
+    }
+  }
+  EXPECT_GT(titles, 0);
+  app->Quit();
+}
+
+// A converted original is held like any opened file: no save replaces it while it is open. A change
+// to the presentation reaches the next picture (the copy the renderer draws is renewed).
+TEST_F(RenderBridge, HeldOriginalsAndChangedPresentations) {
+  const fs::path legacy = At("held.ppt");
+  ASSERT_EQ(Convert(Sample(), legacy, 1), 0);
+  const std::string before = ReadFile(legacy);
+  auto app = pptx::CreateApplication();
+  auto opened = Open(app, legacy);
+  auto other = Open(app, Sample());
+  EXPECT_EQ(static_cast<std::uint32_t>(quorvane::testing::ThrownNumber([&] { other->SaveAs(text::FromUtf8(legacy.string()), 1, 0); })),
+            0x80048240u);
+  EXPECT_EQ(ReadFile(legacy), before);
+  const auto pictureWidth = [&](const char* name) {
+    other->Slides()->Item(1)->Export(text::FromUtf8(At(name).string()), u"PNG", 0, 0);
+    return quorvane::testing::PngSize(ReadFile(At(name))).first;
+  };
+  const std::uint32_t wide = pictureWidth("before.png");
+  other->PageSetup()->put_SlideWidth(other->PageSetup()->SlideWidth() / 2);
+  EXPECT_NEAR(pictureWidth("after.png"), wide / 2, 1) << "the picture does not show the changed slide size";
+  opened->Close();
+  other->Close();
+  app->Quit();
+}
+
+// Slides exported one after another are drawn in one load; each drawn picture is handed out once and
+// its file goes, so the drawings kept never outgrow the slides still to come, and exporting a slide
+// again draws it again.
+TEST_F(RenderBridge, DrawnPicturesAreKeptOnlyUntilExported) {
+  const fs::path scratch = At("scratch");
+  fs::create_directories(scratch);
+  quorvane::testing::ScopedVariable tmpdir("TMPDIR", scratch.string());
+  const auto drawingsKept = [&] {
+    int n = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(scratch))
+      n += entry.path().filename().string().starts_with("slide") ? 1 : 0;
+    return n;
+  };
+  auto app = pptx::CreateApplication();
+  auto deck = Open(app, Sample());
+  const int slides = deck->Slides()->Count();
+  ASSERT_GE(slides, 3);
+  for (int i = 1; i <= slides; ++i) {
+    deck->Slides()->Item(i)->Export(text::FromUtf8(At("kept" + std::to_string(i) + ".png").string()), u"PNG", 0, 0);
+    EXPECT_EQ(drawingsKept(), slides - i) << "after slide " << i;
+  }
+  deck->Slides()->Item(2)->Export(text::FromUtf8(At("again.png").string()), u"PNG", 0, 0);
+  EXPECT_EQ(ReadFile(At("again.png")), ReadFile(At("kept2.png")));
+  deck->Close();
+  app->Quit();
 }
 
 }  // namespace

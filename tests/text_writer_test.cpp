@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "common/numbered_files.hpp"
+#include "common/text.hpp"
 #include "control/control.hpp"
 #include "common/ansi.hpp"
 #include "diagnostics/log.hpp"
@@ -128,6 +129,25 @@ TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
     if (!locale.ok()) continue;  // not installed: scripts/setup.sh makes it
     for (const auto& row : rows) EXPECT_EQ(ansi::FromUtf16(row.text), row.*expected) << name << ": " << row.name;
   }
+}
+
+// The one UTF-16 conversion at its edges: unpaired surrogates, pairs, escaped bytes, and a byte
+// count that ends inside a character (the C interface cuts its copies there).
+TEST(Utf, UnpairedSurrogatesAndCharactersThatDoNotFit) {
+  struct Row { const char* name; std::u16string text; std::size_t limit; std::string kept; };
+  const Row rows[] = {
+      {"unpaired high surrogate is U+FFFD, 3 bytes", u"a\xD800" u"b", 3, "a"},
+      {"... which fit in 4", u"a\xD800" u"b", 4, "a\xEF\xBF\xBD"},
+      {"unpaired low surrogate at the end", u"a\xDFFF", 4, "a\xEF\xBF\xBD"},
+      {"an escaped byte is one byte", u"\xDC80" u"x", 1, "\x80"},
+      {"a high surrogate before an escaped byte makes a pair", u"\xD800\xDC80", 3, ""},
+      {"a pair in exactly 4 bytes", u"\U0001F600!", 4, "\xF0\x9F\x98\x80"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(text::ToUtf8(row.text).substr(0, text::Utf8PrefixLength(row.text, row.limit)), row.kept) << row.name;
+  // From wchar_t (the locale's names of months and days): what is no character becomes U+FFFD.
+  EXPECT_EQ(text::FromWide(L"\U0001F600\u00E9"), u"\U0001F600\u00E9");
+  EXPECT_EQ(text::FromWide(std::wstring{wchar_t(0xD800), wchar_t(0x110000)}), u"\uFFFD\uFFFD");
 }
 
 // Every row is written to a new file and over a longer earlier one, which is emptied first.

@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 #include <vector>
 
 #include "common/cleanup.hpp"
+#include "common/owned_folder.hpp"
 #include "common/unique_fd.hpp"
 
 namespace quorvane::output {
@@ -369,6 +371,141 @@ int OpenInPlace(const std::string& path, bool append) {
   const int fd = ::open(target.path.c_str(), flags, 0666);
   if (fd < 0) FailWith(errno, path, "opening it");
   return fd;
+}
+
+// --- Folders of outputs ------------------------------------------------------------------------
+
+StagingFolder::StagingFolder(const std::string& parent, std::string_view prefix, const std::string& requested) {
+  std::string pattern = parent + (parent.ends_with('/') ? "" : "/") + std::string(prefix) + "XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    const int error = errno;
+    Fail(error == ENOENT || error == ENOTDIR ? Cause::kFolderMissing : Cause::kNoPermission, error, requested,
+         "cannot write in its folder (" + SystemReason(error) + ")");
+  }
+  path_ = pattern;
+  registration_ = cleanup::TemporaryPath(path_);
+}
+
+StagingFolder::~StagingFolder() { cleanup::RemoveFolder(path_); }
+
+void MoveIntoPlace(const std::string& from, const std::string& to, bool mergeFolders) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return;
+  int error = errno;
+  if (mergeFolders && (error == EEXIST || error == ENOTEMPTY || error == EISDIR)) {
+    struct stat fromInfo {}, toInfo {};
+    if (::stat(from.c_str(), &fromInfo) == 0 && S_ISDIR(fromInfo.st_mode) && ::stat(to.c_str(), &toInfo) == 0 &&
+        S_ISDIR(toInfo.st_mode)) {
+      std::error_code ec;
+      std::vector<std::string> names;
+      for (std::filesystem::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+      if (!ec) {
+        for (const std::string& name : names) MoveIntoPlace(from + "/" + name, to + "/" + name, true);
+        return;
+      }
+      error = ec.value();
+    }
+  }
+  if (error == ENOSPC || error == EDQUOT) Fail(Cause::kDiskFull, error, to, "the disk is full");
+  Fail(error == ENOENT || error == ENOTDIR ? Cause::kFolderMissing : Cause::kWriteFailed, error, to,
+       "it cannot be put in place (" + SystemReason(error) + ")");
+}
+
+StagedFolder::StagedFolder(std::string folder, std::vector<std::string> names)
+    : folder_(std::move(folder)), names_(std::move(names)) {
+  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+  if (folder_.empty() || folder_ == "/" || folder_.find('\0') != std::string::npos)
+    Fail(Cause::kBadName, 0, folder_, "the name is not a folder name");
+  struct stat info {};
+  if (::lstat(folder_.c_str(), &info) == 0) {
+    // A link to a folder is written through; anything else in the way is refused.
+    struct stat target {};
+    if (::stat(folder_.c_str(), &target) != 0) Fail(Cause::kDanglingLink, errno, folder_, "the link points to no folder");
+    if (!S_ISDIR(target.st_mode))
+      Fail(Cause::kNotAFile, ENOTDIR, folder_, "a file of that name is in the way of the folder");
+    existed_ = true;
+    for (const auto& name : names_) {
+      const std::string path = folder_ + "/" + name;
+      struct stat file {};
+      if (::lstat(path.c_str(), &file) != 0) {
+        targets_.push_back({});
+        continue;
+      }
+      Target resolved;
+      try {
+        resolved = ResolveTarget(path);
+      } catch (const OutputError& error) {
+        // The file exists: whatever refuses it, the folder cannot take the output.
+        const Cause cause = error.cause() == Cause::kFolderMissing ? Cause::kNotAFile : error.cause();
+        Fail(cause, error.error(), folder_, "\"" + name + "\" in it: " + error.reason());
+      }
+      if (resolved.kind == Target::Kind::kStream)
+        Fail(Cause::kNotAFile, 0, folder_, "\"" + name + "\" in it is a device or pipe, not a file");
+      targets_.push_back(std::move(resolved));
+    }
+  } else {
+    targets_.resize(names_.size());
+  }
+  // Beside the target folder, so that renames stay on one file system.
+  staging_ = std::make_unique<StagingFolder>(FolderOf(folder_), ".quorvane-stage-", folder_);
+  // The folder that will be renamed into place: made with the usual permissions (mkdir applies
+  // the umask), unlike the private staging folder around it.
+  if (::mkdir(StagedPath("").c_str(), 0777) != 0 || ::mkdir((staging_->path() + "/old").c_str(), 0700) != 0)
+    Fail(Cause::kWriteFailed, errno, folder_, SystemReason(errno));
+}
+
+StagedFolder::~StagedFolder() = default;
+
+std::string StagedFolder::StagedPath(const std::string& name) const { return staging_->path() + "/new/" + name; }
+
+void StagedFolder::Commit() {
+  if (!existed_) {
+    MoveIntoPlace(staging_->path() + "/new", folder_, false);
+    placedWhole_ = true;
+    return;
+  }
+  try {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      const std::string& name = names_[i];
+      const Target& existing = targets_[i];
+      const bool replaces = existing.kind == Target::Kind::kFile;
+      const std::string target = replaces ? existing.path : folder_ + "/" + name;
+      const std::string staged = StagedPath(name);
+      const auto place = [&](const std::string& from, const std::string& to) {
+        try {
+          MoveIntoPlace(from, to, false);
+        } catch (const OutputError& error) {
+          throw OutputError(error.cause(), error.error(), folder_ + "/" + name, error.reason());
+        }
+      };
+      if (replaces) {
+        // The new file takes the mode (and, where the process may, the owner) of the one it replaces.
+        [[maybe_unused]] const int given = ::chown(staged.c_str(), existing.owner, existing.group);
+        ::chmod(staged.c_str(), existing.mode);
+        place(target, staging_->path() + "/old/" + name);
+      }
+      placed_.push_back({target, replaces, i});
+      place(staged, target);
+    }
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+}
+
+void StagedFolder::Rollback() noexcept {
+  if (placedWhole_) {
+    ::rename(folder_.c_str(), (staging_->path() + "/new").c_str());
+    placedWhole_ = false;
+    return;
+  }
+  for (auto it = placed_.rbegin(); it != placed_.rend(); ++it) {
+    const std::string& name = names_[it->index];
+    // The new file goes back to staging (it may not have arrived yet), the kept one back in place.
+    ::rename(it->target.c_str(), StagedPath(name).c_str());
+    if (it->replaced) ::rename((staging_->path() + "/old/" + name).c_str(), it->target.c_str());
+  }
+  placed_.clear();
 }
 
 }  // namespace quorvane::output

@@ -34,6 +34,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/cleanup.hpp"
+
 namespace quorvane::output {
 
 enum class Cause {
@@ -144,5 +146,82 @@ class PendingFile {
 // file (a text export of one file per slide may have thousands). A failure leaves the files not
 // yet committed pending.
 void CommitAll(const std::vector<std::unique_ptr<PendingFile>>& files);
+
+// --- Folders of outputs --------------------------------------------------------------------------
+
+// A private folder `<parent>/<prefix>XXXXXX` (mode 0700) where outputs are made before they are put
+// in place: made beside them, it lies on the same file system, so that they are renamed, not
+// copied. Registered for removal should the process be ended by a signal, and removed with what it
+// still holds when the object goes. When it cannot be made, OutputError for `requested`, cause
+// kFolderMissing when `parent` does not exist and kNoPermission otherwise, reason "cannot write in
+// its folder (<the system's reason>)".
+class StagingFolder {
+ public:
+  StagingFolder(const std::string& parent, std::string_view prefix, const std::string& requested);
+  ~StagingFolder();
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  cleanup::TemporaryPath registration_;
+};
+
+// Renames `from` to `to`; with `mergeFolders`, a folder onto an existing folder is merged entry by
+// entry (files of the same names replaced). Failures throw OutputError for the path that could not
+// be put in place: kDiskFull, kFolderMissing (its folder is gone) or kWriteFailed, reason "it
+// cannot be put in place (<the system's reason>)" ("the disk is full" for kDiskFull).
+void MoveIntoPlace(const std::string& from, const std::string& to, bool mergeFolders);
+
+// A folder of output files that appears complete or not at all.
+//
+// Files are put into a private staging folder beside the target folder and moved into place by
+// Commit: a folder that does not exist yet appears whole with one rename; into an existing folder
+// each file is renamed over its namesake (other files there stay), the files it replaces kept
+// aside until the output is final and taking their mode and owner. Rollback puts everything back
+// as it was (for a file written after the folder that fails); destruction removes the staging
+// folder and what it still holds (replaced files, or everything when Commit was never reached).
+//
+// The checks come first (constructor): the folder is a usable name, it is a folder (or a link to
+// one) if it exists, and each file it would replace passes the rule above for files and is no
+// device or pipe (which could not be put back). Failures throw OutputError naming the folder.
+class StagedFolder {
+ public:
+  // `folder` (UTF-8) is the target folder; `names` the files it will receive (plain names).
+  StagedFolder(std::string folder, std::vector<std::string> names);
+  ~StagedFolder();
+  StagedFolder(const StagedFolder&) = delete;
+  StagedFolder& operator=(const StagedFolder&) = delete;
+
+  // The target folder, without trailing slashes.
+  const std::string& folder() const { return folder_; }
+  const std::vector<std::string>& names() const { return names_; }
+  // Per name given: the file it replaces (kFile, links followed), or kNewFile.
+  const std::vector<Target>& targets() const { return targets_; }
+  // Where file `name` (one of the names given) is to be written (by WriteFile).
+  std::string StagedPath(const std::string& name) const;
+  // Moves the staged files into place (every name must have been staged).
+  void Commit();
+  // Undoes Commit. Never throws: what cannot be put back stays in the staging folder.
+  void Rollback() noexcept;
+
+ private:
+  std::string folder_;
+  std::vector<std::string> names_;
+  std::vector<Target> targets_;
+  bool existed_ = false;
+  // Commit's progress, for Rollback: the folder itself was renamed into place, or the names
+  // placed (and which of them replaced a file kept aside).
+  bool placedWhole_ = false;
+  struct Placed {
+    std::string target;  // the file put in place (links followed)
+    bool replaced;       // a file was there and is kept aside in staging
+    std::size_t index;   // of its name
+  };
+  std::vector<Placed> placed_;
+  std::unique_ptr<StagingFolder> staging_;
+};
 
 }  // namespace quorvane::output

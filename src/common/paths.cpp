@@ -17,9 +17,6 @@ namespace {
 
 constexpr std::int32_t kBadFileName = 52;  // "Bad file name or number"
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 // The name as the system takes it (UTF-8, a byte that was not UTF-8 restored). Refuses what would
 // reach the system altered: a NUL would cut the name short, an unpaired surrogate would become
 // another character.
@@ -51,14 +48,7 @@ bool HasWildcard(std::u16string_view name) { return name.find_first_of(u"*?") !=
 std::vector<char32_t> Characters(std::u16string_view s) {
   std::vector<char32_t> out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
-      out.push_back(0x10000 + ((static_cast<char32_t>(s[i]) - 0xD800) << 10) + (s[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
+  for (std::size_t i = 0; i < s.size(); ++i) out.push_back(text::DecodeAt(s, i));
   return out;
 }
 

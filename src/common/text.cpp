@@ -4,44 +4,33 @@ namespace quorvane {
 
 namespace {
 
-// A byte that is not part of valid UTF-8 travels through UTF-16 as the unpaired low surrogate
-// U+DC80 + (byte - 0x80): names the system holds as arbitrary bytes survive the round trip.
-constexpr char16_t kEscapedByteFirst = 0xDC80;
-constexpr char16_t kEscapedByteLast = 0xDCFF;
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+// Writes code point `c` as UTF-16 at `to`; returns the end. What is no character becomes U+FFFD.
+char16_t* PutUtf16(char16_t* to, char32_t c) {
+  if (c >= 0x10000 && c <= 0x10FFFF) {
+    c -= 0x10000;
+    *to++ = static_cast<char16_t>(0xD800 + (c >> 10));
+    *to++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
   } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    *to++ = c > 0x10FFFF || text::IsSurrogate(c) ? char16_t{0xFFFD} : static_cast<char16_t>(c);
   }
+  return to;
 }
 
+std::size_t Utf8Size(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+// A byte that is not part of valid UTF-8 travels through UTF-16 as the unpaired low surrogate
+// U+DC80 + (byte - 0x80) (text::IsEscapedByte): names the system holds as arbitrary bytes survive
+// the round trip. With `keepEscapedBytes` false it becomes U+FFFD like every unpaired surrogate.
 std::string ToUtf8(std::u16string_view s, bool keepEscapedBytes) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (keepEscapedBytes && c >= kEscapedByteFirst && c <= kEscapedByteLast) {
+    const char32_t c = text::DecodeAt(s, i);
+    if (keepEscapedBytes && text::IsEscapedByte(c)) {
       out += static_cast<char>(c - 0xDC00);
-      continue;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
+    } else {
+      text::AppendUtf8(out, text::IsSurrogate(c) ? 0xFFFD : c);
     }
-    AppendUtf8(out, c);
   }
   return out;
 }
@@ -82,13 +71,7 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       ++i;
       continue;
     }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      *to++ = static_cast<char16_t>(0xD800 + (c >> 10));
-      *to++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      *to++ = static_cast<char16_t>(c);
-    }
+    to = PutUtf16(to, c);
     i += len;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
@@ -120,11 +103,12 @@ std::u16string PrintableText(std::u16string_view s) {
       hex(u'x', static_cast<unsigned>(c - 0xDC00), 2);
     } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
       hex(u'u', c, 4);
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      out += c;
-      out += s[++i];
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      hex(u'u', c, 4);
+    } else if (text::IsSurrogate(c)) {
+      const std::size_t first = i;
+      if (text::IsSurrogate(text::DecodeAt(s, i)))
+        hex(u'u', c, 4);
+      else
+        out += s.substr(first, 2);
     } else {
       out += c;
     }
@@ -147,17 +131,63 @@ bool IsUsableFileName(std::u16string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     const char16_t c = name[i];
     if (c == 0) return false;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF && !IsEscapedByte(c)) {
-      return false;
-    }
+    const char32_t character = DecodeAt(name, i);
+    if (IsSurrogate(character) && !IsEscapedByte(character)) return false;
   }
   return true;
 }
 
 std::string ToValidUtf8(std::u16string_view s) { return quorvane::ToUtf8(s, false); }
+
+char32_t DecodeAt(std::u16string_view s, std::size_t& i) {
+  const char32_t c = s[i];
+  if (IsHighSurrogate(c) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
+    ++i;
+    return 0x10000 + ((c - 0xD800) << 10) + (s[i] - 0xDC00);
+  }
+  return c;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+  char16_t units[2];
+  out.append(units, quorvane::PutUtf16(units, c));
+}
+
+std::u16string FromWide(std::wstring_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (const wchar_t c : s) AppendUtf16(out, static_cast<char32_t>(c));
+  return out;
+}
+
+std::size_t Utf8PrefixLength(std::u16string_view s, std::size_t limit) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char32_t c = DecodeAt(s, i);
+    const std::size_t bytes = IsEscapedByte(c) ? 1 : Utf8Size(IsSurrogate(c) ? 0xFFFD : c);
+    if (n + bytes > limit) break;
+    n += bytes;
+  }
+  return n;
+}
 
 
 std::u16string Decimal(std::int64_t n) {

@@ -1,6 +1,7 @@
 #pragma once
-// Text helpers shared by the subsystems: UTF-16 <-> UTF-8, the control's space trimming,
-// decimal formatting and case-insensitive comparison, all locale-independent.
+// Text helpers shared by the subsystems: UTF-16 <-> UTF-8 and the characters of UTF-16 text, the
+// control's space trimming, decimal formatting and case-insensitive comparison, all
+// locale-independent. Every conversion between the encodings goes through here.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,11 +18,33 @@ inline std::string ToUtf8(std::u16string_view s) { return Utf16ToUtf8(s); }
 inline std::u16string FromUtf8(std::string_view s) { return Utf8ToUtf16(s); }
 
 // Whether `c` stands for a byte that was not valid UTF-8 (see ToUtf8).
-inline bool IsEscapedByte(char16_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+constexpr bool IsEscapedByte(char32_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
 
 // UTF-16 to UTF-8 that is always valid, for text inside documents (XML, HTML): every unpaired
 // surrogate, escaped bytes included, becomes U+FFFD.
 std::string ToValidUtf8(std::u16string_view s);
+
+constexpr bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+constexpr bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// The character that starts at s[i], `i` left on its last unit (so that a loop's ++i passes it):
+// the code point of a surrogate pair, or the unit itself, an unpaired surrogate included (what
+// that becomes is the caller's choice).
+char32_t DecodeAt(std::u16string_view s, std::size_t& i);
+
+// Appends code point `c` as UTF-8. `c` is no surrogate (callers replace those first).
+void AppendUtf8(std::string& out, char32_t c);
+// Appends code point `c` as UTF-16: a surrogate pair above U+FFFF; a surrogate or a number above
+// U+10FFFF, which are no characters, as U+FFFD.
+void AppendUtf16(std::u16string& out, char32_t c);
+
+// wchar_t text (UTF-32 on this platform) to UTF-16, what is no character as U+FFFD.
+std::u16string FromWide(std::wstring_view s);
+
+// The length in bytes of the longest start of ToUtf8(s) that fits in `limit` bytes and ends
+// between two characters (a surrogate pair and an escaped byte each count as one).
+std::size_t Utf8PrefixLength(std::u16string_view s, std::size_t limit);
 
 // The text with its control characters written as visible escapes (quorvane/utf.hpp), for names
 // and messages in the log and on a terminal.

@@ -497,17 +497,7 @@ size_t CopyUtf8(Make&& make, char* buffer, size_t size) {
     const std::u16string text = make();
     const std::string utf8 = quorvane::text::ToUtf8(text);
     if (buffer && size > 0) {
-      // Characters as ToUtf8 writes them: a surrogate pair is one, so is an escaped byte.
-      std::size_t n = 0;
-      for (std::size_t i = 0; i < text.size();) {
-        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                          text[i + 1] <= 0xDFFF;
-        const std::size_t units = pair ? 2 : 1;
-        const std::size_t bytes = quorvane::text::ToUtf8(std::u16string_view(text).substr(i, units)).size();
-        if (n + bytes > size - 1) break;
-        n += bytes;
-        i += units;
-      }
+      const std::size_t n = quorvane::text::Utf8PrefixLength(text, size - 1);
       std::memcpy(buffer, utf8.data(), n);
       buffer[n] = '\0';
     }

@@ -33,31 +33,13 @@ std::string ProgramFile() {
   }
 }
 
-// wchar_t text (UTF-32 on this platform) to UTF-16.
-std::u16string FromWide(std::wstring_view wide) {
-  std::u16string out;
-  out.reserve(wide.size());
-  for (const wchar_t w : wide) {
-    const auto c = static_cast<char32_t>(w);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += u'\uFFFD';
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
-
 // One strftime conversion (`format` holds one directive) in the locale's wide characters; empty
 // when the locale gives nothing or something unreasonably long.
 std::u16string FormatTime(const wchar_t* format, const std::tm& when) {
   for (std::size_t size = 64; size <= 4096; size *= 4) {
     std::vector<wchar_t> buffer(size);
     const std::size_t n = std::wcsftime(buffer.data(), buffer.size(), format, &when);
-    if (n > 0) return FromWide(std::wstring_view(buffer.data(), n));
+    if (n > 0) return text::FromWide(std::wstring_view(buffer.data(), n));
   }
   return {};
 }

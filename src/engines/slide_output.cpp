@@ -128,19 +128,6 @@ std::shared_ptr<ppt::Shapes> ShapesOf(pptx::PresentationModel& model, const std:
   return pptx::MakeShapes(std::move(page));
 }
 
-std::string SystemReason(int error) { return std::strerror(error); }
-
-bool Exists(const std::string& path, struct stat& info) { return ::lstat(path.c_str(), &info) == 0; }
-
-void RenameOrFail(const std::string& from, const std::string& to, const std::string& what) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return;
-  const int error = errno;
-  if (error == ENOSPC || error == EDQUOT)
-    Fail(pptx::hresult::kDiskFull, "Cannot save " + Quoted(what) + ": the disk is full.");
-  Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
-       "Cannot save " + Quoted(what) + ": it cannot be put in place (" + SystemReason(error) + ").");
-}
-
 }  // namespace
 
 std::vector<SlideContent> SlideContents(pptx::PresentationModel& model) {
@@ -203,113 +190,36 @@ void RefuseFolderAsFile(const std::string& path) {
 
 // --- FolderOutput ------------------------------------------------------------------------------
 
-FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
-    : folder_(std::move(folder)), names_(std::move(names)) {
-  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
-  const std::string what = "Cannot save " + Quoted(folder_) + ": ";
-  if (folder_.empty() || folder_ == "/" || folder_.find('\0') != std::string::npos)
-    Fail(kPathNotFound, what + "the name is not a folder name.");
-  struct stat info {};
-  if (Exists(folder_, info)) {
-    // A link to a folder is written through; anything else in the way is refused.
-    struct stat target {};
-    if (::stat(folder_.c_str(), &target) != 0) Fail(kAccessDenied, what + "the link points to no folder.");
-    if (!S_ISDIR(target.st_mode)) Fail(kAccessDenied, what + "a file of that name is in the way of the folder.");
-    existed_ = true;
-    // Each file it replaces is checked by the rule of every output (a link to a file replaces
-    // that file; read-only files, folders and dangling links are refused). Devices and pipes,
-    // which could not be put back, are refused too.
-    for (const auto& name : names_) {
-      const std::string path = folder_ + "/" + name;
-      struct stat file {};
-      if (!Exists(path, file)) {
-        targets_.push_back({});
-        continue;
-      }
-      output::Target resolved;
-      try {
-        resolved = output::ResolveTarget(path);
-      } catch (const output::OutputError& error) {
-        Fail(kAccessDenied, what + "\"" + name + "\" in it: " + error.reason() + ".");
-      }
-      if (resolved.kind == output::Target::Kind::kStream)
-        Fail(kAccessDenied, what + "\"" + name + "\" in it is a device or pipe, not a file.");
-      if (files::IsHeldForReading(resolved.path))
-        Fail(kAccessDenied, what + "\"" + name + "\" in it is the file of an open presentation.");
-      targets_.push_back(std::move(resolved));
+FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names) {
+  try {
+    staged_ = std::make_unique<output::StagedFolder>(std::move(folder), std::move(names));
+  } catch (const output::OutputError& error) {
+    pptx::FailOutput(error);
+  }
+  const std::vector<output::Target>& targets = staged_->targets();
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].kind == output::Target::Kind::kFile && files::IsHeldForReading(targets[i].path)) {
+      Fail(kAccessDenied, "Cannot save " + Quoted(staged_->folder()) + ": \"" + staged_->names()[i] +
+                              "\" in it is the file of an open presentation.");
     }
   }
-  // The staging folder lies beside the target folder, so that renames stay on one file system.
-  const std::string parent = FolderPart(folder_).empty() ? "." : FolderPart(folder_);
-  std::string pattern = parent + (parent.back() == '/' ? "" : "/") + ".quorvane-stage-XXXXXX";
-  if (!::mkdtemp(pattern.data())) {
-    const int error = errno;
-    Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
-         what + "cannot write in its folder (" + SystemReason(error) + ").");
-  }
-  staging_ = pattern;
-  registration_ = cleanup::TemporaryPath(staging_);
-  // The folder that will be renamed into place: made with the usual permissions (mkdir applies
-  // the umask), unlike the private staging folder around it.
-  if (::mkdir((staging_ + "/new").c_str(), 0777) != 0 || ::mkdir((staging_ + "/old").c_str(), 0700) != 0) {
-    const int error = errno;
-    std::error_code ignored;
-    fs::remove_all(staging_, ignored);
-    Fail(kAccessDenied, what + SystemReason(error) + ".");
-  }
 }
 
-FolderOutput::~FolderOutput() {
-  std::error_code ignored;
-  fs::remove_all(staging_, ignored);
-}
+FolderOutput::~FolderOutput() = default;
 
 void FolderOutput::Put(const std::string& name, std::string_view bytes) {
-  pptx::WriteFileAtomically(staging_ + "/new/" + name, bytes);
+  pptx::WriteFileAtomically(staged_->StagedPath(name), bytes);
 }
 
 void FolderOutput::Commit() {
-  if (!existed_) {
-    RenameOrFail(staging_ + "/new", folder_, folder_);
-    placedWhole_ = true;
-    return;
-  }
   try {
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      const std::string& name = names_[i];
-      const output::Target& existing = targets_[i];
-      const bool replaces = existing.kind == output::Target::Kind::kFile;
-      const std::string target = replaces ? existing.path : folder_ + "/" + name;
-      const std::string staged = staging_ + "/new/" + name;
-      if (replaces) {
-        // The new file takes the mode (and, where the process may, the owner) of the one it replaces.
-        [[maybe_unused]] const int given = ::chown(staged.c_str(), existing.owner, existing.group);
-        ::chmod(staged.c_str(), existing.mode);
-        RenameOrFail(target, staging_ + "/old/" + name, folder_ + "/" + name);
-      }
-      placed_.push_back({target, replaces, i});
-      RenameOrFail(staged, target, folder_ + "/" + name);
-    }
-  } catch (...) {
-    Rollback();
-    throw;
+    staged_->Commit();
+  } catch (const output::OutputError& error) {
+    pptx::FailOutput(error);
   }
 }
 
-void FolderOutput::Rollback() noexcept {
-  if (placedWhole_) {
-    ::rename(folder_.c_str(), (staging_ + "/new").c_str());
-    placedWhole_ = false;
-    return;
-  }
-  for (auto it = placed_.rbegin(); it != placed_.rend(); ++it) {
-    const std::string& name = names_[it->index];
-    // The new file goes back to staging (it may not have arrived yet), the kept one back in place.
-    ::rename(it->target.c_str(), (staging_ + "/new/" + name).c_str());
-    if (it->replaced) ::rename((staging_ + "/old/" + name).c_str(), it->target.c_str());
-  }
-  placed_.clear();
-}
+void FolderOutput::Rollback() noexcept { staged_->Rollback(); }
 
 // --- The metafile folder -------------------------------------------------------------------------
 

@@ -12,10 +12,10 @@
 // the output's names that was not there before, and what was there is as it was.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/cleanup.hpp"
 #include "common/output_file.hpp"
 #include "engines/pptx/model_write.hpp"
 
@@ -59,21 +59,9 @@ SlideSize SlideSizeOf(const pptx::PresentationModel& model);
 // The bytes of a file (UTF-8 path); kAccessDenied when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 
-// A folder of output files that appears complete or not at all.
-//
-// Files are put into a private staging folder beside the target folder (same file system) and
-// moved into place by Commit: a folder that does not exist yet appears whole with one rename; into
-// an existing folder each file is renamed over its namesake (other files there stay), the files it
-// replaces kept aside until the output is final. Rollback puts everything back as it was (for a
-// file written after the folder that fails); the destructor removes the staging folder and what
-// it still holds (replaced files, or everything when Commit was never reached).
-//
-// The checks come first (constructor): the folder's parent exists, the folder is a folder (or a
-// link to one) if it exists, and each file it would replace passes the output rules of every
-// writer (common/output_file.hpp: not a folder, read-only, immutable or a dangling link; a link to
-// a file replaces that file and stays) and is neither a device or pipe nor the file of an open
-// presentation. The staging folder is registered for removal should the process be ended by a
-// signal.
+// A folder of output files that appears complete or not at all: output::StagedFolder
+// (common/output_file.hpp), which also refuses a file that is the file of an open presentation,
+// its failures in the package layer's numbers (path not found, access denied, disk full).
 class FolderOutput {
  public:
   // `folder` (UTF-8) is the target folder; `names` the files it will receive (plain names).
@@ -89,25 +77,10 @@ class FolderOutput {
   // Undoes Commit. Never throws: what cannot be put back stays in the staging folder's place.
   void Rollback() noexcept;
 
-  const std::string& folder() const { return folder_; }
+  const std::string& folder() const { return staged_->folder(); }
 
  private:
-  std::string folder_;
-  std::vector<std::string> names_;
-  std::string staging_;  // the private staging folder
-  bool existed_ = false;
-  // Commit's progress, for Rollback: the folder itself was renamed into place, or the names
-  // placed (and which of them replaced a file kept aside).
-  bool placedWhole_ = false;
-  struct Placed {
-    std::string target;  // the file put in place (links followed)
-    bool replaced;       // a file was there and is kept aside in staging
-    std::size_t index;   // of its name
-  };
-  std::vector<Placed> placed_;
-  // Per name: the file it replaces (kFile, links followed) or none (kNewFile).
-  std::vector<output::Target> targets_;
-  cleanup::TemporaryPath registration_;
+  std::unique_ptr<output::StagedFolder> staged_;
 };
 
 // Fails with pptx::hresult::kAccessDenied when `path` is an existing folder: a file output cannot

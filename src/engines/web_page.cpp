@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/markup.hpp"
 #include "common/text.hpp"
 
 namespace quorvane::engines::web_page {
@@ -35,7 +36,7 @@ std::u16string OneLine(std::u16string_view text) {
   while (!out.empty() && out.back() == u' ') out.pop_back();
   if (out.size() > kMaxTitleLength) {
     std::size_t cut = kMaxTitleLength;
-    if (out[cut - 1] >= 0xD800 && out[cut - 1] <= 0xDBFF) --cut;  // no half of a surrogate pair
+    if (text::IsHighSurrogate(out[cut - 1])) --cut;  // no half of a surrogate pair
     out.resize(cut);
     out += u"\u2026";
   }
@@ -179,20 +180,7 @@ std::string EscapedHtml(std::u16string_view text) {
     if ((c < 0x20 && c != u'\t' && c != u'\n') || (c >= 0x7F && c <= 0x9F)) continue;
     kept += c;
   }
-  const std::string utf8 = text::ToValidUtf8(kept);  // unpaired surrogates become U+FFFD
-  std::string out;
-  out.reserve(utf8.size());
-  for (const char c : utf8) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
+  return markup::XmlEscaped(kept, markup::kHtml);  // unpaired surrogates become U+FFFD
 }
 
 std::string PageHtml(const std::u16string& title, const std::vector<SlideContent>& contents,

@@ -28,7 +28,7 @@ std::u16string Widen(const char* s) {
       ++p;
       continue;
     }
-    out += static_cast<char16_t>(wc);
+    text::AppendUtf16(out, static_cast<char32_t>(wc));
     p += n;
   }
   return out;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "common/output_file.hpp"
+#include "common/text.hpp"
 #include "engines/libreoffice/failures.hpp"
-#include "engines/libreoffice/office_process.hpp"
 
 namespace quorvane::engines::libreoffice {
 
@@ -24,29 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kStagingPrefix = ".quorvane-render-";
-
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Renames `from` to `to`; a folder onto an existing folder is merged entry by entry.
-void MoveInto(const fs::path& from, const fs::path& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return;
-  int error = errno;
-  if ((error == EEXIST || error == ENOTEMPTY || error == EISDIR) && IsFolder(from) && IsFolder(to)) {
-    std::error_code ec;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
-    if (!ec) {
-      for (const fs::path& entry : entries) MoveInto(entry, to / entry.filename());
-      return;
-    }
-    error = ec.value();
-  }
-  Fail(failure::kCannotSave,
-       "Cannot save \"" + to.string() + "\": it cannot be put in place (" + std::strerror(error) + ").");
-}
 
 // The name the office writes the main file under: short and of fixed length, whatever the final
 // name (the office may make names of its own from it, which must fit the file system too); the
@@ -75,23 +52,7 @@ std::string AbsolutePath(const std::string& path) {
   return absolute.lexically_normal().string();
 }
 
-std::string FileUrl(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string absolute = AbsolutePath(path);
-  std::string url = "file://";
-  for (unsigned char c : absolute) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-                 c == '_' || c == '~' || c == '/';
-    if (plain) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 0xF];
-    }
-  }
-  return url;
-}
+std::string FileUrl(const std::string& path) { return "file://" + text::PercentEncoded(AbsolutePath(path)); }
 
 StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePath(finalPath)) {
   fs::path final(finalPath_);
@@ -121,21 +82,18 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
     parent = fs::temp_directory_path(ec).string();
     if (ec) parent = "/tmp";
   }
-  std::string pattern = (parent == "/" ? std::string() : parent) + "/" + kStagingPrefix + "XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    const int error = errno;
+  try {
+    staging_ = std::make_unique<output::StagingFolder>(parent, kStagingPrefix, finalPath_);
+  } catch (const output::OutputError& error) {
     if (stream_ >= 0) ::close(std::exchange(stream_, -1));
     Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
-                                   std::strerror(error) + ").");
+                                   std::strerror(error.error()) + ").");
   }
-  folder_ = pattern;
-  registration_ = cleanup::TemporaryPath(folder_);
-  stagedPath_ = folder_ + "/" + StagedName(name);
+  stagedPath_ = staging_->path() + "/" + StagedName(name);
 }
 
 StagedOutput::~StagedOutput() {
   if (stream_ >= 0) ::close(stream_);
-  RemoveTree(folder_);
 }
 
 void StagedOutput::Commit() {
@@ -146,10 +104,17 @@ void StagedOutput::Commit() {
     Fail(failure::kCannotSave, "Cannot save \"" + finalPath_ + "\": the office wrote no file.");
   }
   std::vector<fs::path> companions;
-  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(staging_->path(), ec), end; !ec && it != end; it.increment(ec)) {
     if (it->path().filename() != mainName) companions.push_back(it->path());
   }
-  for (const fs::path& companion : companions) MoveInto(companion, final.parent_path() / companion.filename());
+  try {
+    // Companion folders (an export's pictures) are merged into folders of the same names.
+    for (const fs::path& companion : companions)
+      output::MoveIntoPlace(companion.string(), (final.parent_path() / companion.filename()).string(), true);
+  } catch (const output::OutputError& error) {
+    Fail(failure::kCannotSave, "Cannot save \"" + error.path() + "\": it cannot be put in place (" +
+                                   std::strerror(error.error()) + ").");
+  }
   try {
     output::PutInPlace(stagedPath_, finalPath_);
   } catch (const output::OutputError& error) {

@@ -10,9 +10,10 @@
 // folders and dangling links are refused, already when the StagedOutput is made). A failed or
 // abandoned call leaves nothing behind but what was there before; the private folder is
 // registered for removal should the process be ended by a signal.
+#include <memory>
 #include <string>
 
-#include "common/cleanup.hpp"
+#include "common/output_file.hpp"
 
 namespace quorvane::engines::libreoffice {
 
@@ -44,10 +45,9 @@ class StagedOutput {
 
  private:
   std::string finalPath_;
-  std::string folder_;
+  std::unique_ptr<output::StagingFolder> staging_;
   std::string stagedPath_;
   int stream_ = -1;  // a device or pipe target, held open from the start
-  cleanup::TemporaryPath registration_;
 };
 
 }  // namespace quorvane::engines::libreoffice

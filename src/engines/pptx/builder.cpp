@@ -9,6 +9,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/markup.hpp"
+#include "common/text.hpp"
+
 namespace quorvane::engines::pptx::builder {
 namespace {
 
@@ -31,66 +34,11 @@ constexpr std::int64_t kMaxSlideSide = 51206400;  // 56 in
 
 // --- Text encoding ------------------------------------------------------------------------------
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Appends UTF-16 text as escaped UTF-8 (element content, or an attribute value when `attribute`).
-// Unpaired surrogates become U+FFFD. Callers have refused characters XML cannot hold.
+// UTF-16 text as escaped UTF-8 (element content, or an attribute value when `attribute`); unpaired
+// surrogates become U+FFFD. Callers have refused characters XML cannot hold: control characters
+// but TAB never reach an attribute (CheckPlain), so leaving them out there changes nothing.
 void AppendEscaped(std::string& out, std::u16string_view text, bool attribute = false) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    switch (c) {
-      case u'&':
-        out += "&amp;";
-        continue;
-      case u'<':
-        out += "&lt;";
-        continue;
-      case u'>':
-        out += "&gt;";
-        continue;
-      case u'"':
-        out += attribute ? "&quot;" : "\"";
-        continue;
-      case u'\t':
-        out += attribute ? "&#9;" : "\t";
-        continue;
-      case u'\n':
-        out += attribute ? "&#10;" : "\n";
-        continue;
-      case u'\r':
-        out += "&#13;";
-        continue;
-      default:
-        break;
-    }
-    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, c);
-    }
-  }
+  markup::AppendXmlEscaped(out, text, attribute ? markup::kXmlAttribute : markup::kXmlText);
 }
 
 std::string Escaped(std::u16string_view text, bool attribute = false) {
@@ -99,32 +47,11 @@ std::string Escaped(std::u16string_view text, bool attribute = false) {
   return out;
 }
 
-std::string EscapedAscii(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
-}
+// ASCII names and values of the plan, as attribute values: only the markup characters escaped.
+std::string EscapedAscii(std::string_view text) { return markup::XmlEscaped(text, markup::kQuote); }
 
-bool IsXmlForbidden(char16_t c) {
-  return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
-}
+// A UTF-16 unit XML cannot carry (unpaired surrogates are not counted: they are written as U+FFFD).
+bool IsXmlForbidden(char16_t c) { return !text::IsSurrogate(c) && !markup::IsXmlCharacter(c); }
 
 // Text that must stay on one line (field text, math, names): no control characters but TAB.
 void CheckPlain(std::u16string_view text, const std::string& where, const char* what) {

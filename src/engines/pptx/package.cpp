@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/markup.hpp"
 #include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "common/unique_fd.hpp"
@@ -212,24 +213,7 @@ std::string_view AttributeValue(xml::Node node, const char* name) {
 
 // Attribute text for XML we write: the five special characters escaped, white space other than
 // the space character kept by reference, characters XML cannot carry dropped.
-std::string EscapeAttribute(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (const char c : value) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\t': out += "&#9;"; break;
-      case '\n': out += "&#10;"; break;
-      case '\r': out += "&#13;"; break;
-      default:
-        if (static_cast<unsigned char>(c) >= 0x20) out.push_back(c);
-    }
-  }
-  return out;
-}
+std::string EscapeAttribute(std::string_view value) { return markup::XmlEscaped(value, markup::kXmlAttribute); }
 
 std::string NormalizeRelationshipType(std::string_view type) {
   for (const TypeRename& rename : kStrictTypeRenames) {
@@ -772,13 +756,17 @@ void WriteFileAtomically(const std::string& path, const std::function<void(int f
       }
     });
   } catch (const output::OutputError& error) {
-    switch (error.cause()) {
-      case output::Cause::kBadName:
-      case output::Cause::kNameTooLong:
-      case output::Cause::kFolderMissing: Fail(hresult::kPathNotFound, error.what());
-      case output::Cause::kDiskFull: Fail(hresult::kDiskFull, error.what());
-      default: Fail(hresult::kAccessDenied, error.what());
-    }
+    FailOutput(error);
+  }
+}
+
+void FailOutput(const output::OutputError& error) {
+  switch (error.cause()) {
+    case output::Cause::kBadName:
+    case output::Cause::kNameTooLong:
+    case output::Cause::kFolderMissing: Fail(hresult::kPathNotFound, error.what());
+    case output::Cause::kDiskFull: Fail(hresult::kDiskFull, error.what());
+    default: Fail(hresult::kAccessDenied, error.what());
   }
 }
 

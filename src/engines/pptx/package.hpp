@@ -33,6 +33,10 @@
 
 #include "engines/pptx/limits.hpp"
 
+namespace quorvane::output {
+class OutputError;
+}
+
 namespace quorvane::engines::pptx {
 
 namespace hresult {
@@ -121,6 +125,8 @@ void CheckForOffice(const std::string& path, const Limits& limits, std::string_v
 // too long name), disk full, or access denied, each description naming its cause.
 void WriteFileAtomically(const std::string& path, const std::function<void(int fd, const std::string& target)>& fill);
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
+// A refused or failed output (common/output_file.hpp) as WriteFileAtomically reports it.
+[[noreturn]] void FailOutput(const output::OutputError& error);
 
 // Helpers on part names.
 namespace part_name {

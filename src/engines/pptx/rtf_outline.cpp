@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/markup.hpp"
 #include "engines/pptx/model_shapes.hpp"
 
 namespace quorvane::engines::pptx {
@@ -46,26 +47,10 @@ std::vector<OutlineParagraph> Paragraphs(xml::Node txBody, std::int32_t slideNum
   return out;
 }
 
+// Line breaks and paragraph ends inside a paragraph as \line; no other control character has a
+// meaning in an outline.
 void AppendEscaped(std::string& out, std::u16string_view text) {
-  for (const char16_t c : text) {
-    switch (c) {
-      case u'\\': out += "\\\\"; break;
-      case u'{': out += "\\{"; break;
-      case u'}': out += "\\}"; break;
-      case u'\t': out += "\\tab "; break;
-      case u'\v':
-      case u'\r':
-      case u'\n': out += "\\line "; break;
-      default:
-        if (c < 0x20) break;  // no other control character has a meaning in an outline
-        if (c < 0x80) {
-          out += static_cast<char>(c);
-        } else {
-          // \uN takes a signed 16-bit number; "?" is what readers without Unicode show.
-          out += "\\u" + std::to_string(static_cast<std::int16_t>(c)) + "?";
-        }
-    }
-  }
+  markup::AppendRtfEscaped(out, text, markup::RtfControls::kAsLineBreaks);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <set>
 #include <utility>
 
+#include "common/markup.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/package.hpp"
 #include "quorvane/automation_error.hpp"
@@ -544,15 +545,10 @@ std::vector<std::u16string> SplitParagraphs(std::u16string_view text) {
     if (c == u'\r' || c == u'\n') {
       if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
       paragraphs.emplace_back();
-    } else if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-        paragraphs.back() += c;
-        paragraphs.back() += text[++i];
-      }
-    } else if ((c < 0x20 && c != u'\t' && c != u'\v') || (c >= 0xDC00 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
-      continue;
     } else {
-      paragraphs.back() += c;
+      const std::size_t first = i;
+      const char32_t character = text::DecodeAt(text, i);
+      if (c == u'\v' || markup::IsXmlCharacter(character)) paragraphs.back() += text.substr(first, i + 1 - first);
     }
   }
   return paragraphs;
@@ -601,10 +597,7 @@ void InsertRuns(Node paragraph, Node before, std::u16string_view text, Node form
 }
 
 // Whether code point `c` is one XML 1.0 cannot carry.
-bool InvalidXmlCharacter(std::uint32_t c) {
-  return (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
-         c == 0xFFFF || c > 0x10FFFF;
-}
+bool InvalidXmlCharacter(std::uint32_t c) { return !markup::IsXmlCharacter(c); }
 
 // `bytes` with every character XML 1.0 cannot carry replaced by U+FFFD, whether written raw (a C0
 // control byte) or as a character reference ("&#x0;", "&#xD800;"); nullopt when there is none.

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "common/markup.hpp"
+#include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "common/ansi.hpp"
 #include "engines/pptx/package.hpp"
@@ -32,20 +34,11 @@ constexpr double kEmuPerPoint = 12700.0;
 // Characters XML 1.0 cannot hold (U+FFFE, U+FFFF) are dropped; the markup characters are escaped.
 // The document model holds no control characters but TAB, which callers handle before.
 std::string Escape(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (const char16_t c : text) {
-    switch (c) {
-      case u'&': out += u"&amp;"; break;
-      case u'<': out += u"&lt;"; break;
-      case u'>': out += u"&gt;"; break;
-      case u'"': out += u"&quot;"; break;
-      case 0xFFFE:
-      case 0xFFFF: break;
-      default: out += c;
-    }
-  }
-  return text::ToValidUtf8(out);
+  std::u16string kept;
+  kept.reserve(text.size());
+  for (const char16_t c : text)
+    if (c != 0xFFFE && c != 0xFFFF) kept += c;
+  return markup::XmlEscaped(kept, markup::kQuote);
 }
 
 std::string Escape(std::string_view utf8) { return Escape(text::FromUtf8(utf8)); }
@@ -150,25 +143,8 @@ constexpr std::string_view kStylesXml =
 
 // --- RTF ---------------------------------------------------------------------------------------
 
-// Text as RTF: the markup characters escaped, tabs as \tab, everything outside printable ASCII as
-// \uN with "?" for readers without Unicode (\uc1), N the signed UTF-16 code unit.
-std::string RtfText(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char16_t c : text) {
-    if (c == u'\\' || c == u'{' || c == u'}') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == u'\t') {
-      out += "\\tab ";
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      out += "\\u" + std::to_string(static_cast<std::int16_t>(c)) + '?';
-    }
-  }
-  return out;
-}
+// Text as RTF: everything outside printable ASCII as \uN, the document model's TAB as \tab.
+std::string RtfText(std::u16string_view text) { return markup::RtfEscaped(text, markup::RtfControls::kAsUnicode); }
 
 // A picture as an RTF \pict group: a metafile as \emfblip (vectors kept), anything else as
 // \pngblip; shown at its box on the page (\picwgoal, \pichgoal in twips), the data in hex.
@@ -274,15 +250,6 @@ void WriteHtml(const DocumentContent& document, const std::vector<std::string>& 
                const std::string& path) {
   const std::string folder = HtmlPicturesFolder(path);
   const std::string folderUrl = text::PercentEncoded(std::filesystem::path(folder).filename().string());
-  if (!pictureFiles.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec)
-      throw AutomationError(hresult::kAccessDenied, u"Cannot make the folder \"" + text::FromUtf8(folder) +
-                                                        u"\" for the pictures: " + text::FromUtf8(ec.message()) + u".");
-    for (std::size_t i = 0; i < pictureFiles.size(); ++i)
-      pptx::WriteFileAtomically(folder + "/" + PictureName(i), ReadFile(pictureFiles[i]));
-  }
 
   // Points with two decimals, in the C format whatever the locale.
   auto pt = [](double v) {
@@ -322,7 +289,25 @@ void WriteHtml(const DocumentContent& document, const std::vector<std::string>& 
     html += "</p>\n";
   }
   html += "</body>\n</html>\n";
-  pptx::WriteFileAtomically(path, html);
+  if (pictureFiles.empty()) return pptx::WriteFileAtomically(path, html);
+
+  // The pictures' folder appears complete, and goes again when the page cannot be written.
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < pictureFiles.size(); ++i) names.push_back(PictureName(i));
+  try {
+    output::StagedFolder pictures(folder, names);
+    for (std::size_t i = 0; i < pictureFiles.size(); ++i)
+      pptx::WriteFileAtomically(pictures.StagedPath(names[i]), ReadFile(pictureFiles[i]));
+    pictures.Commit();
+    try {
+      pptx::WriteFileAtomically(path, html);
+    } catch (...) {
+      pictures.Rollback();
+      throw;
+    }
+  } catch (const output::OutputError& error) {
+    pptx::FailOutput(error);
+  }
 }
 
 }  // namespace quorvane::engines::word

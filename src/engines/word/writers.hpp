@@ -31,8 +31,9 @@ void WriteRtf(const DocumentContent& document, const std::vector<std::string>& p
 void WriteText(const DocumentContent& document, bool unicode, const std::string& path);
 
 // A web page at `path`: paragraphs, page breaks as CSS breaks, each picture an <img> of the PNG
-// files copied to "<stem>_files/image001.png" ... beside the page (the folder is made when missing;
-// files of earlier saves that no longer belong there are left as they are).
+// files copied to "<stem>_files/image001.png" ... beside the page (output::StagedFolder: the folder
+// appears complete or not at all, and goes again when the page fails; files of earlier saves that
+// no longer belong there are left as they are).
 void WriteHtml(const DocumentContent& document, const std::vector<std::string>& pictureFiles,
                const std::string& path);
 

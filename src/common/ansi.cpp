@@ -6,6 +6,8 @@
 
 #include <langinfo.h>
 
+#include "common/text.hpp"
+
 namespace quorvane::ansi {
 namespace {
 
@@ -44,13 +46,8 @@ std::string FromUtf16(std::u16string_view text) {
       out += static_cast<char>(c);
       continue;
     }
-    const bool high = c >= 0xD800 && c <= 0xDBFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = U'?';  // unpaired: no character set has a form for it
-    }
+    c = text::DecodeAt(text, i);
+    if (text::IsSurrogate(c)) c = U'?';  // unpaired: no character set has a form for it
     if (!Append(out, static_cast<wchar_t>(c), state) && !Append(out, L'?', state)) out += '?';
   }
   // Back to the initial shift state: wcrtomb with a null buffer would drop the sequence, so the

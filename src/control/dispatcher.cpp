@@ -1,16 +1,12 @@
 // ConvertFile: routes a conversion to the converter that serves TargetFileType.
 #include "control/control.hpp"
+#include "quorvane/catalog.hpp"
 
 namespace quorvane::detail {
 
 Converter RouteFor(std::int32_t code) {
-  if ((code >= 1 && code <= 7) || (code >= 10 && code <= 15) || code == 20 || (code >= 24 && code <= 29) ||
-      (code >= 32 && code <= 37))
-    return Converter::SaveAs;
-  if ((code >= 16 && code <= 19) || code == 21 || code == 100) return Converter::SlideImages;
-  if (code == 107 || code == 200) return Converter::Text;
-  // Everything else, including codes no catalogue holds, goes through Word.
-  return Converter::ThroughWord;
+  // catalog::Route names the converters in Converter's order; codes without a row go through Word.
+  return static_cast<Converter>(catalog::RouteOf(code));
 }
 
 std::int32_t Control::ConvertFile() {

@@ -2,12 +2,20 @@
 // without wildcard, the single-file rule, error texts by any numeric argument, and error reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "control/control.hpp"
+#include "engines/pptx/model_write.hpp"
+#include "engines/render_bridge.hpp"
 #include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
+
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+#include "engines/libreoffice/renderer.hpp"
+#endif
 
 namespace quorvane {
 namespace {
@@ -36,6 +44,40 @@ TEST(FileTypeCatalogue, ListsExtensionsAndTheSingleFileRule) {
     const bool single = !((code >= 15 && code <= 21) || code == 100);
     EXPECT_EQ(x.FileTypeSupportsSingleFileOutput(c), single ? kVariantTrue : kVariantFalse) << code;
   }
+}
+
+// What the table of formats cannot state by itself: every code a list offers has a row, the
+// command's names each name one code and can be typed, a save has a registered writer exactly
+// where the table names an engine for it, and picture targets use filters the renderer serves.
+TEST(FormatTable, AgreesWithTheListsTheCommandAndTheEngines) {
+  using catalog::Engine;
+  using catalog::Route;
+  engines::render_bridge::RegisterSaveFormats();
+  const bool renderer = engines::render_bridge::RendererBuiltIn();
+  std::set<std::int32_t> codes;
+  std::set<std::string_view> names;
+  for (const catalog::Format& format : catalog::Formats()) {
+    const std::string row = std::to_string(format.code);
+    EXPECT_TRUE(codes.insert(format.code).second) << row << ": two rows";
+    const std::string_view name = format.commandName;
+    EXPECT_TRUE(name.empty() || names.insert(name).second) << row << ": '" << name << "' names another code too";
+    // The command lowers what it is given before it compares.
+    EXPECT_TRUE(std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) << row;
+    if (format.route == Route::SaveAs) {
+      const bool served = format.engine == Engine::Native ||
+                          (renderer && (format.engine == Engine::Renderer || format.engine == Engine::FromPictures));
+      EXPECT_EQ(static_cast<bool>(engines::pptx::FindSaveFormat(format.code)), served) << row << ": writer";
+    }
+    if (format.route == Route::SlidePictures) {
+      EXPECT_FALSE(format.singleFile) << row;
+#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+      EXPECT_NE(engines::libreoffice::FindPictureFilter(Utf8(format.filterName)), nullptr) << row << ": filter";
+#endif
+    }
+  }
+  for (const bool longList : {true, false})
+    for (const auto& entry : catalog::FileTypeList(longList))
+      EXPECT_TRUE(codes.contains(entry.code)) << entry.code << ": offered without a row";
 }
 
 TEST(FileTypeCatalogue, LookUpSaveAsExtensionAndGetFileTypeWithoutPowerPoint) {

@@ -1,9 +1,9 @@
 #pragma once
 // The control's catalogues as plain data, for hosts that build their own user interface: the two
 // lists of output formats (the control offers the long one when the installed PowerPoint is 2007
-// or later, else the short one), the file-name extensions, and the error codes with their
-// messages. The control's members (GetFileType, LookUpSaveAsExtension, GetErrorString, ...) answer
-// from these same tables.
+// or later, else the short one), the table of formats (extension, converter, engine, ... of every
+// code), and the error codes with their messages. The control's members (GetFileType,
+// LookUpSaveAsExtension, GetErrorString, ...) answer from these same tables.
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -19,6 +19,47 @@ struct FileTypeEntry {
 
 // The list in position order (position = index + 1): 36 entries when `longList`, else 24.
 QUORVANE_API std::span<const FileTypeEntry> FileTypeList(bool longList);
+
+// How ConvertFile converts to a code: the converter it hands the conversion to.
+enum class Route : std::uint8_t {
+  SaveAs,         // the presentation application saves the presentation in the format
+  SlidePictures,  // one picture per slide, exported with a graphic filter; OutputFile is their names' prefix
+  ThroughWord,    // the slides pasted into a word-processor document, which Word saves
+  Text,           // the component's own text writer
+};
+
+// What writes a format behind the office interfaces, in this build's engines.
+enum class Engine : std::uint8_t {
+  None,          // nothing: a conversion to it fails
+  Native,        // the native presentation engine (and the text writer over it)
+  Renderer,      // the renderer: one of its export filters, or its pictures of the slides
+  FromPictures,  // the engines, from pictures of the slides that the renderer draws
+  WordStandIn,   // the Word stand-in, from the slides pasted as pictures
+};
+
+// Everything the component knows about one target code.
+struct Format {
+  std::int32_t code;
+  std::u16string_view extension;  // without a dot ("pptx"); the wildcard form is "*." + extension
+  bool singleFile;                // false: one file per slide, or a folder of them
+  Route route;
+  // ImageFilterName: the graphic filter of a picture format, which is also its pictures'
+  // extension ("GIF"); the conversion through Word names its per-slide files with it too.
+  std::u16string_view filterName;
+  std::string_view commandName;     // what `quorvane convert --type` takes for the code (lower case)
+  Engine engine;
+  std::string_view rendererFilter;  // the renderer's export filter that writes the format, if it has one
+};
+
+// One row per code that differs from the defaults of a code without one (no extension, single
+// file, through Word, nothing writes it). Rows are in the order `quorvane convert` lists its names.
+QUORVANE_API std::span<const Format> Formats();
+
+// The row of `code`; nullptr when it has none.
+QUORVANE_API const Format* FindFormat(std::int32_t code);
+
+// The converter of `code`: ThroughWord for every code without a row.
+QUORVANE_API Route RouteOf(std::int32_t code);
 
 // Extension without a dot ("pptx", "jpg"); empty for a code without one.
 QUORVANE_API std::u16string_view Extension(std::int32_t code);

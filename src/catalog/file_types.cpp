@@ -1,4 +1,5 @@
-// The file-type catalogue: the two format lists and the extension table, each defined once.
+// The file-type catalogue: the two format lists a host walks, in their order. Everything else
+// about a code is in the table of formats (formats.cpp).
 #include <array>
 
 #include "quorvane/catalog.hpp"
@@ -72,35 +73,11 @@ constexpr std::array<FileTypeEntry, 24> kShortList{{
     {107, u"Unicode Text"},
 }};
 
-struct ExtensionRow {
-  std::int32_t code;
-  std::u16string_view extension;
-};
-
-// Every code with an extension: the catalogue's codes, plus 8 and 11, which stand in no list.
-constexpr std::array<ExtensionRow, 38> kExtensions{{
-    {1, u"ppt"},   {2, u"ppt"},   {3, u"ppt"},    {4, u"ppt"},   {5, u"pot"},   {6, u"rtf"},
-    {7, u"pps"},   {8, u"ppa"},   {10, u"ppt"},   {11, u"ppt"},  {12, u"htm"},  {13, u"htm"},
-    {14, u"htm"},  {15, u"wmf"},  {16, u"gif"},   {17, u"jpg"},  {18, u"png"},  {19, u"bmp"},
-    {20, u"mht"},  {21, u"tif"},  {24, u"pptx"},  {25, u"pptm"}, {26, u"potx"}, {27, u"potm"},
-    {28, u"ppsx"}, {29, u"ppsm"}, {32, u"pdf"},   {33, u"xps"},  {34, u"xml"},  {35, u"odp"},
-    {36, u"xml"},  {37, u"wmv"},  {100, u"emf"},  {101, u"doc"}, {106, u"rtf"}, {107, u"txt"},
-    {108, u"htm"}, {200, u"txt"},
-}};
-
 }  // namespace
 
 std::span<const FileTypeEntry> FileTypeList(bool longList) {
   if (longList) return kLongList;
   return kShortList;
 }
-
-std::u16string_view Extension(std::int32_t code) {
-  for (const auto& row : kExtensions)
-    if (row.code == code) return row.extension;
-  return {};
-}
-
-bool SupportsSingleFileOutput(std::int32_t code) { return !((code >= 15 && code <= 21) || code == 100); }
 
 }  // namespace quorvane::catalog

@@ -22,6 +22,7 @@
 #include "batch.hpp"
 #include "command.hpp"
 #include "output.hpp"
+#include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
 #include "quorvane/office_limits.hpp"
 #include "quorvane/utf.hpp"
@@ -38,29 +39,34 @@ namespace fs = std::filesystem;
 constexpr const char* kRenderWorkersVariable = "QUORVANE_RENDER_WORKERS";
 constexpr int kMaxJobs = 64;
 
-// Names a user may give --type, and the extensions the output's name may carry, each naming one
-// format. An extension that names several formats (".xml", ".mht" aside) is not guessed from.
-const std::map<std::string, std::int32_t>& TypeNames() {
-  static const std::map<std::string, std::int32_t> names{
-      {"pptx", 24}, {"pptm", 25}, {"potx", 26}, {"potm", 27}, {"ppsx", 28}, {"ppsm", 29},
-      {"ppt", 1},   {"pot", 5},   {"pps", 7},   {"pdf", 32},  {"xps", 33},  {"odp", 35},
-      {"rtf", 6},   {"htm", 12},  {"mht", 20},  {"wmf", 15},  {"emf", 100}, {"gif", 16},
-      {"jpg", 17},  {"png", 18},  {"bmp", 19},  {"tif", 21},  {"doc", 101}, {"word-rtf", 106},
-      {"word-htm", 108}, {"txt", 200}, {"utf16", 107},
-  };
-  return names;
-}
-
 std::string Lower(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
 
+// The code a --type name stands for (in any letter case), from the table of formats.
+std::optional<std::int32_t> CodeNamed(const std::string& name) {
+  const std::string lower = Lower(name);
+  for (const catalog::Format& format : catalog::Formats())
+    if (!format.commandName.empty() && format.commandName == lower) return format.code;
+  return std::nullopt;
+}
+
+// The names --type takes, in the table's order, separated by spaces.
+std::string TypeNames() {
+  std::string names;
+  for (const catalog::Format& format : catalog::Formats()) {
+    if (format.commandName.empty()) continue;
+    if (!names.empty()) names += ' ';
+    names += format.commandName;
+  }
+  return names;
+}
+
 // --type: a catalogue code ("24", "-1") or a name; nullopt when it is neither.
 std::optional<std::int32_t> ParseType(const std::string& text) {
-  const auto named = TypeNames().find(Lower(text));
-  if (named != TypeNames().end()) return named->second;
+  if (const auto named = CodeNamed(text)) return named;
   std::int32_t code = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, code);
@@ -68,16 +74,16 @@ std::optional<std::int32_t> ParseType(const std::string& text) {
   return std::nullopt;
 }
 
-// The format the output's extension names, when it names exactly one; nullopt for a name without
-// an extension, or with one that names no format or several (".xml"): the command does not guess.
+// The format the output's extension names: the one whose --type name is that extension and is
+// its own extension too (".htm" is 12; "word-htm" is no extension). nullopt for a name without an
+// extension, or with one that names no format or several (".xml"): the command does not guess.
 std::optional<std::int32_t> TypeFromExtension(const fs::path& output) {
   std::string extension = Lower(output.extension().string());
   if (extension.size() < 2) return std::nullopt;
   extension.erase(0, 1);
-  if (extension == "word-rtf" || extension == "word-htm" || extension == "utf16") return std::nullopt;
-  const auto named = TypeNames().find(extension);
-  if (named == TypeNames().end()) return std::nullopt;
-  return named->second;
+  const auto named = CodeNamed(extension);
+  if (!named || ToUtf8(catalog::Extension(*named)) != extension) return std::nullopt;
+  return named;
 }
 
 struct ConvertOptions {
@@ -114,9 +120,7 @@ int UsageError(const std::string& message, const std::string& hint = "usage") {
 // The targets the control exports slide by slide as pictures (GIF, JPG, PNG, BMP, TIF, EMF): their
 // OutputFile is the prefix of the pictures' names. WMF and MHT, which the catalogue also lists as
 // not single-file, are saved as one file.
-bool IsSlidePictureTarget(std::int32_t type) {
-  return (type >= 16 && type <= 19) || type == 21 || type == 100;
-}
+bool IsSlidePictureTarget(std::int32_t type) { return catalog::RouteOf(type) == catalog::Route::SlidePictures; }
 
 // The output of `input` in `folder`: its name without the extension, then the target's extension
 // as the control names it. A slide picture target gets the bare name instead, which the control
@@ -394,10 +398,9 @@ Command AddConvert(CLI::App& root) {
                   "input with the format's extension, or is the prefix of its slides' files for picture formats")
       ->type_name("DIR");
   app->add_option("-t,--type", options->type,
-                  "TargetFileType: a code of 'quorvane formats' or one of pptx pptm potx potm ppsx ppsm ppt pot "
-                  "pps pdf xps odp rtf htm mht wmf emf gif jpg png bmp tif doc word-rtf word-htm txt utf16; "
-                  "without it, the output's extension names the format (an extension that names none of these "
-                  "is a usage error)")
+                  "TargetFileType: a code of 'quorvane formats' or one of " + TypeNames() +
+                      "; without it, the output's extension names the format (an extension that names none of "
+                      "these is a usage error)")
       ->type_name("TYPE");
   app->add_option("--start", options->start, "StartSlide: first slide (1-based; 0 for the first)")->type_name("N");
   app->add_option("--end", options->end, "EndSlide: last slide (0 for the last)")->type_name("N");

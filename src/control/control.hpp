@@ -21,10 +21,6 @@
 
 namespace quorvane::detail {
 
-// The conversion that serves a target code.
-enum class Route { SaveAs, SlideImages, ThroughWord, Text };
-Route RouteFor(std::int32_t targetFileType);
-
 // The picture box the control always takes the size of.
 inline constexpr std::int32_t kPicPFXWidth = 32;
 inline constexpr std::int32_t kPicPFXHeight = 28;

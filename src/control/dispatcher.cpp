@@ -1,17 +1,8 @@
 // ConvertFile: routes a conversion to the converter that serves TargetFileType.
 #include "control/control.hpp"
+#include "quorvane/catalog.hpp"
 
 namespace quorvane::detail {
-
-Route RouteFor(std::int32_t code) {
-  if ((code >= 1 && code <= 7) || (code >= 10 && code <= 15) || code == 20 || (code >= 24 && code <= 29) ||
-      (code >= 32 && code <= 37))
-    return Route::SaveAs;
-  if ((code >= 16 && code <= 19) || code == 21 || code == 100) return Route::SlideImages;
-  if (code == 107 || code == 200) return Route::Text;
-  // Everything else, including codes no catalogue holds, goes through Word.
-  return Route::ThroughWord;
-}
 
 std::int32_t Control::ConvertFile() {
   // A handler of Progress or onerror that starts another conversion on the same control would
@@ -26,14 +17,14 @@ std::int32_t Control::ConvertFile() {
   LastCause = {};
 
   converters::Context context = ConversionContext();
-  switch (RouteFor(TargetFileType)) {
-    case Route::SaveAs:
+  switch (catalog::RouteOf(TargetFileType)) {
+    case catalog::Route::SaveAs:
       return converters::ConvertWithSaveAs(context);
-    case Route::SlideImages:
+    case catalog::Route::SlidePictures:
       return converters::ExportSlideImages(context);
-    case Route::Text:
+    case catalog::Route::Text:
       return converters::ConvertToText(context);
-    case Route::ThroughWord:
+    case catalog::Route::ThroughWord:
       break;
   }
   return converters::ConvertThroughWord(context);

@@ -1,9 +1,7 @@
 // Slide image export: every slide of the range becomes one picture file, written by PowerPoint's
 // own export of a slide with a graphic filter.
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <string_view>
 #include <utility>
 
 #include "common/numbered_files.hpp"
@@ -11,28 +9,10 @@
 #include "converters/context.hpp"
 #include "converters/steps.hpp"
 #include "diagnostics/log.hpp"
+#include "quorvane/catalog.hpp"
 
 namespace quorvane::converters {
 namespace {
-
-// Target code to graphic filter name, which is also the pictures' extension. 15 and 20 are routed
-// to the save-as conversion, and 101 to 200 are not pictures at all; they are here because the
-// conversion through Word takes its file extensions from this table too.
-constexpr std::array<std::pair<std::int32_t, std::u16string_view>, 13> kFilterNames{{
-    {15, u"WMF"},
-    {16, u"GIF"},
-    {17, u"JPG"},
-    {18, u"PNG"},
-    {19, u"BMP"},
-    {20, u"MHT"},
-    {21, u"TIF"},
-    {100, u"EMF"},
-    {101, u"DOC"},
-    {106, u"RTF"},
-    {107, u"TXT"},
-    {108, u"HTM"},
-    {200, u"TXT"},
-}};
 
 // Ungrouping for a slide whose export PowerPoint refused as an invalid request (0x80048240):
 // every group shape on the slide is replaced by its members, one level deep, so that the export
@@ -185,9 +165,8 @@ std::int32_t SlideImageExporter::Run() {
 }  // namespace
 
 std::u16string ImageFilterName(std::int32_t code) {
-  for (const auto& [key, name] : kFilterNames)
-    if (key == code) return std::u16string(name);
-  return {};
+  const catalog::Format* format = catalog::FindFormat(code);
+  return format ? std::u16string(format->filterName) : std::u16string();
 }
 
 std::int32_t ExportSlideImages(Context& context) { return SlideImageExporter(context).Run(); }

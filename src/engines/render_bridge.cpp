@@ -29,6 +29,7 @@
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"
 #include "quorvane/automation_error.hpp"
+#include "quorvane/catalog.hpp"
 
 #if defined(QUORVANE_ENGINE_LIBREOFFICE)
 #include "engines/libreoffice/compound_file.hpp"
@@ -213,8 +214,8 @@ const std::string& CurrentCopy(pptx::PresentationModel& model) {
 }
 
 // A save format the renderer writes: the model's current state converted by the office filter.
-pptx::SaveFormatWriter ConvertingWriter(const char* filter, lo::FilterOptions options = {}) {
-  return [filter, options](pptx::PresentationModel& model, const std::string& path) {
+pptx::SaveFormatWriter ConvertingWriter(std::string_view filterName, lo::FilterOptions options = {}) {
+  return [filter = std::string(filterName), options](pptx::PresentationModel& model, const std::string& path) {
     const std::string& copy = CurrentCopy(model);
     LeaseOf(model.application()).ConvertDocument(copy, path, filter, options);
   };
@@ -266,11 +267,11 @@ void RegisterSaveFormats() {
     lo::FilterOptions pdf;
     pdf.data.emplace_back("ExportHiddenSlides", false);
     pdf.data.emplace_back("ExportNotesPages", false);
-    pptx::RegisterSaveFormat(32, ConvertingWriter("impress_pdf_Export", pdf));
-    pptx::RegisterSaveFormat(1, ConvertingWriter("MS PowerPoint 97"));
-    pptx::RegisterSaveFormat(5, ConvertingWriter("MS PowerPoint 97 Vorlage"));
-    pptx::RegisterSaveFormat(7, ConvertingWriter("MS PowerPoint 97 AutoPlay"));
-    pptx::RegisterSaveFormat(35, ConvertingWriter("impress8"));
+    // The formats the table of formats gives one of the renderer's export filters.
+    for (const catalog::Format& format : catalog::Formats())
+      if (!format.rendererFilter.empty())
+        pptx::RegisterSaveFormat(format.code,
+                                 ConvertingWriter(format.rendererFilter, format.code == 32 ? pdf : lo::FilterOptions{}));
     // Formats made from slide pictures.
     for (const std::int32_t page : {12, 13, 14}) pptx::RegisterSaveFormat(page, web_page::WebPageWriter(SlidePictures));
     pptx::RegisterSaveFormat(20, web_page::WebArchiveWriter(SlidePictures));

@@ -110,7 +110,7 @@ TEST(PptxXml, TextOfBodyRules) {
   EXPECT_EQ(TextOfBody(limited->root(), 0, 7), u"12345\r6") << "exactly at the limit";
   for (const std::uint32_t limit : {6u, 5u, 0u}) {
     const auto [number, description] = FailureOf([&] { TextOfBody(limited->root(), 0, limit); });
-    EXPECT_EQ(number, hresult::kOutOfMemory) << "limit " << limit;
+    EXPECT_EQ(number, failure::kEOutOfMemory) << "limit " << limit;
     EXPECT_NE(description.find(std::to_string(limit)), std::string::npos) << "limit " << limit << ": " << description;
   }
 }
@@ -249,7 +249,7 @@ TEST(PptxXml, RefusedDocumentsNameThePartAndTheCause) {
   for (const auto& row : rows) {
     const auto [number, description] =
         FailureOf([&] { Document::Parse(row.input, "/ppt/slides/slide9.xml", row.limits); });
-    EXPECT_EQ(number, hresult::kInvalidData) << row.name;
+    EXPECT_EQ(number, failure::kWin32InvalidData) << row.name;
     EXPECT_NE(description.find("/ppt/slides/slide9.xml"), std::string::npos) << row.name << ": " << description;
     EXPECT_NE(description.find(row.cause), std::string::npos) << row.name << ": " << description;
   }

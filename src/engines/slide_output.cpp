@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "common/cleanup.hpp"
+#include "common/failures.hpp"
 #include "common/numbered_files.hpp"
 #include "common/output_file.hpp"
 #include "common/text.hpp"
@@ -30,8 +31,6 @@ namespace {
 
 namespace ppt = office::ppt;
 namespace fs = std::filesystem;
-using pptx::hresult::kAccessDenied;
-using pptx::hresult::kPathNotFound;
 
 // Groups nested deeper than this are not searched for text (the reader's own limits stop far
 // deeper nesting; this keeps the recursion's stack small whatever they say).
@@ -136,8 +135,8 @@ void RenameOrFail(const std::string& from, const std::string& to, const std::str
   if (::rename(from.c_str(), to.c_str()) == 0) return;
   const int error = errno;
   if (error == ENOSPC || error == EDQUOT)
-    Fail(pptx::hresult::kDiskFull, "Cannot save " + Quoted(what) + ": the disk is full.");
-  Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
+    Fail(failure::kWin32DiskFull, "Cannot save " + Quoted(what) + ": the disk is full.");
+  Fail(error == ENOENT || error == ENOTDIR ? failure::kWin32PathNotFound : failure::kEAccessDenied,
        "Cannot save " + Quoted(what) + ": it cannot be put in place (" + SystemReason(error) + ").");
 }
 
@@ -176,9 +175,9 @@ SlideSize SlideSizeOf(const pptx::PresentationModel& model) {
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(kAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
+  if (!in) Fail(failure::kEAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
   std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) Fail(kAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
+  if (in.bad()) Fail(failure::kEAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
   return bytes;
 }
 
@@ -198,7 +197,7 @@ std::string FolderPart(const std::string& path) {
 void RefuseFolderAsFile(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    Fail(kAccessDenied, "Cannot save " + Quoted(path) + ": it is a folder.");
+    Fail(failure::kEAccessDenied, "Cannot save " + Quoted(path) + ": it is a folder.");
 }
 
 // --- FolderOutput ------------------------------------------------------------------------------
@@ -208,13 +207,14 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
   while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
   const std::string what = "Cannot save " + Quoted(folder_) + ": ";
   if (folder_.empty() || folder_ == "/" || folder_.find('\0') != std::string::npos)
-    Fail(kPathNotFound, what + "the name is not a folder name.");
+    Fail(failure::kWin32PathNotFound, what + "the name is not a folder name.");
   struct stat info {};
   if (Exists(folder_, info)) {
     // A link to a folder is written through; anything else in the way is refused.
     struct stat target {};
-    if (::stat(folder_.c_str(), &target) != 0) Fail(kAccessDenied, what + "the link points to no folder.");
-    if (!S_ISDIR(target.st_mode)) Fail(kAccessDenied, what + "a file of that name is in the way of the folder.");
+    if (::stat(folder_.c_str(), &target) != 0) Fail(failure::kEAccessDenied, what + "the link points to no folder.");
+    if (!S_ISDIR(target.st_mode))
+      Fail(failure::kEAccessDenied, what + "a file of that name is in the way of the folder.");
     existed_ = true;
     // Each file it replaces is checked by the rule of every output (a link to a file replaces
     // that file; read-only files, folders and dangling links are refused). Devices and pipes,
@@ -230,12 +230,12 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
       try {
         resolved = output::ResolveTarget(path);
       } catch (const output::OutputError& error) {
-        Fail(kAccessDenied, what + "\"" + name + "\" in it: " + error.reason() + ".");
+        Fail(failure::kEAccessDenied, what + "\"" + name + "\" in it: " + error.reason() + ".");
       }
       if (resolved.kind == output::Target::Kind::kStream)
-        Fail(kAccessDenied, what + "\"" + name + "\" in it is a device or pipe, not a file.");
+        Fail(failure::kEAccessDenied, what + "\"" + name + "\" in it is a device or pipe, not a file.");
       if (files::IsHeldForReading(resolved.path))
-        Fail(kAccessDenied, what + "\"" + name + "\" in it is the file of an open presentation.");
+        Fail(failure::kEAccessDenied, what + "\"" + name + "\" in it is the file of an open presentation.");
       targets_.push_back(std::move(resolved));
     }
   }
@@ -244,7 +244,7 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
   std::string pattern = parent + (parent.back() == '/' ? "" : "/") + ".quorvane-stage-XXXXXX";
   if (!::mkdtemp(pattern.data())) {
     const int error = errno;
-    Fail(error == ENOENT || error == ENOTDIR ? kPathNotFound : kAccessDenied,
+    Fail(error == ENOENT || error == ENOTDIR ? failure::kWin32PathNotFound : failure::kEAccessDenied,
          what + "cannot write in its folder (" + SystemReason(error) + ").");
   }
   staging_ = pattern;
@@ -255,7 +255,7 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names)
     const int error = errno;
     std::error_code ignored;
     fs::remove_all(staging_, ignored);
-    Fail(kAccessDenied, what + SystemReason(error) + ".");
+    Fail(failure::kEAccessDenied, what + SystemReason(error) + ".");
   }
 }
 

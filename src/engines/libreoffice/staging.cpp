@@ -44,7 +44,7 @@ void MoveInto(const fs::path& from, const fs::path& to) {
     }
     error = ec.value();
   }
-  Fail(failure::kCannotSave,
+  Fail(failure::kStgCantSave,
        "Cannot save \"" + to.string() + "\": it cannot be put in place (" + std::strerror(error) + ").");
 }
 
@@ -63,7 +63,8 @@ std::string StagedName(const std::string& finalName) {
 
 // A refused output in the renderer's numbers; the description names the cause.
 [[noreturn]] void FailOutput(const output::OutputError& error) {
-  Fail(error.cause() == output::Cause::kFolderMissing ? failure::kPathNotFound : failure::kCannotSave, error.what());
+  Fail(error.cause() == output::Cause::kFolderMissing ? failure::kWin32PathNotFound : failure::kStgCantSave,
+       error.what());
 }
 
 }  // namespace
@@ -97,7 +98,7 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
   fs::path final(finalPath_);
   std::string name = final.filename().string();
   if (name.empty() || name == "." || name == "..") {
-    Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": the name is not a file name.");
+    Fail(failure::kStgCantSave, "Cannot save \"" + finalPath + "\": the name is not a file name.");
   }
   // The target is checked before the office works: what would be refused at the end is refused now.
   output::Target target;
@@ -125,8 +126,8 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
   if (mkdtemp(pattern.data()) == nullptr) {
     const int error = errno;
     if (stream_ >= 0) ::close(std::exchange(stream_, -1));
-    Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
-                                   std::strerror(error) + ").");
+    Fail(failure::kStgCantSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
+                                    std::strerror(error) + ").");
   }
   folder_ = pattern;
   registration_ = cleanup::TemporaryPath(folder_);
@@ -143,7 +144,7 @@ void StagedOutput::Commit() {
   fs::path mainName = fs::path(stagedPath_).filename();
   std::error_code ec;
   if (!fs::exists(stagedPath_, ec)) {
-    Fail(failure::kCannotSave, "Cannot save \"" + finalPath_ + "\": the office wrote no file.");
+    Fail(failure::kStgCantSave, "Cannot save \"" + finalPath_ + "\": the office wrote no file.");
   }
   std::vector<fs::path> companions;
   for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {

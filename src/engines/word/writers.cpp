@@ -18,7 +18,6 @@ namespace quorvane::engines::word {
 
 namespace {
 
-namespace hresult = pptx::hresult;
 using pptx::Relationship;
 
 constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
@@ -54,7 +53,7 @@ std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!in.good() && !in.eof())
-    throw AutomationError(hresult::kInvalidData, u"The picture \"" + text::FromUtf8(path) + u"\" cannot be read.");
+    throw AutomationError(failure::kWin32InvalidData, u"The picture \"" + text::FromUtf8(path) + u"\" cannot be read.");
   return bytes;
 }
 
@@ -278,8 +277,8 @@ void WriteHtml(const DocumentContent& document, const std::vector<std::string>& 
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec)
-      throw AutomationError(hresult::kAccessDenied, u"Cannot make the folder \"" + text::FromUtf8(folder) +
-                                                        u"\" for the pictures: " + text::FromUtf8(ec.message()) + u".");
+      throw AutomationError(failure::kEAccessDenied, u"Cannot make the folder \"" + text::FromUtf8(folder) +
+                                                         u"\" for the pictures: " + text::FromUtf8(ec.message()) + u".");
     for (std::size_t i = 0; i < pictureFiles.size(); ++i)
       pptx::WriteFileAtomically(folder + "/" + PictureName(i), ReadFile(pictureFiles[i]));
   }

@@ -14,6 +14,7 @@
 
 #include "output.hpp"
 #include "quorvane/automation_error.hpp"
+#include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
 #include "quorvane/utf.hpp"
 
@@ -89,7 +90,7 @@ ConversionResult Convert(QuorvaneX& control, JobEvents& events, std::size_t inde
   const auto started = std::chrono::steady_clock::now();
   try {
     result.code = control.ConvertFile();
-    if (result.code == 0) {
+    if (result.code == catalog::kSuccess) {
       result.slides = std::max(0, control.get_EndSlide() - control.get_StartSlide() + 1);
     } else {
       result.errorText = events.MessageFor(result.code);

@@ -22,8 +22,10 @@ using namespace quorvane::engines::pptx;
 constexpr Limits kLimits{.maxTotalUncompressed = 64u << 20, .maxPartSize = 8u << 20, .maxParts = 4000};
 
 bool Allowed(std::int32_t number) {
-  return number == hresult::kFileNotFound || number == hresult::kPathNotFound || number == hresult::kAccessDenied ||
-         number == hresult::kInvalidData || number == hresult::kOutOfMemory || number == hresult::kDiskFull;
+  namespace failure = quorvane::failure;
+  return number == failure::kWin32FileNotFound || number == failure::kWin32PathNotFound ||
+         number == failure::kEAccessDenied || number == failure::kWin32InvalidData ||
+         number == failure::kEOutOfMemory || number == failure::kWin32DiskFull;
 }
 
 template <typename F>

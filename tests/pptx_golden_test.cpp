@@ -373,7 +373,7 @@ TEST(DeckBuilder, PlansThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
     b::Write(b::Blank(), (dir / "missing" / "deck.pptx").string());
     ADD_FAILURE() << "written into a missing folder";
   } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), hresult::kPathNotFound);
+    EXPECT_EQ(e.number(), failure::kWin32PathNotFound);
   }
 }
 

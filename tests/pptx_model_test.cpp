@@ -423,7 +423,7 @@ TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
     std::u16string description;
     std::shared_ptr<ppt::Presentation> presentation;
     EXPECT_EQ(ThrownNumber([&] { presentation = OpenFile(path); }, &description),
-              row.refusal.empty() ? 0 : hresult::kInvalidData)
+              row.refusal.empty() ? 0 : failure::kWin32InvalidData)
         << row.type;
     if (presentation) { EXPECT_EQ(presentation->Slides()->Count(), 1); }
     if (row.refusal.empty()) continue;
@@ -436,15 +436,15 @@ TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
   package->SetPart("/content.xml", "<office:document-content/>", "text/xml");
   package->Save((dir_ / "talk.odp").string());
   std::u16string description;
-  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "talk.odp"); }, &description), hresult::kInvalidData);
+  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "talk.odp"); }, &description), failure::kWin32InvalidData);
   EXPECT_NE(description.find(u"this file is an OpenDocument presentation"), std::u16string::npos)
       << text::ToUtf8(description);
-  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "missing.pptx"); }), hresult::kFileNotFound);
+  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "missing.pptx"); }), failure::kWin32FileNotFound);
   // Names the system would see changed never reach it: not the deck before a NUL, nor another file
   // for an unpaired surrogate.
   const std::u16string deck = text::FromUtf8(Write({.slides = {{.shapes = Title("t")}}}, dir_ / "d.pptx").string());
   for (const std::u16string& name : {deck + std::u16string(1, u'\0') + u"x", deck + u"\xD800"})
-    EXPECT_EQ(ThrownNumber([&] { app_->Presentations()->Open(name, 0, 0, 0); }), hresult::kFileNotFound);
+    EXPECT_EQ(ThrownNumber([&] { app_->Presentations()->Open(name, 0, 0, 0); }), failure::kWin32FileNotFound);
 }
 
 TEST_F(ModelTest, DamagedPartsFailWhereTheyAreRead) {
@@ -457,14 +457,14 @@ TEST_F(ModelTest, DamagedPartsFailWhereTheyAreRead) {
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 1, 1)), u"fine");
   std::u16string description;
   EXPECT_EQ(ThrownNumber([&] { presentation->Slides()->Item(2)->Shapes()->Count(); }, &description),
-            hresult::kInvalidData);
+            failure::kWin32InvalidData);
   EXPECT_NE(description.find(u"slide2.xml"), std::u16string::npos) << text::ToUtf8(description);
   EXPECT_EQ(presentation->Slides()->Item(3)->Shapes()->Count(), 0);  // no shape tree: no shapes
   EXPECT_EQ(presentation->Slides()->Item(4)->NotesPage()->Shapes()->Count(), 2);  // a fresh notes page
   EXPECT_EQ(
       ThrownNumber([&] { OpenFile(Write({.slides = {{.shapes = Title("t")}}, .root = "p:notes"}, dir_ / "w.pptx")); },
                 &description),
-      hresult::kInvalidData);
+      failure::kWin32InvalidData);
   EXPECT_NE(description.find(u"damaged"), std::u16string::npos) << text::ToUtf8(description);
 }
 
@@ -500,7 +500,7 @@ TEST_F(ModelTest, ClosedPresentationsAndQuitApplicationsRefuseEveryCall) {
   const std::function<void()> quit[] = {[&] { app_->Name(); }, [&] { app_->Version(); }, [&] { app_->Presentations(); },
                                         [&] { other->Slides(); }, [&] { app_->Quit(); },
                                         [&] { presentations->Open(u"x.pptx", 0, 0, 0); }, [&] { otherShape->Type(); }};
-  for (const auto& call : quit) EXPECT_EQ(ThrownNumber(call), kServerUnavailable);
+  for (const auto& call : quit) EXPECT_EQ(ThrownNumber(call), failure::kServerUnavailable);
 }
 
 TEST_F(ModelTest, LimitsGiveClearFailures) {
@@ -518,7 +518,7 @@ TEST_F(ModelTest, LimitsGiveClearFailures) {
     std::u16string description;
     EXPECT_EQ(ThrownNumber([&] { const auto p = OpenFile(path, row.limits); if (row.call) row.call(*p); },
                            &description),
-              hresult::kOutOfMemory) << row.name << ": " << text::ToUtf8(description);
+              failure::kEOutOfMemory) << row.name << ": " << text::ToUtf8(description);
     EXPECT_NE(description.find(u"limit"), std::u16string::npos) << row.name << ": " << text::ToUtf8(description);
   }
   const auto presentation = OpenFile(path, Limits{.maxGroupDepth = 3, .maxSlides = 3});  // within the limits

@@ -113,28 +113,28 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
     Limits limits = kDefaultLimits;
     std::vector<const char*> reads = {};  // the last one fails; none: the open fails
   } rows[] = {
-      {"empty file", bytes(""), hresult::kInvalidData, "is empty"},
-      {"text file", bytes("just some text, certainly not a zip"), hresult::kInvalidData, "not a zip"},
+      {"empty file", bytes(""), failure::kWin32InvalidData, "is empty"},
+      {"text file", bytes("just some text, certainly not a zip"), failure::kWin32InvalidData, "not a zip"},
       {"OLE compound file", bytes(std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0')),
-       hresult::kAccessDenied, "is encrypted or is a legacy binary file"},
-      {"zip cut in half", bytes(zipped.substr(0, zipped.size() / 2)), hresult::kInvalidData, "damaged"},
-      {"zip cut before its end record", bytes(zipped.substr(0, zipped.size() - 10)), hresult::kInvalidData, "damaged"},
-      {"directory entry flipped", bytes(flipped), hresult::kInvalidData, ""},
-      {"no [Content_Types].xml", zip({{"ppt/presentation.xml", "<p/>"}}), hresult::kInvalidData, "[Content_Types].xml"},
-      {"malformed [Content_Types].xml", zip({{"[Content_Types].xml", "<Types><Default"}}), hresult::kInvalidData, ""},
-      {"wrong root in [Content_Types].xml", zip({{"[Content_Types].xml", "<Other/>"}}), hresult::kInvalidData, "Types"},
-      {"missing file", [](const fs::path& p) { return p.parent_path() / "missing.pptx"; }, hresult::kFileNotFound, ""},
+       failure::kEAccessDenied, "is encrypted or is a legacy binary file"},
+      {"zip cut in half", bytes(zipped.substr(0, zipped.size() / 2)), failure::kWin32InvalidData, "damaged"},
+      {"zip cut before its end record", bytes(zipped.substr(0, zipped.size() - 10)), failure::kWin32InvalidData, "damaged"},
+      {"directory entry flipped", bytes(flipped), failure::kWin32InvalidData, ""},
+      {"no [Content_Types].xml", zip({{"ppt/presentation.xml", "<p/>"}}), failure::kWin32InvalidData, "[Content_Types].xml"},
+      {"malformed [Content_Types].xml", zip({{"[Content_Types].xml", "<Types><Default"}}), failure::kWin32InvalidData, ""},
+      {"wrong root in [Content_Types].xml", zip({{"[Content_Types].xml", "<Other/>"}}), failure::kWin32InvalidData, "Types"},
+      {"missing file", [](const fs::path& p) { return p.parent_path() / "missing.pptx"; }, failure::kWin32FileNotFound, ""},
       {"missing folder", [](const fs::path& p) { return p.parent_path() / "nowhere" / "a.pptx"; },
-       hresult::kPathNotFound, ""},
+       failure::kWin32PathNotFound, ""},
       {"through a file", [](const fs::path& p) { return p.parent_path() / "good.pptx" / "a.pptx"; },
-       hresult::kPathNotFound, ""},
-      {"a folder", [](const fs::path& p) { return p.parent_path(); }, hresult::kAccessDenied, ""},
-      {"empty name", [](const fs::path&) { return fs::path(); }, hresult::kFileNotFound, ""},
-      {"too many entries", zip(Minimal({{"a", "1"}, {"b", "2"}})), hresult::kOutOfMemory, "maxParts",
+       failure::kWin32PathNotFound, ""},
+      {"a folder", [](const fs::path& p) { return p.parent_path(); }, failure::kEAccessDenied, ""},
+      {"empty name", [](const fs::path&) { return fs::path(); }, failure::kWin32FileNotFound, ""},
+      {"too many entries", zip(Minimal({{"a", "1"}, {"b", "2"}})), failure::kEOutOfMemory, "maxParts",
        Limits{.maxParts = 4}},
-      {"a part too large", zip(Minimal({{"big.bin", std::string(5000, 'x')}})), hresult::kOutOfMemory, "maxPartSize",
+      {"a part too large", zip(Minimal({{"big.bin", std::string(5000, 'x')}})), failure::kEOutOfMemory, "maxPartSize",
        Limits{.maxPartSize = 4096}, {"/big.bin"}},
-      {"a zip bomb", zip(Minimal({{"zeros.bin", std::string(100000, '\0')}})), hresult::kOutOfMemory,
+      {"a zip bomb", zip(Minimal({{"zeros.bin", std::string(100000, '\0')}})), failure::kEOutOfMemory,
        "maxCompressionRatio", Limits{.maxCompressionRatio = 10, .compressionRatioGrace = 1024}, {"/zeros.bin"}},
       {"a bomb declaring a small size in both headers",
        patched(Minimal({{"liar.bin", std::string(1 << 20, '\0')}}),
@@ -144,15 +144,15 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
                      if (data.find("liar.bin", h) == h + (at == 22 ? 30 : 46))
                        data.replace(h + at, 4, std::string("\x0a\0\0\0", 4));
                }),
-       hresult::kOutOfMemory, "maxCompressionRatio", Limits{.maxCompressionRatio = 20, .compressionRatioGrace = 4096},
+       failure::kEOutOfMemory, "maxCompressionRatio", Limits{.maxCompressionRatio = 20, .compressionRatioGrace = 4096},
        {"/liar.bin"}},
       {"all parts read together too large",
-       zip(Minimal({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')}})), hresult::kOutOfMemory,
+       zip(Minimal({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')}})), failure::kEOutOfMemory,
        "maxTotalUncompressed", Limits{.maxTotalUncompressed = 2300}, {"/a.bin", "/b.bin"}},
       {"a damaged entry, alone",
        patched(Minimal({{"ppt/varied.txt", varied}}),
                [](std::string& data) { data[data.find("ppt/varied.txt") + 54] ^= 0x20; }),
-       hresult::kInvalidData, "/ppt/varied.txt", kDefaultLimits, {"/ppt/presentation.xml", "/ppt/varied.txt"}},
+       failure::kWin32InvalidData, "/ppt/varied.txt", kDefaultLimits, {"/ppt/presentation.xml", "/ppt/varied.txt"}},
   };
   for (const auto& row : rows) {
     const fs::path path = row.make(dir / "input.pptx");
@@ -238,7 +238,7 @@ TEST(PptxPackage, EntriesThatAreNoPartsAreIgnoredAndNamesAreFolded) {
       {"/ppt/missing.xml", ""}};
   for (const auto& [part, type] : types) EXPECT_EQ(package->ContentType(part), type) << part;
   EXPECT_FALSE(package->HasPart("/[Content_Types].xml"));
-  EXPECT_EQ(FailureOf([&] { package->ReadPart("/ppt/missing.xml"); }).number, hresult::kInvalidData);
+  EXPECT_EQ(FailureOf([&] { package->ReadPart("/ppt/missing.xml"); }).number, failure::kWin32InvalidData);
   package->SetPart("/ppt/presentation.xml", "<changed/>", {});
   EXPECT_EQ(ReadFile(path), data) << "the file is opened read-only and never written";
 }
@@ -276,7 +276,7 @@ TEST(PptxPackage, RelationshipsResolveAgainstTheSourceFolder) {
   const auto bad = Package::Open(
       Zip(dir / "badrels.pptx", Minimal({{"ppt/_rels/presentation.xml.rels", "<Relationships>"}})).string());
   const Failure failure = FailureOf([&] { bad->Relationships("/ppt/presentation.xml"); });
-  EXPECT_EQ(failure.number, hresult::kInvalidData);
+  EXPECT_EQ(failure.number, failure::kWin32InvalidData);
   EXPECT_NE(failure.description.find("badrels.pptx"), std::string::npos) << failure.description;
 }
 
@@ -358,7 +358,7 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
   opened->SetContentType("/ppt/presentation.xml", "application/x-main");
   opened->SetRelationships("/ppt/presentation.xml",
                            {{"rId7", std::string(kSlideType), "", false, "/ppt/slides/slide3.xml"}});
-  EXPECT_EQ(FailureOf([&] { opened->SetContentType("/ppt/none.xml", "x/y"); }).number, hresult::kInvalidData);
+  EXPECT_EQ(FailureOf([&] { opened->SetContentType("/ppt/none.xml", "x/y"); }).number, failure::kWin32InvalidData);
   opened->Save((dir / "first.pptx").string());
   opened->Save((dir / "second.pptx").string());
   const std::string first = ReadFile(dir / "first.pptx");
@@ -381,7 +381,7 @@ TEST(PptxPackage, InvalidRequestsAreRefused) {
   const auto package = Package::Create();
   for (const char* name : {"", "/", "relative.xml", "/a/../b.xml", "/a//b.xml", "/a\\b.xml", "/folder/",
                            "/[Content_Types].xml", "/./a.xml"})
-    EXPECT_EQ(FailureOf([&] { package->SetPart(name, "x", "a/b"); }).number, hresult::kInvalidData) << name;
+    EXPECT_EQ(FailureOf([&] { package->SetPart(name, "x", "a/b"); }).number, failure::kWin32InvalidData) << name;
   package->SetPart("/a.xml", "x", {});
   const std::pair<const char*, std::vector<Relationship>> rows[] = {
       {"empty id", {{"", "t", "a.xml", false, ""}}},
@@ -389,7 +389,7 @@ TEST(PptxPackage, InvalidRequestsAreRefused) {
       {"no type", {{"r", "", "a.xml", false, ""}}},
       {"no target", {{"r", "t", "", true, ""}}}};
   for (const auto& [name, relationships] : rows)
-    EXPECT_EQ(FailureOf([&] { package->SetRelationships("/a.xml", relationships); }).number, hresult::kInvalidData)
+    EXPECT_EQ(FailureOf([&] { package->SetRelationships("/a.xml", relationships); }).number, failure::kWin32InvalidData)
         << name;
 }
 
@@ -410,20 +410,20 @@ TEST(PptxPackage, SavesOverTheirSourceOrFailLeavingNothingBehind) {
   const auto limited = [&](std::uint64_t size) { return Package::Open(source.string(), Limits{.maxSaveSize = size}); };
   const struct { const char* name; std::string path; std::int32_t number; std::shared_ptr<Package> package;
   } rows[] = {
-      {"missing folder", (dir / "missing" / "out.pptx").string(), hresult::kPathNotFound, package},
-      {"through a file", (source / "out.pptx").string(), hresult::kPathNotFound, package},
-      {"a folder", (dir / "folder").string(), hresult::kAccessDenied, package},
-      {"ends in a slash", dir.path().string() + "/", hresult::kPathNotFound, package},
-      {"a read-only file", (dir / "readonly.pptx").string(), hresult::kAccessDenied, package},
-      {"the parts alone pass the byte limit", (dir / "out.pptx").string(), hresult::kOutOfMemory,
+      {"missing folder", (dir / "missing" / "out.pptx").string(), failure::kWin32PathNotFound, package},
+      {"through a file", (source / "out.pptx").string(), failure::kWin32PathNotFound, package},
+      {"a folder", (dir / "folder").string(), failure::kEAccessDenied, package},
+      {"ends in a slash", dir.path().string() + "/", failure::kWin32PathNotFound, package},
+      {"a read-only file", (dir / "readonly.pptx").string(), failure::kEAccessDenied, package},
+      {"the parts alone pass the byte limit", (dir / "out.pptx").string(), failure::kEOutOfMemory,
        limited(fs::file_size(source) / 2)},
-      {"the parts fit, the archive does not", (dir / "out.pptx").string(), hresult::kOutOfMemory,
+      {"the parts fit, the archive does not", (dir / "out.pptx").string(), failure::kEOutOfMemory,
        limited(fs::file_size(source) - 200)},
   };
   for (const auto& row : rows) {
     const Failure failure = FailureOf([&] { row.package->Save(row.path); });
     EXPECT_EQ(failure.number, row.number) << row.name << ": " << failure.description;
-    EXPECT_NE(failure.description.find(row.number == hresult::kOutOfMemory ? "maxSaveSize" : row.path),
+    EXPECT_NE(failure.description.find(row.number == failure::kEOutOfMemory ? "maxSaveSize" : row.path),
               std::string::npos)
         << row.name << ": " << failure.description;
   }
@@ -447,7 +447,7 @@ TEST(PptxPackage, DiskFullFailsTheSaveAndLeavesNothing) {
   const Failure failure = FailureOf([&] { package->Save((dir / "full.pptx").string()); });
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
-  EXPECT_EQ(failure.number, hresult::kDiskFull) << failure.description;
+  EXPECT_EQ(failure.number, failure::kWin32DiskFull) << failure.description;
   EXPECT_NE(failure.description.find("full.pptx"), std::string::npos) << failure.description;
   EXPECT_TRUE(Listing(dir.path()).empty());
 }
@@ -472,8 +472,8 @@ TEST(PptxPackage, FuzzRegressionsReplay) {
       FailureOf([&] { package->Relationships("/"); });
       package->Save((dir / "out.pptx").string());
     });
-    const std::int32_t allowed[] = {0, hresult::kFileNotFound, hresult::kPathNotFound, hresult::kAccessDenied,
-                                    hresult::kInvalidData, hresult::kOutOfMemory, hresult::kDiskFull};
+    const std::int32_t allowed[] = {0, failure::kWin32FileNotFound, failure::kWin32PathNotFound, failure::kEAccessDenied,
+                                    failure::kWin32InvalidData, failure::kEOutOfMemory, failure::kWin32DiskFull};
     EXPECT_NE(std::find(std::begin(allowed), std::end(allowed), failure.number), std::end(allowed))
         << entry.path().filename() << ": " << failure.number << " " << failure.description;
   }

@@ -258,7 +258,7 @@ TEST_F(WriteTest, PasteNeedsACopiedSlideOfItsApplicationAndAValidIndex) {
   EXPECT_EQ(description, u"Slides.Paste : Integer out of range. 3 is not in the valid range of 1 to 2.");
   EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(0); }), kInvalid);
   app_->Quit();  // which empties it: every call fails with 462 afterwards
-  EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(-1); }), kServerUnavailable);
+  EXPECT_EQ(ThrownNumber([&] { target->Slides()->Paste(-1); }), failure::kServerUnavailable);
 }
 
 TEST_F(WriteTest, TheClipIsASnapshotThatOutlivesItsSource) {
@@ -550,10 +550,10 @@ TEST_F(WriteTest, TheSourceFileIsNeverWrittenAndSaveFailuresNameTheFile) {
       EXPECT_EQ(ThrownNumber([&] { presentation->SaveAs(U(name), code, 0); }), kInvalid) << name << " " << code;
   other->Close();
   const struct { const char* name; std::u16string file; std::int32_t code, number; } rows[] = {
-      {"missing folder", U(dir_ / "no/such/x.pptx"), 24, hresult::kPathNotFound},
-      {"missing folder, outline", U(dir_ / "no/such/x.rtf"), 6, hresult::kPathNotFound},
-      {"empty name", u"", 24, hresult::kPathNotFound}, {"a folder", U(dir_.path()), 24, hresult::kAccessDenied},
-      {"unpaired surrogate", U(dir_ / "x") + u"\xD800.pptx", 24, hresult::kPathNotFound}};
+      {"missing folder", U(dir_ / "no/such/x.pptx"), 24, failure::kWin32PathNotFound},
+      {"missing folder, outline", U(dir_ / "no/such/x.rtf"), 6, failure::kWin32PathNotFound},
+      {"empty name", u"", 24, failure::kWin32PathNotFound}, {"a folder", U(dir_.path()), 24, failure::kEAccessDenied},
+      {"unpaired surrogate", U(dir_ / "x") + u"\xD800.pptx", 24, failure::kWin32PathNotFound}};
   for (const auto& row : rows) {
     std::u16string description;
     EXPECT_EQ(ThrownNumber([&] { presentation->SaveAs(row.file, row.code, 0); }, &description), row.number) << row.name;

@@ -99,7 +99,7 @@ TEST(PptxXml, TextOfBodyRules) {
   EXPECT_EQ(TextOfBody(limited->root(), 0, 7), u"12345\r6") << "exactly at the limit";
   for (const std::uint32_t limit : {6u, 5u, 0u}) {
     std::string description;
-    EXPECT_EQ(testing::ThrownNumber([&] { TextOfBody(limited->root(), 0, limit); }, &description), hresult::kOutOfMemory) << "limit " << limit;
+    EXPECT_EQ(testing::ThrownNumber([&] { TextOfBody(limited->root(), 0, limit); }, &description), failure::kEOutOfMemory) << "limit " << limit;
     EXPECT_NE(description.find(std::to_string(limit)), std::string::npos) << "limit " << limit << ": " << description;
   }
 }
@@ -239,7 +239,7 @@ TEST(PptxXml, RefusedDocumentsNameThePartAndTheCause) {
     std::string description;
     EXPECT_EQ(testing::ThrownNumber([&] { Document::Parse(row.input, "/ppt/slides/slide9.xml", row.limits); },
                                     &description),
-              hresult::kInvalidData)
+              failure::kWin32InvalidData)
         << row.name;
     EXPECT_NE(description.find("/ppt/slides/slide9.xml"), std::string::npos) << row.name << ": " << description;
     EXPECT_NE(description.find(row.cause), std::string::npos) << row.name << ": " << description;

@@ -269,9 +269,9 @@ TEST(RendererRules, StagedOutputAppearsOnlyOnCommit) {
   EXPECT_FALSE(fs::exists(dir / "other.pdf")) << "an abandoned output never appears";
   EXPECT_FALSE(HasStagingLeftover(dir.path()));
   const std::pair<Call, std::int32_t> rows[] = {
-      {[&] { StagedOutput((dir / "missing" / "a.pdf").string()); }, failure::kPathNotFound},
-      {[&] { StagedOutput((dir.path() / "..").string() + "/"); }, failure::kCannotSave},  // names no file
-      {[&] { StagedOutput((dir / "b.pdf").string()).Commit(); }, failure::kCannotSave},   // nothing written
+      {[&] { StagedOutput((dir / "missing" / "a.pdf").string()); }, failure::kWin32PathNotFound},
+      {[&] { StagedOutput((dir.path() / "..").string() + "/"); }, failure::kStgCantSave},  // names no file
+      {[&] { StagedOutput((dir / "b.pdf").string()).Commit(); }, failure::kStgCantSave},   // nothing written
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(FailureOf(rows[i].first), Hex(rows[i].second)) << "row " << i;
 }
@@ -293,18 +293,18 @@ TEST(RendererRules, RefusedCallsStartNoOffice) {
   };
   struct Row { const char* name; Call call; std::int32_t expected; const char* named; };
   const Row rows[] = {
-      {"missing input", convert(dir / "none.pptx", pdf, "impress_pdf_Export"), failure::kFileNotFound, "none.pptx"},
-      {"no input", convert("", pdf, "impress_pdf_Export"), failure::kFileNotFound, "input"},
-      {"folder as input", convert(dir / "folder.pptx", pdf, "impress_pdf_Export"), failure::kCannotRead, "folder.pptx"},
-      {"encrypted input", convert(dir / "locked.pptx", pdf, "impress_pdf_Export"), failure::kEncrypted, "locked.pptx"},
+      {"missing input", convert(dir / "none.pptx", pdf, "impress_pdf_Export"), failure::kWin32FileNotFound, "none.pptx"},
+      {"no input", convert("", pdf, "impress_pdf_Export"), failure::kWin32FileNotFound, "input"},
+      {"folder as input", convert(dir / "folder.pptx", pdf, "impress_pdf_Export"), failure::kStgReadFault, "folder.pptx"},
+      {"encrypted input", convert(dir / "locked.pptx", pdf, "impress_pdf_Export"), failure::kEAccessDenied, "locked.pptx"},
       {"missing output folder", convert(deck, (dir / "none" / "o.pdf").string(), "impress_pdf_Export"),
-       failure::kPathNotFound, "o.pdf"},
-      {"no filter", convert(deck, pdf, ""), failure::kFormatNotServed, "o.pdf"},
-      {"unknown picture filter", picture("s.xyz", "XYZ"), failure::kFormatNotServed, "XYZ"},
-      {"picture filter not served", picture("s.svg", "SVG"), failure::kFormatNotServed, "SVG"},
-      {"negative picture size", picture("s.png", "PNG", -1), failure::kOutOfRange, "s.png"},
-      {"picture too large", picture("s.png", "PNG", kMaxPixelSide + 1), failure::kOutOfRange, "s.png"},
-      {"picture into a missing folder", picture("none/s.png", "PNG"), failure::kPathNotFound, "s.png"},
+       failure::kWin32PathNotFound, "o.pdf"},
+      {"no filter", convert(deck, pdf, ""), failure::kEFail, "o.pdf"},
+      {"unknown picture filter", picture("s.xyz", "XYZ"), failure::kEFail, "XYZ"},
+      {"picture filter not served", picture("s.svg", "SVG"), failure::kEFail, "SVG"},
+      {"negative picture size", picture("s.png", "PNG", -1), failure::kDispOverflow, "s.png"},
+      {"picture too large", picture("s.png", "PNG", kMaxPixelSide + 1), failure::kDispOverflow, "s.png"},
+      {"picture into a missing folder", picture("none/s.png", "PNG"), failure::kWin32PathNotFound, "s.png"},
   };
   for (const Row& row : rows) {
     std::string description;
@@ -351,15 +351,15 @@ TEST(RendererPlugin, APluginThatCannotBeLoadedFailsClearly) {
   for (const Row& row : rows) {
     PluginOverride override(row.plugin.string());
     std::string description, converted, why;
-    EXPECT_EQ(FailureOf([] { OfficeSession::LoadPlugin(); }, &description), Hex(failure::kOfficeUnavailable)) << row.plugin;
+    EXPECT_EQ(FailureOf([] { OfficeSession::LoadPlugin(); }, &description), Hex(failure::kRpcServerUnavailable)) << row.plugin;
     for (const std::string& part : row.named) EXPECT_NE(description.find(part), std::string::npos) << description;
     EXPECT_EQ(FailureOf([] { OfficeSession::Connect("quorvane-none", std::chrono::steady_clock::now(), [] { return false; }); }),
-              Hex(failure::kOfficeUnavailable))
+              Hex(failure::kRpcServerUnavailable))
         << row.plugin;
     RendererLease lease = Renderer::Acquire();
     EXPECT_EQ(FailureOf([&] { lease.ConvertDocument((dir / "deck.pptx").string(), (dir / "o.pdf").string(), "impress_pdf_Export"); },
                         &converted),
-              Hex(failure::kOfficeUnavailable))
+              Hex(failure::kRpcServerUnavailable))
         << row.plugin;
     EXPECT_NE(converted.find("plugin"), std::string::npos) << converted;
     for (const WorkerStatus& worker : lease.Workers()) EXPECT_EQ(worker.pid, 0) << row.plugin << ": an office was started";
@@ -379,11 +379,11 @@ TEST(RendererStart, AnOfficeThatCannotStartFailsClearly) {
   builder::Write(builder::Sample(), (dir / "deck.pptx").string());
   struct Row { const char* script; std::int32_t expected; std::vector<std::string> named; };
   const Row rows[] = {
-      {nullptr, failure::kOfficeUnavailable, {"soffice.bin", "not an executable"}},
-      {"echo no display for you >&2; exit 3", failure::kOfficeUnavailable, {"exited with code 3", "no display for you"}},
-      {"exit 81", failure::kOfficeUnavailable, {"exited with code 81"}},  // asks to be started again, twice
-      {"kill -SEGV $$", failure::kOfficeUnavailable, {"signal 11"}},
-      {"exec sleep 600", failure::kTimeout, {"Starting", "did not finish within 1.5"}},
+      {nullptr, failure::kRpcServerUnavailable, {"soffice.bin", "not an executable"}},
+      {"echo no display for you >&2; exit 3", failure::kRpcServerUnavailable, {"exited with code 3", "no display for you"}},
+      {"exit 81", failure::kRpcServerUnavailable, {"exited with code 81"}},  // asks to be started again, twice
+      {"kill -SEGV $$", failure::kRpcServerUnavailable, {"signal 11"}},
+      {"exec sleep 600", failure::kWin32Timeout, {"Starting", "did not finish within 1.5"}},
   };
   for (const Row& row : rows) {
     const std::string name = row.script ? row.script : "no program";
@@ -576,16 +576,16 @@ TEST_F(RendererTest, FailuresNameTheFileAndTheCause) {
   };
   struct Row { const char* name; Call call; std::int32_t expected; const char* named; };
   const Row rows[] = {
-      {"unknown export filter", convert("deck.pptx", "a.xyz", "No Such Filter"), failure::kFormatNotServed, "No Such Filter"},
-      {"import-only filter", convert("deck.pptx", "a.key", "Apple Keynote"), failure::kFormatNotServed, "Apple Keynote"},
-      {"text filter for a presentation", convert("deck.pptx", "a.doc", "MS Word 97"), failure::kInvalidData, "deck.pptx"},
-      {"text read as a presentation", convert("garbage.pptx", "b.pdf", "impress_pdf_Export"), failure::kInvalidData,
+      {"unknown export filter", convert("deck.pptx", "a.xyz", "No Such Filter"), failure::kEFail, "No Such Filter"},
+      {"import-only filter", convert("deck.pptx", "a.key", "Apple Keynote"), failure::kEFail, "Apple Keynote"},
+      {"text filter for a presentation", convert("deck.pptx", "a.doc", "MS Word 97"), failure::kWin32InvalidData, "deck.pptx"},
+      {"text read as a presentation", convert("garbage.pptx", "b.pdf", "impress_pdf_Export"), failure::kWin32InvalidData,
        "garbage.pptx"},
-      {"truncated package", convert("truncated.pptx", "c.pdf", "impress_pdf_Export"), failure::kInvalidData,
+      {"truncated package", convert("truncated.pptx", "c.pdf", "impress_pdf_Export"), failure::kWin32InvalidData,
        "truncated.pptx"},
-      {"slide past the end", pictures({{5, "s5.png", "PNG"}}), failure::kBadIndex, "Slide 5"},
-      {"slide zero", pictures({{0, "s0.png", "PNG"}}), failure::kBadIndex, "Slide 0"},
-      {"one bad picture of several", pictures({{1, "ok.png", "PNG"}, {9, "s9.png", "PNG"}}), failure::kBadIndex, "Slide 9"},
+      {"slide past the end", pictures({{5, "s5.png", "PNG"}}), failure::kDispBadIndex, "Slide 5"},
+      {"slide zero", pictures({{0, "s0.png", "PNG"}}), failure::kDispBadIndex, "Slide 0"},
+      {"one bad picture of several", pictures({{1, "ok.png", "PNG"}, {9, "s9.png", "PNG"}}), failure::kDispBadIndex, "Slide 9"},
   };
   for (const Row& row : rows) {
     std::string description;
@@ -613,7 +613,7 @@ TEST_F(RendererTest, EncryptedInputsFail) {
                       else lease().ConvertDocument(input.string(), (dir_ / "out.pdf").string(), "impress_pdf_Export");
                     },
                     &description),
-                Hex(failure::kEncrypted))
+                Hex(failure::kEAccessDenied))
           << input << ": " << description;
       EXPECT_NE(description.find(input.filename().string()), std::string::npos) << description;
       EXPECT_NE(description.find("password"), std::string::npos) << description;
@@ -640,7 +640,7 @@ TEST_F(RendererTest, CorpusInputs) {
     const std::string out = fs::path(file).stem().string() + ".pptx";
     std::string description;
     EXPECT_EQ(Convert(input, out, "Impress MS PowerPoint 2007 XML", {}, &description),
-              Hex(protection == Protection::Encrypted ? failure::kEncrypted : 0))
+              Hex(protection == Protection::Encrypted ? failure::kEAccessDenied : 0))
         << file << ": " << description;
     if (protection == Protection::Encrypted) { EXPECT_NE(description.find("password"), std::string::npos) << description; }
     else { EXPECT_EQ(Container(dir_ / out), "zip") << file; }
@@ -677,7 +677,7 @@ TEST_F(RendererTest, AnOfficeKilledDuringAConversionFailsItCleanly) {
   if (victim > 0) ::kill(-victim, SIGKILL);
   converter.join();
   ASSERT_GT(victim, 0) << "the conversion never started";
-  EXPECT_EQ(number, Hex(failure::kOfficeUnavailable)) << description;
+  EXPECT_EQ(number, Hex(failure::kRpcServerUnavailable)) << description;
   EXPECT_NE(description.find("big.pptx"), std::string::npos) << description;
   EXPECT_FALSE(fs::exists(dir_ / "big.pdf"));
   EXPECT_FALSE(HasStagingLeftover(dir_.path()));
@@ -699,13 +699,13 @@ TEST_F(RendererTest, AnOfficeBeyondItsBoundsIsStoppedAndReplaced) {
   struct Row { const char* name; fs::path input; OfficeLimits limits; const char* variable; bool hang;
                std::int32_t expected; std::string named; };
   const Row rows[] = {
-      {"hung office, deadline set", deck, {0, seconds(2), milliseconds(1)}, nullptr, true, failure::kTimeout,
+      {"hung office, deadline set", deck, {0, seconds(2), milliseconds(1)}, nullptr, true, failure::kWin32Timeout,
        "the office did not finish within 2.0"},
       {"hung office, deadline from the environment", deck, {0, milliseconds(0), milliseconds(1)}, "2", true,
-       failure::kTimeout, "the office did not finish within 2.0"},
+       failure::kWin32Timeout, "the office did not finish within 2.0"},
       {"large deck, small allowance: 0.5 s + 300 x 1 ms", big, {0, milliseconds(500), milliseconds(1)}, nullptr, false,
-       failure::kTimeout, "the office did not finish within 0.8 s and was stopped"},
-      {"memory bound", deck, {1 << 20, milliseconds(0), milliseconds(0)}, nullptr, false, failure::kOutOfMemory,
+       failure::kWin32Timeout, "the office did not finish within 0.8 s and was stopped"},
+      {"memory bound", deck, {1 << 20, milliseconds(0), milliseconds(0)}, nullptr, false, failure::kEOutOfMemory,
        "the office used more than 1 MiB of memory and was stopped"},
       {"large deck, its allowance: 0.5 s + 300 x 200 ms", big, {0, milliseconds(500), milliseconds(200)}, nullptr,
        false, 0, ""},

@@ -223,6 +223,36 @@ TEST_F(WordApplication, RefusesWhatWordRefuses) {
   EXPECT_EQ(ThrownNumber([&] { app_->Quit(false); }), 462);
 }
 
+// What a refusal says reaches the host as the failure's cause: Word's words, after the member.
+TEST_F(WordApplication, RefusalsNameTheMemberInWordsOwnWords) {
+  auto document = app_->Documents()->Add();
+  auto closed = app_->Documents()->Add();
+  auto selection = app_->Selection();
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    std::u16string description;
+  } rows[] = {
+      {"paste", [&] { selection->Paste(); },
+       u"Selection.Paste : This method or property is not available because the Clipboard is empty or not valid."},
+      {"break", [&] { selection->InsertBreak(2); },
+       u"Selection.InsertBreak : This method or property is not available because break type 2 is not made by "
+       u"this application."},
+      {"page side", [&] { document->PageSetup()->put_PageWidth(0); }, u"PageSetup.PageWidth : Value out of range."},
+      {"closed document", [&] { closed->Close(0), closed->SaveAs(u"x.txt", 7); },
+       u"Document.SaveAs : Object has been deleted."},
+      {"no document", [&] { document->Close(0), selection->InsertAfter(u"x"); },
+       u"Selection.InsertAfter : This command is not available because no document is open."},
+      {"after Quit", [&] { app_->Quit(false), app_->Documents(); },
+       u"Application.Documents : The remote server machine does not exist or is unavailable."},
+  };
+  for (const auto& row : rows) {
+    std::u16string description;
+    EXPECT_NE(ThrownNumber(row.call, &description), 0) << row.name;
+    EXPECT_EQ(text::ToUtf8(description), text::ToUtf8(row.description)) << row.name;
+  }
+}
+
 // Close saves what changed since SaveAs to the same file and format; dropped changes leave the file
 // as it was, a document never saved writes nothing, and the file of an open presentation is never
 // written over.

@@ -106,4 +106,26 @@ QUORVANE_API std::u16string_view ErrorMessage(std::int64_t code);
 // What GetAllPossibleErrorsCount answers: 17, although -18 exists too.
 inline constexpr std::int32_t kAllPossibleErrorsCount = 17;
 
+// The result codes, named for their messages (ErrorMessage gives each one's text): what
+// ConvertFile returns and onerror reports. Errors() lists -1 to -18 in this order.
+inline constexpr std::int32_t kSuccess = 0;
+inline constexpr std::int32_t kDllNotOpened = -1;  // a library failed to load (run-time error 48)
+inline constexpr std::int32_t kInputFileNameMissing = -2;
+inline constexpr std::int32_t kOutputFileNameMissing = -3;
+inline constexpr std::int32_t kReserved = -4;  // never reported
+inline constexpr std::int32_t kInputFileNotFound = -5;
+inline constexpr std::int32_t kInputSameAsOutput = -6;
+inline constexpr std::int32_t kInvalidExtensionNumber = -7;
+inline constexpr std::int32_t kInvalidExtensionIndex = -8;
+inline constexpr std::int32_t kOfficeNotInstalled = -9;
+inline constexpr std::int32_t kConversionFailed = -10;
+inline constexpr std::int32_t kOutputPathNotFound = -11;
+inline constexpr std::int32_t kPowerPointNotCreated = -12;
+inline constexpr std::int32_t kPowerPointNotDestroyed = -13;
+inline constexpr std::int32_t kWordNotCreated = -14;
+inline constexpr std::int32_t kWordNotDestroyed = -15;
+inline constexpr std::int32_t kFileTypeNotConverted = -16;
+inline constexpr std::int32_t kNoSlideExportConverter = -17;
+inline constexpr std::int32_t kTargetReadOnly = -18;
+
 }  // namespace quorvane::catalog

@@ -13,15 +13,13 @@
 #include <utility>
 
 #include "output.hpp"
+#include "quorvane/automation_error.hpp"
+#include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
 #include "quorvane/utf.hpp"
 
 namespace quorvane::cli {
 namespace {
-
-// E_FAIL: the number a result carries when something other than the control's own failure ended a
-// conversion (memory ran out, a thread could not be made).
-constexpr std::int32_t kUnexpectedFailure = static_cast<std::int32_t>(0x80004005u);
 
 // How often the waiting thread redraws the bar when no event comes (the elapsed time moves on
 // while an office renders a large deck).
@@ -92,7 +90,7 @@ ConversionResult Convert(QuorvaneX& control, JobEvents& events, std::size_t inde
   const auto started = std::chrono::steady_clock::now();
   try {
     result.code = control.ConvertFile();
-    if (result.code == 0) {
+    if (result.code == catalog::kSuccess) {
       result.slides = std::max(0, control.get_EndSlide() - control.get_StartSlide() + 1);
     } else {
       result.errorText = events.MessageFor(result.code);
@@ -142,10 +140,12 @@ struct Shared {
   std::vector<std::optional<ConversionResult>> results;
 };
 
+// A conversion that something other than the control's own failure ended (memory ran out, a thread
+// could not be made) carries E_FAIL.
 ConversionResult FailedCall(const std::string& what) {
   ConversionResult result;
   result.failedCall = true;
-  result.code = kUnexpectedFailure;
+  result.code = failure::kEFail;
   result.errorText = what;
   result.errors.push_back("conversion failed: " + what);
   return result;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "quorvane/catalog.hpp"
 #include "status_line.hpp"
 
 namespace quorvane::cli {
@@ -52,7 +53,7 @@ struct ConversionResult {
   // 0 when the conversion failed.
   std::int32_t slides = 0;
 
-  bool ok() const { return !failedCall && code == 0; }
+  bool ok() const { return !failedCall && code == catalog::kSuccess; }
 };
 
 // Converts `jobs` on `workers` threads (at least 1; never more than there are jobs) and calls

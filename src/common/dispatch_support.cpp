@@ -7,8 +7,8 @@
 #include <new>
 #include <optional>
 
+#include "common/failures.hpp"
 #include "common/text.hpp"
-#include "quorvane/automation_error.hpp"
 
 namespace quorvane::detail {
 namespace {
@@ -243,12 +243,12 @@ HResult CurrentExceptionToExcepInfo(ExcepInfo* excep) noexcept {
       number = e.number();
       if (excep) *excep = {number, e.description()};
     } catch (const std::bad_alloc&) {
-      number = 7;
-      if (excep) *excep = {number, u"Out of memory"};
+      number = failure::kOutOfMemory;
+      if (excep) *excep = {number, std::u16string(failure::Description(number))};
     } catch (const std::exception& e) {
       if (excep) *excep = {number, text::FromUtf8(e.what())};
     } catch (...) {
-      if (excep) *excep = {number, u"Invalid procedure call or argument"};
+      if (excep) *excep = {number, std::u16string(failure::Description(number))};
     }
   } catch (...) {
     // No memory left for the description: the number alone still tells the caller what failed.
@@ -259,13 +259,14 @@ HResult CurrentExceptionToExcepInfo(ExcepInfo* excep) noexcept {
 
 std::u16string DescribeHResult(HResult hr) {
   switch (hr) {
-    case DISP_E_MEMBERNOTFOUND: return u"Member not found.";
-    case DISP_E_TYPEMISMATCH: return u"Type mismatch.";
-    case DISP_E_UNKNOWNNAME: return u"Unknown name.";
-    case DISP_E_EXCEPTION: return u"Exception occurred.";
-    case DISP_E_OVERFLOW: return u"Out of present range.";
-    case DISP_E_BADPARAMCOUNT: return u"Invalid number of parameters.";
-    case DISP_E_PARAMNOTOPTIONAL: return u"Parameter not optional.";
+    case failure::kDispMemberNotFound:
+    case failure::kDispTypeMismatch:
+    case failure::kDispUnknownName:
+    case failure::kDispException:
+    case failure::kDispOverflow:
+    case failure::kDispBadParamCount:
+    case failure::kDispParamNotOptional: return std::u16string(failure::Description(hr));
+    // Whatever else a late-bound object answered is its own affair.
     default: return u"Automation call failed.";
   }
 }

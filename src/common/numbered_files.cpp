@@ -10,15 +10,13 @@
 #include <utility>
 #include <mutex>
 
+#include "common/failures.hpp"
 #include "common/output_file.hpp"
 #include "common/text.hpp"
 #include "quorvane/automation_error.hpp"
 
 namespace quorvane::files {
 namespace {
-
-constexpr std::int32_t kBadFileNumber = 52;
-constexpr std::int32_t kBadFileName = 64;
 
 struct Entry {
   int fd = -1;
@@ -38,14 +36,13 @@ bool Held(const struct stat& file) {
   return holds.contains({static_cast<std::uint64_t>(file.st_dev), static_cast<std::uint64_t>(file.st_ino)});
 }
 
-[[noreturn]] void Fail(std::int32_t number, const char16_t* description) { throw AutomationError(number, description); }
+[[noreturn]] void Fail(std::int32_t number) { throw failure::Error(number); }
 
 // The platform's text for the number, then what was found, so that whoever reads the failure sees
 // its cause: "Path/File access error: \"out.txt\" is read-only".
-[[noreturn]] void Fail(std::int32_t number, const char16_t* description, const std::string& path,
-                       const std::string& reason) {
-  throw AutomationError(number, std::u16string(description) + u": \"" + text::FromUtf8(path) + u"\" " +
-                                    text::FromUtf8(reason));
+[[noreturn]] void Fail(std::int32_t number, const std::string& path, const std::string& reason) {
+  throw AutomationError(number, std::u16string(failure::Description(number)) + u": \"" + text::FromUtf8(path) +
+                                    u"\" " + text::FromUtf8(reason));
 }
 
 // A failure of a write or close (opens fail through ThrowRunTimeError).
@@ -53,38 +50,38 @@ bool Held(const struct stat& file) {
   switch (error) {
     case ENOSPC:
     case EDQUOT:
-      Fail(61, u"Disk full");
+      Fail(failure::kDiskFull);
     case EMFILE:
     case ENFILE:
-      Fail(67, u"Too many files");
+      Fail(failure::kTooManyFiles);
     case EIO:
-      Fail(57, u"Device I/O error");
+      Fail(failure::kDeviceIoError);
     default:
       break;
   }
-  Fail(failure::kPathFileAccessError, u"Path/File access error");
+  Fail(failure::kPathFileAccessError);
 }
 
 Entry& Slot(std::int16_t number) {
-  if (number < 1 || number > kMaxFileNumber) Fail(kBadFileNumber, u"Bad file name or number");
+  if (number < 1 || number > kMaxFileNumber) Fail(failure::kBadFileNameOrNumber);
   return table[static_cast<std::size_t>(number)];
 }
 
 // The checks of Open that need no descriptor; the caller holds `mutex`.
 void CheckLocked(const std::string& name) {
   if (name.empty() || name.find('\0') != std::string::npos)
-    Fail(failure::kPathFileAccessError, u"Path/File access error");
+    Fail(failure::kPathFileAccessError);
   // The same file may not be open twice for writing: check before anything is created or cut.
   // (Devices and pipes may be written by many.)
   struct stat existing {};
   if (::stat(name.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, u"Path/File access error", name, "is a folder");
+    if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, name, "is a folder");
     if (Held(existing))
-      Fail(failure::kPermissionDenied, u"Permission denied", name, "is a presentation open for reading");
+      Fail(failure::kPermissionDenied, name, "is a presentation open for reading");
     if (S_ISREG(existing.st_mode)) {
       for (const auto& other : table)
         if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
-          Fail(failure::kFileAlreadyOpen, u"File already open", name, "is open for writing already");
+          Fail(failure::kFileAlreadyOpen, name, "is open for writing already");
     }
   }
   try {
@@ -100,17 +97,17 @@ void ThrowRunTimeError(const output::OutputError& error) {
   const std::string& path = error.path();
   const std::string reason = "cannot be written: " + error.reason();
   switch (error.cause()) {
-    case output::Cause::kFolderMissing: Fail(failure::kPathNotFound, u"Path not found", path, reason);
-    case output::Cause::kNameTooLong: Fail(kBadFileName, u"Bad file name", path, reason);
-    case output::Cause::kDiskFull: Fail(61, u"Disk full", path, reason);
-    case output::Cause::kNoReader: Fail(57, u"Device I/O error", path, reason);
+    case output::Cause::kFolderMissing: Fail(failure::kPathNotFound, path, reason);
+    case output::Cause::kNameTooLong: Fail(failure::kBadFileName, path, reason);
+    case output::Cause::kDiskFull: Fail(failure::kDiskFull, path, reason);
+    case output::Cause::kNoReader: Fail(failure::kDeviceIoError, path, reason);
     case output::Cause::kWriteFailed:
-      if (error.error() == EMFILE || error.error() == ENFILE) Fail(67, u"Too many files", path, reason);
-      if (error.error() == EIO) Fail(57, u"Device I/O error", path, reason);
+      if (error.error() == EMFILE || error.error() == ENFILE) Fail(failure::kTooManyFiles, path, reason);
+      if (error.error() == EIO) Fail(failure::kDeviceIoError, path, reason);
       break;
     default: break;
   }
-  Fail(failure::kPathFileAccessError, u"Path/File access error", path, reason);
+  Fail(failure::kPathFileAccessError, path, reason);
 }
 
 void CheckForWriting(std::u16string_view path) {
@@ -122,13 +119,13 @@ std::int16_t FreeFile() {
   std::lock_guard lock(mutex);
   for (std::int16_t n = 1; n <= kMaxFileNumber; ++n)
     if (table[static_cast<std::size_t>(n)].fd < 0) return n;
-  Fail(67, u"Too many files");
+  Fail(failure::kTooManyFiles);
 }
 
 void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
   std::lock_guard lock(mutex);
   Entry& entry = Slot(number);
-  if (entry.fd >= 0) Fail(failure::kFileAlreadyOpen, u"File already open");
+  if (entry.fd >= 0) Fail(failure::kFileAlreadyOpen);
   const std::string name = text::ToUtf8(path);
   CheckLocked(name);
   int fd = -1;
@@ -145,7 +142,7 @@ void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
 void Write(std::int16_t number, std::string_view bytes) {
   std::lock_guard lock(mutex);
   Entry& entry = Slot(number);
-  if (entry.fd < 0) Fail(kBadFileNumber, u"Bad file name or number");
+  if (entry.fd < 0) Fail(failure::kBadFileNameOrNumber);
   while (!bytes.empty()) {
     const ssize_t n = ::write(entry.fd, bytes.data(), bytes.size());
     if (n < 0) {

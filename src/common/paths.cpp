@@ -9,26 +9,26 @@
 #include <system_error>
 #include <vector>
 
+#include "common/failures.hpp"
 #include "common/text.hpp"
-#include "quorvane/automation_error.hpp"
 
 namespace quorvane::paths {
 namespace {
 
-constexpr std::int32_t kBadFileName = 52;  // "Bad file name or number"
 
 // The name as the system takes it (UTF-8, a byte that was not UTF-8 restored). Refuses what would
 // reach the system altered: a NUL would cut the name short, an unpaired surrogate would become
 // another character.
 std::string Native(std::u16string_view path) {
-  if (!text::IsUsableFileName(path)) throw AutomationError(kBadFileName, u"Bad file name or number");
+  if (!text::IsUsableFileName(path)) throw failure::Error(failure::kBadFileNameOrNumber);
   return text::ToUtf8(path);
 }
 
 [[noreturn]] void ThrowAccessError(std::u16string_view path, int error) {
-  throw AutomationError(failure::kPathFileAccessError, u"Path/File access error: " + std::u16string(path) + u" (" +
-                                                           text::FromUtf8(std::generic_category().message(error)) +
-                                                           u")");
+  throw AutomationError(failure::kPathFileAccessError,
+                        std::u16string(failure::Description(failure::kPathFileAccessError)) + u": " +
+                            std::u16string(path) + u" (" + text::FromUtf8(std::generic_category().message(error)) +
+                            u")");
 }
 
 // Whether `error` from a lookup means "there is nothing of that name" rather than a failure.

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "common/failures.hpp"
 #include "common/text.hpp"
 #include "common/dispatch_support.hpp"
 #include "control/dispatch_surface.hpp"
@@ -42,6 +43,14 @@ struct qv_control {
 namespace {
 
 static_assert(sizeof(qv_char16) == sizeof(char16_t));
+// The C header spells out the results it shares with the failure registry; they must agree.
+static_assert(QV_DISP_E_MEMBERNOTFOUND == quorvane::failure::kDispMemberNotFound &&
+              QV_DISP_E_TYPEMISMATCH == quorvane::failure::kDispTypeMismatch &&
+              QV_DISP_E_UNKNOWNNAME == quorvane::failure::kDispUnknownName &&
+              QV_DISP_E_EXCEPTION == quorvane::failure::kDispException &&
+              QV_DISP_E_OVERFLOW == quorvane::failure::kDispOverflow &&
+              QV_DISP_E_BADPARAMCOUNT == quorvane::failure::kDispBadParamCount &&
+              QV_E_OUTOFMEMORY == quorvane::failure::kEOutOfMemory);
 
 // --- Strings -------------------------------------------------------------------------------
 

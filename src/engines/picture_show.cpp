@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/failures.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/builder.hpp"
 
@@ -58,7 +59,7 @@ pptx::SaveFormatWriter PicturePresentationWriter(slide_output::SlideDrawer draw)
     try {
       deck = builder::Render(plan);
     } catch (const std::invalid_argument& e) {
-      throw AutomationError(pptx::hresult::kInvalidData,
+      throw AutomationError(failure::kWin32InvalidData,
                             u"Cannot save \"" + text::FromUtf8(path) + u"\" as a picture presentation: " +
                                 text::FromUtf8(e.what()) + u".");
     }

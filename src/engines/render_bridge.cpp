@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/cleanup.hpp"
+#include "common/failures.hpp"
 #include "common/numbered_files.hpp"
 #include "common/output_file.hpp"
 #include "common/owned_folder.hpp"
@@ -40,11 +41,6 @@ namespace quorvane::engines {
 
 namespace {
 
-// "PowerPoint can't export ..." for a picture filter nobody serves (E_FAIL).
-constexpr std::int32_t kFilterNotServed = static_cast<std::int32_t>(0x80004005u);
-constexpr std::u16string_view kFilterNotServedText =
-    u"PowerPoint can't export the slide(s) because no installed converter supports this file type.";
-
 // A private folder under the system's temporary folder, removed with everything in it when the
 // object goes. Made with mkdtemp (mode 0700), so nobody else can put or read files in it. Held as
 // this process's (an early exit removes it; a later process sweeps it should this one die).
@@ -56,7 +52,7 @@ class TemporaryFolder {
     if (ec) base = "/tmp";
     std::string pattern = (base / "quorvane-render-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
-      throw AutomationError(pptx::hresult::kAccessDenied,
+      throw AutomationError(failure::kEAccessDenied,
                             u"Cannot make a temporary folder for the renderer in \"" + text::FromUtf8(base.string()) +
                                 u"\": " + text::FromUtf8(std::strerror(errno)) + u".");
     path_ = pattern;
@@ -185,8 +181,8 @@ void CheckForeignInput(const std::string& path, const pptx::Limits& limits) {
   pptx::CheckForOffice(path, limits);
   const std::string fault = lo::CompoundFileFault(path, limits.maxCompoundFileSize);
   if (!fault.empty())
-    throw AutomationError(pptx::hresult::kInvalidData, u"\"" + text::FromUtf8(path) + u"\" cannot be opened: " +
-                                                           text::FromUtf8(fault) + u".");
+    throw AutomationError(failure::kWin32InvalidData, u"\"" + text::FromUtf8(path) + u"\" cannot be opened: " +
+                                                          text::FromUtf8(fault) + u".");
 }
 
 const lo::RendererLease& LeaseOf(pptx::ApplicationState& app) {
@@ -202,7 +198,7 @@ const std::string& CurrentCopy(pptx::PresentationModel& model) {
   if (state.copyFolder && key == state.copyKey) return state.copyPath;
   const pptx::SaveFormatWriter writer = pptx::FindSaveFormat(kPackageFormat);
   if (!writer)
-    throw AutomationError(kFilterNotServed, u"The presentation cannot be handed to the renderer: no writer of its "
+    throw AutomationError(failure::kEFail, u"The presentation cannot be handed to the renderer: no writer of its "
                                             u"own format is registered.");
   state.copyKey.clear();
   if (!state.copyFolder) state.copyFolder = std::make_unique<TemporaryFolder>();
@@ -240,7 +236,7 @@ const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& m
   for (const std::int32_t number : numbers) {
     if (state.pictures.contains(number)) continue;
     if (number < 1 || static_cast<std::size_t>(number) > model.slides().size())
-      lo::Fail(lo::failure::kBadIndex, "slide " + std::to_string(number) + " is not a slide of the presentation");
+      lo::Fail(failure::kDispBadIndex, "slide " + std::to_string(number) + " is not a slide of the presentation");
     if (!state.picturesFolder) state.picturesFolder = std::make_unique<TemporaryFolder>();
     lo::SlideExport request;
     request.slide = number;
@@ -283,7 +279,7 @@ void RegisterSaveFormats() {
 std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std::vector<std::int32_t>& slideNumbers,
                                        const std::string& filterName) {
   const lo::PictureFilter* filter = lo::FindPictureFilter(filterName);
-  if (!filter) throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+  if (!filter) throw failure::Error(failure::kEFail);
   const std::map<std::int32_t, std::string>& pictures = DrawSlides(model, slideNumbers, std::string(filter->name), 0, 0);
   std::vector<std::string> files;
   files.reserve(slideNumbers.size());
@@ -294,18 +290,18 @@ std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std
 void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
                  const std::u16string& filterName, std::int32_t width, std::int32_t height) {
   const std::string filter = text::ToUtf8(filterName);
-  if (!lo::FindPictureFilter(filter)) throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+  if (!lo::FindPictureFilter(filter)) throw failure::Error(failure::kEFail);
   if (fileName.empty() || !text::IsUsableFileName(fileName))
-    throw AutomationError(lo::failure::kPathNotFound,
+    throw AutomationError(failure::kWin32PathNotFound,
                           u"Cannot export the slide to \"" + fileName + u"\": the name is not a valid file name.");
   const std::string path = text::ToUtf8(fileName);
   if (files::IsHeldForReading(path))
-    throw AutomationError(lo::failure::kCannotSave, u"Cannot export the slide to \"" + fileName +
-                                                        u"\": it is the file of an open presentation.");
+    throw AutomationError(failure::kStgCantSave, u"Cannot export the slide to \"" + fileName +
+                                                     u"\": it is the file of an open presentation.");
   // The target is checked before anything is drawn: what would be refused at the end is refused now.
   const auto refused = [&](const output::OutputError& error) {
     return AutomationError(
-        error.cause() == output::Cause::kFolderMissing ? lo::failure::kPathNotFound : lo::failure::kCannotSave,
+        error.cause() == output::Cause::kFolderMissing ? failure::kWin32PathNotFound : failure::kStgCantSave,
         u"Cannot export the slide to \"" + fileName + u"\": " + text::FromUtf8(error.reason()) + u".");
   };
   try {
@@ -377,17 +373,17 @@ std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx:
 void RegisterSaveFormats() {}
 
 std::vector<std::string> SlidePictures(pptx::PresentationModel&, const std::vector<std::int32_t>&, const std::string&) {
-  throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+  throw failure::Error(failure::kEFail);
 }
 
 void ExportSlide(pptx::PresentationModel&, const pptx::SlideRecord&, const std::u16string&, const std::u16string&,
                  std::int32_t, std::int32_t) {
-  throw AutomationError(kFilterNotServed, std::u16string(kFilterNotServedText));
+  throw failure::Error(failure::kEFail);
 }
 
 std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>&,
                                                      const std::string& path) {
-  throw AutomationError(pptx::hresult::kInvalidData,
+  throw AutomationError(failure::kWin32InvalidData,
                         u"\"" + text::FromUtf8(path) + u"\" cannot be opened: this build reads only Office Open XML "
                                                        u"presentations.");
 }

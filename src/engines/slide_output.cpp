@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "common/cleanup.hpp"
+#include "common/failures.hpp"
 #include "common/numbered_files.hpp"
 #include "common/output_file.hpp"
 #include "common/text.hpp"
@@ -30,8 +31,6 @@ namespace {
 
 namespace ppt = office::ppt;
 namespace fs = std::filesystem;
-using pptx::hresult::kAccessDenied;
-using pptx::hresult::kPathNotFound;
 
 // Groups nested deeper than this are not searched for text (the reader's own limits stop far
 // deeper nesting; this keeps the recursion's stack small whatever they say).
@@ -163,9 +162,9 @@ SlideSize SlideSizeOf(const pptx::PresentationModel& model) {
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(kAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
+  if (!in) Fail(failure::kEAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
   std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) Fail(kAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
+  if (in.bad()) Fail(failure::kEAccessDenied, "Cannot read the slide picture " + Quoted(path) + ".");
   return bytes;
 }
 
@@ -185,7 +184,7 @@ std::string FolderPart(const std::string& path) {
 void RefuseFolderAsFile(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    Fail(kAccessDenied, "Cannot save " + Quoted(path) + ": it is a folder.");
+    Fail(failure::kEAccessDenied, "Cannot save " + Quoted(path) + ": it is a folder.");
 }
 
 // --- FolderOutput ------------------------------------------------------------------------------
@@ -199,7 +198,7 @@ FolderOutput::FolderOutput(std::string folder, std::vector<std::string> names) {
   const std::vector<output::Target>& targets = staged_->targets();
   for (std::size_t i = 0; i < targets.size(); ++i) {
     if (targets[i].kind == output::Target::Kind::kFile && files::IsHeldForReading(targets[i].path)) {
-      Fail(kAccessDenied, "Cannot save " + Quoted(staged_->folder()) + ": \"" + staged_->names()[i] +
+      Fail(failure::kEAccessDenied, "Cannot save " + Quoted(staged_->folder()) + ": \"" + staged_->names()[i] +
                               "\" in it is the file of an open presentation.");
     }
   }

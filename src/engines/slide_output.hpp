@@ -6,9 +6,9 @@
 // The writers here never draw: they are handed a SlideDrawer (the renderer bridge's in the
 // component, a stand-in in tests), so that everything but the drawing works without an office.
 //
-// Failures are AutomationErrors with the package layer's numbers (pptx::hresult): path not found
-// for a missing folder, access denied for a folder or file that cannot be written or is in the
-// way, disk full; the drawer's own failures pass unchanged. Whatever fails, nothing is left under
+// Failures are AutomationErrors with the package layer's numbers (common/failures.hpp): path not
+// found for a missing folder, access denied for a folder or file that cannot be written or is in
+// the way, disk full; the drawer's own failures pass unchanged. Whatever fails, nothing is left under
 // the output's names that was not there before, and what was there is as it was.
 #include <cstdint>
 #include <functional>
@@ -83,7 +83,7 @@ class FolderOutput {
   std::unique_ptr<output::StagedFolder> staged_;
 };
 
-// Fails with pptx::hresult::kAccessDenied when `path` is an existing folder: a file output cannot
+// Fails with failure::kEAccessDenied when `path` is an existing folder: a file output cannot
 // replace a folder.
 void RefuseFolderAsFile(const std::string& path);
 

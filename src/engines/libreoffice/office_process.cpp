@@ -113,7 +113,7 @@ std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostE
 
 pid_t SpawnOffice(const OfficeLaunch& launch) {
   if (access(launch.program.c_str(), X_OK) != 0) {
-    Fail(failure::kOfficeUnavailable,
+    Fail(failure::kRpcServerUnavailable,
          "LibreOffice cannot be started: '" + launch.program + "' is not an executable (" + SystemReason(errno) + ")");
   }
   std::vector<std::string> args = OfficeArguments(launch);
@@ -132,7 +132,7 @@ pid_t SpawnOffice(const OfficeLaunch& launch) {
   if (pipe2(errorPipe, O_CLOEXEC) != 0) {
     int error = errno;
     if (logFd >= 0) close(logFd);
-    Fail(failure::kOfficeUnavailable, "LibreOffice cannot be started: no pipe (" + SystemReason(error) + ")");
+    Fail(failure::kRpcServerUnavailable, "LibreOffice cannot be started: no pipe (" + SystemReason(error) + ")");
   }
   pid_t parent = getpid();
   pid_t pid = fork();
@@ -142,7 +142,8 @@ pid_t SpawnOffice(const OfficeLaunch& launch) {
   if (logFd >= 0) close(logFd);
   if (pid < 0) {
     close(errorPipe[0]);
-    Fail(failure::kOfficeUnavailable, "LibreOffice cannot be started: fork failed (" + SystemReason(forkError) + ")");
+    Fail(failure::kRpcServerUnavailable,
+         "LibreOffice cannot be started: fork failed (" + SystemReason(forkError) + ")");
   }
   // Closing the group to a race: the child sets its own group too.
   setpgid(pid, pid);
@@ -154,7 +155,7 @@ pid_t SpawnOffice(const OfficeLaunch& launch) {
   close(errorPipe[0]);
   if (got == static_cast<ssize_t>(sizeof execError)) {
     Reap(pid, std::chrono::seconds(5));
-    Fail(failure::kOfficeUnavailable,
+    Fail(failure::kRpcServerUnavailable,
          "LibreOffice cannot be started: '" + launch.program + "' could not be run (" + SystemReason(execError) + ")");
   }
   return pid;
@@ -274,7 +275,7 @@ std::uint64_t GroupResidentBytes(pid_t group) { return GroupMemorySampler(group)
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {
   std::string pattern = parent + "/" + prefix + "XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
-    Fail(failure::kOfficeUnavailable,
+    Fail(failure::kRpcServerUnavailable,
          "LibreOffice cannot be started: no private folder in '" + parent + "' (" + SystemReason(errno) + ")");
   }
   return pattern;

@@ -41,7 +41,7 @@ std::vector<std::string> OfficeArguments(const OfficeLaunch& launch);
 // lu*.tmp folder) outlives its private folder.
 std::vector<std::string> OfficeEnvironment(const std::vector<std::string>& hostEnvironment, const std::string& tempDir);
 
-// Starts the office; returns its pid (also its process group). Throws kOfficeUnavailable when the
+// Starts the office; returns its pid (also its process group). Throws kRpcServerUnavailable when the
 // program cannot be run (missing, not executable), with the program and the system's reason.
 pid_t SpawnOffice(const OfficeLaunch& launch);
 
@@ -81,7 +81,7 @@ class GroupMemorySampler {
   int calls_ = 0;
 };
 
-// A new folder `<parent>/<prefix>XXXXXX` only this user can enter; throws kOfficeUnavailable.
+// A new folder `<parent>/<prefix>XXXXXX` only this user can enter; throws kRpcServerUnavailable.
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix);
 
 // Removes a folder tree, ignoring failures (a leftover temp folder is no reason to fail a call).

@@ -108,7 +108,7 @@ UnoConnectFunction Plugin() {
     state.tried = true;
     Load(state);
   }
-  if (state.connect == nullptr) Fail(failure::kOfficeUnavailable, state.failure);
+  if (state.connect == nullptr) Fail(failure::kRpcServerUnavailable, state.failure);
   return state.connect;
 }
 

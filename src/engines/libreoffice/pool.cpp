@@ -65,7 +65,8 @@ std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOpt
       }
       if (healthy) return worker;
       Discard(worker);
-      if (Worker::Clock::now() >= call.deadline) Fail(failure::kTimeout, TimeoutDescription(call.what, call.budget));
+      if (Worker::Clock::now() >= call.deadline)
+        Fail(failure::kWin32Timeout, TimeoutDescription(call.what, call.budget));
       lock.lock();
       continue;
     }
@@ -94,7 +95,8 @@ std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOpt
           return slots_.size() + starting_ < maximum ||
                  std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
         })) {
-      Fail(failure::kTimeout, "No LibreOffice worker became free for " + call.what + " within the call's deadline");
+      Fail(failure::kWin32Timeout,
+           "No LibreOffice worker became free for " + call.what + " within the call's deadline");
     }
   }
 }

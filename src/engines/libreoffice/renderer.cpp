@@ -59,20 +59,21 @@ Registry& TheRegistry() {
 
 // The input as the office will get it: absolute, an existing readable file, not encrypted.
 std::string CheckedInput(const std::string& input) {
-  if (input.empty()) Fail(failure::kFileNotFound, "No input file was given");
+  if (input.empty()) Fail(failure::kWin32FileNotFound, "No input file was given");
   std::string path = AbsolutePath(input);
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     int error = errno;
-    if (error == ENOENT || error == ENOTDIR) Fail(failure::kFileNotFound, "The file '" + input + "' does not exist");
-    Fail(failure::kCannotRead, "The file '" + input + "' cannot be read (" + std::strerror(error) + ")");
+    if (error == ENOENT || error == ENOTDIR)
+      Fail(failure::kWin32FileNotFound, "The file '" + input + "' does not exist");
+    Fail(failure::kStgReadFault, "The file '" + input + "' cannot be read (" + std::strerror(error) + ")");
   }
-  if (!S_ISREG(st.st_mode)) Fail(failure::kCannotRead, "'" + input + "' is not a file");
+  if (!S_ISREG(st.st_mode)) Fail(failure::kStgReadFault, "'" + input + "' is not a file");
   if (access(path.c_str(), R_OK) != 0) {
-    Fail(failure::kCannotRead, "The file '" + input + "' cannot be read (" + std::strerror(errno) + ")");
+    Fail(failure::kStgReadFault, "The file '" + input + "' cannot be read (" + std::strerror(errno) + ")");
   }
   if (SniffProtection(path) == Protection::Encrypted) {
-    Fail(failure::kEncrypted, "The file '" + input + "' is encrypted (protected by a password)");
+    Fail(failure::kEAccessDenied, "The file '" + input + "' is encrypted (protected by a password)");
   }
   return path;
 }
@@ -227,7 +228,7 @@ void RendererLease::ConvertDocument(const std::string& input, const std::string&
   auto started = std::chrono::steady_clock::now();
   std::string inputPath = CheckedInput(input);
   CallBounds call = StartCall(started, inputPath, 0, "converting '" + input + "' to '" + output + "'");
-  if (filterName.empty()) Fail(failure::kFormatNotServed, "No export filter was given for '" + output + "'");
+  if (filterName.empty()) Fail(failure::kEFail, "No export filter was given for '" + output + "'");
   StagedOutput staged(output);
   ConvertJob job{input, FileUrl(inputPath), output, FileUrl(staged.stagedPath()), filterName, options};
   pool->Run(call, settings, [job](OfficeSession& session) { session.Convert(job); });
@@ -247,14 +248,14 @@ void RendererLease::ExportSlides(const std::string& input, const std::vector<Sli
   for (const SlideExport& slide : slides) {
     const PictureFilter* filter = FindPictureFilter(slide.filter);
     if (filter == nullptr) {
-      Fail(failure::kFormatNotServed, "The picture format '" + slide.filter + "' cannot be written (slide " +
-                                          std::to_string(slide.slide) + " to '" + slide.path + "')");
+      Fail(failure::kEFail, "The picture format '" + slide.filter + "' cannot be written (slide " +
+                                std::to_string(slide.slide) + " to '" + slide.path + "')");
     }
     if (slide.pixelWidth < 0 || slide.pixelHeight < 0 || slide.pixelWidth > kMaxPixelSide ||
         slide.pixelHeight > kMaxPixelSide) {
-      Fail(failure::kOutOfRange, "The picture size " + std::to_string(slide.pixelWidth) + " x " +
-                                     std::to_string(slide.pixelHeight) + " of '" + slide.path + "' is outside 0 to " +
-                                     std::to_string(kMaxPixelSide) + " pixels");
+      Fail(failure::kDispOverflow, "The picture size " + std::to_string(slide.pixelWidth) + " x " +
+                                       std::to_string(slide.pixelHeight) + " of '" + slide.path + "' is outside 0 to " +
+                                       std::to_string(kMaxPixelSide) + " pixels");
     }
     staged.push_back(std::make_unique<StagedOutput>(slide.path));
     jobs.push_back(PictureJob{slide.slide, slide.path, FileUrl(staged.back()->stagedPath()), filter, slide.pixelWidth,

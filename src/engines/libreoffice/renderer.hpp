@@ -24,22 +24,22 @@
 // loads (SlidesToLoad) and every picture it draws; and a bound on the resident memory of the
 // office's process group, sampled while the caller waits. The office calls run on the worker's own
 // thread while the caller waits; past the deadline or above the bound the office is killed (SIGKILL
-// to its group), replaced at the next need, and the call fails with failure::kTimeout or
-// failure::kOutOfMemory. An office that died between two conversions is noticed before the next
+// to its group), replaced at the next need, and the call fails with failure::kWin32Timeout or
+// failure::kEOutOfMemory. An office that died between two conversions is noticed before the next
 // (process state, then a cheap call) and replaced. A worker is retired after
 // RendererOptions::recycleAfter conversions or when its resident memory exceeds
 // RendererOptions::memoryCeilingBytes after a conversion.
 //
 // Safety. Inputs are loaded hidden and read-only, with links not updated, macros never run and an
 // interaction handler that answers every question with "abort", so that nothing prompts, waits
-// or fetches: an encrypted or password-protected input fails at once with failure::kEncrypted
+// or fetches: an encrypted or password-protected input fails at once with failure::kEAccessDenied
 // (compound files are recognised before the office sees them). Each profile starts with macros
 // disabled, links from untrusted documents blocked and file locking off.
 // Outputs are written into a private folder beside the target and renamed into place when
 // complete, so a failed call leaves no half-written file.
 //
 // Failures: AutomationError with the numbers of failures.hpp and a description naming the file and
-// the cause. E_FAIL (failure::kFormatNotServed) means only "this format cannot be written".
+// the cause. E_FAIL (failure::kEFail) means only "this format cannot be written".
 //
 // Effects on the host process: the component itself needs no library of LibreOffice. The first
 // office start (or Available) loads the renderer's UNO plugin, libquorvane-uno.so, and with it
@@ -168,9 +168,9 @@ class RendererLease {
  public:
   // Loads `input`, stores it to `output` with the office's export filter `filterName` ("impress_pdf_Export",
   // "MS PowerPoint 97", "impress8", "Impress MS PowerPoint 2007 XML", "writer_pdf_Export", ...).
-  // A name the office has no export filter for fails with kFormatNotServed; an input that loads as
+  // A name the office has no export filter for fails with kEFail; an input that loads as
   // another kind of document than the filter writes (a text file given to a presentation filter, a
-  // presentation given to a Writer filter) fails with kInvalidData.
+  // presentation given to a Writer filter) fails with kWin32InvalidData.
   void ConvertDocument(const std::string& input, const std::string& output, const std::string& filterName,
                        const FilterOptions& options = {}) const;
 

@@ -40,7 +40,8 @@ std::string StagedName(const std::string& finalName) {
 
 // A refused output in the renderer's numbers; the description names the cause.
 [[noreturn]] void FailOutput(const output::OutputError& error) {
-  Fail(error.cause() == output::Cause::kFolderMissing ? failure::kPathNotFound : failure::kCannotSave, error.what());
+  Fail(error.cause() == output::Cause::kFolderMissing ? failure::kWin32PathNotFound : failure::kStgCantSave,
+       error.what());
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
   fs::path final(finalPath_);
   std::string name = final.filename().string();
   if (name.empty() || name == "." || name == "..") {
-    Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": the name is not a file name.");
+    Fail(failure::kStgCantSave, "Cannot save \"" + finalPath + "\": the name is not a file name.");
   }
   // The target is checked before the office works: what would be refused at the end is refused now.
   output::Target target;
@@ -86,7 +87,7 @@ StagedOutput::StagedOutput(const std::string& finalPath) : finalPath_(AbsolutePa
     staging_ = std::make_unique<output::StagingFolder>(parent, kStagingPrefix, finalPath_);
   } catch (const output::OutputError& error) {
     if (stream_ >= 0) ::close(std::exchange(stream_, -1));
-    Fail(failure::kCannotSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
+    Fail(failure::kStgCantSave, "Cannot save \"" + finalPath + "\": no file can be made in its folder (" +
                                    std::strerror(error.error()) + ").");
   }
   stagedPath_ = staging_->path() + "/" + StagedName(name);
@@ -101,7 +102,7 @@ void StagedOutput::Commit() {
   fs::path mainName = fs::path(stagedPath_).filename();
   std::error_code ec;
   if (!fs::exists(stagedPath_, ec)) {
-    Fail(failure::kCannotSave, "Cannot save \"" + finalPath_ + "\": the office wrote no file.");
+    Fail(failure::kStgCantSave, "Cannot save \"" + finalPath_ + "\": the office wrote no file.");
   }
   std::vector<fs::path> companions;
   for (fs::directory_iterator it(staging_->path(), ec), end; !ec && it != end; it.increment(ec)) {
@@ -112,7 +113,7 @@ void StagedOutput::Commit() {
     for (const fs::path& companion : companions)
       output::MoveIntoPlace(companion.string(), (final.parent_path() / companion.filename()).string(), true);
   } catch (const output::OutputError& error) {
-    Fail(failure::kCannotSave, "Cannot save \"" + error.path() + "\": it cannot be put in place (" +
+    Fail(failure::kStgCantSave, "Cannot save \"" + error.path() + "\": it cannot be put in place (" +
                                    std::strerror(error.error()) + ").");
   }
   try {

@@ -26,8 +26,8 @@ std::string AbsolutePath(const std::string& path);
 
 class StagedOutput {
  public:
-  // Checks the target and makes the private folder beside it. Throws kPathNotFound when the folder
-  // of `finalPath` does not exist, kCannotSave when the target is refused or no folder can be
+  // Checks the target and makes the private folder beside it. Throws kWin32PathNotFound when the folder
+  // of `finalPath` does not exist, kStgCantSave when the target is refused or no folder can be
   // made there; the description names the cause.
   explicit StagedOutput(const std::string& finalPath);
   ~StagedOutput();
@@ -39,7 +39,7 @@ class StagedOutput {
   const std::string& stagedPath() const { return stagedPath_; }
 
   // Moves what was written to the final folder, replacing files of the same names. Throws
-  // kCannotSave (kPathNotFound for a folder gone meanwhile) when the main file was not written or
+  // kStgCantSave (kWin32PathNotFound for a folder gone meanwhile) when the main file was not written or
   // cannot be put in place.
   void Commit();
 

@@ -8,16 +8,16 @@
 // first time a session is needed, so that the component loads and converts without an office (text
 // export, the native formats) on a machine where LibreOffice is not installed. Connect finds the
 // plugin beside the loaded component, else at its build-tree place, else in the installed library
-// folder; when it cannot be loaded, Connect fails with kOfficeUnavailable saying why.
+// folder; when it cannot be loaded, Connect fails with kRpcServerUnavailable saying why.
 //
 // Threading: a session is made, used and destroyed on one thread (its worker's). A call on it may
 // block for as long as the office takes; abandoning it is the worker's business (it kills the
 // office, after which every pending and later call ends with a broken connection).
 //
-// Failures are AutomationErrors (failures.hpp) naming the file and the cause: kEncrypted when the
-// office asked for a password, kInvalidData when the input cannot be read as a document of the
-// filter's kind, kFormatNotServed when the office has no such export filter, kBadIndex for a slide
-// outside the presentation, kCannotSave when writing fails, kOfficeUnavailable when the connection
+// Failures are AutomationErrors (failures.hpp) naming the file and the cause: kEAccessDenied when the
+// office asked for a password, kWin32InvalidData when the input cannot be read as a document of the
+// filter's kind, kEFail when the office has no such export filter, kDispBadIndex for a slide
+// outside the presentation, kStgCantSave when writing fails, kRpcServerUnavailable when the connection
 // broke (broken() is true afterwards and the session is useless) or the plugin cannot be loaded.
 #include <chrono>
 #include <cstdint>
@@ -60,7 +60,7 @@ class OfficeSession {
   using Clock = std::chrono::steady_clock;
 
   // Connects to the office listening on `pipeName`, retrying until `deadline`. Between tries it asks
-  // `officeEnded`; when that answers true it gives up and returns nullptr. Throws kOfficeUnavailable
+  // `officeEnded`; when that answers true it gives up and returns nullptr. Throws kRpcServerUnavailable
   // when the plugin cannot be loaded, when the UNO runtime of this process cannot be started (from
   // DefaultProgramDirectory(), the installation the component was built against) or when the
   // deadline passes.
@@ -68,7 +68,7 @@ class OfficeSession {
                                                 const std::function<bool()>& officeEnded);
 
   // Loads the plugin if that has not been done (once per process; later calls only report the
-  // outcome). Throws kOfficeUnavailable when it cannot be loaded.
+  // outcome). Throws kRpcServerUnavailable when it cannot be loaded.
   static void LoadPlugin();
 
   virtual ~OfficeSession() = default;

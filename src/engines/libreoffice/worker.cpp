@@ -204,7 +204,7 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
   std::unique_lock lock(shared->mutex);
   if (shared->finished != shared->posted) {
     // A job abandoned at its deadline is still running: the office was killed, the worker is done.
-    Fail(failure::kOfficeUnavailable, "LibreOffice is not answering (an earlier call is still pending)");
+    Fail(failure::kRpcServerUnavailable, "LibreOffice is not answering (an earlier call is still pending)");
   }
   shared->job = std::move(job);
   shared->error = nullptr;
@@ -217,7 +217,7 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
     if (now >= bounds.deadline) {
       lock.unlock();
       shared->Kill();
-      Fail(failure::kTimeout, TimeoutDescription(bounds.what, bounds.budget));
+      Fail(failure::kWin32Timeout, TimeoutDescription(bounds.what, bounds.budget));
     }
     auto until = bounds.memoryBytes > 0 ? std::min(bounds.deadline, now + kMemorySampleInterval) : bounds.deadline;
     if (shared->changed.wait_until(lock, until, done)) break;
@@ -230,7 +230,7 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
     std::uint64_t resident = memory->Sample();
     if (resident > bounds.memoryBytes) {
       shared->Kill();
-      Fail(failure::kOutOfMemory, MemoryDescription(bounds.what, bounds.memoryBytes));
+      Fail(failure::kEOutOfMemory, MemoryDescription(bounds.what, bounds.memoryBytes));
     }
     lock.lock();
   }
@@ -244,7 +244,7 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
 
 Worker::Worker(std::string programDirectory, const std::string& scratchDirectory, int serial)
     : shared_(std::make_shared<Shared>()), programDirectory_(std::move(programDirectory)) {
-  if (ProcessEnding()) Fail(failure::kOfficeUnavailable, "LibreOffice cannot be started: the process is ending");
+  if (ProcessEnding()) Fail(failure::kRpcServerUnavailable, "LibreOffice cannot be started: the process is ending");
   folder_ = MakePrivateFolder(scratchDirectory, kWorkerFolderPrefix);
   folderHold_ = cleanup::OwnedFolder(folder_);
   std::error_code ignored;
@@ -269,7 +269,7 @@ Worker::Worker(std::string programDirectory, const std::string& scratchDirectory
     std::thread(ThreadMain, shared_).detach();
   } catch (const std::system_error& e) {
     RemoveTree(folder_);
-    Fail(failure::kOfficeUnavailable, std::string("LibreOffice cannot be started: no thread (") + e.what() + ")");
+    Fail(failure::kRpcServerUnavailable, std::string("LibreOffice cannot be started: no thread (") + e.what() + ")");
   }
 }
 
@@ -289,13 +289,13 @@ void Worker::Start(const CallBounds& bounds) {
     OfficeSession::LoadPlugin();
     for (int attempt = 0;; ++attempt) {
       if (shared->killed || ProcessEnding()) {
-        Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+        Fail(failure::kRpcServerUnavailable, "LibreOffice was stopped while starting");
       }
       pid_t pid = SpawnOffice(launch);
       shared->SetPid(pid);
       if (shared->killed || ProcessEnding()) {
         shared->Kill();
-        Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+        Fail(failure::kRpcServerUnavailable, "LibreOffice was stopped while starting");
       }
       session =
           OfficeSession::Connect(launch.pipeName, deadline, [&shared] { return shared->killed || !shared->Running(); });
@@ -303,11 +303,11 @@ void Worker::Start(const CallBounds& bounds) {
       ProcessState state = shared->Poll();
       if (state.kind == ProcessState::Kind::Exited && state.code == kOfficeRestartExitCode && attempt == 0) continue;
       if (state.kind == ProcessState::Kind::Running) {
-        Fail(failure::kOfficeUnavailable, "LibreOffice was stopped while starting");
+        Fail(failure::kRpcServerUnavailable, "LibreOffice was stopped while starting");
       }
       std::string tail = TailOfFile(launch.logPath, kLogTailBytes);
-      Fail(failure::kOfficeUnavailable, "LibreOffice (" + launch.program + ") " + DescribeEnd(state) +
-                                            " while starting" + (tail.empty() ? std::string() : ": " + tail));
+      Fail(failure::kRpcServerUnavailable, "LibreOffice (" + launch.program + ") " + DescribeEnd(state) +
+                                               " while starting" + (tail.empty() ? std::string() : ": " + tail));
     }
   };
   CallBounds starting = bounds;
@@ -318,19 +318,19 @@ void Worker::Start(const CallBounds& bounds) {
 
 void Worker::Run(Job job, const CallBounds& bounds) {
   auto run = [job = std::move(job)](std::unique_ptr<OfficeSession>& session) {
-    if (!session) Fail(failure::kOfficeUnavailable, "LibreOffice is not running");
+    if (!session) Fail(failure::kRpcServerUnavailable, "LibreOffice is not running");
     job(*session);
   };
   try {
     Post(shared_, run, bounds);
   } catch (const AutomationError& e) {
-    if (e.number() == failure::kTimeout || e.number() == failure::kOutOfMemory) throw;
+    if (e.number() == failure::kWin32Timeout || e.number() == failure::kEOutOfMemory) throw;
     ProcessState state = shared_->Poll();
     if (state.kind != ProcessState::Kind::Running) {
       shared_->broken = true;
-      Fail(failure::kOfficeUnavailable, "LibreOffice " + DescribeEnd(state) + " while " + bounds.what);
+      Fail(failure::kRpcServerUnavailable, "LibreOffice " + DescribeEnd(state) + " while " + bounds.what);
     }
-    if (e.number() == failure::kOfficeUnavailable) shared_->Kill();  // alive but unreachable: end it
+    if (e.number() == failure::kRpcServerUnavailable) shared_->Kill();  // alive but unreachable: end it
     throw;
   }
 }

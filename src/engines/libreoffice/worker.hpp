@@ -6,7 +6,7 @@
 // and watches the office meanwhile: past the call's deadline, or when the office's process group
 // holds more resident memory than the call's bound (sampled every kMemorySampleInterval), the
 // caller kills the office's process group, which breaks the connection, so the blocked call on the
-// worker thread ends by itself, and Run fails with kTimeout or kOutOfMemory. A job owns its data
+// worker thread ends by itself, and Run fails with kWin32Timeout or kEOutOfMemory. A job owns its data
 // (it is copied to the thread), so a thread that is left behind touches nothing of the caller's.
 //
 // Leftovers. The office's profile, log and temporary files (its TMPDIR) live in the worker's
@@ -64,7 +64,7 @@ class Worker {
   using Job = std::function<void(OfficeSession&)>;
 
   // Makes the private folder (profile, log, temporary files) and the thread; starts no office yet.
-  // Throws kOfficeUnavailable when the folder cannot be made or the process is ending.
+  // Throws kRpcServerUnavailable when the folder cannot be made or the process is ending.
   Worker(std::string programDirectory, const std::string& scratchDirectory, int serial);
   // Stop().
   ~Worker();
@@ -72,14 +72,14 @@ class Worker {
   Worker& operator=(const Worker&) = delete;
 
   // Starts the office and connects to it. An office that exits with kOfficeRestartExitCode (fresh
-  // profile) is started once more. Throws kTimeout past the deadline or kOutOfMemory above the
-  // bound (the office is killed), or kOfficeUnavailable naming how the office ended and the last
+  // profile) is started once more. Throws kWin32Timeout past the deadline or kEOutOfMemory above the
+  // bound (the office is killed), or kRpcServerUnavailable naming how the office ended and the last
   // lines it printed.
   void Start(const CallBounds& bounds);
 
-  // Runs `job` on the session. Throws what the job threw; kOfficeUnavailable instead when the office
-  // ended or the connection broke meanwhile (the worker is broken afterwards); kTimeout past the
-  // deadline and kOutOfMemory above the memory bound (the office is killed), naming what the call
+  // Runs `job` on the session. Throws what the job threw; kRpcServerUnavailable instead when the office
+  // ended or the connection broke meanwhile (the worker is broken afterwards); kWin32Timeout past the
+  // deadline and kEOutOfMemory above the memory bound (the office is killed), naming what the call
   // did and the bound.
   void Run(Job job, const CallBounds& bounds);
 

@@ -45,7 +45,7 @@ std::string Key(std::string_view partName) {
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 AutomationError NotAPresentation(const std::string& path, std::u16string_view what,
-                                 std::int32_t number = hresult::kInvalidData) {
+                                 std::int32_t number = failure::kWin32InvalidData) {
   return AutomationError(number,
                          u"\"" + text::FromUtf8(path) + u"\" cannot be opened: " + std::u16string(kApplicationName) +
                              u" opens only Office Open XML presentations; this file is " + std::u16string(what) + u".");
@@ -84,9 +84,9 @@ std::u16string RecogniseOtherFormat(const std::string& path) {
 }
 
 AutomationError Damaged(const std::string& path, std::u16string_view cause) {
-  return AutomationError(hresult::kInvalidData, u"\"" + text::FromUtf8(path) +
-                                                    u"\" cannot be opened: the presentation is damaged (" +
-                                                    std::u16string(cause) + u").");
+  return AutomationError(failure::kWin32InvalidData, u"\"" + text::FromUtf8(path) +
+                                                         u"\" cannot be opened: the presentation is damaged (" +
+                                                         std::u16string(cause) + u").");
 }
 
 // What a package without a presentation part is, for the refusal.
@@ -124,7 +124,7 @@ AutomationError OutOfRange(std::string_view member, std::int64_t index, std::siz
 }
 
 AutomationError LimitExceeded(std::string_view member, std::u16string_view what) {
-  return AutomationError(hresult::kOutOfMemory, text::FromUtf8(member) + u" : " + std::u16string(what));
+  return AutomationError(failure::kEOutOfMemory, text::FromUtf8(member) + u" : " + std::u16string(what));
 }
 
 bool rel::Is(std::string_view type, std::string_view kind) {
@@ -214,7 +214,7 @@ const std::u16string& PartDocument::BodyText(xml::Node body, std::int32_t slideN
 
 void ApplicationState::Enter() const {
   if (!running)
-    throw AutomationError(kServerUnavailable, u"The remote server machine does not exist or is unavailable");
+    throw failure::Error(failure::kServerUnavailable);
 }
 
 void ApplicationState::Quit() {
@@ -238,7 +238,7 @@ std::shared_ptr<PresentationModel> PresentationModel::Open(std::shared_ptr<Appli
   try {
     package = Package::Open(path, app->limits);
   } catch (const AutomationError& e) {
-    if (e.number() == hresult::kInvalidData || e.number() == hresult::kAccessDenied) {
+    if (e.number() == failure::kWin32InvalidData || e.number() == failure::kEAccessDenied) {
       const std::u16string what = RecogniseOtherFormat(path);
       if (!what.empty()) throw NotAPresentation(path, what, e.number());
     }

@@ -63,9 +63,6 @@ namespace quorvane::engines::pptx {
 inline constexpr std::u16string_view kApplicationName = u"Quorvane Presentations";
 inline constexpr std::u16string_view kApplicationVersion = u"16.0";
 
-// Run-time error of a call on an application that has quit (or on any object of it).
-inline constexpr std::int32_t kServerUnavailable = 462;
-
 // PlaceholderFormat.Type of the slide picture on a notes page (p:ph type="sldImg"). The object
 // model publishes no number for it; 101 lies outside the published 1..19 and is used throughout.
 inline constexpr std::int32_t kPlaceholderSlideImage = 101;

@@ -229,10 +229,10 @@ class PresentationsObject final : public ppt::Presentations {
                                           Tristate) override {
     app_->Enter();
     if (!text::IsUsableFileName(fileName))
-      throw AutomationError(hresult::kFileNotFound, u"\"" + fileName +
-                                                        u"\" cannot be opened: the name is not a valid "
-                                                        u"file name (it holds a NUL character or an "
-                                                        u"unpaired surrogate).");
+      throw AutomationError(failure::kWin32FileNotFound, u"\"" + fileName +
+                                                             u"\" cannot be opened: the name is not a valid "
+                                                             u"file name (it holds a NUL character or an "
+                                                             u"unpaired surrogate).");
     const std::string path = text::ToUtf8(fileName);
     std::shared_ptr<PresentationModel> model;
     try {

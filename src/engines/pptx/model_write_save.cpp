@@ -201,9 +201,9 @@ void SavePresentation(PresentationModel& model, const std::u16string& fileName, 
   const SaveFormatWriter writer = FindSaveFormat(fileFormat);
   if (!writer) throw InvalidRequest(kMember, u"\"" + fileName + u"\" cannot be saved in this format.");
   if (fileName.empty() || !text::IsUsableFileName(fileName))
-    throw AutomationError(hresult::kPathNotFound, u"Cannot save \"" + fileName +
-                                                      u"\": the name is not a valid file name (it is empty, or "
-                                                      u"holds a NUL character or an unpaired surrogate).");
+    throw AutomationError(failure::kWin32PathNotFound, u"Cannot save \"" + fileName +
+                                                           u"\": the name is not a valid file name (it is empty, or "
+                                                           u"holds a NUL character or an unpaired surrogate).");
   const std::string path = text::ToUtf8(fileName);
   // The file of an open presentation is never written, nor replaced: its package may still be
   // read from it, and the file an input came from must stay as it is.

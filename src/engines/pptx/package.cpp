@@ -237,9 +237,9 @@ std::string SystemReason(int error) { return std::strerror(error); }
 
 [[noreturn]] void FailWrite(const std::string& target, int error) {
   if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
-    Fail(hresult::kDiskFull, target + "the disk is full (" + SystemReason(error) + ").");
+    Fail(failure::kWin32DiskFull, target + "the disk is full (" + SystemReason(error) + ").");
   }
-  Fail(hresult::kAccessDenied, target + "writing failed (" + SystemReason(error) + ").");
+  Fail(failure::kEAccessDenied, target + "writing failed (" + SystemReason(error) + ").");
 }
 
 bool FolderExists(const std::string& path) {
@@ -260,7 +260,7 @@ std::string KindOf(mode_t mode) {
 }
 
 [[noreturn]] void FailNotRegular(const std::string& path, mode_t mode) {
-  Fail(S_ISDIR(mode) ? hresult::kAccessDenied : hresult::kInvalidData,
+  Fail(S_ISDIR(mode) ? failure::kEAccessDenied : failure::kWin32InvalidData,
        Quoted(path) + " is not a regular file: it is " + KindOf(mode) + ".");
 }
 
@@ -304,7 +304,7 @@ class PackageImpl final : public Package {
 
   std::string ReadPart(std::string_view partName) const override {
     const auto found = parts_.find(Key(partName));
-    if (found == parts_.end()) Fail(hresult::kInvalidData, Name() + " has no part " + std::string(partName) + ".");
+    if (found == parts_.end()) Fail(failure::kWin32InvalidData, Name() + " has no part " + std::string(partName) + ".");
     const Part& part = found->second;
     if (part.bytes) return *part.bytes;
     return Inflate(part.entry, part.name);
@@ -314,7 +314,7 @@ class PackageImpl final : public Package {
 
   void SetPart(std::string_view partName, std::string bytes, std::string_view contentType) override {
     if (!ValidPartName(partName)) {
-      Fail(hresult::kInvalidData, Quoted(partName) + " is not a valid part name for " + Name() + ".");
+      Fail(failure::kWin32InvalidData, Quoted(partName) + " is not a valid part name for " + Name() + ".");
     }
     const std::string key = Key(partName);
     auto found = parts_.find(key);
@@ -335,7 +335,8 @@ class PackageImpl final : public Package {
 
   void SetContentType(std::string_view partName, std::string_view contentType) override {
     const std::string key = Key(partName);
-    if (parts_.count(key) == 0) Fail(hresult::kInvalidData, Name() + " has no part " + std::string(partName) + ".");
+    if (parts_.count(key) == 0)
+      Fail(failure::kWin32InvalidData, Name() + " has no part " + std::string(partName) + ".");
     if (contentType.empty()) {
       overrides_.erase(key);
     } else {
@@ -393,17 +394,17 @@ class PackageImpl final : public Package {
 [[noreturn]] void PackageImpl::FailZip(const zip::Error& error, std::string_view partName) const {
   const std::string where = partName.empty() ? Name() : "Part " + std::string(partName) + " of " + Name();
   switch (error.kind()) {
-    case zip::ErrorKind::kEncrypted: Fail(hresult::kAccessDenied, where + " is encrypted (" + error.what() + ").");
-    case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, where + " could not be read: not enough memory.");
-    case zip::ErrorKind::kRead: Fail(hresult::kInvalidData, where + " could not be read (" + error.what() + ").");
+    case zip::ErrorKind::kEncrypted: Fail(failure::kEAccessDenied, where + " is encrypted (" + error.what() + ").");
+    case zip::ErrorKind::kMemory: Fail(failure::kEOutOfMemory, where + " could not be read: not enough memory.");
+    case zip::ErrorKind::kRead: Fail(failure::kWin32InvalidData, where + " could not be read (" + error.what() + ").");
     case zip::ErrorKind::kUnsupported:
-      Fail(hresult::kInvalidData, where + " uses a zip feature that is not supported (" + error.what() + ").");
+      Fail(failure::kWin32InvalidData, where + " uses a zip feature that is not supported (" + error.what() + ").");
     case zip::ErrorKind::kNotZip:
     case zip::ErrorKind::kDamaged:
     case zip::ErrorKind::kWrite:
     case zip::ErrorKind::kTooLarge: break;
   }
-  Fail(hresult::kInvalidData, where + " is damaged (" + error.what() + ").");
+  Fail(failure::kWin32InvalidData, where + " is damaged (" + error.what() + ").");
 }
 
 // Fails when a part of `size` bytes (inflated from `compressed`), read after `before` bytes of
@@ -412,17 +413,17 @@ void CheckSizeLimits(const Limits& l, std::uint64_t size, std::uint64_t compress
                      std::string_view partName, const std::string& file) {
   const std::string part = "Part " + std::string(partName) + " of " + file;
   if (size > l.maxPartSize) {
-    Fail(hresult::kOutOfMemory,
+    Fail(failure::kEOutOfMemory,
          part + " is larger than the limit of " + std::to_string(l.maxPartSize) + " bytes (maxPartSize).");
   }
   if (size > l.compressionRatioGrace && l.maxCompressionRatio > 0 &&
       compressed <= std::numeric_limits<std::uint64_t>::max() / l.maxCompressionRatio &&
       size > compressed * l.maxCompressionRatio) {
-    Fail(hresult::kOutOfMemory, part + " inflates to more than " + std::to_string(l.maxCompressionRatio) +
-                                    " times its compressed size (maxCompressionRatio): refused as a zip bomb.");
+    Fail(failure::kEOutOfMemory, part + " inflates to more than " + std::to_string(l.maxCompressionRatio) +
+                                     " times its compressed size (maxCompressionRatio): refused as a zip bomb.");
   }
   if (size > l.maxTotalUncompressed || before > l.maxTotalUncompressed - size) {
-    Fail(hresult::kOutOfMemory,
+    Fail(failure::kEOutOfMemory,
          "Reading " + file + " exceeds the limit of " + std::to_string(l.maxTotalUncompressed) +
              " bytes inflated in total (maxTotalUncompressed) at part " + std::string(partName) + ".");
   }
@@ -442,7 +443,7 @@ std::string PackageImpl::Inflate(std::uint64_t index, std::string_view partName)
     }
   }();
   if (info.encrypted)
-    Fail(hresult::kAccessDenied, "Part " + std::string(partName) + " of " + Name() + " is encrypted.");
+    Fail(failure::kEAccessDenied, "Part " + std::string(partName) + " of " + Name() + " is encrypted.");
 
   const std::string part = "Part " + std::string(partName) + " of " + Name();
   auto tooLarge = [&](std::uint64_t size) { CheckSize(size, info.compressedSize, inflated_, partName); };
@@ -459,7 +460,7 @@ std::string PackageImpl::Inflate(std::uint64_t index, std::string_view partName)
   } catch (const zip::Error& error) {
     FailZip(error, partName);
   } catch (const std::bad_alloc&) {
-    Fail(hresult::kOutOfMemory, part + " could not be read: not enough memory.");
+    Fail(failure::kEOutOfMemory, part + " could not be read: not enough memory.");
   }
   inflated_ += out.size();
   return out;
@@ -477,19 +478,20 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
   UniqueFd fd(OpenRegularFile(path));
   struct stat st {};
   if (::fstat(fd.get(), &st) < 0) {
-    Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+    Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   }
-  if (st.st_size == 0) Fail(hresult::kInvalidData, Quoted(path) + " is empty (0 bytes): it is not a presentation.");
+  if (st.st_size == 0)
+    Fail(failure::kWin32InvalidData, Quoted(path) + " is empty (0 bytes): it is not a presentation.");
 
   char head[8] = {};
   ssize_t got;
   do {
     got = ::pread(fd.get(), head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+  if (got < 0) Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   const std::string_view magic(head, static_cast<std::size_t>(got));
   if (magic == kOleMagic) {
-    Fail(hresult::kAccessDenied,
+    Fail(failure::kEAccessDenied,
          Quoted(path) +
              " is encrypted or is a legacy binary file (an OLE compound file), not an Office Open XML "
              "package.");
@@ -501,18 +503,18 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
   } catch (const zip::Error& error) {
     if (error.kind() == zip::ErrorKind::kNotZip) {
       if (magic.substr(0, 4) == kZipLocalHeader) {
-        Fail(hresult::kInvalidData, Quoted(path) + " is damaged: its zip directory is missing or truncated.");
+        Fail(failure::kWin32InvalidData, Quoted(path) + " is damaged: its zip directory is missing or truncated.");
       }
-      Fail(hresult::kInvalidData, Quoted(path) + " is not a presentation package (not a zip file).");
+      Fail(failure::kWin32InvalidData, Quoted(path) + " is not a presentation package (not a zip file).");
     }
     package->FailZip(error, {});
   }
 
   const std::uint64_t entries = package->reader_->size();
   if (entries > limits.maxParts) {
-    Fail(hresult::kOutOfMemory, Quoted(path) + " has " + std::to_string(entries) +
-                                    " zip entries, more than the limit of " + std::to_string(limits.maxParts) +
-                                    " (maxParts).");
+    Fail(failure::kEOutOfMemory, Quoted(path) + " has " + std::to_string(entries) +
+                                     " zip entries, more than the limit of " + std::to_string(limits.maxParts) +
+                                     " (maxParts).");
   }
   std::optional<std::uint64_t> contentTypes;
   std::string contentTypesEntry;
@@ -538,8 +540,8 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
       first = &found->second.entryName;
     }
     if (first != nullptr) {
-      Fail(hresult::kInvalidData, Quoted(path) + " is damaged: zip entries \"" + *first + "\" and \"" + info.name +
-                                      "\" name the same part " + *name + ".");
+      Fail(failure::kWin32InvalidData, Quoted(path) + " is damaged: zip entries \"" + *first + "\" and \"" + info.name +
+                                           "\" name the same part " + *name + ".");
     }
     package->CheckDeclaredSize(info, *name);
     if (key == Key(kContentTypesPart)) {
@@ -551,7 +553,7 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
     package->order_.push_back(key);
   }
   if (!contentTypes) {
-    Fail(hresult::kInvalidData, Quoted(path) + " is not a presentation package: it has no [Content_Types].xml.");
+    Fail(failure::kWin32InvalidData, Quoted(path) + " is not a presentation package: it has no [Content_Types].xml.");
   }
   package->ReadContentTypes(*contentTypes);
   return package;
@@ -561,7 +563,7 @@ void PackageImpl::ReadContentTypes(std::uint64_t index) {
   const std::shared_ptr<xml::Document> document = Parse(Inflate(index, kContentTypesPart), kContentTypesPart);
   const xml::Node root = document->root();
   if (!root || LocalName(root.name()) != "Types") {
-    Fail(hresult::kInvalidData, Name() + " is damaged: its [Content_Types].xml has no Types element.");
+    Fail(failure::kWin32InvalidData, Name() + " is damaged: its [Content_Types].xml has no Types element.");
   }
   for (const xml::Node node : ChildElements(root, "Default")) {
     std::string_view extension = AttributeValue(node, "Extension");
@@ -590,7 +592,7 @@ std::vector<Relationship> PackageImpl::Relationships(std::string_view sourcePart
   const std::shared_ptr<xml::Document> document = Parse(ReadPart(relsPart), relsPart);
   const xml::Node root = document->root();
   if (!root || LocalName(root.name()) != "Relationships") {
-    Fail(hresult::kInvalidData, Name() + " is damaged: part " + relsPart + " has no Relationships element.");
+    Fail(failure::kWin32InvalidData, Name() + " is damaged: part " + relsPart + " has no Relationships element.");
   }
   std::vector<Relationship> out;
   std::unordered_set<std::string> ids;
@@ -624,12 +626,12 @@ void PackageImpl::SetRelationships(std::string_view sourcePart, const std::vecto
   for (const Relationship& r : relationships) {
     const std::string invalid = "Relationship " + Quoted(r.id) + " of " + source + " in " + Name();
     if (r.id.empty() || !ids.insert(r.id).second) {
-      Fail(hresult::kInvalidData, invalid + ": the Id is empty or used twice.");
+      Fail(failure::kWin32InvalidData, invalid + ": the Id is empty or used twice.");
     }
-    if (r.type.empty()) Fail(hresult::kInvalidData, invalid + " has no type.");
+    if (r.type.empty()) Fail(failure::kWin32InvalidData, invalid + " has no type.");
     std::string target = r.target;
     if (!r.external && !r.partName.empty()) target = part_name::RelativeTarget(source, r.partName);
-    if (target.empty()) Fail(hresult::kInvalidData, invalid + " has no target.");
+    if (target.empty()) Fail(failure::kWin32InvalidData, invalid + " has no target.");
     out += "<Relationship Id=\"" + EscapeAttribute(r.id) + "\" Type=\"" + EscapeAttribute(r.type) + "\" Target=\"" +
            EscapeAttribute(target) + "\"";
     if (r.external) out += " TargetMode=\"External\"";
@@ -705,7 +707,7 @@ void PackageImpl::Save(const std::string& path) const {
     least += std::min(size, limit);
   }
   const auto tooLarge = [&](const std::string& target) {
-    return AutomationError(hresult::kOutOfMemory,
+    return AutomationError(failure::kEOutOfMemory,
                            text::FromUtf8(target + "the file would be larger than the limit of " +
                                           std::to_string(limit) + " bytes a save may write (maxSaveSize)."));
   };
@@ -727,7 +729,8 @@ void PackageImpl::Save(const std::string& path) const {
         } catch (const zip::Error& error) {
           FailZip(error, part.name);
         }
-        if (info.encrypted) Fail(hresult::kAccessDenied, target + "part " + part.name + " of the source is encrypted.");
+        if (info.encrypted)
+          Fail(failure::kEAccessDenied, target + "part " + part.name + " of the source is encrypted.");
         writer.AddCopy(entryName, *reader_, part.entry);
       }
       writer.Finish();
@@ -735,9 +738,10 @@ void PackageImpl::Save(const std::string& path) const {
       switch (error.kind()) {
         case zip::ErrorKind::kTooLarge: throw tooLarge(target);
         case zip::ErrorKind::kWrite: FailWrite(target, error.systemError());
-        case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, target + "not enough memory.");
+        case zip::ErrorKind::kMemory: Fail(failure::kEOutOfMemory, target + "not enough memory.");
         default:
-          Fail(hresult::kInvalidData, target + "the source " + Name() + " could not be copied (" + error.what() + ").");
+          Fail(failure::kWin32InvalidData,
+               target + "the source " + Name() + " could not be copied (" + error.what() + ").");
       }
     }
   });
@@ -752,7 +756,7 @@ void WriteFileAtomically(const std::string& path, const std::function<void(int f
       try {
         fill(fd, target);
       } catch (const std::bad_alloc&) {
-        Fail(hresult::kOutOfMemory, target + "not enough memory.");
+        Fail(failure::kEOutOfMemory, target + "not enough memory.");
       }
     });
   } catch (const output::OutputError& error) {
@@ -764,9 +768,9 @@ void FailOutput(const output::OutputError& error) {
   switch (error.cause()) {
     case output::Cause::kBadName:
     case output::Cause::kNameTooLong:
-    case output::Cause::kFolderMissing: Fail(hresult::kPathNotFound, error.what());
-    case output::Cause::kDiskFull: Fail(hresult::kDiskFull, error.what());
-    default: Fail(hresult::kAccessDenied, error.what());
+    case output::Cause::kFolderMissing: Fail(failure::kWin32PathNotFound, error.what());
+    case output::Cause::kDiskFull: Fail(failure::kWin32DiskFull, error.what());
+    default: Fail(failure::kEAccessDenied, error.what());
   }
 }
 
@@ -785,7 +789,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
 
 int OpenRegularFile(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) {
-    Fail(hresult::kFileNotFound, "The file name " + Quoted(path) + " is not valid.");
+    Fail(failure::kWin32FileNotFound, "The file name " + Quoted(path) + " is not valid.");
   }
   // Looked at before it is opened: opening a device can have effects of its own.
   struct stat st {};
@@ -797,28 +801,29 @@ int OpenRegularFile(const std::string& path) {
     const int error = errno;
     switch (error) {
       case ENOENT:
-        if (FolderExists(path)) Fail(hresult::kFileNotFound, "The file " + Quoted(path) + " was not found.");
-        Fail(hresult::kPathNotFound, "The folder of " + Quoted(path) + " was not found.");
+        if (FolderExists(path)) Fail(failure::kWin32FileNotFound, "The file " + Quoted(path) + " was not found.");
+        Fail(failure::kWin32PathNotFound, "The folder of " + Quoted(path) + " was not found.");
       case ENOTDIR:
       case ENAMETOOLONG:
       case ELOOP:
-        Fail(hresult::kPathNotFound, "The path " + Quoted(path) + " was not found (" + SystemReason(error) + ").");
+        Fail(failure::kWin32PathNotFound, "The path " + Quoted(path) + " was not found (" + SystemReason(error) + ").");
       case ENXIO:  // a socket
         if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
-        Fail(hresult::kInvalidData, Quoted(path) + " is not a regular file (" + SystemReason(error) + ").");
+        Fail(failure::kWin32InvalidData, Quoted(path) + " is not a regular file (" + SystemReason(error) + ").");
       case EMFILE:
       case ENFILE:
-      case ENOMEM: Fail(hresult::kOutOfMemory, Quoted(path) + " could not be opened (" + SystemReason(error) + ").");
-      default: Fail(hresult::kAccessDenied, "Access to " + Quoted(path) + " was denied (" + SystemReason(error) + ").");
+      case ENOMEM: Fail(failure::kEOutOfMemory, Quoted(path) + " could not be opened (" + SystemReason(error) + ").");
+      default:
+        Fail(failure::kEAccessDenied, "Access to " + Quoted(path) + " was denied (" + SystemReason(error) + ").");
     }
   }
   if (::fstat(fd.get(), &st) < 0) {
-    Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+    Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   }
   if (!S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) {
-    Fail(hresult::kInvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
+    Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   }
   return fd.release();
 }
@@ -837,9 +842,9 @@ void CheckZipForOffice(int fd, const Limits& limits, const std::string& file) {
   std::unique_ptr<zip::Reader> reader;
   auto failZip = [&](const zip::Error& error, const std::string& where) {
     switch (error.kind()) {
-      case zip::ErrorKind::kEncrypted: Fail(hresult::kAccessDenied, where + " is encrypted (" + error.what() + ").");
-      case zip::ErrorKind::kMemory: Fail(hresult::kOutOfMemory, where + " could not be read: not enough memory.");
-      default: Fail(hresult::kInvalidData, where + " is damaged (" + error.what() + ").");
+      case zip::ErrorKind::kEncrypted: Fail(failure::kEAccessDenied, where + " is encrypted (" + error.what() + ").");
+      case zip::ErrorKind::kMemory: Fail(failure::kEOutOfMemory, where + " could not be read: not enough memory.");
+      default: Fail(failure::kWin32InvalidData, where + " is damaged (" + error.what() + ").");
     }
   };
   try {
@@ -849,8 +854,8 @@ void CheckZipForOffice(int fd, const Limits& limits, const std::string& file) {
   }
   const std::uint64_t entries = reader->size();
   if (entries > limits.maxParts) {
-    Fail(hresult::kOutOfMemory, file + " has " + std::to_string(entries) + " zip entries, more than the limit of " +
-                                    std::to_string(limits.maxParts) + " (maxParts).");
+    Fail(failure::kEOutOfMemory, file + " has " + std::to_string(entries) + " zip entries, more than the limit of " +
+                                     std::to_string(limits.maxParts) + " (maxParts).");
   }
   // An Office Open XML package may hold no DOCTYPE at all; an OpenDocument manifest may name a DTD.
   bool officeOpenXml = false;
@@ -871,7 +876,7 @@ void CheckZipForOffice(int fd, const Limits& limits, const std::string& file) {
       failZip(error, file);
     }
     const std::string part = "Part " + info.name + " of " + file;
-    if (info.encrypted) Fail(hresult::kAccessDenied, part + " is encrypted.");
+    if (info.encrypted) Fail(failure::kEAccessDenied, part + " is encrypted.");
     CheckSizeLimits(limits, info.size, info.compressedSize, inflated, info.name, file);
     std::optional<xml::Scanner> scanner;
     std::uint64_t size = 0;
@@ -900,7 +905,7 @@ void CheckForOffice(const std::string& path, const Limits& limits, std::string_v
   do {
     got = ::pread(fd.get(), head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) Fail(hresult::kInvalidData, file + " could not be read (" + SystemReason(errno) + ").");
+  if (got < 0) Fail(failure::kWin32InvalidData, file + " could not be read (" + SystemReason(errno) + ").");
   const std::string_view start(head, static_cast<std::size_t>(got));
   if (start.starts_with(kZipLocalHeader) || start.starts_with("PK\x05\x06")) {
     CheckZipForOffice(fd.release(), limits, file);
@@ -913,11 +918,11 @@ void CheckForOffice(const std::string& path, const Limits& limits, std::string_v
   for (;;) {
     const ssize_t n = ::pread(fd.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail(hresult::kInvalidData, file + " could not be read (" + SystemReason(errno) + ").");
+    if (n < 0) Fail(failure::kWin32InvalidData, file + " could not be read (" + SystemReason(errno) + ").");
     if (n == 0) break;
     offset += static_cast<std::uint64_t>(n);
     if (offset > limits.maxPartSize) {
-      Fail(hresult::kOutOfMemory,
+      Fail(failure::kEOutOfMemory,
            file + " is larger than the limit of " + std::to_string(limits.maxPartSize) + " bytes (maxPartSize).");
     }
     scanner.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));

@@ -16,12 +16,12 @@
 //
 // Saving writes at most Limits::maxSaveSize bytes.
 //
-// Failures throw quorvane::AutomationError with an HRESULT and a description that names the file
-// and the cause: file not found 0x80070002, path not found 0x80070003, access denied 0x80070005,
-// a damaged or unreadable package 0x8007000D (invalid data), an encrypted package 0x80070005 with
-// "is encrypted", a limit exceeded 0x8007000E (not enough memory) with the limit named, a disk full
-// 0x80070070. None of these is 0x80004005, 0x80048240 or 0x80070057: those carry meanings of their
-// own for the converters.
+// Failures throw quorvane::AutomationError with an HRESULT of common/failures.hpp and a
+// description that names the file and the cause: file not found 0x80070002, path not found
+// 0x80070003, access denied 0x80070005, a damaged or unreadable package 0x8007000D (invalid data),
+// an encrypted package 0x80070005 with "is encrypted", a limit exceeded 0x8007000E (not enough
+// memory) with the limit named, a disk full 0x80070070. None of these is 0x80004005, 0x80048240
+// or 0x80070057: those carry meanings of their own for the converters.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/failures.hpp"
 #include "engines/pptx/limits.hpp"
 
 namespace quorvane::output {
@@ -38,15 +39,6 @@ class OutputError;
 }
 
 namespace quorvane::engines::pptx {
-
-namespace hresult {
-inline constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x80070002u);
-inline constexpr std::int32_t kPathNotFound = static_cast<std::int32_t>(0x80070003u);
-inline constexpr std::int32_t kAccessDenied = static_cast<std::int32_t>(0x80070005u);
-inline constexpr std::int32_t kInvalidData = static_cast<std::int32_t>(0x8007000Du);
-inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
-inline constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x80070070u);
-}  // namespace hresult
 
 struct Relationship {
   std::string id;

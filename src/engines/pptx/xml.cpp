@@ -490,7 +490,7 @@ class TextBuilder {
   // Fails when `size` more characters would pass the limit.
   void Reserve(std::size_t size) const {
     if (size > maxLength_ - std::min<std::size_t>(text_.size(), maxLength_)) {
-      throw AutomationError(hresult::kOutOfMemory,
+      throw AutomationError(failure::kEOutOfMemory,
                             u"The text is longer than the limit of " + text::Decimal(maxLength_) + u" characters.");
     }
   }
@@ -682,7 +682,7 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
   if (sanitized) bytes = *sanitized;
   const pugi::xml_parse_result result = doc.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_auto);
   if (!result) {
-    Fail(hresult::kInvalidData, partName,
+    Fail(failure::kWin32InvalidData, partName,
          std::string("is not well-formed XML: ") + result.description() + " at offset " +
              std::to_string(result.offset) + ".");
   }
@@ -691,19 +691,19 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
   for (Node child = doc.first_child(); child; child = child.next_sibling()) {
     switch (child.type()) {
       case pugi::node_doctype:
-        Fail(hresult::kInvalidData, partName, "has a document type declaration (DOCTYPE), which is not accepted.");
+        Fail(failure::kWin32InvalidData, partName, "has a document type declaration (DOCTYPE), which is not accepted.");
       case pugi::node_element:
         ++elements;
         break;
       case pugi::node_pcdata:
       case pugi::node_cdata:
-        Fail(hresult::kInvalidData, partName, "is not well-formed XML: text outside the root element.");
+        Fail(failure::kWin32InvalidData, partName, "is not well-formed XML: text outside the root element.");
       default:
         break;
     }
   }
   if (elements != 1) {
-    Fail(hresult::kInvalidData, partName,
+    Fail(failure::kWin32InvalidData, partName,
          elements == 0 ? "is not well-formed XML: it has no root element."
                        : "is not well-formed XML: it has more than one root element.");
   }
@@ -716,11 +716,11 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
   const bool longTextPossible = bytes.size() > limits.maxTextLength;
   WalkElements(doc.document_element(), [&](Node element, std::uint32_t depth) {
     if (depth > limits.maxXmlDepth) {
-      Fail(hresult::kInvalidData, partName,
+      Fail(failure::kWin32InvalidData, partName,
            "nests elements deeper than the limit of " + std::to_string(limits.maxXmlDepth) + " levels (maxXmlDepth).");
     }
     if (++count > limits.maxXmlElements) {
-      Fail(hresult::kOutOfMemory, partName,
+      Fail(failure::kEOutOfMemory, partName,
            "has more than the limit of " + std::to_string(limits.maxXmlElements) + " elements (maxXmlElements).");
     }
     const std::string_view local = SplitQName(element.name()).second;
@@ -728,13 +728,13 @@ std::shared_ptr<Document> Document::Parse(std::string_view bytes, std::string_vi
     if (local == "grpSp") {
       groups.push_back(depth);
       if (groups.size() > limits.maxGroupDepth) {
-        Fail(hresult::kOutOfMemory, partName,
+        Fail(failure::kEOutOfMemory, partName,
              "nests groups deeper than the limit of " + std::to_string(limits.maxGroupDepth) +
                  " groups (maxGroupDepth): their text cannot be read.");
       }
     }
     if (longTextPossible && local == "txBody" && TextSizeOf(element) > limits.maxTextLength) {
-      Fail(hresult::kOutOfMemory, partName,
+      Fail(failure::kEOutOfMemory, partName,
            "holds a text longer than the limit of " + std::to_string(limits.maxTextLength) +
                " characters (maxTextLength): it cannot be read whole.");
     }
@@ -783,16 +783,16 @@ void Scanner::Refuse(std::int32_t number, const std::string& cause) const { Fail
 
 void Scanner::StartElement() {
   if (++depth_ > limits_.maxXmlDepth) {
-    Refuse(hresult::kInvalidData,
+    Refuse(failure::kWin32InvalidData,
            "nests elements deeper than the limit of " + std::to_string(limits_.maxXmlDepth) + " levels (maxXmlDepth).");
   }
   if (++elements_ > limits_.maxXmlElements) {
-    Refuse(hresult::kOutOfMemory,
+    Refuse(failure::kEOutOfMemory,
            "has more than the limit of " + std::to_string(limits_.maxXmlElements) + " elements (maxXmlElements).");
   }
   if (elementsBefore_ + elements_ > limits_.maxTotalXmlElements) {
-    Refuse(hresult::kOutOfMemory, "brings the file's elements beyond the limit of " +
-                                      std::to_string(limits_.maxTotalXmlElements) + " (maxTotalXmlElements).");
+    Refuse(failure::kEOutOfMemory, "brings the file's elements beyond the limit of " +
+                                       std::to_string(limits_.maxTotalXmlElements) + " (maxTotalXmlElements).");
   }
 }
 
@@ -805,8 +805,9 @@ void Scanner::Feed(std::string_view bytes) {
       const char* const stop = open == nullptr ? end : static_cast<const char*>(open);
       for (; p < stop; ++p) textLength_ += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
       if (textLength_ > limits_.maxTextLength) {
-        Refuse(hresult::kOutOfMemory, "holds a text longer than the limit of " + std::to_string(limits_.maxTextLength) +
-                                          " characters (maxTextLength).");
+        Refuse(failure::kEOutOfMemory,
+               "holds a text longer than the limit of " + std::to_string(limits_.maxTextLength) +
+                   " characters (maxTextLength).");
       }
       if (open == nullptr) return;
       ++p;
@@ -865,7 +866,7 @@ void Scanner::Feed(std::string_view bytes) {
           last_ = beforeLast_ = 0;
         } else if (bang_ == "DOCTYPE") {
           if (everyDoctype_)
-            Refuse(hresult::kInvalidData, "has a document type declaration (DOCTYPE), which is not accepted.");
+            Refuse(failure::kWin32InvalidData, "has a document type declaration (DOCTYPE), which is not accepted.");
           state_ = State::Doctype;
           quote_ = 0;
         } else if (!std::string_view("--").starts_with(bang_) && !std::string_view("[CDATA[").starts_with(bang_) &&
@@ -887,7 +888,7 @@ void Scanner::Feed(std::string_view bytes) {
         } else if (c == '"' || c == '\'') {
           quote_ = c;
         } else if (c == '[') {
-          Refuse(hresult::kInvalidData,
+          Refuse(failure::kWin32InvalidData,
                  "has a document type declaration with an internal subset (DOCTYPE with entity declarations), which "
                  "is not accepted.");
         } else if (c == '>') {

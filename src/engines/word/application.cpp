@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/failures.hpp"
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
 #include "engines/clipboard.hpp"
@@ -28,15 +29,16 @@ namespace ow = office::word;
 
 namespace {
 
-constexpr std::int32_t kServerUnavailable = 462;
-constexpr std::int32_t kObjectDeleted = 5825;
-constexpr std::int32_t kNoDocumentOpen = 4248;
-constexpr std::int32_t kNotAvailable = 4605;
-constexpr std::int32_t kValueOutOfRange = 4608;
-
 constexpr std::int32_t kSaveChanges = -1;  // WdSaveOptions
 constexpr std::int32_t kLineBreak = 6;     // WdBreakType
 constexpr std::int32_t kTextWrappingBreak = 11;
+
+// Word's way of saying what failed: "Document.Close : Object has been deleted.", the member, then
+// the registry's description of `number` and whatever follows it.
+AutomationError Failed(std::u16string_view member, std::int32_t number, std::u16string_view more = {}) {
+  return AutomationError(number, std::u16string(member) + u" : " + std::u16string(failure::Description(number)) +
+                                     std::u16string(more));
+}
 
 // How each save format is written.
 enum class Writer { kAnsiText, kUnicodeText, kDocx, kRtf, kHtml, kOffice };
@@ -81,8 +83,7 @@ struct ApplicationState {
 
   void Enter(std::u16string_view member) const {
     if (!running)
-      throw AutomationError(kServerUnavailable, std::u16string(member) +
-                                                    u" : The remote server machine does not exist or is unavailable.");
+      throw Failed(member, failure::kServerUnavailable, u".");
   }
   std::shared_ptr<DocumentState> Active() const { return documents.empty() ? nullptr : documents.back(); }
 };
@@ -164,7 +165,7 @@ class DocumentObjectBase {
  protected:
   DocumentState& Enter(std::u16string_view member) const {
     app_->Enter(member);
-    if (!document_->open) throw AutomationError(kObjectDeleted, std::u16string(member) + u" : Object has been deleted.");
+    if (!document_->open) throw Failed(member, failure::kWordObjectDeleted);
     return *document_;
   }
 
@@ -183,7 +184,7 @@ class PageSetupObject final : public ow::PageSetup, DocumentObjectBase {
   void Set(std::u16string_view member, float value, void (DocumentContent::*setter)(float)) {
     DocumentState& document = Enter(member);
     if (!std::isfinite(value) || value < kMinPageSide || value > kMaxPageSide)
-      throw AutomationError(kValueOutOfRange, std::u16string(member) + u" : Value out of range.");
+      throw Failed(member, failure::kWordValueOutOfRange);
     (document.content.*setter)(value);
     document.changed = true;
   }
@@ -243,8 +244,7 @@ class SelectionObject final : public ow::Selection {
     DocumentState& document = Active(u"Selection.Paste");
     auto slide = clipboard::CurrentSlide();
     if (!slide)
-      throw AutomationError(kNotAvailable, u"Selection.Paste : This method or property is not available because "
-                                           u"the Clipboard is empty or not valid.");
+      throw Failed(u"Selection.Paste", failure::kWordNotAvailable, u" because the Clipboard is empty or not valid.");
     document.content.AppendPicture(std::move(slide));
     document.changed = true;
   }
@@ -256,9 +256,8 @@ class SelectionObject final : public ow::Selection {
     } else if (type == kLineBreak || type == kTextWrappingBreak) {
       document.content.AppendLineBreak();
     } else {
-      throw AutomationError(kNotAvailable, u"Selection.InsertBreak : This method or property is not available "
-                                           u"because break type " +
-                                               text::Decimal(type) + u" is not made by this application.");
+      throw Failed(u"Selection.InsertBreak", failure::kWordNotAvailable,
+                   u" because break type " + text::Decimal(type) + u" is not made by this application.");
     }
     document.changed = true;
   }
@@ -280,8 +279,7 @@ class SelectionObject final : public ow::Selection {
     app_->Enter(member);
     const auto document = app_->Active();
     if (!document)
-      throw AutomationError(kNoDocumentOpen,
-                            std::u16string(member) + u" : This command is not available because no document is open.");
+      throw Failed(member, failure::kWordNoDocumentOpen);
     return *document;
   }
 

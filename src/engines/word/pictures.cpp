@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/failures.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
@@ -46,9 +47,9 @@ ScratchFolder::ScratchFolder() {
   if (ec) base = "/tmp";
   std::string pattern = (base / "quorvane-word-XXXXXX").string();
   if (!mkdtemp(pattern.data()))
-    throw AutomationError(pptx::hresult::kAccessDenied, u"Cannot make a temporary folder in \"" +
-                                                            text::FromUtf8(base.string()) + u"\": " +
-                                                            text::FromUtf8(std::strerror(errno)) + u".");
+    throw AutomationError(failure::kEAccessDenied, u"Cannot make a temporary folder in \"" +
+                                                       text::FromUtf8(base.string()) + u"\": " +
+                                                       text::FromUtf8(std::strerror(errno)) + u".");
   path_ = pattern;
   hold_ = cleanup::OwnedFolder(path_);
 }

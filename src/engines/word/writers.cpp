@@ -20,7 +20,6 @@ namespace quorvane::engines::word {
 
 namespace {
 
-namespace hresult = pptx::hresult;
 using pptx::Relationship;
 
 constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
@@ -47,7 +46,7 @@ std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!in.good() && !in.eof())
-    throw AutomationError(hresult::kInvalidData, u"The picture \"" + text::FromUtf8(path) + u"\" cannot be read.");
+    throw AutomationError(failure::kWin32InvalidData, u"The picture \"" + text::FromUtf8(path) + u"\" cannot be read.");
   return bytes;
 }
 

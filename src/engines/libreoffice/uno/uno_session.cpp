@@ -102,7 +102,7 @@ Reference<uno::XComponentContext> LocalContext(const std::string& programDirecto
   if (context != nullptr) return *context;
   std::string bootstrap = programDirectory + "/fundamentalrc";
   if (access(bootstrap.c_str(), R_OK) != 0) {
-    Fail(failure::kOfficeUnavailable,
+    Fail(failure::kRpcServerUnavailable,
          "The UNO runtime of LibreOffice cannot be started in this process: '" + bootstrap + "' is missing");
   }
   if (std::getenv("URE_BOOTSTRAP") == nullptr) {
@@ -112,7 +112,8 @@ Reference<uno::XComponentContext> LocalContext(const std::string& programDirecto
   try {
     context = new Reference<uno::XComponentContext>(cppu::defaultBootstrap_InitialComponentContext());
   } catch (const uno::Exception& e) {
-    Fail(failure::kOfficeUnavailable, "The UNO runtime of LibreOffice cannot be started in this process: " + Reason(e));
+    Fail(failure::kRpcServerUnavailable,
+         "The UNO runtime of LibreOffice cannot be started in this process: " + Reason(e));
   }
   return *context;
 }
@@ -303,13 +304,13 @@ struct State {
     }
     if (handler->passwordAsked()) {
       DocumentGuard close(document);
-      Fail(failure::kEncrypted, "The file '" + path + "' is protected by a password");
+      Fail(failure::kEAccessDenied, "The file '" + path + "' is protected by a password");
     }
     if (!document.is()) {
       std::string question = handler->question();
       if (!question.empty()) reason = reason.empty() ? question : question + "; " + reason;
-      Fail(failure::kInvalidData, "The file '" + path + "' cannot be read as a document" +
-                                      (reason.empty() ? std::string() : " (" + reason + ")"));
+      Fail(failure::kWin32InvalidData, "The file '" + path + "' cannot be read as a document" +
+                                           (reason.empty() ? std::string() : " (" + reason + ")"));
     }
     return document;
   }
@@ -368,7 +369,7 @@ OfficeSession* ConnectSession(const UnoConnectRequest& request) {
       state = std::make_unique<State>();
     }
     if (OfficeSession::Clock::now() >= request.deadline) {
-      Fail(failure::kOfficeUnavailable, "LibreOffice did not answer on its pipe in time (" + lastReason + ")");
+      Fail(failure::kRpcServerUnavailable, "LibreOffice did not answer on its pipe in time (" + lastReason + ")");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -379,7 +380,7 @@ void UnoOfficeSession::Probe() {
     state_->desktop->getCurrentComponent();
   } catch (const uno::Exception& e) {
     broken_ = true;
-    Fail(failure::kOfficeUnavailable, "LibreOffice does not answer: " + Reason(e));
+    Fail(failure::kRpcServerUnavailable, "LibreOffice does not answer: " + Reason(e));
   }
 }
 
@@ -387,16 +388,16 @@ void UnoOfficeSession::Convert(const ConvertJob& job) {
   try {
     const std::optional<FilterFacts>& filter = state_->Filter(job.filterName);
     if (!filter || (filter->flags & kExportFilterFlag) == 0) {
-      Fail(failure::kFormatNotServed,
+      Fail(failure::kEFail,
            "LibreOffice has no export filter '" + job.filterName + "' to write '" + job.outputPath + "'");
     }
     Reference<lang::XComponent> document = state_->Load(job.inputPath, job.inputUrl);
     DocumentGuard close(document);
     Reference<lang::XServiceInfo> info(document, UNO_QUERY);
     if (!filter->documentService.empty() && (!info.is() || !info->supportsService(Ou(filter->documentService)))) {
-      Fail(failure::kInvalidData, "The file '" + job.inputPath + "' was read as a " + KindOf(document) +
-                                      ", not as the " + NounOf(filter->documentService) + " the filter '" +
-                                      job.filterName + "' writes");
+      Fail(failure::kWin32InvalidData, "The file '" + job.inputPath + "' was read as a " + KindOf(document) +
+                                           ", not as the " + NounOf(filter->documentService) + " the filter '" +
+                                           job.filterName + "' writes");
     }
     std::vector<beans::PropertyValue> store = {
         Property("FilterName", uno::Any(Ou(job.filterName))),
@@ -414,15 +415,15 @@ void UnoOfficeSession::Convert(const ConvertJob& job) {
     } catch (const lang::DisposedException&) {
       throw;
     } catch (const uno::Exception& e) {
-      Fail(failure::kCannotSave, "'" + job.inputPath + "' could not be written to '" + job.outputPath +
-                                     "' with the filter '" + job.filterName + "' (" + Reason(e) + ")");
+      Fail(failure::kStgCantSave, "'" + job.inputPath + "' could not be written to '" + job.outputPath +
+                                      "' with the filter '" + job.filterName + "' (" + Reason(e) + ")");
     }
   } catch (const lang::DisposedException& e) {
     broken_ = true;
-    Fail(failure::kOfficeUnavailable,
+    Fail(failure::kRpcServerUnavailable,
          "The connection to LibreOffice broke while converting '" + job.inputPath + "' (" + Reason(e) + ")");
   } catch (const uno::Exception& e) {
-    Fail(failure::kInvalidData, "LibreOffice failed while converting '" + job.inputPath + "' (" + Reason(e) + ")");
+    Fail(failure::kWin32InvalidData, "LibreOffice failed while converting '" + job.inputPath + "' (" + Reason(e) + ")");
   }
 }
 
@@ -433,7 +434,7 @@ void UnoOfficeSession::ExportPictures(const std::string& inputPath, const std::s
     DocumentGuard close(document);
     Reference<::com::sun::star::drawing::XDrawPagesSupplier> supplier(document, UNO_QUERY);
     if (!supplier.is()) {
-      Fail(failure::kInvalidData,
+      Fail(failure::kWin32InvalidData,
            "The file '" + inputPath + "' was read as a " + KindOf(document) + ", which has no slides to draw");
     }
     Reference<::com::sun::star::drawing::XDrawPages> pages = supplier->getDrawPages();
@@ -444,8 +445,8 @@ void UnoOfficeSession::ExportPictures(const std::string& inputPath, const std::s
     Reference<::com::sun::star::document::XFilter> filter(exporterObject, UNO_QUERY_THROW);
     for (const PictureJob& job : jobs) {
       if (job.slide < 1 || job.slide > count) {
-        Fail(failure::kBadIndex, "Slide " + std::to_string(job.slide) + " of '" + inputPath +
-                                     "' does not exist (it has " + std::to_string(count) + " slides)");
+        Fail(failure::kDispBadIndex, "Slide " + std::to_string(job.slide) + " of '" + inputPath +
+                                         "' does not exist (it has " + std::to_string(count) + " slides)");
       }
       Reference<lang::XComponent> page(pages->getByIndex(job.slide - 1), UNO_QUERY_THROW);
       std::vector<beans::PropertyValue> data;
@@ -471,21 +472,21 @@ void UnoOfficeSession::ExportPictures(const std::string& inputPath, const std::s
       } catch (const lang::DisposedException&) {
         throw;
       } catch (const uno::Exception& e) {
-        Fail(failure::kCannotSave, "Slide " + std::to_string(job.slide) + " of '" + inputPath +
-                                       "' could not be written to '" + job.outputPath + "' (" + Reason(e) + ")");
+        Fail(failure::kStgCantSave, "Slide " + std::to_string(job.slide) + " of '" + inputPath +
+                                        "' could not be written to '" + job.outputPath + "' (" + Reason(e) + ")");
       }
       if (!written) {
-        Fail(failure::kCannotSave, "Slide " + std::to_string(job.slide) + " of '" + inputPath +
-                                       "' could not be written to '" + job.outputPath + "' as " +
-                                       std::string(job.filter->name));
+        Fail(failure::kStgCantSave, "Slide " + std::to_string(job.slide) + " of '" + inputPath +
+                                        "' could not be written to '" + job.outputPath + "' as " +
+                                        std::string(job.filter->name));
       }
     }
   } catch (const lang::DisposedException& e) {
     broken_ = true;
-    Fail(failure::kOfficeUnavailable,
+    Fail(failure::kRpcServerUnavailable,
          "The connection to LibreOffice broke while drawing the slides of '" + inputPath + "' (" + Reason(e) + ")");
   } catch (const uno::Exception& e) {
-    Fail(failure::kInvalidData,
+    Fail(failure::kWin32InvalidData,
          "LibreOffice failed while drawing the slides of '" + inputPath + "' (" + Reason(e) + ")");
   }
 }

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# SIGINT and SIGTERM end `quorvane convert` cleanly while an office is at work: the command ends
-# with 128 + the signal's number, and nothing of it is left: no office process, no private folder
-# (profile, copies of the deck) in $TMPDIR, no staging folder beside the output, no socket file.
-#
-# usage: cli_signals_test.sh QUORVANE-BINARY CORPUS-FOLDER
-# The corpus is $QUORVANE_CORPUS_DIR when set, else CORPUS-FOLDER. Exit status 0 passed, 1 failed, 77
-# skipped (no office; no corpus, except under CI, where it must be there). Bounded: each run waits at
-# most 60 seconds for its office.
+# cli_signals_test.sh QUORVANE-BINARY CORPUS-FOLDER: SIGINT and SIGTERM end `quorvane convert` while an
+# office is at work with 128 + the signal's number, and leave nothing behind: no office process, no
+# private folder in $TMPDIR, no staging folder beside the output, no socket file. Exit status 0
+# passed, 1 failed, 77 skipped (no office; no corpus, except under CI).
 set -u
 
 binary=$1
@@ -30,26 +26,19 @@ cd "$work" || exit 1
 uid=$(id -u)
 failed=0
 
-fail() {
-  echo "FAILED: $*"
-  failed=1
-}
+fail() { echo "FAILED: $*"; failed=1; }
 
 # The socket an office makes for its profile folder: "SingleOfficeIPC_" and the MD5 of the profile's
 # URL in UTF-16LE, each byte in hex without its leading zero.
 single_instance_socket() {
-  local hash byte out=
+  local hash out=
   hash=$(printf '%s' "file://$1" | iconv -f UTF-8 -t UTF-16LE | md5sum | cut -c1-32)
-  for ((i = 0; i < 32; i += 2)); do
-    byte=${hash:i:2}
-    out+=$(printf '%x' $((16#$byte)))
-  done
+  for ((i = 0; i < 32; i += 2)); do out+=$(printf '%x' $((16#${hash:i:2}))); done
   echo "/tmp/OSL_PIPE_${uid}_SingleOfficeIPC_$out"
 }
 
-# Rows: deck, output, signal. The PDF is written by the office from the engine's copy of the deck
-# (staged beside the output); the web page's pictures are drawn from the office's conversion of the
-# OpenDocument deck.
+# Rows: deck, output, signal: a PDF the office writes from a staged copy, and a web page whose
+# pictures the office draws from the OpenDocument deck.
 rows=(
   "poi/2411-Performance_Up.pptx deck.pdf INT"
   "poi/2411-Performance_Up.pptx deck.pdf TERM"
@@ -64,8 +53,7 @@ for row in "${rows[@]}"; do
   profiles=()
   # Mid-way: the office has started and has been at work for a moment.
   for ((tick = 0; tick < 600; ++tick)); do
-    if pgrep -f -- "$TMPDIR/quorvane-office-" >/dev/null; then break; fi
-    if ! kill -0 "$command" 2>/dev/null; then break; fi
+    pgrep -f -- "$TMPDIR/quorvane-office-" >/dev/null || ! kill -0 "$command" 2>/dev/null && break
     sleep 0.1
   done
   sleep 1.5

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 
 #include "common/text.hpp"
 #include "control/control.hpp"
@@ -28,11 +27,7 @@ struct Events : QuorvaneXEvents {
   explicit Events(Control& c) : control(c) {}
   void Progress() override { progress.push_back(control.PercentageComplete); }
   void onerror(std::int32_t& number, std::u16string& text) override { reports.emplace_back(number, text); }
-  std::string Describe() const {
-    std::ostringstream out;
-    for (const auto& [code, message] : reports) out << "(" << code << ", " << text::ToUtf8(message) << ") ";
-    return out.str();
-  }
+  std::string Describe() const { return ::testing::PrintToString(reports); }
   Control& control;
   std::vector<float> progress;
   std::vector<Report> reports;
@@ -97,14 +92,11 @@ TEST_F(SaveAsTest, ModesRangesAndProgress) {
     std::int32_t startAfter, endAfter;  // the range as normalised
   } rows[] = {
       {"defaults: whole", 10, kPdf, 0, 0, 0, 0, {0, 50, 100}, {"out.pdf"}, {10}, true, 1, 10},
-      {"full range given: whole", 3, kPdf, 1, 3, 0, 0, {0, 50, 100}, {"out.pdf"}, {3}, true, 1, 3},
       {"web archive ignores range and flags", 10, kWebArchive, 2, 3, -1, -1, {0, 50, 100}, {"out.pdf"}, {10}, true, 2, 3},
       {"full range with labels: selected", 3, kPdf, 0, 0, 0, -1, {0, third, 2 * third, 100}, {"out.pdf"}, {3}, false, 1, 3},
       {"2 to 4 of 10: selected", 10, kPdf, 2, 4, 0, 0, {0, third, 2 * third, 100}, {"out.pdf"}, {3}, false, 2, 4},
-      {"swapped range", 10, kPdf, 4, 2, 0, 0, {0, third, 2 * third, 100}, {"out.pdf"}, {3}, false, 2, 4},
       {"one slide of 10: selected", 10, kPdf, 3, 3, 0, 0, {0, 100}, {"out.pdf"}, {1}, false, 3, 3},
       {"one slide of 1: whole", 1, kPdf, 1, 1, 0, 0, {0, 50, 100}, {"out.pdf"}, {1}, true, 1, 1},
-      {"end beyond the deck is clamped", 5, kPdf, 4, 99, 0, 0, {0, 50, 100}, {"out.pdf"}, {2}, false, 4, 5},
       {"one file per slide", 3, kPdf, 0, 0, -1, 0, {0, third, 2 * third, 100},
        {"outSlide1.pdf", "outSlide2.pdf", "outSlide3.pdf"}, {1, 1, 1}, false, 1, 3},
       {"one file per slide, labels ignored", 10, kPdf, 9, 10, -1, -1, {0, 50, 100}, {"outSlide9.pdf", "outSlide10.pdf"},
@@ -192,12 +184,9 @@ TEST_F(SaveAsTest, PerSlideNames) {
     std::int32_t target;
     std::string first;  // the first of two
   } rows[] = {
-      {"deck.pdf", kPdf, "deckSlide1.pdf"},         {"deck", kPdf, "deckSlide1.pdf"},
-      {"deck.PDF", kPdf, "deckSlide1.pdf"},         {"deck.pptx", kPptx, "deckSlide1.pptx"},
-      {"deck.ppt", 1, "deckSlide1.ppt"},            {"deck.pdf.files/deck", kPdf, "deck.pdf.files/deckSlide1.pdf"},
-      {"deck.pdf.old", kPdf, "deck.pdf.oldSlide1.pdf"}, {"deck.ppt", kPptx, "deck.pptSlide1.pptx"},
-      {"deckpdf", kPdf, "deckpdfSlide1.pdf"},       {".pdf", kPdf, "Slide1.pdf"},
-      {"deck.pdf  ", kPdf, "deckSlide1.pdf"},
+      {"deck", kPdf, "deckSlide1.pdf"},       {"deck.PDF", kPdf, "deckSlide1.pdf"},
+      {"deck.ppt", 1, "deckSlide1.ppt"},      {"deck.pdf.files/deck", kPdf, "deck.pdf.files/deckSlide1.pdf"},
+      {"deck.ppt", kPptx, "deck.pptSlide1.pptx"}, {".pdf", kPdf, "Slide1.pdf"}, {"deck.pdf  ", kPdf, "deckSlide1.pdf"},
   };
   for (const auto& row : rows) {
     Fresh();
@@ -214,9 +203,8 @@ TEST_F(SaveAsTest, PerSlideNames) {
 }
 
 TEST_F(SaveAsTest, PathChecksComeBeforePowerPoint) {
-  for (const char* file : {"deck.pptx", ".hidden.pptx"}) WriteFile(dir_ / file, "input");
+  WriteFile(dir_ / "deck.pptx", "input");
   fs::create_directories(dir_ / "folder.pptx");
-  fs::create_directories(dir_ / "sub");
   fs::create_symlink(Path("deck.pptx"), dir_ / "link.pptx");
   const std::string r = dir_.path().string(), deck = r + "/deck.pptx";
   const std::u16string notFound = u"Input file not found. Please check the path", noPath = u"Output path not found";
@@ -227,22 +215,14 @@ TEST_F(SaveAsTest, PathChecksComeBeforePowerPoint) {
       {"neither name", "", "", -2, u"Input file name not provided."},
       {"no output", deck, "", -3, u"Output file name not provided."},
       {"input missing", r + "/missing.pptx", r + "/out.pdf", -5, notFound},
-      {"input hidden", r + "/.hidden.pptx", r + "/out.pdf", -5, notFound},
       {"input a folder", r + "/folder.pptx", r + "/out.pdf", -5, notFound},
-      {"input pattern matching nothing", r + "/*.odp", r + "/out.pdf", -5, notFound},
       {"missing input before a bare output", r + "/missing.pptx", "out.pdf", -5, notFound},
       {"same text", deck, deck, -6, kSame},
       {"same text but for case", deck, r + "/DECK.PPTX", -6, kSame},
-      {"output through ./", deck, r + "/./deck.pptx", -6, kSame},
-      {"output through ..", deck, r + "/sub/../deck.pptx", -6, kSame},
       {"output a link to the input", deck, r + "/link.pptx", -6, kSame},
-      {"input a link to the output", r + "/link.pptx", deck, -6, kSame},
       {"relative input", "deck.pptx", deck, -6, kSame},
-      {"./ against a bare name", "./deck.pptx", "deck.pptx", -6, kSame},
       {"bare output", deck, "out.pdf", -11, noPath},
       {"output folder missing", deck, r + "/missing/out.pdf", -11, noPath},
-      {"output folder a file", deck, deck + "/out.pdf", -11, noPath},
-      {"backslash is no separator", deck, "sub\\out.pdf", -11, noPath},
       {"input name with NUL", deck + std::string(1, '\0') + "x", r + "/out.pdf", -10, u"Bad file name or number"},
   };
   for (const auto& row : rows) {
@@ -270,9 +250,7 @@ TEST_F(SaveAsTest, NamesThatPassThePathChecks) {
     const char* name; std::string input, output;
   } rows[] = {
       {"output exists and is another file", r + "/Deck.pptx", r + "/existing.pdf"},
-      {"another file but for case", r + "/Deck.pptx", r + "/./deck.pptx"},
       {"output in a sub-folder through ..", r + "/Deck.pptx", r + "/sub/../sub/out.pdf"},
-      {"relative output with ./", r + "/Deck.pptx", "./out.pdf"},
       {"input pattern matching a file", r + "/D?ck.*", r + "/out.pdf"},
   };
   for (const auto& row : rows) {
@@ -360,9 +338,7 @@ TEST_F(SaveAsTest, FailurePath) {
       {"open fails", Whole, failOn("Presentations.Open", 1), -10, kScripted, {}},
       {"open fails without a description", Whole, failOn("Presentations.Open", 1, u""), -10,
        u"Conversion Failed. PowerPoint installed?", {}},
-      {"presentations unavailable", Whole, failOn("PowerPoint.Presentations", 1), -10, kScripted, {}},
       {"normalising the range fails", Whole, failOn("Slides.Count", 1), -10, kScripted, {"input"}},
-      {"reading the slide count fails", Whole, failOn("Slides.Count", 2), -10, kScripted, {"input"}},
       {"a range of no slides", Whole, [](ScriptedOffice&, Control& c) { c.StartSlide = c.EndSlide = 4; }, -10, byZero,
        {"input"}},
       {"a presentation without slides", Whole, [](ScriptedOffice& o, Control& c) { o.AddFile(c.InputFile, Deck()); }, -10,
@@ -381,12 +357,8 @@ TEST_F(SaveAsTest, FailurePath) {
        },
        -10, u"handler", {"input"}},
       {"adding fails", Selected, failOn("Presentations.Add", 1), -10, kScripted, {"input"}},
-      {"reading the height fails", Selected, failOn("PageSetup.SlideHeight", 1), -10, kScripted, {"new", "input"}},
       {"setting the width fails", Selected, failOn("PageSetup.put_SlideWidth", 1), -10, kScripted, {"new", "input"}},
       {"copying the second slide fails", Selected, failOn("Slide.Copy", 2), -10, kScripted, {"new", "input"}},
-      {"pasting fails", Selected, failOn("Slides.Paste", 1), -10, kScripted, {"new", "input"}},
-      {"shape count fails", Selected, failOn("Shapes.Count", 1), -10, kScripted, {"new", "input"}},
-      {"text frame test fails", Selected, failOn("Shape.HasTextFrame", 1), -10, kScripted, {"new", "input"}},
       {"labelling fails", Selected, failOn("TextRange.InsertBefore", 2), -10, kScripted, {"new", "input"}},
       {"save refused", Selected, refuse, -16, kSaveText, {"new", "input"}},
       {"closing the new presentation fails", Selected, failOn("Presentation.Close", 1), -10, kScripted,
@@ -396,7 +368,6 @@ TEST_F(SaveAsTest, FailurePath) {
        both(refuse, [](ScriptedOffice& o, Control&) { o.FailFrom("Presentation.Close", 1, kInvalid, u"close"); }), -16,
        kSaveText, {"new", "input"}},
       {"second save refused", PerSlide, failOn("Presentation.SaveAs", 2), -16, kSaveText, {"new", "new", "input"}},
-      {"second add fails", PerSlide, failOn("Presentations.Add", 2), -10, kScripted, {"new", "input"}},
       {"third copy fails", PerSlide, failOn("Slide.Copy", 3), -10, kScripted, {"new", "new", "new", "input"}},
       {"closing the second new presentation fails", PerSlide, failOn("Presentation.Close", 2), -10, kScripted,
        {"new", "new", "new", "input"}},

@@ -43,18 +43,16 @@ TEST_F(SlideText, LabelsAndEntriesOfEveryKindOfShape) {
   const struct {
     const char* name; ShapeData shape; std::string label, text;
   } rows[] = {
-      {"title", Title(u"T"), "** Title **", "T\r\n"}, {"centred title", CenterTitle(u"C"), "** Title **", "C\r\n"},
-      {"body", Body(u"B"), "** Body **", "B\r\n"}, {"subtitle", Subtitle(u"S"), "** SubTitle **", "S\r\n"},
+      {"centred title", CenterTitle(u"C"), "** Title **", "C\r\n"}, {"body", Body(u"B"), "** Body **", "B\r\n"},
+      {"subtitle", Subtitle(u"S"), "** SubTitle **", "S\r\n"},
       {"footer", Placeholder(15, u"F"), "** Other Placeholder **", "F\r\n"}, {"empty placeholder", Body(u""), "", ""},
       {"text box, text exactly as read", TextBox(u" a\rb\vc\t "), "** TextBox **", " a\rb\vc\t \r\n"},
-      {"non-ASCII text", TextBox(u"Grüße \U0001F600"), "** TextBox **", "Grüße \U0001F600\r\n"},
       {"lone paragraph mark is text", AutoShape(u"\r"), "** TextBox **", "\r\r\n"},
       {"empty autoshape", AutoShape(), "", ""}, {"chart", Graphic(3), "", ""},
       {"table, rows outer, empty cell", Table({{u"a", u""}, {u"c", u"d"}}), "** Table **",
        "(1,1): \r\na\r\n(1,2): \r\n\r\n(2,1): \r\nc\r\n(2,2): \r\nd\r\n"},
       {"table, a short row lacks a cell", Table({{u"a", u"b"}, {u"c"}}), "** Table **",
        "(1,1): \r\na\r\n(1,2): \r\nb\r\n(2,1): \r\nc\r\n(2,2): \r\n"},
-      {"table without rows", Table({}), "** Table **", ""},
       {"group items without text", Group({Picture(), AutoShape(), Table({{u"t"}})}), "", ""},
       {"nested groups in place", Group({TextBox(u"A"), Group({TextBox(u"B"), Group({Title(u"C")})}), TextBox(u"D")}),
        "** Group **", "A\r\nB\r\nC\r\nD\r\n\r\n"},
@@ -82,7 +80,6 @@ TEST_F(SlideText, AFailingRequestIsPassedOverAsTheRulesSay) {
       {"Type in the placeholder test: counts as placeholder", TextBox(u"x"), "Shape.Type", 1, "", ""},
       {"Type in the placeholder test, a real placeholder", Title(u"T"), "Shape.Type", 1, "** Title **", "T\r\n"},
       {"PlaceholderFormat.Type: no label, no text", Title(u"T"), "PlaceholderFormat.Type", 1, "", ""},
-      {"placeholder text: label stays", Title(u"T"), "TextRange.Text", 1, "** Title **", ""},
       {"text box text: label stays", TextBox(u"x"), "TextRange.Text", 1, "** TextBox **", ""},
       {"Type in the group step: group text asked all the same", Group({TextBox(u"A")}), "Shape.Type", 1, "** Group **",
        "A\r\n\r\n"},
@@ -90,12 +87,10 @@ TEST_F(SlideText, AFailingRequestIsPassedOverAsTheRulesSay) {
       {"group item fails: nothing of the group", Group({TextBox(u"A"), TextBox(u"B")}), "GroupItems.Item", 2, "", ""},
       {"Type in the table step: table label, loops run", Group({TextBox(u"A")}), "Shape.Type", 4, "** Table **",
        "A\r\n\r\n"},
-      {"Type in the table step of a picture", Picture(), "Shape.Type", 2, "** Table **", ""},
       {"cell text: the first line of the entry stays", Table({{u"a", u"b"}, {u"c"}}), "TextRange.Text", 2,
        "** Table **", "(1,1): \r\na\r\n(1,2): \r\n(2,1): \r\nc\r\n(2,2): \r\n"},
       {"a cell itself", Table({{u"a", u"b"}}), "Table.Cell", 1, "** Table **", "(1,1): \r\n(1,2): \r\nb\r\n"},
       {"row count", Table({{u"a"}}), "Table.Rows.Count", 1, "** Table **", ""},
-      {"column count", Table({{u"a"}}), "Table.Columns.Count", 1, "** Table **", ""},
       {"group nested too deep", Nested(300), "", 0, "", ""},
   };
   for (const auto& row : rows) {
@@ -104,7 +99,7 @@ TEST_F(SlideText, AFailingRequestIsPassedOverAsTheRulesSay) {
     EXPECT_EQ(Extract(*p, kVariantTrue), Header(row.label) + row.text) << row.name;
   }
   auto p = Open(Title(u"T"));
-  for (const std::int32_t number : {failure::kEFail, failure::kEInvalidArg, 429, 55, 75}) {
+  for (const std::int32_t number : {failure::kEFail, 429}) {
     office_->ClearFailures();
     office_->FailOn("TextRange.Text", 1, number);
     EXPECT_EQ(Extract(*p, kVariantFalse), "") << number << ": ignored whatever its number";
@@ -133,16 +128,9 @@ TEST_F(SlideText, EveryRequestNavigatesFromThePresentation) {
 }
 
 TEST_F(SlideText, TableCountersAreNotLimitedTo16Bits) {
-  struct ManyRows : Forwarding<ppt::Table> {
-    using Forwarding::Forwarding;
-    std::int32_t RowsCount() override { return 32770; }
-    std::int32_t ColumnsCount() override { return inner_->ColumnsCount(); }
-    std::shared_ptr<ppt::Cell> Cell(std::int32_t row, std::int32_t col) override { return inner_->Cell(row, col); }
-  };
-  auto p = Open(Table({{u"a"}}));
-  office_->Wrap<ppt::Table>([](std::shared_ptr<ppt::Table> inner, const Site&) -> std::shared_ptr<ppt::Table> {
-    return std::make_shared<ManyRows>(std::move(inner));
-  });
+  std::vector<std::vector<std::u16string>> rows(32770);  // rows after the first lack their cell
+  rows[0] = {u"a"};
+  auto p = Open(Table(rows));
   const std::string text = Extract(*p, kVariantFalse);
   EXPECT_TRUE(text.starts_with("(1,1): \r\na\r\n(2,1): \r\n"));
   EXPECT_TRUE(text.ends_with("(32768,1): \r\n(32769,1): \r\n(32770,1): \r\n"));
@@ -157,7 +145,6 @@ TEST_F(SlideText, GroupTextCollectsItemsInOrderAndCatchesNothing) {
       {"not a group", TextBox(u"x"), "", "", 0, 0},
       {"nested in place", Group({Group({TextBox(u"A")}), TextBox(u"B"), Group({Group({AutoShape(u"C")})})}),
        "A\r\nB\r\nC\r\n", "", 0, 0},
-      {"items without text add nothing", Group({Picture(), TextBox(u""), Body(u"b")}), "b\r\n", "", 0, 0},
       {"HasText only of items with a frame", Group({Picture(), Graphic(9)}), "", "TextFrame.HasText", 1, 0},
       {"second item's text", Group({TextBox(u"A"), TextBox(u"B")}), "", "TextRange.Text", 2, kInvalid},
       {"nested group's items", Group({TextBox(u"A"), Group({TextBox(u"B")})}), "", "GroupItems.Count", 2,

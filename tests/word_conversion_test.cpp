@@ -108,19 +108,13 @@ class WordConversion : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!quorvane::engines::word::OfficeAvailable()) return;
-    folder_ = new quorvane::testing::TempFolder();
-    control_ = new quorvane::QuorvaneX();
+    folder_ = std::make_unique<quorvane::testing::TempFolder>();
+    control_ = std::make_unique<quorvane::QuorvaneX>();
     control_->put_OptimizeForSpeed(quorvane::kVariantTrue);
-    lease_ = new quorvane::engines::libreoffice::RendererLease(quorvane::engines::libreoffice::Renderer::Acquire());
+    lease_ = std::make_unique<quorvane::engines::libreoffice::RendererLease>(
+        quorvane::engines::libreoffice::Renderer::Acquire());
   }
-  static void TearDownTestSuite() {
-    delete lease_;
-    delete control_;
-    delete folder_;
-    lease_ = nullptr;
-    control_ = nullptr;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { lease_.reset(), control_.reset(), folder_.reset(); }
   void SetUp() override {
     if (!control_) GTEST_SKIP() << "no office: the component is built without the renderer or LibreOffice is missing";
   }
@@ -137,14 +131,10 @@ class WordConversion : public ::testing::Test {
   }
   static fs::path At(const std::string& name) { return *folder_ / name; }
 
-  static quorvane::testing::TempFolder* folder_;
-  static quorvane::QuorvaneX* control_;
-  static quorvane::engines::libreoffice::RendererLease* lease_;
+  static inline std::unique_ptr<quorvane::testing::TempFolder> folder_;
+  static inline std::unique_ptr<quorvane::QuorvaneX> control_;
+  static inline std::unique_ptr<quorvane::engines::libreoffice::RendererLease> lease_;
 };
-
-quorvane::testing::TempFolder* WordConversion::folder_ = nullptr;
-quorvane::QuorvaneX* WordConversion::control_ = nullptr;
-quorvane::engines::libreoffice::RendererLease* WordConversion::lease_ = nullptr;
 
 // Codes 101, 106 and 108, one document and one per slide, slides, slides with notes, notes only.
 TEST_F(WordConversion, DocumentsHoldOnePicturePerSlideBreaksAndNotesInOrder) {

@@ -1,21 +1,11 @@
 #!/usr/bin/env bash
-# Installs the component into a temporary prefix and uses it from there, as a host would:
-#   install_test.sh BUILD-DIR SOURCE-DIR CORPUS-DIR WITH-RENDERER(0|1)
-#
-# Checks that `cmake --install` lays out the library, the public headers, the CMake package (with
-# its version file), the pkg-config file, the command, its manual page and, with the renderer, the
-# UNO plugin; builds the README's C++ and C examples against the installed tree twice, through
-# find_package(quorvane) and through pkg-config, with warnings as errors, and runs them on a corpus
-# deck; runs the installed command, and checks that the renderer loads the plugin installed beside
-# the library rather than the one in the build tree. The corpus is $QUORVANE_CORPUS_DIR when set,
-# else CORPUS-DIR. Exit status 0 when all holds, 77 skipped (no corpus, except under CI, where it
-# must be there), else 1.
+# install_test.sh BUILD-DIR SOURCE-DIR CORPUS-DIR WITH-RENDERER(0|1): installs into a temporary prefix
+# and uses the component from there as a host would: the layout, the installed command, the README's
+# examples built through find_package and pkg-config, and the renderer's plugin loaded from the prefix.
+# Exit status 0 passed, 1 failed, 77 skipped (no corpus, except under CI).
 set -euo pipefail
 
-if [[ $# -ne 4 ]]; then
-  echo "usage: install_test.sh BUILD-DIR SOURCE-DIR CORPUS-DIR WITH-RENDERER" >&2
-  exit 2
-fi
+[[ $# -eq 4 ]] || { echo "usage: install_test.sh BUILD-DIR SOURCE-DIR CORPUS-DIR WITH-RENDERER" >&2; exit 2; }
 build=$(realpath -- "$1")
 source=$(realpath -- "$2")
 corpus=$(realpath -m -- "${QUORVANE_CORPUS_DIR:-$3}")
@@ -32,14 +22,10 @@ work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
 prefix=$work/prefix
 failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
-# ---- the layout ----------------------------------------------------------------------------------
 library=$(find "$prefix" -name 'libquorvane.so' | head -n 1)
 [[ -n $library ]] || { echo "FAIL: no libquorvane.so under $prefix"; exit 1; }
 libdir=$(dirname -- "$library")
@@ -67,15 +53,11 @@ if command -v groff >/dev/null 2>&1; then
   [[ -z $warnings ]] || fail "the manual page has troff warnings: $warnings"
 fi
 
-# ---- the installed command -----------------------------------------------------------------------
-if ! "$prefix/bin/quorvane" version >"$work/version.txt" 2>&1; then
-  fail "the installed command does not run: $(cat "$work/version.txt")"
-fi
+"$prefix/bin/quorvane" version >"$work/version.txt" 2>&1 || fail "the installed command does not run: $(cat "$work/version.txt")"
 resolved=$(ldd "$prefix/bin/quorvane" | awk '$1 == "libquorvane.so.4" { print $3 }')
 [[ -n $resolved && $(realpath -- "$resolved") == "$(realpath -- "$libdir/libquorvane.so.4")" ]] ||
   fail "the installed command loads '${resolved:-nothing}' instead of $libdir/libquorvane.so.4"
 
-# ---- hosts built against the installed tree ------------------------------------------------------
 # run_host HOW PROGRAM: the example converts the deck to text through the installed library.
 run_host() {
   "$2" "$deck" "$work/$1.txt" 200 2>"$work/$1.err" || fail "$1: the example failed: $(cat "$work/$1.err")"
@@ -116,7 +98,6 @@ for example in "c++ -std=c++20 embed.cpp pkg-config-cpp" "cc -std=c99 embed.c pk
   fi
 done
 
-# ---- the renderer's plugin from the installed tree -----------------------------------------------
 if [[ $with_renderer == 1 ]]; then
   if LD_DEBUG=files "$prefix/bin/quorvane" convert "$deck" "$work/deck.pdf" >/dev/null 2>"$work/loader.log"; then
     loaded=$(grep -o 'file=[^ ]*libquorvane-uno\.so' "$work/loader.log" | head -n 1)
@@ -129,5 +110,5 @@ if [[ $with_renderer == 1 ]]; then
   fi
 fi
 
-if [[ $failures -gt 0 ]]; then exit 1; fi
+[[ $failures -eq 0 ]] || exit 1
 echo "install: all checks passed"

@@ -284,3 +284,19 @@ inline std::pair<std::uint32_t, std::uint32_t> PngSize(std::string_view bytes) {
 }
 
 }  // namespace quorvane::testing
+
+namespace quorvane::testing {
+
+// The messages of the diagnostic log at `path` (what follows each line's date and time), in order.
+inline std::vector<std::string> LogMessages(const fs::path& path) {
+  std::vector<std::string> messages;
+  const std::string log = ReadFile(path);
+  for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::size_t colon = log.find(" : ", start);
+    EXPECT_LT(colon, end) << "malformed log line: " << log.substr(start, end - start);
+    messages.push_back(colon < end ? log.substr(colon + 3, end - colon - 3) : log.substr(start, end - start));
+  }
+  return messages;
+}
+
+}  // namespace quorvane::testing

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <typeinfo>
+#include <tuple>
 #include <utility>
 
 #include "common/text.hpp"
@@ -36,8 +36,6 @@ struct OfficeState {
   std::vector<std::shared_ptr<DocumentState>> documents;
   std::vector<SaveRecord> saves;
   std::vector<ExportRecord> exports;
-  std::vector<std::pair<std::type_index, std::function<std::shared_ptr<void>(std::shared_ptr<void>, const Site&)>>>
-      wrappers;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -94,8 +92,7 @@ Deck& Deck::TitledSlides(int count) {
 }
 
 Deck& Deck::Size(float width, float height) {
-  slideWidth = width;
-  slideHeight = height;
+  std::tie(slideWidth, slideHeight) = std::pair(width, height);
   return *this;
 }
 
@@ -106,11 +103,7 @@ Deck Deck::Clone() const {
 }
 
 ShapeData Placeholder(std::int32_t placeholderType, std::u16string text) {
-  ShapeData shape;
-  shape.type = ppt::kMsoPlaceholder;
-  shape.placeholderType = placeholderType;
-  shape.text = std::move(text);
-  return shape;
+  return {.type = ppt::kMsoPlaceholder, .placeholderType = placeholderType, .text = std::move(text)};
 }
 
 ShapeData Title(std::u16string text) { return Placeholder(ppt::kPlaceholderTitle, std::move(text)); }
@@ -119,26 +112,9 @@ ShapeData CenterTitle(std::u16string text) { return Placeholder(ppt::kPlaceholde
 ShapeData Subtitle(std::u16string text) { return Placeholder(ppt::kPlaceholderSubtitle, std::move(text)); }
 ShapeData NotesBody(std::u16string text) { return Placeholder(ppt::kPlaceholderBody, std::move(text)); }
 
-ShapeData TextBox(std::u16string text) {
-  ShapeData shape;
-  shape.type = 17;
-  shape.text = std::move(text);
-  return shape;
-}
-
-ShapeData AutoShape(std::u16string text) {
-  ShapeData shape;
-  shape.type = 1;
-  shape.text = std::move(text);
-  return shape;
-}
-
-ShapeData Graphic(std::int32_t type) {
-  ShapeData shape;
-  shape.type = type;
-  shape.hasTextFrame = false;
-  return shape;
-}
+ShapeData TextBox(std::u16string text) { return {.type = 17, .text = std::move(text)}; }
+ShapeData AutoShape(std::u16string text) { return {.type = 1, .text = std::move(text)}; }
+ShapeData Graphic(std::int32_t type) { return {.type = type, .hasTextFrame = false}; }
 
 ShapeData Picture() { return Graphic(13); }
 
@@ -160,18 +136,16 @@ ShapeData Group(std::vector<ShapeData> items) {
 }
 
 ShapeData SlideImage() {
-  ShapeData shape = Placeholder(kPlaceholderSlideImage);
-  shape.hasTextFrame = false;
-  shape.textFrameFails = true;
-  return shape;
+  return {.type = ppt::kMsoPlaceholder, .placeholderType = kPlaceholderSlideImage, .hasTextFrame = false,
+          .textFrameFails = true};
 }
 
 // ---------------------------------------------------------------------------------------------
 // Failure rules
 // ---------------------------------------------------------------------------------------------
 
-FailureRule::FailureRule(std::string member, std::int32_t nth, std::int32_t number, std::u16string description)
-    : member_(std::move(member)), nth_(nth), number_(number), description_(std::move(description)) {}
+FailureRule::FailureRule(std::string member, std::int32_t nth, std::int32_t failure, std::u16string text)
+    : number(failure), description(std::move(text)), member_(std::move(member)), nth_(nth) {}
 
 FailureRule& FailureRule::OnSlide(std::int32_t slide) {
   return Where([slide](const Call& call) { return call.site.slide == slide; });
@@ -186,19 +160,10 @@ FailureRule& FailureRule::Where(std::function<bool(const Call&)> predicate) {
   restrictions_.push_back(std::move(predicate));
   return *this;
 }
-FailureRule& FailureRule::Times(std::int32_t count) {
-  times_ = count;
-  return *this;
-}
-FailureRule& FailureRule::FromThenOn() { return Times(0); }
-
-bool FailureRule::Matches(const Call& call) const {
-  if (call.member != member_ && call.text != member_) return false;
-  return std::all_of(restrictions_.begin(), restrictions_.end(), [&](const auto& r) { return r(call); });
-}
-
+FailureRule& FailureRule::Times(std::int32_t count) { times_ = count; return *this; }
 bool FailureRule::Fires(const Call& call) {
-  if (!Matches(call)) return false;
+  if (call.member != member_ && call.text != member_) return false;
+  if (!std::all_of(restrictions_.begin(), restrictions_.end(), [&](const auto& r) { return r(call); })) return false;
   ++matched_;
   return matched_ >= nth_ && (times_ == 0 || matched_ < nth_ + times_);
 }
@@ -254,13 +219,8 @@ Site SiteOf(const Context& c) {
     if (c.slide) site.slide = PositionOf(c.presentation->deck.slides, c.slide.get());
   }
   site.notes = c.notes;
-  if (c.shape) {
-    {
-      const ShapeList& page = Page(c);
-      for (std::size_t i = 0; i < page.size() && site.shape == 0; ++i)
-        if (Holds(*page[i], c.shape.get())) site.shape = static_cast<std::int32_t>(i + 1);
-    }
-  }
+  for (std::size_t i = 0; c.shape && i < Page(c).size() && site.shape == 0; ++i)
+    if (Holds(*Page(c)[i], c.shape.get())) site.shape = static_cast<std::int32_t>(i + 1);
   return site;
 }
 
@@ -272,40 +232,18 @@ struct View {
 
 // --- Log text ---
 
-std::string Str(std::u16string_view s) {
-  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-  std::u16string out;
-  for (char16_t ch : s) {
-    const char16_t* named = ch == u'\r' ? u"\\r" : ch == u'\n' ? u"\\n" : ch == u'\t' ? u"\\t" : ch == u'\v' ? u"\\v" : nullptr;
-    if (named) out += named;
-    else if (ch < 0x20) out += std::u16string(u"\\x") + kHex[ch >> 4] + kHex[ch & 0xF];
-    else out += ch;
-  }
-  return text::ToUtf8(out);
-}
-
+std::string Str(std::u16string_view s) { return text::ToUtf8(s); }
 std::string Num(std::int64_t n) { return std::to_string(n); }
-
+std::string Flag(bool b) { return b ? "true" : "false"; }
 std::string Real(float v) {
   char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-  return std::string(buffer, end);
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
 }
-
-std::string Flag(bool b) { return b ? "true" : "false"; }
 
 std::string CallText(std::string_view member, std::initializer_list<std::string> args) {
   std::string result(member);
-  if (args.size() == 0) return result;
-  result += '(';
-  bool first = true;
-  for (const auto& arg : args) {
-    if (!first) result += ", ";
-    result += arg;
-    first = false;
-  }
-  result += ')';
-  return result;
+  for (const auto& arg : args) result += (&arg == args.begin() ? "(" : ", ") + arg;
+  return args.size() == 0 ? result : result + ')';
 }
 
 // --- Failures ---
@@ -328,7 +266,7 @@ void Enter(const Context& c, std::string_view member, std::initializer_list<std:
   const FailureRule* firing = nullptr;
   for (auto& rule : office.rules)  // every rule counts the call, also after one has fired
     if (rule.Fires(call) && !firing) firing = &rule;
-  if (firing) throw AutomationError(firing->number(), firing->description());
+  if (firing) throw AutomationError(firing->number, firing->description);
 
   if (c.application && !c.application->running)
     throw AutomationError(kServerUnavailable, u"The remote server machine does not exist or is unavailable");
@@ -338,15 +276,18 @@ void Enter(const Context& c, std::string_view member, std::initializer_list<std:
     throw AutomationError(kWordDisconnected, u"The object invoked has disconnected from its clients.");
 }
 
-// Every object leaves the office through here, so that the test's wrappers see it.
+// Logs the call of `member`, which hands out an object standing for what `c` stands for.
+template <class V>
+std::shared_ptr<V> Child(const Context& c, std::string_view member) { Enter(c, member); return std::make_shared<V>(c); }
+
+// The item at a 1-based index, or PowerPoint's out-of-range failure.
 template <class T>
-std::shared_ptr<T> Hand(const Context& c, std::shared_ptr<T> object) {
-  for (const auto& [type, wrap] : c.office->wrappers) {
-    if (type != typeid(T)) continue;
-    if (auto wrapped = std::static_pointer_cast<T>(wrap(object, SiteOf(c)))) object = std::move(wrapped);
-  }
-  return object;
+const T& At(std::string_view member, const std::vector<T>& list, std::int32_t index) {
+  if (index < 1 || static_cast<std::size_t>(index) > list.size()) throw OutOfRange(member, index, list.size());
+  return list[index - 1];
 }
+
+Context WithShape(Context c, std::shared_ptr<ShapeData> shape) { c.shape = std::move(shape); return c; }
 
 // Writes the opt-in marker file; false when it cannot be written.
 bool WriteMarker(const OfficeState& office, const std::u16string& fileName, const std::string& what) {
@@ -363,22 +304,16 @@ std::u16string& TextOf(const Context& c) { return IsCell(c) ? c.shape->cells[c.r
 
 // --- PowerPoint ---
 
-class ScriptedTextRange final : public ppt::TextRange, View {
- public:
+struct ScriptedTextRange final : ppt::TextRange, View {
   using View::View;
-  std::u16string Text() override {
-    Enter(c_, "TextRange.Text");
-    return TextOf(c_);
-  }
+  std::u16string Text() override { Enter(c_, "TextRange.Text"); return TextOf(c_); }
   void InsertBefore(const std::u16string& text) override {
     Enter(c_, "TextRange.InsertBefore", {Str(text)});
     TextOf(c_).insert(0, text);
   }
-
 };
 
-class ScriptedTextFrame final : public ppt::TextFrame, View {
- public:
+struct ScriptedTextFrame final : ppt::TextFrame, View {
   using View::View;
   Tristate HasText() override {
     Enter(c_, "TextFrame.HasText");
@@ -387,44 +322,29 @@ class ScriptedTextFrame final : public ppt::TextFrame, View {
   std::shared_ptr<ppt::TextRange> TextRange() override {
     Enter(c_, "TextFrame.TextRange");
     if (!HasFrame(c_)) throw Invalid("TextFrame.TextRange", u"Invalid request. This shape has no text frame.");
-    return Hand<ppt::TextRange>(c_, std::make_shared<ScriptedTextRange>(c_));
+    return std::make_shared<ScriptedTextRange>(c_);
   }
-
 };
 
-class ScriptedPlaceholderFormat final : public ppt::PlaceholderFormat, View {
- public:
+struct ScriptedPlaceholderFormat final : ppt::PlaceholderFormat, View {
   using View::View;
-  std::int32_t Type() override {
-    Enter(c_, "PlaceholderFormat.Type");
-    return c_.shape->placeholderType;
-  }
-
+  std::int32_t Type() override { Enter(c_, "PlaceholderFormat.Type"); return c_.shape->placeholderType; }
 };
 
 std::shared_ptr<ppt::Shape> MakeShape(Context c);
 
-class ScriptedCell final : public ppt::Cell, View {
- public:
+struct ScriptedCell final : ppt::Cell, View {
   using View::View;
-  std::shared_ptr<ppt::Shape> Shape() override {
-    Enter(c_, "Cell.Shape");
-    return MakeShape(c_);
-  }
-
+  std::shared_ptr<ppt::Shape> Shape() override { Enter(c_, "Cell.Shape"); return MakeShape(c_); }
 };
 
-class ScriptedTable final : public ppt::Table, View {
- public:
+struct ScriptedTable final : ppt::Table, View {
   using View::View;
   std::int32_t RowsCount() override {
     Enter(c_, "Table.Rows.Count");
     return static_cast<std::int32_t>(c_.shape->cells.size());
   }
-  std::int32_t ColumnsCount() override {
-    Enter(c_, "Table.Columns.Count");
-    return c_.shape->columns;
-  }
+  std::int32_t ColumnsCount() override { Enter(c_, "Table.Columns.Count"); return c_.shape->columns; }
   std::shared_ptr<ppt::Cell> Cell(std::int32_t row, std::int32_t column) override {
     Enter(c_, "Table.Cell", {Num(row), Num(column)});
     const auto& cells = c_.shape->cells;
@@ -434,13 +354,11 @@ class ScriptedTable final : public ppt::Table, View {
     Context cell = c_;
     cell.row = row;
     cell.column = column;
-    return Hand<ppt::Cell>(cell, std::make_shared<ScriptedCell>(cell));
+    return std::make_shared<ScriptedCell>(cell);
   }
-
 };
 
-class ScriptedGroupItems final : public ppt::GroupItems, View {
- public:
+struct ScriptedGroupItems final : ppt::GroupItems, View {
   using View::View;
   std::int32_t Count() override {
     Enter(c_, "GroupItems.Count");
@@ -448,20 +366,13 @@ class ScriptedGroupItems final : public ppt::GroupItems, View {
   }
   std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
     Enter(c_, "GroupItems.Item", {Num(index)});
-    const auto& items = c_.shape->items;
-    if (index < 1 || static_cast<std::size_t>(index) > items.size())
-      throw OutOfRange("GroupItems.Item", index, items.size());
-    Context item = c_;
-    item.shape = items[index - 1];
-    return MakeShape(item);
+    return MakeShape(WithShape(c_, At("GroupItems.Item", c_.shape->items, index)));
   }
-
 };
 
 // A shape on a page, a group item, or (with c_.row set) the shape of a table cell, which has a
 // text frame and nothing else.
-class ScriptedShape final : public ppt::Shape, View {
- public:
+struct ScriptedShape final : ppt::Shape, View {
   using View::View;
 
   Tristate HasTextFrame() override {
@@ -472,30 +383,23 @@ class ScriptedShape final : public ppt::Shape, View {
     Enter(c_, "Shape.TextFrame");
     if (!IsCell(c_) && c_.shape->textFrameFails)
       throw Invalid("Shape.TextFrame", u"Invalid request. This shape has no text frame.");
-    return Hand<ppt::TextFrame>(c_, std::make_shared<ScriptedTextFrame>(c_));
+    return std::make_shared<ScriptedTextFrame>(c_);
   }
-  std::int32_t Type() override {
-    Enter(c_, "Shape.Type");
-    return IsCell(c_) ? 1 : c_.shape->type;
-  }
+  std::int32_t Type() override { Enter(c_, "Shape.Type"); return IsCell(c_) ? 1 : c_.shape->type; }
   std::shared_ptr<ppt::PlaceholderFormat> PlaceholderFormat() override {
-    Enter(c_, "Shape.PlaceholderFormat");
     Require(ppt::kMsoPlaceholder, "Shape.PlaceholderFormat", u"This property only applies to placeholders.");
-    return Hand<ppt::PlaceholderFormat>(c_, std::make_shared<ScriptedPlaceholderFormat>(c_));
+    return std::make_shared<ScriptedPlaceholderFormat>(c_);
   }
   std::shared_ptr<ppt::Table> Table() override {
-    Enter(c_, "Shape.Table");
     Require(ppt::kMsoTable, "Shape.Table", u"This member can only be accessed for a table.");
-    return Hand<ppt::Table>(c_, std::make_shared<ScriptedTable>(c_));
+    return std::make_shared<ScriptedTable>(c_);
   }
   std::shared_ptr<ppt::GroupItems> GroupItems() override {
-    Enter(c_, "Shape.GroupItems");
     Require(ppt::kMsoGroup, "Shape.GroupItems", u"This member can only be accessed for a group.");
-    return Hand<ppt::GroupItems>(c_, std::make_shared<ScriptedGroupItems>(c_));
+    return std::make_shared<ScriptedGroupItems>(c_);
   }
   // The group is replaced, where it lies (on its page or in its own group), by its items.
   void Ungroup() override {
-    Enter(c_, "Shape.Ungroup");
     Require(ppt::kMsoGroup, "Shape.Ungroup", u"Invalid request. This shape is not a group.");
     ShapeList* container = c_.slide ? ContainerOf(Page(c_), c_.shape.get()) : nullptr;
     if (!container) throw Invalid("Shape.Ungroup", u"Object does not exist.");
@@ -507,28 +411,21 @@ class ScriptedShape final : public ppt::Shape, View {
   }
 
  private:
+  // Logs the call of `member`, which applies to shapes of `type` only.
   void Require(std::int32_t type, std::string_view member, std::u16string_view what) const {
+    Enter(c_, member);
     if (IsCell(c_) || c_.shape->type != type) throw Invalid(member, what);
   }
 };
 
-std::shared_ptr<ppt::Shape> MakeShape(Context c) { return Hand<ppt::Shape>(c, std::make_shared<ScriptedShape>(c)); }
+std::shared_ptr<ppt::Shape> MakeShape(Context c) { return std::make_shared<ScriptedShape>(c); }
 
-class ScriptedPlaceholders final : public ppt::Placeholders, View {
- public:
+struct ScriptedPlaceholders final : ppt::Placeholders, View {
   using View::View;
-  std::int32_t Count() override {
-    Enter(c_, "Placeholders.Count");
-    return static_cast<std::int32_t>(List().size());
-  }
+  std::int32_t Count() override { Enter(c_, "Placeholders.Count"); return static_cast<std::int32_t>(List().size()); }
   std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
     Enter(c_, "Placeholders.Item", {Num(index)});
-    const auto list = List();
-    if (index < 1 || static_cast<std::size_t>(index) > list.size())
-      throw OutOfRange("Placeholders.Item", index, list.size());
-    Context shape = c_;
-    shape.shape = list[index - 1];
-    return MakeShape(shape);
+    return MakeShape(WithShape(c_, At("Placeholders.Item", List(), index)));
   }
 
  private:
@@ -541,56 +438,34 @@ class ScriptedPlaceholders final : public ppt::Placeholders, View {
   }
 };
 
-class ScriptedShapes final : public ppt::Shapes, View {
- public:
+struct ScriptedShapes final : ppt::Shapes, View {
   using View::View;
-  std::int32_t Count() override {
-    Enter(c_, "Shapes.Count");
-    return static_cast<std::int32_t>(Page(c_).size());
-  }
+  std::int32_t Count() override { Enter(c_, "Shapes.Count"); return static_cast<std::int32_t>(Page(c_).size()); }
   std::shared_ptr<ppt::Shape> Item(std::int32_t index) override {
     Enter(c_, "Shapes.Item", {Num(index)});
-    const auto& page = Page(c_);
-    if (index < 1 || static_cast<std::size_t>(index) > page.size()) throw OutOfRange("Shapes.Item", index, page.size());
-    Context shape = c_;
-    shape.shape = page[index - 1];
-    return MakeShape(shape);
+    return MakeShape(WithShape(c_, At("Shapes.Item", Page(c_), index)));
   }
   std::shared_ptr<ppt::Placeholders> Placeholders() override {
-    Enter(c_, "Shapes.Placeholders");
-    return Hand<ppt::Placeholders>(c_, std::make_shared<ScriptedPlaceholders>(c_));
+    return Child<ScriptedPlaceholders>(c_, "Shapes.Placeholders");
   }
-
 };
 
-class ScriptedNotesPage final : public ppt::NotesPage, View {
- public:
+struct ScriptedNotesPage final : ppt::NotesPage, View {
   using View::View;
-  std::shared_ptr<ppt::Shapes> Shapes() override {
-    Enter(c_, "NotesPage.Shapes");
-    return Hand<ppt::Shapes>(c_, std::make_shared<ScriptedShapes>(c_));
-  }
-
+  std::shared_ptr<ppt::Shapes> Shapes() override { return Child<ScriptedShapes>(c_, "NotesPage.Shapes"); }
 };
 
 std::int32_t NumberOf(const Context& c) { return PositionOf(c.presentation->deck.slides, c.slide.get()); }
 
-class ScriptedSlide final : public ppt::Slide, View {
- public:
+struct ScriptedSlide final : ppt::Slide, View {
   using View::View;
-  void Copy() override {
-    Enter(c_, "Slide.Copy");
-    c_.office->clipboard = {c_.slide->Clone(), NumberOf(c_)};
-  }
-  std::shared_ptr<ppt::Shapes> Shapes() override {
-    Enter(c_, "Slide.Shapes");
-    return Hand<ppt::Shapes>(c_, std::make_shared<ScriptedShapes>(c_));
-  }
+  void Copy() override { Enter(c_, "Slide.Copy"); c_.office->clipboard = {c_.slide->Clone(), NumberOf(c_)}; }
+  std::shared_ptr<ppt::Shapes> Shapes() override { return Child<ScriptedShapes>(c_, "Slide.Shapes"); }
   std::shared_ptr<ppt::NotesPage> NotesPage() override {
     Enter(c_, "Slide.NotesPage");
     Context notes = c_;
     notes.notes = true;
-    return Hand<ppt::NotesPage>(notes, std::make_shared<ScriptedNotesPage>(notes));
+    return std::make_shared<ScriptedNotesPage>(notes);
   }
   void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
               std::int32_t scaleHeight) override {
@@ -603,26 +478,18 @@ class ScriptedSlide final : public ppt::Slide, View {
                             u"installed converter supports this file type.");
     if (!WriteMarker(*c_.office, fileName, "Slide.Export " + Str(filterName)))
       throw AutomationError(failure::kEFail, u"Slide.Export : PowerPoint could not write the file.");
-    c_.office->exports.push_back(
-        {fileName, filterName, scaleWidth, scaleHeight, NumberOf(c_), c_.presentation->fileName});
+    c_.office->exports.push_back({fileName, filterName, scaleWidth, scaleHeight, c_.presentation->fileName});
   }
-
 };
 
-class ScriptedSlides final : public ppt::Slides, View {
- public:
+struct ScriptedSlides final : ppt::Slides, View {
   using View::View;
-  std::int32_t Count() override {
-    Enter(c_, "Slides.Count");
-    return static_cast<std::int32_t>(Slides().size());
-  }
+  std::int32_t Count() override { Enter(c_, "Slides.Count"); return static_cast<std::int32_t>(Slides().size()); }
   std::shared_ptr<ppt::Slide> Item(std::int32_t index) override {
     Enter(c_, "Slides.Item", {Num(index)});
-    if (index < 1 || static_cast<std::size_t>(index) > Slides().size())
-      throw OutOfRange("Slides.Item", index, Slides().size());
     Context slide = c_;
-    slide.slide = Slides()[index - 1];
-    return Hand<ppt::Slide>(slide, std::make_shared<ScriptedSlide>(slide));
+    slide.slide = At("Slides.Item", Slides(), index);
+    return std::make_shared<ScriptedSlide>(slide);
   }
   // -1 appends; 1 to Count + 1 inserts at that position.
   void Paste(std::int32_t index) override {
@@ -642,17 +509,10 @@ class ScriptedSlides final : public ppt::Slides, View {
   std::vector<std::shared_ptr<SlideData>>& Slides() { return c_.presentation->deck.slides; }
 };
 
-class ScriptedPageSetup final : public ppt::PageSetup, View {
- public:
+struct ScriptedPageSetup final : ppt::PageSetup, View {
   using View::View;
-  float SlideHeight() override {
-    Enter(c_, "PageSetup.SlideHeight");
-    return c_.presentation->deck.slideHeight;
-  }
-  float SlideWidth() override {
-    Enter(c_, "PageSetup.SlideWidth");
-    return c_.presentation->deck.slideWidth;
-  }
+  float SlideHeight() override { Enter(c_, "PageSetup.SlideHeight"); return c_.presentation->deck.slideHeight; }
+  float SlideWidth() override { Enter(c_, "PageSetup.SlideWidth"); return c_.presentation->deck.slideWidth; }
   void put_SlideHeight(float value) override {
     Enter(c_, "PageSetup.put_SlideHeight", {Real(value)});
     c_.presentation->deck.slideHeight = value;
@@ -661,19 +521,13 @@ class ScriptedPageSetup final : public ppt::PageSetup, View {
     Enter(c_, "PageSetup.put_SlideWidth", {Real(value)});
     c_.presentation->deck.slideWidth = value;
   }
-
 };
 
-class ScriptedPresentation final : public ppt::Presentation, View {
- public:
+struct ScriptedPresentation final : ppt::Presentation, View {
   using View::View;
-  std::shared_ptr<ppt::Slides> Slides() override {
-    Enter(c_, "Presentation.Slides");
-    return Hand<ppt::Slides>(c_, std::make_shared<ScriptedSlides>(c_));
-  }
+  std::shared_ptr<ppt::Slides> Slides() override { return Child<ScriptedSlides>(c_, "Presentation.Slides"); }
   std::shared_ptr<ppt::PageSetup> PageSetup() override {
-    Enter(c_, "Presentation.PageSetup");
-    return Hand<ppt::PageSetup>(c_, std::make_shared<ScriptedPageSetup>(c_));
+    return Child<ScriptedPageSetup>(c_, "Presentation.PageSetup");
   }
   void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) override {
     Enter(c_, "Presentation.SaveAs", {Str(fileName), Num(fileFormat), Num(embedTrueTypeFonts)});
@@ -686,15 +540,10 @@ class ScriptedPresentation final : public ppt::Presentation, View {
     for (const auto& slide : deck.slides) record.slides.push_back(slide->Texts());
     c_.office->saves.push_back(std::move(record));
   }
-  void Close() override {
-    Enter(c_, "Presentation.Close");
-    c_.presentation->closed = true;
-  }
-
+  void Close() override { Enter(c_, "Presentation.Close"); c_.presentation->closed = true; }
 };
 
-class ScriptedPresentations final : public ppt::Presentations, View {
- public:
+struct ScriptedPresentations final : ppt::Presentations, View {
   using View::View;
   std::shared_ptr<ppt::Presentation> Open(const std::u16string& fileName, Tristate readOnly, Tristate untitled,
                                           Tristate withWindow) override {
@@ -704,58 +553,37 @@ class ScriptedPresentations final : public ppt::Presentations, View {
                                    [&](const auto& f) { return text::EqualsIgnoreCase(f.first, fileName); });
     if (file == files.end())
       throw AutomationError(failure::kFileNotFound, u"Presentations.Open : PowerPoint could not open the file.");
-    auto state = std::make_shared<PresentationState>();
-    state->fileName = fileName;
-    state->readOnly = readOnly;
-    state->untitled = untitled;
-    state->withWindow = withWindow;
-    state->deck = file->second.Clone();
-    return Keep(std::move(state));
+    return Keep(PresentationState{fileName, false, file->second.Clone(), nullptr});
   }
   std::shared_ptr<ppt::Presentation> Add(Tristate withWindow) override {
     Enter(c_, "Presentations.Add", {Num(withWindow)});
-    auto state = std::make_shared<PresentationState>();
-    state->withWindow = withWindow;
-    state->added = true;
-    return Keep(std::move(state));
+    return Keep(PresentationState{});
   }
 
  private:
-  std::shared_ptr<ppt::Presentation> Keep(std::shared_ptr<PresentationState> state) {
+  std::shared_ptr<ppt::Presentation> Keep(PresentationState opened) {
+    auto state = std::make_shared<PresentationState>(std::move(opened));
     state->application = c_.application;
     c_.office->presentations.push_back(state);
     Context presentation = c_;
     presentation.presentation = std::move(state);
-    return Hand<ppt::Presentation>(presentation, std::make_shared<ScriptedPresentation>(presentation));
+    return std::make_shared<ScriptedPresentation>(presentation);
   }
 };
 
-class ScriptedPowerPoint final : public ppt::Application, View {
- public:
+struct ScriptedPowerPoint final : ppt::Application, View {
   using View::View;
-  std::u16string Name() override {
-    Enter(c_, "PowerPoint.Name");
-    return c_.application->name;
-  }
-  std::u16string Version() override {
-    Enter(c_, "PowerPoint.Version");
-    return c_.application->version;
-  }
+  std::u16string Name() override { Enter(c_, "PowerPoint.Name"); return c_.application->name; }
+  std::u16string Version() override { Enter(c_, "PowerPoint.Version"); return c_.application->version; }
   std::shared_ptr<ppt::Presentations> Presentations() override {
-    Enter(c_, "PowerPoint.Presentations");
-    return Hand<ppt::Presentations>(c_, std::make_shared<ScriptedPresentations>(c_));
+    return Child<ScriptedPresentations>(c_, "PowerPoint.Presentations");
   }
-  void Quit() override {
-    Enter(c_, "PowerPoint.Quit");
-    c_.application->running = false;
-  }
-
+  void Quit() override { Enter(c_, "PowerPoint.Quit"); c_.application->running = false; }
 };
 
 // --- Word ---
 
-class ScriptedWordPageSetup final : public word::PageSetup, View {
- public:
+struct ScriptedWordPageSetup final : word::PageSetup, View {
   using View::View;
   void put_PageHeight(float value) override {
     Enter(c_, "PageSetup.put_PageHeight", {Real(value)});
@@ -765,15 +593,12 @@ class ScriptedWordPageSetup final : public word::PageSetup, View {
     Enter(c_, "PageSetup.put_PageWidth", {Real(value)});
     c_.document->pageWidth = value;
   }
-
 };
 
-class ScriptedDocument final : public word::Document, View {
- public:
+struct ScriptedDocument final : word::Document, View {
   using View::View;
   std::shared_ptr<word::PageSetup> PageSetup() override {
-    Enter(c_, "Document.PageSetup");
-    return Hand<word::PageSetup>(c_, std::make_shared<ScriptedWordPageSetup>(c_));
+    return Child<ScriptedWordPageSetup>(c_, "Document.PageSetup");
   }
   void SaveAs(const std::u16string& fileName, std::int32_t fileFormat) override {
     Enter(c_, "Document.SaveAs", {Str(fileName), Num(fileFormat)});
@@ -784,13 +609,10 @@ class ScriptedDocument final : public word::Document, View {
   void Close(std::int32_t saveChanges) override {
     Enter(c_, "Document.Close", {Num(saveChanges)});
     c_.document->closed = true;
-    c_.document->closeSaveChanges = saveChanges;
   }
-
 };
 
-class ScriptedDocuments final : public word::Documents, View {
- public:
+struct ScriptedDocuments final : word::Documents, View {
   using View::View;
   std::shared_ptr<word::Document> Add() override {
     Enter(c_, "Documents.Add");
@@ -799,14 +621,12 @@ class ScriptedDocuments final : public word::Documents, View {
     c_.office->documents.push_back(state);
     Context document = c_;
     document.document = std::move(state);
-    return Hand<word::Document>(document, std::make_shared<ScriptedDocument>(document));
+    return std::make_shared<ScriptedDocument>(document);
   }
-
 };
 
 // The insertion point of the active document: the one of this Word made last and still open.
-class ScriptedSelection final : public word::Selection, View {
- public:
+struct ScriptedSelection final : word::Selection, View {
   using View::View;
   void Paste() override {
     Enter(c_, "Selection.Paste");
@@ -839,13 +659,9 @@ class ScriptedSelection final : public word::Selection, View {
   }
 };
 
-class ScriptedWord final : public word::Application, View {
- public:
+struct ScriptedWord final : word::Application, View {
   using View::View;
-  std::u16string Name() override {
-    Enter(c_, "Word.Name");
-    return c_.application->name;
-  }
+  std::u16string Name() override { Enter(c_, "Word.Name"); return c_.application->name; }
   void put_DisplayAlerts(std::int32_t value) override {
     Enter(c_, "Word.put_DisplayAlerts", {Num(value)});
     c_.application->displayAlerts = value;
@@ -854,19 +670,9 @@ class ScriptedWord final : public word::Application, View {
     Enter(c_, "Word.put_Visible", {Flag(value)});
     c_.application->visible = value;
   }
-  std::shared_ptr<word::Documents> Documents() override {
-    Enter(c_, "Word.Documents");
-    return Hand<word::Documents>(c_, std::make_shared<ScriptedDocuments>(c_));
-  }
-  std::shared_ptr<word::Selection> Selection() override {
-    Enter(c_, "Word.Selection");
-    return Hand<word::Selection>(c_, std::make_shared<ScriptedSelection>(c_));
-  }
-  void Quit(bool saveChanges) override {
-    Enter(c_, "Word.Quit", {Flag(saveChanges)});
-    c_.application->running = false;
-  }
-
+  std::shared_ptr<word::Documents> Documents() override { return Child<ScriptedDocuments>(c_, "Word.Documents"); }
+  std::shared_ptr<word::Selection> Selection() override { return Child<ScriptedSelection>(c_, "Word.Selection"); }
+  void Quit(bool saveChanges) override { Enter(c_, "Word.Quit", {Flag(saveChanges)}); c_.application->running = false; }
 };
 
 }  // namespace
@@ -876,7 +682,6 @@ class ScriptedWord final : public word::Application, View {
 // ---------------------------------------------------------------------------------------------
 
 ScriptedOffice::ScriptedOffice() : state_(std::make_shared<OfficeState>()) {}
-ScriptedOffice::~ScriptedOffice() = default;
 
 std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
   Context c;
@@ -887,7 +692,7 @@ std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
   application->version = state_->options.powerPointVersion;
   state_->powerPoints.push_back(application);
   c.application = std::move(application);
-  return Hand<ppt::Application>(c, std::make_shared<ScriptedPowerPoint>(c));
+  return std::make_shared<ScriptedPowerPoint>(c);
 }
 
 std::shared_ptr<word::Application> ScriptedOffice::CreateWord() {
@@ -898,7 +703,7 @@ std::shared_ptr<word::Application> ScriptedOffice::CreateWord() {
   application->name = state_->options.wordName;
   state_->words.push_back(application);
   c.application = std::move(application);
-  return Hand<word::Application>(c, std::make_shared<ScriptedWord>(c));
+  return std::make_shared<ScriptedWord>(c);
 }
 
 Options& ScriptedOffice::options() { return state_->options; }
@@ -916,7 +721,7 @@ FailureRule& ScriptedOffice::FailOn(std::string member, std::int32_t nth, std::i
 
 FailureRule& ScriptedOffice::FailFrom(std::string member, std::int32_t nth, std::int32_t number,
                                       std::u16string description) {
-  return FailOn(std::move(member), nth, number, std::move(description)).FromThenOn();
+  return FailOn(std::move(member), nth, number, std::move(description)).Times(0);
 }
 
 void ScriptedOffice::ClearFailures() { state_->rules.clear(); }
@@ -944,8 +749,5 @@ const std::vector<std::shared_ptr<DocumentState>>& ScriptedOffice::WordDocuments
 const std::vector<SaveRecord>& ScriptedOffice::Saves() const { return state_->saves; }
 const std::vector<ExportRecord>& ScriptedOffice::Exports() const { return state_->exports; }
 
-void ScriptedOffice::AddWrapper(std::type_index type, ErasedWrapper wrap) {
-  state_->wrappers.emplace_back(type, std::move(wrap));
-}
 
 }  // namespace quorvane::testing

@@ -9,7 +9,7 @@
 // - the records of what the office was asked to produce: saves, slide exports, Word documents;
 // - the live state of opened presentations (texts after label insertion, ungrouped shapes).
 // Failures are injected by member name ("the 2nd Slide.Export fails with 0x80048240"); anything
-// more unusual is done by wrapping the objects the office hands out (Wrap, Forwarding* below).
+// more unusual is done by a provider of the test's own.
 //
 // Ownership: ScriptedOffice shares one state object with every automation object it hands out, so
 // objects stay safe to call after the office variable, a presentation or an application has gone:
@@ -35,7 +35,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <typeindex>
 #include <vector>
 
 #include "office/object_model.hpp"
@@ -68,10 +67,10 @@ struct ShapeData {
   std::int32_t placeholderType = 0;                // PlaceholderFormat.Type, when type is 14
   bool hasTextFrame = true;                        // HasTextFrame; without a frame HasText is 0 and TextRange fails
   bool textFrameFails = false;                     // asking for TextFrame itself fails (the notes page's slide picture)
-  std::u16string text;                             // TextRange.Text: paragraphs joined by CR, line breaks VT
-  std::vector<std::vector<std::u16string>> cells;  // tables: rows of cell texts; a short row lacks cells
+  std::u16string text{};                           // TextRange.Text: paragraphs joined by CR, line breaks VT
+  std::vector<std::vector<std::u16string>> cells{};  // tables: rows of cell texts; a short row lacks cells
   std::int32_t columns = 0;                        // tables: Columns.Count
-  std::vector<std::shared_ptr<ShapeData>> items;   // groups: GroupItems, in order
+  std::vector<std::shared_ptr<ShapeData>> items{};   // groups: GroupItems, in order
   bool deleted = false;                            // set on a group once Ungroup has replaced it by its items
 
   // A deep copy: no node is shared with this one.
@@ -141,10 +140,6 @@ struct ApplicationState {
 // A presentation opened (Presentations.Open) or created (Presentations.Add).
 struct PresentationState {
   std::u16string fileName;  // as passed to Open; empty for Add
-  Tristate readOnly = 0;
-  Tristate untitled = 0;
-  Tristate withWindow = 0;
-  bool added = false;
   bool closed = false;  // after Close every call on it and its objects fails with 0x80048240
   Deck deck;            // live content: label insertion, pastes and ungrouping show here
   std::shared_ptr<ApplicationState> application;
@@ -167,8 +162,7 @@ struct ExportRecord {
   std::u16string filter;
   std::int32_t scaleWidth = 0;
   std::int32_t scaleHeight = 0;
-  std::int32_t slide = 0;  // the slide's number in its presentation at the export
-  std::u16string source;   // file name of its presentation
+  std::u16string source;  // file name of its presentation
 };
 
 // A Word document made by Documents.Add.
@@ -184,7 +178,6 @@ struct DocumentState {
   };
   std::vector<Save> saves;
   bool closed = false;  // after Close every call on it fails with kWordDisconnected
-  std::int32_t closeSaveChanges = 0;
   std::shared_ptr<ApplicationState> application;
 };
 
@@ -202,8 +195,8 @@ struct Site {
 };
 
 // One call as logged. `text` is the member followed, when it takes arguments, by the arguments in
-// parentheses, separated by ", ": strings as UTF-8 without quotes (control characters escaped as
-// \r \n \t \v \xNN), integers in decimal, floats in their shortest form, Booleans true/false.
+// parentheses, separated by ", ": strings as UTF-8 without quotes, integers in decimal, floats in
+// their shortest form, Booleans true/false.
 // Members are named as the object model names them, the application by its product:
 //   "PowerPoint.Name", "Presentations.Open(deck.pptx, 0, 0, 0)", "Slides.Item(3)",
 //   "Table.Rows.Count", "PageSetup.put_SlideWidth(720)", "Word.Quit(false)", "CreatePowerPoint".
@@ -227,24 +220,18 @@ class FailureRule {
   FailureRule& OnShape(std::int32_t shape);
   FailureRule& OnNotes(bool notes = true);
   FailureRule& Where(std::function<bool(const Call&)> predicate);
-  // Fail `count` matching calls from the nth on (1 by default).
+  // Fail `count` matching calls from the nth on (1 by default; 0: every one).
   FailureRule& Times(std::int32_t count);
-  // Fail every matching call from the nth on.
-  FailureRule& FromThenOn();
 
   // Counts `call` when it matches; true when this call is to fail.
   bool Fires(const Call& call);
 
-  std::int32_t number() const { return number_; }
-  const std::u16string& description() const { return description_; }
+  const std::int32_t number;
+  const std::u16string description;
 
  private:
-  bool Matches(const Call& call) const;
-
   std::string member_;
   std::int32_t nth_;
-  std::int32_t number_;
-  std::u16string description_;
   std::int32_t times_ = 1;  // 0: no end
   std::vector<std::function<bool(const Call&)>> restrictions_;
   std::int32_t matched_ = 0;
@@ -276,9 +263,6 @@ struct OfficeState;
 class ScriptedOffice : public office::ApplicationProvider {
  public:
   ScriptedOffice();
-  ~ScriptedOffice() override;
-  ScriptedOffice(const ScriptedOffice&) = delete;
-  ScriptedOffice& operator=(const ScriptedOffice&) = delete;
 
   // Each call creates a new application, logged as "CreatePowerPoint" / "CreateWord".
   std::shared_ptr<ppt::Application> CreatePowerPoint() override;
@@ -316,36 +300,8 @@ class ScriptedOffice : public office::ApplicationProvider {
   const std::vector<SaveRecord>& Saves() const;
   const std::vector<ExportRecord>& Exports() const;
 
-  // --- Wrapping ------------------------------------------------------------------------------
-  // Every object of interface T the office hands out from now on passes through `wrap`, which
-  // returns it, or an object of its own (usually derived from the Forwarding* base of T) that
-  // forwards to it. Wrappers of one T apply in the order they were added. A wrapper must not hold
-  // a shared_ptr to this office (that would be a cycle).
-  template <class T>
-  void Wrap(std::function<std::shared_ptr<T>(std::shared_ptr<T> inner, const Site& site)> wrap) {
-    AddWrapper(typeid(T), [wrap = std::move(wrap)](std::shared_ptr<void> inner, const Site& site) {
-      return std::shared_ptr<void>(wrap(std::static_pointer_cast<T>(inner), site));
-    });
-  }
-
  private:
-  using ErasedWrapper = std::function<std::shared_ptr<void>(std::shared_ptr<void>, const Site&)>;
-  void AddWrapper(std::type_index type, ErasedWrapper wrap);
-
   std::shared_ptr<OfficeState> state_;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Forwarding base for wrappers: derive from Forwarding<T>, forward what T declares to `inner_`.
-// ---------------------------------------------------------------------------------------------
-
-template <class T>
-class Forwarding : public T {
- public:
-  explicit Forwarding(std::shared_ptr<T> inner) : inner_(std::move(inner)) {}
-
- protected:
-  std::shared_ptr<T> inner_;
 };
 
 }  // namespace quorvane::testing

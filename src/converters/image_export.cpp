@@ -42,7 +42,7 @@ class SlideImageExporter final : public Converter {
 // after that slide's Progress event. No check of InputFile or OutputFile comes first: a missing
 // input or a bad output folder fails PowerPoint's open or export and ends on the failure path.
 std::int32_t SlideImageExporter::Run() {
-  std::int32_t result = -10;
+  std::int32_t result = catalog::kConversionFailed;
   std::shared_ptr<office::ppt::Presentation> presentation;
   // The slide whose export is the step being performed; 0 outside the exports, when an invalid
   // request has no slide to ungroup.
@@ -56,19 +56,19 @@ std::int32_t SlideImageExporter::Run() {
     const auto keep = [&] { c_.errors.KeepFailureCause(failure.number, failure.description); };
     switch (failure.number) {
       case failure::kCannotCreateObject:
-        result = -9;
+        result = catalog::kOfficeNotInstalled;
         keep();
         c_.errors.RaiseError(result, {});
         return Resolution::End;
       case failure::kFileAlreadyOpen:
         // The file that stands in the way is taken to be one left open under the log's number.
-        result = -3;
+        result = catalog::kOutputFileNameMissing;
         keep();
         c_.errors.RaiseError(result, {});
         files::Close(diagnostics::kLogFileNumber);
         return Resolution::Repeat;
       case failure::kLibraryNotLoaded:
-        result = -1;
+        result = catalog::kDllNotOpened;
         keep();
         c_.errors.RaiseError(result, {});
         return Resolution::End;
@@ -79,12 +79,12 @@ std::int32_t SlideImageExporter::Run() {
         if (exportingSlide != 0 && presentation) UngroupShapesOfSlide(*presentation, exportingSlide);
         return Resolution::Repeat;
       case failure::kEFail:
-        result = -17;
+        result = catalog::kNoSlideExportConverter;
         keep();
         c_.errors.RaiseError(result, {});
         return Resolution::End;
       default:
-        result = -10;
+        result = catalog::kConversionFailed;
         keep();
         c_.errors.RaiseError(result, {});
         return Resolution::End;
@@ -92,7 +92,7 @@ std::int32_t SlideImageExporter::Run() {
   };
   // A repeated step that failed its last try ends the run through the last row.
   path.giveUp = [&](const Failure& failure) {
-    result = -10;
+    result = catalog::kConversionFailed;
     c_.errors.KeepFailureCause(failure.number, failure.description);
     c_.errors.RaiseError(result, {});
   };
@@ -101,7 +101,7 @@ std::int32_t SlideImageExporter::Run() {
   try {
     VariantBool started = kVariantFalse;
     steps.Run([&] { started = apps_.StartPowerPoint(); });
-    if (started != kVariantTrue) return -12;  // reported by StartPowerPoint; nothing is open
+    if (started != kVariantTrue) return catalog::kPowerPointNotCreated;  // reported by StartPowerPoint; nothing is open
 
     std::u16string version;
     steps.Run([&] { version = apps_.PowerPointApplication->Version(); });
@@ -149,7 +149,8 @@ std::int32_t SlideImageExporter::Run() {
 
     VariantBool quit = kVariantFalse;
     steps.Run([&] { quit = apps_.QuitPowerPoint(); });
-    return quit == kVariantTrue ? 0 : -13;  // -13 was reported by QuitPowerPoint
+    return quit == kVariantTrue ? catalog::kSuccess
+                                : catalog::kPowerPointNotDestroyed;  // -13 was reported by QuitPowerPoint
   } catch (const RunEnded& ended) {
     // Cleanup after the report. Closing is not guarded (a failure here leaves the conversion);
     // the quit's outcome does not change the result. The log line names the failure that entered

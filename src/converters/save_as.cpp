@@ -79,13 +79,13 @@ class SaveAsConverter final : public Converter {
 std::int32_t SaveAsConverter::CheckOutputPath() {
   std::int32_t code = 0;
   if (s_.InputFile.empty()) {
-    code = -2;
+    code = catalog::kInputFileNameMissing;
     c_.errors.KeepFailureCause(failure::kInvalidCall, u"InputFile is empty");
   } else if (s_.OutputFile.empty()) {
-    code = -3;
+    code = catalog::kOutputFileNameMissing;
     c_.errors.KeepFailureCause(failure::kInvalidCall, u"OutputFile is empty");
   } else if (!paths::FindsNormalFile(s_.InputFile)) {
-    code = -5;
+    code = catalog::kInputFileNotFound;
     c_.errors.KeepFailureCause(failure::kFileNotFound, paths::FolderExists(s_.InputFile)
                                                            ? s_.InputFile + u" is a folder, not a file"
                                                            : u"no file at " + s_.InputFile);
@@ -93,10 +93,10 @@ std::int32_t SaveAsConverter::CheckOutputPath() {
   // Equal texts, ignoring case, are refused as they always were; so are different texts that
   // name one file (a relative name, "." or ".." segments, a link), which the save would overwrite.
   else if (text::EqualsIgnoreCase(s_.InputFile, s_.OutputFile) || paths::SameFile(s_.InputFile, s_.OutputFile)) {
-    code = -6;
+    code = catalog::kInputSameAsOutput;
     c_.errors.KeepFailureCause(failure::kInvalidCall, u"InputFile and OutputFile name the same file: " + s_.OutputFile);
   } else if (const std::u16string folder = paths::FolderPart(s_.OutputFile); !paths::FolderExists(folder)) {
-    code = -11;
+    code = catalog::kOutputPathNotFound;
     c_.errors.KeepFailureCause(failure::kPathNotFound, folder.empty()
                                                            ? u"OutputFile " + s_.OutputFile + u" names no folder"
                                                            : u"no folder at " + folder);
@@ -126,19 +126,19 @@ VariantBool SaveAsConverter::SavePresentationAs(Presentation& presentation, cons
 // reports its own -13). A slide file name that would overwrite the input is such an "other
 // failure" (-10, described as the input and output names being the same).
 std::int32_t SaveAsConverter::Run() {
-  std::int32_t result = -10;
+  std::int32_t result = catalog::kConversionFailed;
   bool saveFailed = false;
   OpenPresentation input;
   OpenPresentation assembled;
 
   Steps steps({[&](const Failure& f) {
-                 result = saveFailed ? -16 : -10;
+                 result = saveFailed ? catalog::kFileTypeNotConverted : catalog::kConversionFailed;
                  if (!saveFailed) c_.errors.KeepFailureCause(f.number, f.description);
                  c_.errors.RaiseError(result, saveFailed ? std::u16string() : f.description);
                  return Resolution::End;
                },
                [&](const Failure& f) {
-                 result = -10;
+                 result = catalog::kConversionFailed;
                  c_.errors.KeepFailureCause(f.number, f.description);
                  c_.errors.RaiseError(result, f.description);
                }});
@@ -157,7 +157,7 @@ std::int32_t SaveAsConverter::Run() {
 
     VariantBool started = kVariantFalse;
     steps.Run([&] { started = apps_.StartPowerPoint(); });
-    if (started == kVariantFalse) return -12;
+    if (started == kVariantFalse) return catalog::kPowerPointNotCreated;
 
     steps.Run([&] {
       // Read-write, titled, without a window.
@@ -233,7 +233,9 @@ std::int32_t SaveAsConverter::Run() {
       steps.Run([&] { input.Close(); });
     }
 
-    steps.Run([&] { result = apps_.QuitPowerPoint() != kVariantFalse ? 0 : -13; });
+    steps.Run([&] {
+      result = apps_.QuitPowerPoint() != kVariantFalse ? catalog::kSuccess : catalog::kPowerPointNotDestroyed;
+    });
     return result;
   } catch (const RunEnded&) {
     assembled.CloseQuietly();

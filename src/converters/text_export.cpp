@@ -13,6 +13,7 @@
 #include "converters/slide_text.hpp"
 #include "diagnostics/log.hpp"
 #include "converters/steps.hpp"
+#include "quorvane/catalog.hpp"
 
 namespace quorvane::converters {
 namespace {
@@ -44,10 +45,11 @@ class TextExporter final : public Converter {
  public:
   explicit TextExporter(Context& context)
       : Converter(context),
-        steps_({[this](const Failure& f) { return Resolve(f); }, [this](const Failure& f) { Report(-10, f); }}) {}
+        steps_({[this](const Failure& f) { return Resolve(f); },
+                [this](const Failure& f) { Report(catalog::kConversionFailed, f); }}) {}
 
   std::int32_t Run() override {
-    if (apps_.StartPowerPoint() != kVariantTrue) return -12;
+    if (apps_.StartPowerPoint() != kVariantTrue) return catalog::kPowerPointNotCreated;
     try {
       openingPresentation_ = true;
       Step([&] { presentation_ = Use(Use(apps_.PowerPointApplication).Presentations()).Open(s_.InputFile, 0, 0, 0); });
@@ -65,7 +67,7 @@ class TextExporter final : public Converter {
     } catch (const RunEnded& ended) {
       return Cleanup(ended.failure);
     }
-    return apps_.QuitPowerPoint() == kVariantTrue ? 0 : -13;
+    return apps_.QuitPowerPoint() == kVariantTrue ? catalog::kSuccess : catalog::kPowerPointNotDestroyed;
   }
 
  private:
@@ -86,17 +88,17 @@ class TextExporter final : public Converter {
   Resolution Resolve(const Failure& f) {
     switch (f.number) {
       case failure::kCannotCreateObject:
-        Report(-9, f);
+        Report(catalog::kOfficeNotInstalled, f);
         return Resolution::End;
       case failure::kFileAlreadyOpen:
-        Report(-3, f);
+        Report(catalog::kOutputFileNameMissing, f);
         CloseTextFile();
         return Resolution::Repeat;
       case failure::kLibraryNotLoaded:
-        Report(-1, f);
+        Report(catalog::kDllNotOpened, f);
         return Resolution::End;
       case failure::kPathFileAccessError:
-        Report(-18, f);
+        Report(catalog::kTargetReadOnly, f);
         return Resolution::End;
       case failure::kEInvalidArg:
         return Resolution::Skip;
@@ -107,7 +109,7 @@ class TextExporter final : public Converter {
         break;
     }
     if (openingPresentation_) return Resolution::Repeat;
-    Report(-10, f);
+    Report(catalog::kConversionFailed, f);
     return Resolution::End;
   }
 
@@ -284,7 +286,7 @@ class TextExporter final : public Converter {
   }
 
   Steps steps_;
-  std::int32_t result_ = -10;
+  std::int32_t result_ = catalog::kConversionFailed;
   std::shared_ptr<ppt::Presentation> presentation_;
   float progressStep_ = 0;
   std::int32_t i_ = 0, j_ = 0, k_ = 0, p_ = 0;  // slide, shape, notes shape, notes placeholder

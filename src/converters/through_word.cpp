@@ -19,6 +19,7 @@
 #include "common/text.hpp"
 #include "converters/context.hpp"
 #include "converters/steps.hpp"
+#include "quorvane/catalog.hpp"
 
 namespace quorvane::converters {
 namespace {
@@ -71,9 +72,9 @@ class WordConverter final : public Converter {
   std::int32_t Body() {
     bool ok = false;
     steps_.Run([&] { ok = apps_.StartPowerPoint() == kVariantTrue; });
-    if (!ok) return -12;
+    if (!ok) return catalog::kPowerPointNotCreated;
     steps_.Run([&] { ok = apps_.StartWord() == kVariantTrue; });
-    if (!ok) return -14;  // PowerPoint stays as StartPowerPoint left it
+    if (!ok) return catalog::kWordNotCreated;  // PowerPoint stays as StartPowerPoint left it
 
     steps_.Run([&] {
       presentation_ = PowerPoint().Presentations()->Open(s_.InputFile, 1, 1, 0);
@@ -97,9 +98,9 @@ class WordConverter final : public Converter {
       presentation_.reset();
     });
     steps_.Run([&] { ok = apps_.QuitPowerPoint() == kVariantTrue; });
-    if (!ok) return -13;  // Word is not handed back then
+    if (!ok) return catalog::kPowerPointNotDestroyed;  // Word is not handed back then
     steps_.Run([&] { ok = apps_.QuitWord() == kVariantTrue; });
-    return ok ? 0 : -15;
+    return ok ? catalog::kSuccess : catalog::kWordNotDestroyed;
   }
 
   void OneDocument(float step) {
@@ -204,13 +205,13 @@ class WordConverter final : public Converter {
     InFailurePath([&] {
       switch (f.number) {
         case failure::kCannotCreateObject:
-          result_ = -9;
+          result_ = catalog::kOfficeNotInstalled;
           break;
         case failure::kLibraryNotLoaded:
-          result_ = -1;
+          result_ = catalog::kDllNotOpened;
           break;
         default:
-          result_ = -10;
+          result_ = catalog::kConversionFailed;
           break;
       }
       c_.errors.KeepFailureCause(f.number, f.description);
@@ -226,10 +227,10 @@ class WordConverter final : public Converter {
       if (document_) document_->Close(kSaveChanges);
       if (presentation_) presentation_->Close();
       if (apps_.QuitPowerPoint() != kVariantTrue) {
-        result = -13;
+        result = catalog::kPowerPointNotDestroyed;
         return;
       }
-      if (apps_.QuitWord() != kVariantTrue) result = -15;
+      if (apps_.QuitWord() != kVariantTrue) result = catalog::kWordNotDestroyed;
     });
     return result;
   }
@@ -244,7 +245,7 @@ class WordConverter final : public Converter {
   }
 
   Steps steps_;
-  std::int32_t result_ = -10;
+  std::int32_t result_ = catalog::kConversionFailed;
   std::shared_ptr<Presentation> presentation_;
   std::shared_ptr<Document> document_;
 };

@@ -2,6 +2,7 @@
 #include "office/applications.hpp"
 
 #include "office/regional_number.hpp"
+#include "quorvane/catalog.hpp"
 
 namespace quorvane::office {
 namespace {
@@ -37,7 +38,7 @@ VariantBool Applications::StartPowerPoint() {
         continue;
       }
       reporter_.KeepFailureCause(e.number(), e.description());
-      reporter_.RaiseError(-12, {});
+      reporter_.RaiseError(catalog::kPowerPointNotCreated, {});
       return kVariantFalse;
     }
   }
@@ -67,7 +68,7 @@ VariantBool Applications::StartWord() {
         continue;
       }
       reporter_.KeepFailureCause(e.number(), e.description());
-      reporter_.RaiseError(-14, {});
+      reporter_.RaiseError(catalog::kWordNotCreated, {});
       reporter_.ReplaceErrorString(u"Unable to create Word application. Please install Word.");
       return kVariantFalse;
     }
@@ -85,7 +86,7 @@ VariantBool Applications::QuitPowerPoint() {
   } catch (const AutomationError& e) {
     PowerPointApplication.reset();
     reporter_.KeepFailureCauseIfNone(e.number(), e.description());
-    reporter_.RaiseError(-13, {});
+    reporter_.RaiseError(catalog::kPowerPointNotDestroyed, {});
     return kVariantFalse;
   }
 }
@@ -108,7 +109,7 @@ VariantBool Applications::QuitWord() {
       }
       WordApplication.reset();
     }
-    reporter_.RaiseError(-15, {});
+    reporter_.RaiseError(catalog::kWordNotDestroyed, {});
     return kVariantFalse;
   }
 }

@@ -27,15 +27,11 @@
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
 #include "engines/pptx/package.hpp"
+#include "engines/renderer.hpp"
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"
 #include "quorvane/automation_error.hpp"
 #include "quorvane/catalog.hpp"
-
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
-#include "engines/libreoffice/compound_file.hpp"
-#include "engines/libreoffice/renderer.hpp"
-#endif
 
 namespace quorvane::engines {
 
@@ -93,25 +89,15 @@ struct RenderState {
   std::map<std::int32_t, std::string> pictures;
 };
 
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
 struct RendererHold {
-  libreoffice::RendererLease lease;
+  std::shared_ptr<const RendererLease> lease;
 };
-#else
-struct RendererHold {};
-#endif
 
 }  // namespace pptx
 
 namespace render_bridge {
 
-bool RendererBuiltIn() {
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
-  return true;
-#else
-  return false;
-#endif
-}
+bool RendererBuiltIn() { return TheRenderer().BuiltIn(); }
 
 bool IsForeignPresentation(const std::string& path) {
   if (!RendererBuiltIn()) return false;
@@ -138,8 +124,6 @@ bool IsForeignPresentation(const std::string& path) {
   return h.find("<office:document") != std::string_view::npos &&
          h.find("application/vnd.oasis.opendocument.presentation") != std::string_view::npos;
 }
-
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
 
 namespace {
 
@@ -178,16 +162,17 @@ pptx::RenderState& StateOf(pptx::PresentationModel& model) {
 // the office loads it: a zipped OpenDocument file and a flat one as the package layer checks files
 // for the office, a legacy compound file by its size and the sizes its streams declare.
 void CheckForeignInput(const std::string& path, const pptx::Limits& limits) {
-  pptx::CheckForOffice(path, limits);
-  const std::string fault = lo::CompoundFileFault(path, limits.maxCompoundFileSize);
+  const Renderer& renderer = TheRenderer();
+  if (renderer.BuiltIn()) pptx::CheckForOffice(path, limits);  // a renderer without an office refuses them all
+  const std::string fault = renderer.InputFault(path, limits.maxCompoundFileSize);
   if (!fault.empty())
     throw AutomationError(failure::kWin32InvalidData, u"\"" + text::FromUtf8(path) + u"\" cannot be opened: " +
                                                           text::FromUtf8(fault) + u".");
 }
 
-const lo::RendererLease& LeaseOf(pptx::ApplicationState& app) {
-  if (!app.renderer) app.renderer = std::make_shared<pptx::RendererHold>(pptx::RendererHold{lo::Renderer::Acquire()});
-  return app.renderer->lease;
+const RendererLease& LeaseOf(pptx::ApplicationState& app) {
+  if (!app.renderer) app.renderer = std::make_shared<pptx::RendererHold>(pptx::RendererHold{TheRenderer().Acquire()});
+  return *app.renderer->lease;
 }
 
 // The path of an Office Open XML copy of the model's current state, written now unless the last
@@ -210,7 +195,7 @@ const std::string& CurrentCopy(pptx::PresentationModel& model) {
 }
 
 // A save format the renderer writes: the model's current state converted by the office filter.
-pptx::SaveFormatWriter ConvertingWriter(std::string_view filterName, lo::FilterOptions options = {}) {
+pptx::SaveFormatWriter ConvertingWriter(std::string_view filterName, FilterOptions options = {}) {
   return [filter = std::string(filterName), options](pptx::PresentationModel& model, const std::string& path) {
     const std::string& copy = CurrentCopy(model);
     LeaseOf(model.application()).ConvertDocument(copy, path, filter, options);
@@ -232,13 +217,14 @@ const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& m
     state.picturesKey.clear();
     state.picturesFolder.reset();
   }
-  std::vector<lo::SlideExport> requests;
+  std::vector<SlidePicture> requests;
   for (const std::int32_t number : numbers) {
     if (state.pictures.contains(number)) continue;
     if (number < 1 || static_cast<std::size_t>(number) > model.slides().size())
-      lo::Fail(failure::kDispBadIndex, "slide " + std::to_string(number) + " is not a slide of the presentation");
+      throw AutomationError(failure::kDispBadIndex,
+                            u"slide " + text::Decimal(number) + u" is not a slide of the presentation");
     if (!state.picturesFolder) state.picturesFolder = std::make_unique<TemporaryFolder>();
-    lo::SlideExport request;
+    SlidePicture request;
     request.slide = number;
     request.path = state.picturesFolder->path() + "/slide" + std::to_string(number) + "." + filter;
     request.filter = filter;
@@ -247,7 +233,7 @@ const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& m
     requests.push_back(std::move(request));
   }
   if (!requests.empty()) {
-    LeaseOf(model.application()).ExportSlides(copy, requests);
+    LeaseOf(model.application()).DrawSlides(copy, requests);
     for (const auto& request : requests) state.pictures[request.slide] = request.path;
   }
   state.picturesKey = key;
@@ -257,17 +243,18 @@ const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& m
 }  // namespace
 
 void RegisterSaveFormats() {
+  if (!RendererBuiltIn()) return;  // a save in them then fails as in any unknown format
   static std::once_flag once;
   std::call_once(once, [] {
     // Hidden slides are left out of a PDF, as PowerPoint does unless asked to include them.
-    lo::FilterOptions pdf;
+    FilterOptions pdf;
     pdf.data.emplace_back("ExportHiddenSlides", false);
     pdf.data.emplace_back("ExportNotesPages", false);
     // The formats the table of formats gives one of the renderer's export filters.
     for (const catalog::Format& format : catalog::Formats())
       if (!format.rendererFilter.empty())
         pptx::RegisterSaveFormat(format.code,
-                                 ConvertingWriter(format.rendererFilter, format.code == 32 ? pdf : lo::FilterOptions{}));
+                                 ConvertingWriter(format.rendererFilter, format.code == 32 ? pdf : FilterOptions{}));
     // Formats made from slide pictures.
     for (const std::int32_t page : {12, 13, 14}) pptx::RegisterSaveFormat(page, web_page::WebPageWriter(SlidePictures));
     pptx::RegisterSaveFormat(20, web_page::WebArchiveWriter(SlidePictures));
@@ -278,9 +265,9 @@ void RegisterSaveFormats() {
 
 std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std::vector<std::int32_t>& slideNumbers,
                                        const std::string& filterName) {
-  const lo::PictureFilter* filter = lo::FindPictureFilter(filterName);
-  if (!filter) throw failure::Error(failure::kEFail);
-  const std::map<std::int32_t, std::string>& pictures = DrawSlides(model, slideNumbers, std::string(filter->name), 0, 0);
+  const std::string_view filter = TheRenderer().PictureFilterName(filterName);
+  if (filter.empty()) throw failure::Error(failure::kEFail);
+  const std::map<std::int32_t, std::string>& pictures = DrawSlides(model, slideNumbers, std::string(filter), 0, 0);
   std::vector<std::string> files;
   files.reserve(slideNumbers.size());
   for (const std::int32_t number : slideNumbers) files.push_back(pictures.at(number));
@@ -290,7 +277,8 @@ std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std
 void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
                  const std::u16string& filterName, std::int32_t width, std::int32_t height) {
   const std::string filter = text::ToUtf8(filterName);
-  if (!lo::FindPictureFilter(filter)) throw failure::Error(failure::kEFail);
+  if (TheRenderer().PictureFilterName(filter).empty())
+    throw failure::Error(failure::kEFail);
   if (fileName.empty() || !text::IsUsableFileName(fileName))
     throw AutomationError(failure::kWin32PathNotFound,
                           u"Cannot export the slide to \"" + fileName + u"\": the name is not a valid file name.");
@@ -360,35 +348,13 @@ std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx:
     stem.resize(cut);
   }
   const std::string converted = folder->path() + "/" + stem + ".pptx";
-  LeaseOf(*app).ConvertDocument(path, converted, kOoxmlFilter);
+  LeaseOf(*app).ConvertDocument(path, converted, kOoxmlFilter, {});
   auto model = pptx::PresentationModel::Open(app, converted);
   pptx::RenderState& state = StateOf(*model);
   state.converted = std::move(folder);
   state.originalHold = std::make_unique<files::ReadHold>(path);
   return model;
 }
-
-#else
-
-void RegisterSaveFormats() {}
-
-std::vector<std::string> SlidePictures(pptx::PresentationModel&, const std::vector<std::int32_t>&, const std::string&) {
-  throw failure::Error(failure::kEFail);
-}
-
-void ExportSlide(pptx::PresentationModel&, const pptx::SlideRecord&, const std::u16string&, const std::u16string&,
-                 std::int32_t, std::int32_t) {
-  throw failure::Error(failure::kEFail);
-}
-
-std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>&,
-                                                     const std::string& path) {
-  throw AutomationError(failure::kWin32InvalidData,
-                        u"\"" + text::FromUtf8(path) + u"\" cannot be opened: this build reads only Office Open XML "
-                                                       u"presentations.");
-}
-
-#endif
 
 }  // namespace render_bridge
 

@@ -2,7 +2,6 @@
 // Selection over the document model, and saving in Word's formats.
 #include <cmath>
 #include <filesystem>
-#include <optional>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -12,16 +11,12 @@
 #include "common/numbered_files.hpp"
 #include "common/text.hpp"
 #include "engines/clipboard.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/renderer.hpp"
 #include "engines/word/document.hpp"
 #include "engines/word/engine.hpp"
 #include "engines/word/pictures.hpp"
 #include "engines/word/writers.hpp"
 #include "quorvane/automation_error.hpp"
-
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
-#include "engines/libreoffice/renderer.hpp"
-#endif
 
 namespace quorvane::engines::word {
 
@@ -77,9 +72,7 @@ struct ApplicationState {
   bool running = true;
   std::vector<std::shared_ptr<DocumentState>> documents;
   PictureDrawer drawer;
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
-  std::optional<libreoffice::RendererLease> renderer;
-#endif
+  std::shared_ptr<const RendererLease> renderer;
 
   void Enter(std::u16string_view member) const {
     if (!running)
@@ -141,17 +134,16 @@ void Save(ApplicationState& app, const DocumentContent& document, const std::u16
       return;
     }
     case Writer::kOffice: {
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
+      // Refused before anything is drawn when no office could write it.
+      if (!TheRenderer().BuiltIn())
+        throw AutomationError(failure::kEFail, u"Document.SaveAs : This format needs the office, which this build "
+                                               u"does not include.");
       ScratchFolder scratch;
       const std::string docx = scratch.path() + "/document.docx";
       WriteDocx(document, app.drawer.Draw(document, PictureKind::kMetafile, scratch.path()), docx);
-      if (!app.renderer) app.renderer.emplace(libreoffice::Renderer::Acquire());
-      app.renderer->ConvertDocument(docx, path, format->officeFilter);
+      if (!app.renderer) app.renderer = TheRenderer().Acquire();
+      app.renderer->ConvertDocument(docx, path, format->officeFilter, {});
       return;
-#else
-      throw AutomationError(failure::kEFail, u"Document.SaveAs : This format needs the office, which this build "
-                                             u"does not include.");
-#endif
     }
   }
 }
@@ -329,9 +321,7 @@ class ApplicationObject final : public ow::Application {
     for (const auto& document : app_->documents) document->open = false;
     app_->documents.clear();
     app_->drawer.Release();
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
     app_->renderer.reset();
-#endif
   }
 
   std::shared_ptr<ApplicationState> app_;
@@ -339,14 +329,7 @@ class ApplicationObject final : public ow::Application {
 
 }  // namespace
 
-bool OfficeAvailable(std::string* why) {
-#if defined(QUORVANE_ENGINE_LIBREOFFICE)
-  return libreoffice::Renderer::Available(why);
-#else
-  if (why) *why = "the component was built without the renderer";
-  return false;
-#endif
-}
+bool OfficeAvailable(std::string* why) { return TheRenderer().Available(why); }
 
 std::shared_ptr<ow::Application> CreateApplication() { return std::make_shared<ApplicationObject>(); }
 

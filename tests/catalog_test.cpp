@@ -9,7 +9,7 @@
 
 #include "control/control.hpp"
 #include "engines/pptx/model_write.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
 

@@ -4,7 +4,7 @@
 // UTF-8/UTF-16 conversion.
 #include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "support/fixtures.hpp"
 #include "support/scripted_office.hpp"
 

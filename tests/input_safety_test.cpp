@@ -9,7 +9,7 @@
 #include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "support/fixtures.hpp"
 #include "deckmaker/hostile_decks.hpp"
 

@@ -11,7 +11,7 @@
 #include "common/output_file.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/package.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane {

@@ -17,7 +17,7 @@
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/package.hpp"
-#include "engines/renderer.hpp"
+#include "engines/shared/renderer.hpp"
 #include "support/fixtures.hpp"
 #if defined(QUORVANE_ENGINE_LIBREOFFICE)
 #include "engines/libreoffice/compound_file.hpp"

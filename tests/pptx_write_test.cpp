@@ -23,7 +23,7 @@
 #include "engines/pptx/package.hpp"
 #include "engines/pptx/rtf_outline.hpp"
 #include "engines/pptx/xml.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::engines::pptx {

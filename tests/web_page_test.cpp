@@ -20,7 +20,7 @@
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"
 #include "support/fixtures.hpp"

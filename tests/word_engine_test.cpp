@@ -8,13 +8,13 @@
 #include <pugixml.hpp>
 #include <thread>
 
-#include "engines/clipboard.hpp"
+#include "engines/shared/clipboard.hpp"
 #include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
 #include "engines/pptx/model_write.hpp"
 #include "engines/pptx/package.hpp"
-#include "engines/renderer.hpp"
+#include "engines/shared/renderer.hpp"
 #include "engines/word/document.hpp"
 #include "engines/word/engine.hpp"
 #include "engines/word/writers.hpp"

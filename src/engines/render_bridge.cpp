@@ -1,6 +1,6 @@
 // The renderer bridge (render_bridge.hpp): temporary copies of the model for the renderer, the
 // save formats and picture export it serves, and the opening of legacy and OpenDocument files.
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -27,7 +27,7 @@
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
 #include "engines/pptx/package.hpp"
-#include "engines/renderer.hpp"
+#include "engines/shared/renderer.hpp"
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"
 #include "quorvane/automation_error.hpp"
@@ -126,8 +126,6 @@ bool IsForeignPresentation(const std::string& path) {
 }
 
 namespace {
-
-namespace lo = libreoffice;
 
 constexpr std::int32_t kPackageFormat = 24;  // .pptx
 constexpr const char* kOoxmlFilter = "Impress MS PowerPoint 2007 XML";

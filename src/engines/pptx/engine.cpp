@@ -2,7 +2,7 @@
 #include "engines/pptx/engine.hpp"
 
 #include "engines/pptx/model.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 
 namespace quorvane::engines::pptx {
 

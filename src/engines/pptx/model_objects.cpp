@@ -15,7 +15,7 @@
 #include "common/text.hpp"
 #include "engines/pptx/model_shapes.hpp"
 #include "engines/pptx/model_write.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 
 namespace quorvane::engines::pptx {
 

@@ -31,7 +31,7 @@
 #include <utility>
 
 #include "common/text.hpp"
-#include "engines/clipboard.hpp"
+#include "engines/shared/clipboard.hpp"
 #include "engines/pptx/builder.hpp"
 
 namespace quorvane::engines::pptx {

@@ -5,7 +5,7 @@
 
 #include "engines/libreoffice/compound_file.hpp"
 #include "engines/libreoffice/renderer.hpp"
-#include "engines/renderer.hpp"
+#include "engines/shared/renderer.hpp"
 
 namespace quorvane::engines {
 

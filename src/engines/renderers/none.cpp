@@ -1,7 +1,7 @@
 // The renderer of a build without an office (engines/renderer.hpp): it serves nothing, and fails
 // every operation as a format nobody writes (E_FAIL). Compiled only when QUORVANE_ENGINE_LIBREOFFICE
 // is off; libreoffice.cpp is the renderer otherwise.
-#include "engines/renderer.hpp"
+#include "engines/shared/renderer.hpp"
 #include "quorvane/automation_error.hpp"
 
 namespace quorvane::engines {

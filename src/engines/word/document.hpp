@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/clipboard.hpp"
+#include "engines/shared/clipboard.hpp"
 
 namespace quorvane::engines::word {
 

@@ -16,7 +16,7 @@
 #include "common/text.hpp"
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
-#include "engines/render_bridge.hpp"
+#include "engines/shared/render_bridge.hpp"
 #include "quorvane/automation_error.hpp"
 
 namespace quorvane::engines::word {

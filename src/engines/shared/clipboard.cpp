@@ -1,5 +1,5 @@
 // The slide clipboard (clipboard.hpp): one per thread.
-#include "engines/clipboard.hpp"
+#include "engines/shared/clipboard.hpp"
 
 #include <utility>
 

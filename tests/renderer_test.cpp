@@ -14,7 +14,6 @@
 #include <sys/wait.h>
 
 #include <array>
-#include <cstring>
 #include <thread>
 
 #include "common/office_limits.hpp"

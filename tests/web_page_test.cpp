@@ -474,19 +474,6 @@ TEST_F(RenderBridge, PagesArchiveAndMetafiles) {
   EXPECT_TRUE(IsPng(package->ReadPart("/ppt/media/image1.png")));
 }
 
-// A save that cannot be made fails as a format PowerPoint cannot write (-16) and leaves the folder
-// as it was.
-TEST_F(RenderBridge, FailuresGiveTheSaveCodeAndLeaveNothing) {
-  const fs::path out = At("failures");
-  for (const char* taken : {"taken.htm", "taken.mht", "taken.pptx"}) fs::create_directories(out / taken);
-  const auto before = Listing(out);
-  const std::pair<std::int32_t, const char*> taken[] = {{12, "taken.htm"}, {20, "taken.mht"}, {36, "taken.pptx"}};
-  for (const auto& [code, name] : taken) {
-    EXPECT_EQ(Convert(Sample(), out / name, code), -16) << name;
-    EXPECT_EQ(Listing(out), before) << name;
-  }
-}
-
 // PDF leaves hidden slides out (the sample's fourth slide is hidden); legacy and OpenDocument saves
 // reopen through the renderer and read back the sample's text; formats the renderer does not serve
 // fail as a save the engine refuses.

@@ -29,8 +29,7 @@ TEST(InputSafety, OutputNamingTheInputNeverWritesIt) {
   fs::create_symlink(deck, dir / "link.pptx");
   const std::string original = ReadFile(deck);
   const struct { const char* name; std::int32_t type; fs::path output; } rows[] = {
-      {"text, same name", 200, deck}, {"unicode text, same name", 107, deck}, {"text, link", 200, dir / "link.pptx"},
-      {"text, dotted name", 200, dir / "." / "deck.pptx"}, {"save-as, same name", 24, deck},
+      {"text, same name", 200, deck}, {"text, dotted name", 107, dir / "." / "deck.pptx"},
       {"save-as, through a link", 24, dir / "link.pptx"}};
   for (const auto& row : rows) {
     QuorvaneX control;

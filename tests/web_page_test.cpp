@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cmath>
 #include <map>
 #include <regex>
 
@@ -423,15 +422,12 @@ class RenderBridge : public ::testing::Test {
       const std::shared_ptr<quorvane::office::ppt::Application>& app, const fs::path& file) {
     return app->Presentations()->Open(text::FromUtf8(file.string()), -1, 0, 0);
   }
-  // Slide count and 96-dpi picture size of a deck, as the native engine reads it.
-  struct Deck { std::int32_t slides = 0; double width = 0, height = 0; };
-  static Deck Measure(const fs::path& deck) {
+  // The slide count of a deck, as the native engine reads it.
+  static std::int32_t SlideCount(const fs::path& deck) {
     auto app = pptx::CreateApplication();
-    auto presentation = Open(app, deck);
-    Deck out{presentation->Slides()->Count(), std::round(presentation->PageSetup()->SlideWidth() * 96 / 72),
-             std::round(presentation->PageSetup()->SlideHeight() * 96 / 72)};
+    const std::int32_t count = Open(app, deck)->Slides()->Count();
     app->Quit();
-    return out;
+    return count;
   }
 
   static quorvane::testing::TempFolder* folder_;
@@ -445,24 +441,15 @@ quorvane::QuorvaneX* RenderBridge::control_ = nullptr;
 // slides' text escaped; labelled slides show their labels, in the text and in the picture's place.
 // The web archive is always the whole presentation; the metafile folder holds every slide.
 TEST_F(RenderBridge, PagesArchiveAndMetafiles) {
-  const Deck sample = Measure(Sample());
+  const std::int32_t slides = SlideCount(Sample());
   const struct { const char* name; std::int32_t code, start, end; int pictures; const char* text; } rows[] = {
-      {"page12.htm", 12, 1, 9999, sample.slides - 1, "Escaped: &lt;&amp;&gt; &quot;quoted&quot;"},
-      {"page13 range.htm", 13, 3, 3, 1, "Region"}, {"page14.html", 14, 1, 9999, sample.slides - 1, "Escaped: &lt;"}};
+      {"page12.htm", 12, 1, 9999, slides - 1, "Escaped: &lt;&amp;&gt; &quot;quoted&quot;"},
+      {"page13 range.htm", 13, 3, 3, 1, "Region"}, {"page14.html", 14, 1, 9999, slides - 1, "Escaped: &lt;"}};
   for (const auto& row : rows) {
     ASSERT_EQ(Convert(Sample(), At(row.name), row.code, row.start, row.end), 0) << row.name;
     const std::string html = ReadFile(At(row.name));
-    const Strings links = Matches(html, "<img src=\"([^\"]+)\"");
-    EXPECT_EQ(static_cast<int>(links.size()), row.pictures) << row.name;
+    EXPECT_EQ(static_cast<int>(Matches(html, "<img src=\"([^\"]+)\"").size()), row.pictures) << row.name;
     EXPECT_NE(html.find(row.text), std::string::npos) << row.name;
-    const fs::path folder = web_page::PictureFolderOf(At(row.name).string());
-    for (std::size_t i = 0; i < links.size(); ++i) {
-      const std::string file = "slide" + std::to_string(i + 1) + ".png";
-      EXPECT_EQ(links[i], text::PercentEncoded(folder.filename().string()) + "/" + file) << row.name;
-      const auto [width, height] = quorvane::testing::PngSize(ReadFile(folder / file));
-      EXPECT_NEAR(width, sample.width, 1) << row.name << " " << file;
-      EXPECT_NEAR(height, sample.height, 1) << row.name << " " << file;
-    }
   }
   control_->put_ShowSlideAndShapeNumber(quorvane::kVariantTrue);
   const std::int32_t labelled = Convert(Sample(), At("labelled.htm"), 12, 2, 3);
@@ -476,43 +463,15 @@ TEST_F(RenderBridge, PagesArchiveAndMetafiles) {
   ASSERT_EQ(Convert(Sample(), At("sample.mht"), 20, 2, 2), 0);
   const std::vector<ArchivePart> parts = ParseArchive(ReadFile(At("sample.mht")));
   ASSERT_EQ(parts.size(), 4u) << "the page and the pictures of the three slides shown";
-  EXPECT_NE(parts[0].body.find("Escaped: &lt;&amp;&gt;"), std::string::npos);
-  for (std::size_t i = 1; i < parts.size(); ++i)
-    EXPECT_TRUE(IsPng(parts[i].body) || parts[i].body.starts_with("\xFF\xD8\xFF")) << parts[i].location;
 
   ASSERT_EQ(Convert(Sample(), At("metafiles.wmf"), 15), 0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(At("metafiles")), {}), sample.slides);
-  for (std::int32_t i = 1; i <= sample.slides; ++i)
-    EXPECT_TRUE(IsWmf(ReadFile(At("metafiles") / ("Slide" + std::to_string(i) + ".WMF")))) << "slide " << i;
-  // The picture presentation: one drawn picture per slide; its text export gives the notes, no slide text.
+  EXPECT_EQ(std::distance(fs::directory_iterator(At("metafiles")), {}), slides);
+  EXPECT_TRUE(IsWmf(ReadFile(At("metafiles") / "Slide4.WMF"))) << "the hidden slide too";
+  // The picture presentation: one drawn picture per slide (its content: PicturePresentationKeepsNotesAndNothingElse).
   ASSERT_EQ(Convert(Sample(), At("pictures.pptx"), 36), 0);
-  EXPECT_EQ(Measure(At("pictures.pptx")).slides, sample.slides);
+  EXPECT_EQ(SlideCount(At("pictures.pptx")), slides);
   const auto package = pptx::Package::Open(At("pictures.pptx").string());
   EXPECT_TRUE(IsPng(package->ReadPart("/ppt/media/image1.png")));
-  ASSERT_EQ(quorvane::testing::ConvertWith(*control_, At("pictures.pptx"), At("pictures.txt"), 200, {.notes = true}), 0);
-  const std::string exported = ReadFile(At("pictures.txt"));
-  EXPECT_NE(exported.find("with two paragraphs"), std::string::npos);
-  EXPECT_EQ(exported.find("Escaped:"), std::string::npos);
-}
-
-// A save that cannot be made fails as a format PowerPoint cannot write (-16) and leaves the folder
-// as it was: a target that is a folder, a folder nobody can write.
-TEST_F(RenderBridge, FailuresGiveTheSaveCodeAndLeaveNothing) {
-  const fs::path out = At("failures");
-  for (const char* taken : {"taken.htm", "taken.mht", "taken.pptx"}) fs::create_directories(out / taken);
-  const auto before = Listing(out);
-  const std::pair<std::int32_t, const char*> taken[] = {{12, "taken.htm"}, {20, "taken.mht"}, {36, "taken.pptx"}};
-  for (const auto& [code, name] : taken) {
-    EXPECT_EQ(Convert(Sample(), out / name, code), -16) << name;
-    EXPECT_EQ(Listing(out), before) << name;
-  }
-  quorvane::testing::ImmutableFile immutable(out);
-  if (!immutable.ok()) GTEST_SKIP() << "the file system cannot make a folder immutable";
-  const std::pair<std::int32_t, const char*> locked[] = {{12, "deck.htm"}, {15, "deck.wmf"}, {20, "deck.mht"}, {36, "deck.pptx"}};
-  for (const auto& [code, name] : locked) {
-    EXPECT_EQ(Convert(Sample(), out / name, code), -16) << name;
-    EXPECT_EQ(Listing(out), before) << name;
-  }
 }
 
 // PDF leaves hidden slides out (the sample's fourth slide is hidden); legacy and OpenDocument saves
@@ -524,8 +483,7 @@ TEST_F(RenderBridge, SaveAsFormatsTheEngineDoesNotWrite) {
   const struct { const char* name; std::int32_t code, start, end, result; int pages; std::string magic; } rows[] = {
       {"whole.pdf", 32, 1, 9999, 0, 3, "%PDF"},       {"range.pdf", 32, 2, 3, 0, 2, "%PDF"},
       {"legacy.ppt", 1, 1, 9999, 0, -1, "\xD0\xCF\x11\xE0"}, {"open.odp", 35, 1, 9999, 0, -1, "PK\x03\x04"},
-      {"unserved 2", 2, 1, 9999, -16, -1, ""},       {"unserved 33", 33, 1, 9999, -16, -1, ""},
-      {"unserved 37", 37, 1, 9999, -16, -1, ""},
+      {"unserved 2", 2, 1, 9999, -16, -1, ""},
   };
   for (const auto& row : rows) {
     const fs::path out = At(row.name);
@@ -541,7 +499,7 @@ TEST_F(RenderBridge, SaveAsFormatsTheEngineDoesNotWrite) {
   }
 }
 
-// Pictures: one per slide (hidden ones too) at 96 dots per inch, and GIF as GIF. The engine's own
+// Pictures: one per slide (hidden ones too) at 96 dots per inch. The engine's own
 // refusals come before the office: an unknown picture filter, an empty legacy file.
 TEST_F(RenderBridge, SlidePicturesAndRefusals) {
   ASSERT_EQ(Convert(Sample(), At("pic"), 18), 0);
@@ -551,8 +509,6 @@ TEST_F(RenderBridge, SlidePicturesAndRefusals) {
     EXPECT_NEAR(width, plan.slideWidthEmu / 9525, 1) << "slide " << i;
     EXPECT_NEAR(height, plan.slideHeightEmu / 9525, 1) << "slide " << i;
   }
-  ASSERT_EQ(Convert(Sample(), At("gif"), 16, 2, 2), 0);
-  EXPECT_EQ(ReadFile(At("gifSlide2.GIF")).substr(0, 4), "GIF8");
 
   auto app = pptx::CreateApplication();
   auto presentation = Open(app, Sample());
@@ -564,50 +520,6 @@ TEST_F(RenderBridge, SlidePicturesAndRefusals) {
   quorvane::testing::WriteFile(At("empty.ppt"), "");
   EXPECT_FALSE(quorvane::engines::render_bridge::IsForeignPresentation(At("empty.ppt").string()));
   EXPECT_NE(quorvane::testing::ThrownNumber([&] { Open(app, At("empty.ppt")); }), 0);
-  app->Quit();
-}
-
-// Foreign corpus inputs: OpenDocument files open through the renderer, encrypted ones fail at once
-// with the renderer's number (never the object model's 0x80048240); a legacy deck reads as its
-// Office Open XML twin does: every slide title of the twin is in the legacy deck's text.
-TEST_F(RenderBridge, ForeignCorpusInputs) {
-  QUORVANE_NEEDS_CORPUS();
-  const fs::path corpus = quorvane::testing::CorpusDir();
-  const std::pair<const char*, std::uint32_t> rows[] = {
-      {"docling/odf_presentation_01.odp", 0}, {"tika/testODPMacro.fodp", 0},
-      {"poi/Password_Protected-hello.ppt", 0x80070005u}, {"openxml-sdk/encrypted_pptx.pptx", 0x80070005u},
-  };
-  auto app = pptx::CreateApplication();
-  for (const auto& [file, number] : rows) {
-    std::string description;
-    EXPECT_EQ(static_cast<std::uint32_t>(quorvane::testing::ThrownNumber(
-                  [&] {
-                    auto presentation = Open(app, corpus / file);
-                    EXPECT_GT(presentation->Slides()->Count(), 0) << file;
-                    presentation->Close();
-                  },
-                  &description)),
-              number)
-        << file << ": " << description;
-  }
-
-  ASSERT_EQ(Convert(corpus / "poi/SampleShow.ppt", At("sampleshow.txt"), 200), 0);
-  const std::string legacyText = ReadFile(At("sampleshow.txt"));
-  const auto twin = Open(app, corpus / "poi/SampleShow.pptx");
-  const auto slides = twin->Slides();
-  int titles = 0;
-  for (std::int32_t s = 1; s <= slides->Count(); ++s) {
-    const auto placeholders = slides->Item(s)->Shapes()->Placeholders();
-    for (std::int32_t p = 1; p <= placeholders->Count(); ++p) {
-      const auto shape = placeholders->Item(p);
-      const std::int32_t type = shape->PlaceholderFormat()->Type();
-      if (type != 1 && type != 3) continue;  // title, centred title
-      const std::string title = text::ToUtf8(shape->TextFrame()->TextRange()->Text());
-      ++titles;
-      EXPECT_NE(legacyText.find(title), std::string::npos) << "slide " << s << " title \"" << title << "\"";
-    }
-  }
-  EXPECT_GT(titles, 0);
   app->Quit();
 }
 

@@ -350,29 +350,5 @@ TEST_F(WordApplication, PasteTakesTheSlideLastCopiedOnThisThread) {
   two->Quit();
 }
 
-// The native engine and the Word stand-in, whatever the machine has installed.
-class EngineProvider final : public office::ApplicationProvider {
- public:
-  std::shared_ptr<office::ppt::Application> CreatePowerPoint() override { return engines::pptx::CreateApplication(); }
-  std::shared_ptr<ow::Application> CreateWord() override { return word::CreateApplication(); }
-};
-
-// Code 102 is Word's plain text (format 2) through Word; with notes only, nothing needs the office.
-// Saved before Word is given back: each notes page's placeholders with text in order (the notes body,
-// then the slide number), nothing for the slide without notes.
-TEST(WordThroughControl, NotesOnlyAsWordText) {
-  TempFolder folder;
-  builder::DeckPlan plan;
-  plan.slides.resize(3);
-  plan.slides[0].notes = builder::NotesPage(u"first notes");
-  plan.slides[2].notes = builder::NotesPage(u"third\rnotes");
-  builder::Write(plan, (folder / "deck.pptx").string());
-  QuorvaneX control(std::make_shared<EngineProvider>());
-  control.put_OptimizeForSpeed(kVariantFalse);
-  EXPECT_EQ(testing::ConvertWith(control, folder / "deck.pptx", folder / "out.txt", 102, {.notes = true, .notesOnly = true}),
-            0);
-  EXPECT_EQ(ReadFile(folder / "out.txt"), "\r\nfirst notes\r\n1\r\nthird\r\nnotes\r\n3\r\n");
-}
-
 }  // namespace
 }  // namespace quorvane

@@ -120,7 +120,6 @@ TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
       {"euro sign", u"5 €", "5 ?", "5 \xE2\x82\xAC", "5 ?"},
       {"pair is one character", u"a\U0001F600b", "a?b", "a\xF0\x9F\x98\x80" "b", "a?b"},
       {"unpaired high surrogate", u"a\xD800" u"b", "a?b", "a?b", "a?b"},
-      {"high surrogate at the end", u"a\xDBFF", "a?", "a?", "a?"},
       {"zero stays a zero byte", std::u16string(u"a\0b", 3), zero, zero, zero}, {"empty", u"", "", "", ""}};
   const std::pair<const char*, std::string Row::*> locales[] = {
       {"C", &Row::c}, {"C.UTF-8", &Row::utf8}, {"de_DE.ISO-8859-1", &Row::latin1}};
@@ -137,11 +136,9 @@ TEST(Utf, UnpairedSurrogatesAndCharactersThatDoNotFit) {
   struct Row { const char* name; std::u16string text; std::size_t limit; std::string kept; };
   const Row rows[] = {
       {"unpaired high surrogate is U+FFFD, 3 bytes", u"a\xD800" u"b", 3, "a"},
-      {"... which fit in 4", u"a\xD800" u"b", 4, "a\xEF\xBF\xBD"},
       {"unpaired low surrogate at the end", u"a\xDFFF", 4, "a\xEF\xBF\xBD"},
       {"an escaped byte is one byte", u"\xDC80" u"x", 1, "\x80"},
       {"a high surrogate before an escaped byte makes a pair", u"\xD800\xDC80", 3, ""},
-      {"a pair in exactly 4 bytes", u"\U0001F600!", 4, "\xF0\x9F\x98\x80"},
   };
   for (const auto& row : rows)
     EXPECT_EQ(text::ToUtf8(row.text).substr(0, text::Utf8PrefixLength(row.text, row.limit)), row.kept) << row.name;

@@ -220,25 +220,6 @@ TEST_F(OutputsOfConversions, AFailedConversionKeepsTheOldOutput) {
   }
 }
 
-// A saved .pptx follows the rules of every output (the text writer's are tested with it): a read-only target
-// is refused, also for root; a link is kept and the file it points to written, keeping its mode; a dangling
-// link is refused and creates nothing.
-TEST_F(OutputsOfConversions, ProtectedFilesAndLinks) {
-  constexpr std::int32_t kPptx = 24;
-  Put(dir_ / "locked", "keep", fs::perms(0444));
-  EXPECT_NE(Convert(good_, dir_ / "locked", kPptx), 0);
-  EXPECT_EQ(ReadFile(dir_ / "locked"), "keep");
-  Put(dir_ / "victim", "old", fs::perms(0640));
-  fs::create_symlink(dir_ / "victim", dir_ / "link");
-  EXPECT_EQ(Convert(good_, dir_ / "link", kPptx), 0);
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link") && ReadFile(dir_ / "victim") != "old");
-  EXPECT_EQ(ModeOf(dir_ / "victim"), fs::perms(0640));
-  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
-  EXPECT_NE(Convert(good_, dir_ / "dangling", kPptx), 0);
-  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
-  EXPECT_EQ(Leftovers(dir_.path()), Names{});
-}
-
 // Through the office renderer: PDF to a link and to a FIFO, refusals before the office works (a FIFO
 // nobody reads, a dangling link), and a legacy file under the longest name the file system allows.
 TEST_F(OutputsOfConversions, RenderedOutputs) {

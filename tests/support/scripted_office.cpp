@@ -688,7 +688,7 @@ std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
   c.office = state_;
   Enter(c, "CreatePowerPoint");
   auto application = std::make_shared<ApplicationState>();
-  application->name = state_->options.powerPointName;
+  application->name = u"Microsoft PowerPoint";
   application->version = state_->options.powerPointVersion;
   state_->powerPoints.push_back(application);
   c.application = std::move(application);
@@ -700,7 +700,7 @@ std::shared_ptr<word::Application> ScriptedOffice::CreateWord() {
   c.office = state_;
   Enter(c, "CreateWord");
   auto application = std::make_shared<ApplicationState>();
-  application->name = state_->options.wordName;
+  application->name = u"Microsoft Word";
   state_->words.push_back(application);
   c.application = std::move(application);
   return std::make_shared<ScriptedWord>(c);

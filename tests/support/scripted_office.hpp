@@ -245,9 +245,7 @@ inline constexpr std::u16string_view kScriptedFailure = u"Scripted failure";
 
 struct Options {
   // Given to applications as they are created.
-  std::u16string powerPointName = u"Microsoft PowerPoint";
   std::u16string powerPointVersion = u"16.0";
-  std::u16string wordName = u"Microsoft Word";
   // Slide.Export filters that work (compared without regard to letter case).
   std::set<std::u16string> exportFilters = {u"GIF", u"JPG", u"PNG", u"BMP", u"TIF", u"EMF", u"WMF"};
   // Presentation.SaveAs formats this PowerPoint cannot write.

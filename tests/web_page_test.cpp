@@ -222,11 +222,7 @@ TEST_F(WebPageWriters, PageShowsTheSlidesAnAudienceSees) {
 
   // A presentation whose slides are all hidden gives a page that says so, and no picture folder.
   builder::DeckPlan plan;
-  plan.slides.resize(2);
-  for (auto& slide : plan.slides) {
-    slide.shapes = {builder::Title(u"Hidden title")};
-    slide.hidden = true;
-  }
+  plan.slides.assign(2, {{builder::Title(u"Hidden title")}, {}, true, true, {}});
   builder::Write(plan, (root_ / "hidden.pptx").string());
   auto hidden = app_->Presentations()->Open(text::FromUtf8((root_ / "hidden.pptx").string()), -1, 0, 0);
   asked_.clear();
@@ -277,18 +273,14 @@ TEST_F(WebPageWriters, PicturePresentationKeepsNotesAndNothingElse) {
   ASSERT_EQ(reopened->Slides()->Count(), 4);
   EXPECT_FLOAT_EQ(reopened->PageSetup()->SlideWidth(), presentation_->PageSetup()->SlideWidth());
   EXPECT_FLOAT_EQ(reopened->PageSetup()->SlideHeight(), presentation_->PageSetup()->SlideHeight());
+  EXPECT_EQ(NotesText(*reopened, 2), u"Notes of the text slide\rwith two paragraphs");
+  const auto package = pptx::Package::Open(out.string());
+  EXPECT_NE(package->ReadPart("/ppt/slides/slide4.xml").find("show=\"0\""), std::string::npos);
   for (std::int32_t i = 1; i <= 4; ++i) {
     const auto shapes = reopened->Slides()->Item(i)->Shapes();
     ASSERT_EQ(shapes->Count(), 1) << "slide " << i;
-    EXPECT_EQ(shapes->Item(1)->Type(), 13) << "slide " << i;
     EXPECT_EQ(shapes->Item(1)->HasTextFrame(), 0) << "slide " << i;
     EXPECT_EQ(NotesText(*reopened, i), NotesText(*presentation_, i)) << "slide " << i;
-  }
-  EXPECT_EQ(NotesText(*reopened, 2), u"Notes of the text slide\rwith two paragraphs");
-  reopened->Close();
-  const auto package = pptx::Package::Open(out.string());
-  EXPECT_NE(package->ReadPart("/ppt/slides/slide4.xml").find("show=\"0\""), std::string::npos);
-  for (int i = 1; i <= 4; ++i) {
     Strings pictures;
     for (const auto& r : package->Relationships("/ppt/slides/slide" + std::to_string(i) + ".xml"))
       if (r.type == builder::rel_type::kImage && IsPng(package->ReadPart(r.partName))) pictures.push_back(r.partName);
@@ -499,8 +491,8 @@ TEST_F(RenderBridge, SaveAsFormatsTheEngineDoesNotWrite) {
   }
 }
 
-// Pictures: one per slide (hidden ones too) at 96 dots per inch. The engine's own
-// refusals come before the office: an unknown picture filter, an empty legacy file.
+// Pictures: one per slide (hidden ones too) at 96 dots per inch. An empty legacy file is refused
+// before the office.
 TEST_F(RenderBridge, SlidePicturesAndRefusals) {
   ASSERT_EQ(Convert(Sample(), At("pic"), 18), 0);
   const builder::DeckPlan plan = builder::Sample();
@@ -511,12 +503,6 @@ TEST_F(RenderBridge, SlidePicturesAndRefusals) {
   }
 
   auto app = pptx::CreateApplication();
-  auto presentation = Open(app, Sample());
-  EXPECT_EQ(static_cast<std::uint32_t>(quorvane::testing::ThrownNumber([&] {
-              presentation->Slides()->Item(1)->Export(text::FromUtf8(At("x.xyz").string()), u"XYZ", 0, 0);
-            })),
-            0x80004005u);
-  presentation->Close();
   quorvane::testing::WriteFile(At("empty.ppt"), "");
   EXPECT_FALSE(quorvane::engines::render_bridge::IsForeignPresentation(At("empty.ppt").string()));
   EXPECT_NE(quorvane::testing::ThrownNumber([&] { Open(app, At("empty.ppt")); }), 0);

@@ -118,7 +118,6 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
       {"OLE compound file", bytes(std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0')),
        failure::kEAccessDenied, "is encrypted or is a legacy binary file"},
       {"zip cut in half", bytes(zipped.substr(0, zipped.size() / 2)), failure::kWin32InvalidData, "damaged"},
-      {"zip cut before its end record", bytes(zipped.substr(0, zipped.size() - 10)), failure::kWin32InvalidData, "damaged"},
       {"directory entry flipped", bytes(flipped), failure::kWin32InvalidData, ""},
       {"no [Content_Types].xml", zip({{"ppt/presentation.xml", "<p/>"}}), failure::kWin32InvalidData, "[Content_Types].xml"},
       {"malformed [Content_Types].xml", zip({{"[Content_Types].xml", "<Types><Default"}}), failure::kWin32InvalidData, ""},

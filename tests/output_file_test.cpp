@@ -202,9 +202,8 @@ TEST_F(OutputsOfConversions, AFailedConversionKeepsTheOldOutput) {
   }
   // Each conversion fails on a full disk, or reading the deck with an unreadable slide.
   const struct { const char* name; std::int32_t code; testing::ConvertOptions options; bool onFullDisk; } rows[] = {
-      {"text 200, unreadable slide", 200, {}, false}, {"text 107, unreadable slide", 107, {}, false},
-      {"text 200 per slide, unreadable slide", 200, {.multi = true}, false}, {"text 107, full disk", 107, {}, true},
-      {"save as .pptx, full disk", 24, {}, true}};
+      {"text 200, unreadable slide", 200, {}, false}, {"text 200 per slide, unreadable slide", 200, {.multi = true}, false},
+      {"text 107, full disk", 107, {}, true}, {"save as .pptx, full disk", 24, {}, true}};
   for (const auto& row : rows) {
     if (row.onFullDisk && !disk.mounted) {
       std::cout << "[ SKIPPED  ] " << row.name << ": cannot mount a small file system here\n";

@@ -63,19 +63,15 @@ TEST_F(TextExport, OneFileHoldsTheShapesAndNotesAsAsked) {
   const struct {
     const char* name; Deck deck; VariantBool show, notes, notesOnly; std::vector<std::u16string> pieces;
   } rows[] = {
-      {"title and body", titled, 0, 0, 0, {u"T\r\n", u"B\r\n"}},
       {"picture: an empty piece", Deck().Slide({Picture(), Title(u"T")}), 0, 0, 0, {u"", u"T\r\n"}},
       {"headers", Deck().Slide({Title(u"T"), Picture()}), -1, 0, 0, {titleHeader + u"T\r\n", u"----- Slide(1) Shape(2)  -----\r\n"}},
-      {"every slide in order", Deck().TitledSlides(3), 0, 0, 0, {u"Slide 1\r\n", u"Slide 2\r\n", u"Slide 3\r\n"}},
       {"slide without shapes", Deck().Slide().Slide({Title(u"T")}), 0, 0, 0, {u"T\r\n"}},
-      {"notes after the slide text", titled, 0, -1, 0, {u"T\r\n", u"B\r\n", u"n"}},
       {"notes only", titled, 0, -1, -1, {u"n"}},
       {"NotesOnly alone has no effect", titled, 0, 0, -1, {u"T\r\n", u"B\r\n"}},
       {"IncludeNotes 1: nothing at all", titled, -1, 1, 0, {}},
       {"notes header names the first shape with a text frame", titled, -1, -1, -1, {u"----- Slide(1) Notes(2) -----", u"n"}},
       {"text box first on the notes page", notesPage({TextBox(u"x"), SlideImage(), NotesBody(u"n")}), -1, -1, -1,
        {u"----- Slide(1) Notes(1) -----", u"n"}},
-      {"fresh notes page: the empty body is written", Deck().Slide({Title(u"T")}), 0, -1, 0, {u"T\r\n", u""}},
       {"every readable placeholder, unchanged", notesPage({SlideImage(), NotesBody(u"a\rb"), Placeholder(13, u"7")}), 0,
        -1, -1, {u"a\rb", u"7"}},
       {"marker text is not written", notesPage({SlideImage(), NotesBody(u"ApplesAndOranges")}), 0, -1, -1, {}},

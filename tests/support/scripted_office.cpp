@@ -683,27 +683,30 @@ struct ScriptedWord final : word::Application, View {
 
 ScriptedOffice::ScriptedOffice() : state_(std::make_shared<OfficeState>()) {}
 
-std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
+namespace {
+
+// Logs `member`, then starts an application named `name`, listed in `started`.
+template <class App>
+std::shared_ptr<App> Start(const std::shared_ptr<OfficeState>& office, std::string_view member, std::u16string name,
+                           std::u16string version, std::vector<std::shared_ptr<ApplicationState>>& started) {
   Context c;
-  c.office = state_;
-  Enter(c, "CreatePowerPoint");
-  auto application = std::make_shared<ApplicationState>();
-  application->name = u"Microsoft PowerPoint";
-  application->version = state_->options.powerPointVersion;
-  state_->powerPoints.push_back(application);
-  c.application = std::move(application);
-  return std::make_shared<ScriptedPowerPoint>(c);
+  c.office = office;
+  Enter(c, member);
+  c.application = started.emplace_back(std::make_shared<ApplicationState>());
+  c.application->name = std::move(name);
+  c.application->version = std::move(version);
+  return std::make_shared<App>(c);
+}
+
+}  // namespace
+
+std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
+  return Start<ScriptedPowerPoint>(state_, "CreatePowerPoint", u"Microsoft PowerPoint", state_->options.powerPointVersion,
+                                   state_->powerPoints);
 }
 
 std::shared_ptr<word::Application> ScriptedOffice::CreateWord() {
-  Context c;
-  c.office = state_;
-  Enter(c, "CreateWord");
-  auto application = std::make_shared<ApplicationState>();
-  application->name = u"Microsoft Word";
-  state_->words.push_back(application);
-  c.application = std::move(application);
-  return std::make_shared<ScriptedWord>(c);
+  return Start<ScriptedWord>(state_, "CreateWord", u"Microsoft Word", u"", state_->words);
 }
 
 Options& ScriptedOffice::options() { return state_->options; }
@@ -725,8 +728,6 @@ FailureRule& ScriptedOffice::FailFrom(std::string member, std::int32_t nth, std:
 }
 
 void ScriptedOffice::ClearFailures() { state_->rules.clear(); }
-
-std::vector<std::string> ScriptedOffice::Log() const { return Log(""); }
 
 std::vector<std::string> ScriptedOffice::Log(std::string_view prefix) const {
   std::vector<std::string> entries;

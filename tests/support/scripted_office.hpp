@@ -282,9 +282,8 @@ class ScriptedOffice : public office::ApplicationProvider {
   void ClearFailures();
 
   // --- Call log ------------------------------------------------------------------------------
-  std::vector<std::string> Log() const;
-  // The entries that start with `prefix` ("Slide.Export", "Selection.", "Presentations.Open(a").
-  std::vector<std::string> Log(std::string_view prefix) const;
+  // The entries that start with `prefix` ("Slide.Export", "Selection.", "Presentations.Open(a"); all by default.
+  std::vector<std::string> Log(std::string_view prefix = {}) const;
   const std::vector<Call>& Calls() const;
   void ClearLog();
 

@@ -41,8 +41,6 @@ class Applications {
   double CachedPowerPointVersion = 0;
   std::u16string CachedPowerPointVersionText;
 
-  ApplicationProvider& provider() { return *provider_; }
-
   // Reuses the application held when it still answers, else creates one; creation is tried again
   // after a failure. False after reporting -12 (PowerPoint) or -14 (Word).
   VariantBool StartPowerPoint();

@@ -1,4 +1,4 @@
-// The renderer of a build with LibreOffice (engines/renderer.hpp): a thin adapter over the office
+// The renderer of a build with LibreOffice (engines/shared/renderer.hpp): a thin adapter over the office
 // pool of engines/libreoffice/. Compiled only when QUORVANE_ENGINE_LIBREOFFICE is on; none.cpp
 // stands in for it otherwise.
 #include <utility>

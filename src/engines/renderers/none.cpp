@@ -1,6 +1,7 @@
-// The renderer of a build without an office (engines/renderer.hpp): it serves nothing, and fails
+// The renderer of a build without an office (engines/shared/renderer.hpp): it serves nothing, and fails
 // every operation as a format nobody writes (E_FAIL). Compiled only when QUORVANE_ENGINE_LIBREOFFICE
 // is off; libreoffice.cpp is the renderer otherwise.
+#include "common/failures.hpp"
 #include "engines/shared/renderer.hpp"
 #include "quorvane/automation_error.hpp"
 
@@ -15,8 +16,7 @@ class NoLease final : public RendererLease {
     throw AutomationError(failure::kEFail, u"This format needs the office, which this build does not include.");
   }
   void DrawSlides(const std::string&, const std::vector<SlidePicture>&) const override {
-    throw AutomationError(failure::kEFail, u"PowerPoint can't export the slide(s) because no installed converter "
-                                           u"supports this file type.");
+    throw failure::Error(failure::kEFail);
   }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The bridge between the native presentation engine and the renderer: what the engine cannot do
 // itself (writing PDF and legacy or foreign formats, drawing slides, reading legacy and
-// OpenDocument presentations) it asks of the renderer (engines/renderer.hpp) through these calls.
+// OpenDocument presentations) it asks of the renderer (engines/shared/renderer.hpp) through these calls.
 //
 // How. The renderer works on files, the engine on a model in memory. Saving and drawing therefore
 // go through a temporary Office Open XML copy of the model's current state (written by the

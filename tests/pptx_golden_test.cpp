@@ -1,6 +1,5 @@
-// The deck builder's decks as the engine reads them, the plans it refuses, and golden text
-// exports: small decks made with the deck builder, exported through the control and
-// the native engine as Unicode text (107) and ANSI text (200) with every combination of slide and
+// The plans the deck builder refuses, and golden text exports: small decks made with the deck
+// builder, exported through the control and the native engine as Unicode text (107) and ANSI text (200) with every combination of slide and
 // shape numbers and notes, compared byte for byte with the files under tests/golden/<deck>/.
 //
 // The expected files were checked by hand against the export rules. When the output changes on
@@ -22,7 +21,6 @@
 #include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
-#include "engines/pptx/model.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::engines::pptx {
@@ -30,7 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace b = builder;
-namespace ppt = office::ppt;
 
 // Given by the build as an absolute path: __FILE__ may be relative (a compiler cache rewrites it).
 const fs::path kGoldenDir = QUORVANE_GOLDEN_DIR;
@@ -194,45 +191,12 @@ const Deck kDecks[] = {{"titles", Titles}, {"text_shapes", TextShapes}, {"object
                        {"groups", Groups}, {"placeholders", Placeholders}, {"notes", Notes}, {"unicode", Unicode},
                        {"equations", Equations}, {"sample", b::Sample}};
 
-// Checks a shape and, for tables and groups, their contents against the plan it was built from.
-void ExpectShape(ppt::Shape& shape, const b::ShapePlan& plan, std::int32_t number, const std::string& where) {
-  SCOPED_TRACE(where);
-  ASSERT_EQ(shape.Type(), b::ExpectedType(plan));
-  if (shape.HasTextFrame()) { EXPECT_EQ(shape.TextFrame()->TextRange()->Text(), b::ExpectedText(plan, number)); }
-  if (plan.kind == b::ShapeKind::Table) {
-    const auto table = shape.Table();
-    ASSERT_EQ(table->RowsCount(), static_cast<std::int32_t>(plan.table.cells.size()));
-    for (std::size_t r = 0; r < plan.table.cells.size(); ++r)
-      for (std::size_t c = 0; c < plan.table.cells[r].size(); ++c)
-        EXPECT_EQ(table->Cell(std::int32_t(r + 1), std::int32_t(c + 1))->Shape()->TextFrame()->TextRange()->Text(),
-                  plan.table.cells[r][c]);
-  }
-  if (plan.kind == b::ShapeKind::Group) {
-    const auto items = shape.GroupItems();
-    ASSERT_EQ(items->Count(), static_cast<std::int32_t>(plan.children.size()));
-    for (std::size_t k = 0; k < plan.children.size(); ++k)
-      ExpectShape(*items->Item(std::int32_t(k + 1)), plan.children[k], number, where + "." + std::to_string(k + 1));
-  }
-}
-
 // Every combination of code, slide and shape numbers, notes and notes only: "<code>[-numbers][-notes|-notesonly]".
 std::vector<std::string> Variants() {
   std::vector<std::string> out;
   for (const char* code : {"107", "200"})
     for (const char* rest : {"", "-numbers", "-notes", "-numbers-notes", "-numbers-notesonly"})
       out.push_back(std::string(code) + rest);
-  return out;
-}
-
-// Bytes with control characters and non-ASCII bytes escaped, for failure messages.
-std::string Shown(const std::string& bytes) {
-  std::string out;
-  for (const char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    static const char kHex[] = "0123456789abcdef";
-    out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n")
-           : (c < 0x20 || c >= 0x7F) ? std::string("\\x") + kHex[c >> 4] + kHex[c & 15] : std::string(1, ch);
-  }
   return out;
 }
 
@@ -268,53 +232,11 @@ TEST(PptxGolden, TextExportsMatchTheCheckedFiles) {
       const fs::path written = fs::current_path() / "golden-actual" / name;
       fs::create_directories(written.parent_path());
       testing::WriteFile(written, actual);
-      std::size_t at = 0;
-      while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
-      const std::size_t from = at > 24 ? at - 24 : 0;
-      ADD_FAILURE() << name << ": the export differs from " << golden << " at byte " << at << " (expected "
-                    << expected.size() << " bytes, got " << actual.size() << ")\n  expected: ..."
-                    << Shown(expected.substr(from, 72)) << "\n  actual:   ..." << Shown(actual.substr(from, 72))
-                    << "\n  actual file: " << written << "\nIf the change is intended, rewrite the golden files "
-                    << "with QUORVANE_UPDATE_GOLDEN=1 and check the difference by hand.";
+      EXPECT_EQ(actual, expected) << "the export differs from " << golden << "; actual file: " << written
+                                  << "\nIf the change is intended, rewrite the golden files with "
+                                  << "QUORVANE_UPDATE_GOLDEN=1 and check the difference by hand.";
     }
   }
-}
-
-// The decks open in the engine with exactly the content planned: every shape, table cell, group
-// member and notes page.
-TEST(DeckBuilder, BuiltDecksOpenInTheEngineAsPlanned) {
-  testing::TempFolder dir;
-  std::vector<std::pair<std::string, b::DeckPlan>> decks = {{"generated", b::Generated(40, 7)}, {"blank", b::Blank()}};
-  decks[0].second.firstSlideNumber = 5;
-  for (const auto& deck : kDecks) decks.emplace_back(deck.name, deck.make());
-  const auto app = CreateApplication();
-  for (const auto& [name, plan] : decks) {
-    SCOPED_TRACE(name);
-    const auto path = dir / (name + ".pptx");
-    b::Write(plan, path.string());
-    EXPECT_EQ(b::Render(plan).parts.back().bytes, b::Render(plan).parts.back().bytes) << "deterministic";
-    const auto presentation = app->Presentations()->Open(text::FromUtf8(path.string()), 0, 0, 0);
-    const auto slides = presentation->Slides();
-    ASSERT_EQ(slides->Count(), static_cast<std::int32_t>(plan.slides.size()));
-    EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), float(plan.slideWidthEmu) / 12700.0f);
-    for (std::size_t i = 0; i < plan.slides.size(); ++i) {
-      const auto& planned = plan.slides[i];
-      const auto slide = slides->Item(std::int32_t(i + 1));
-      const auto shapes = slide->Shapes();
-      ASSERT_EQ(shapes->Count(), static_cast<std::int32_t>(planned.shapes.size())) << "slide " << i + 1;
-      for (std::size_t j = 0; j < planned.shapes.size(); ++j)
-        ExpectShape(*shapes->Item(std::int32_t(j + 1)), planned.shapes[j], std::int32_t(i) + plan.firstSlideNumber,
-                    "slide " + std::to_string(i + 1) + " shape " + std::to_string(j + 1));
-      // The notes page holds the slide picture first, then the notes (a fresh page without notes).
-      const auto notes = slide->NotesPage()->Shapes();
-      EXPECT_GE(notes->Count(), planned.notes ? std::int32_t(planned.notes->size()) : 2);
-      if (!planned.notes || planned.addNotesPlaceholders) {
-        EXPECT_EQ(notes->Placeholders()->Item(1)->PlaceholderFormat()->Type(), kPlaceholderSlideImage);
-      }
-    }
-    presentation->Close();
-  }
-  app->Quit();
 }
 
 TEST(DeckBuilder, PlansThatCannotBeWrittenAreRefusedWithWhereAndWhy) {

@@ -206,18 +206,18 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
   ASSERT_EQ(list->Count(), placeholders);
   EXPECT_EQ(list->Item(placeholders)->PlaceholderFormat()->Type(), 12);
   EXPECT_EQ(ThrownNumber([&] { list->Item(0); }), kInvalid);
-  std::u16string description;
-  EXPECT_EQ(ThrownNumber([&] { all->Item(16); }, &description), kInvalid);
-  EXPECT_EQ(description, u"Shapes.Item : Integer out of range. 16 is not in the valid range of 1 to 15.");
+  EXPECT_EQ(ThrownNumber([&] { all->Item(16); }), kInvalid);
+  // Cells outside the table's rows and grid (the golden exports read the cells inside).
+  const auto table = list->Item(placeholders)->Table();
+  for (const auto& [row, column] : {std::pair{0, 1}, {1, 0}, {2, 1}, {1, 2}})
+    EXPECT_EQ(ThrownNumber([&] { table->Cell(row, column); }), kInvalid) << row << "," << column;
 }
 
 TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
   const std::string field = Sp("<p:ph type=\"sldNum\" idx=\"12\"/>", kSlideNumber);
-  const std::string texts =
-      Sp("", "", " txBox=\"1\"") + TextBox("a|b") + TextBox("|") + Sp("", "<p:txBody><a:bodyPr/><a:p/></p:txBody>");
   // Part names in reverse order: numbers come from the list; the hidden second slide is a slide too.
-  const TestSlide slide{.shapes = field + texts + Sp("<p:ph type=\"body\" idx=\"1\"/>") + Table(1, {Cell("cell")}),
-                        .notes = field, .hasNotes = true};
+  const TestSlide slide{.shapes = field + Sp("", "", " txBox=\"1\"") + Table(1, {Cell("cell")}), .notes = field,
+                        .hasNotes = true};
   const auto presentation = Open({.slides = {slide, {.shapes = Title("two"), .hidden = true}, slide},
                                   .attributes = " firstSlideNum=\"10\"", .reversePartNames = true});
   const auto model = ModelOf(presentation);
@@ -225,43 +225,13 @@ TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
     EXPECT_EQ(TextOf(*ShapeOf(*presentation, i, 1)), text::Decimal(9 + i)) << i;
     EXPECT_EQ(TextOf(*NotesShape(*presentation, i, 1)), text::Decimal(9 + i)) << i;
   }
-  const std::pair<std::u16string, office::Tristate> expected[] = {{u"", 0}, {u"a\rb", -1}, {u"\r", -1}, {u"", 0}};
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, k + 2)), expected[k].first) << k;
-    EXPECT_EQ(ShapeOf(*presentation, 3, k + 2)->TextFrame()->HasText(), expected[k].second) << k;
-  }
   EXPECT_TRUE(model->DirtyParts().empty());
-  ShapeOf(*presentation, 3, 3)->TextFrame()->TextRange()->InsertBefore(u"** ");
-  EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 3)), u"** a\rb");
-  ShapeOf(*presentation, 3, 6)->TextFrame()->TextRange()->InsertBefore(u"new\rtext");  // no text body yet
-  EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 6)), u"new\rtext");
-  const auto cell = ShapeOf(*presentation, 3, 7)->Table()->Cell(1, 1)->Shape();
+  ShapeOf(*presentation, 3, 2)->TextFrame()->TextRange()->InsertBefore(u"new\rtext");  // no text body yet
+  EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 2)), u"new\rtext");
+  const auto cell = ShapeOf(*presentation, 3, 3)->Table()->Cell(1, 1)->Shape();
   cell->TextFrame()->TextRange()->InsertBefore(u"(1,1) ");
   EXPECT_EQ(TextOf(*cell), u"(1,1) cell");
   EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/slides/slide1.xml"});  // the third slide's part
-}
-
-TEST_F(ModelTest, TablesAnswerCellsByPosition) {
-  const auto presentation =
-      Open({.slides = {{.shapes = Table(3, {Cell("a") + Cell("b") + Cell(""), Cell("d") + "<a:tc hMerge=\"1\"/>"})}}});
-  const auto table = ShapeOf(*presentation, 1, 1)->Table();
-  EXPECT_EQ(table->RowsCount(), 2);
-  EXPECT_EQ(table->ColumnsCount(), 3);
-  // The merged-away cell is empty; the short row lacks its third cell.
-  const struct { int row, column; std::int32_t failure; std::u16string text;
-  } cells[] = {{1, 2, 0, u"b"},       {2, 1, 0, u"d"},       {2, 2, 0, u""},
-               {2, 3, kInvalid, u""}, {3, 1, kInvalid, u""}, {0, 1, kInvalid, u""}, {1, 0, kInvalid, u""}};
-  for (const auto& c : cells) {
-    std::shared_ptr<ppt::Shape> shape;
-    EXPECT_EQ(ThrownNumber([&] { shape = table->Cell(c.row, c.column)->Shape(); }), c.failure) << c.row << ","
-        << c.column;
-    if (!shape) continue;
-    EXPECT_EQ(shape->HasTextFrame(), -1);
-    EXPECT_EQ(TextOf(*shape), c.text) << c.row << "," << c.column;
-    for (const auto& call : std::vector<std::function<void()>>{[&] { shape->PlaceholderFormat(); },
-                                                               [&] { shape->Table(); }, [&] { shape->Ungroup(); }})
-      EXPECT_EQ(ThrownNumber(call), kInvalid);
-  }
 }
 
 // --- Groups --------------------------------------------------------------------------------------
@@ -337,54 +307,18 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
 
 // --- Notes pages, slides and page set-up ---------------------------------------------------------
 
-TEST_F(ModelTest, NotesPagesComeFromTheNotesPartOrAreFreshlyMade) {
-  const std::string notes = Sp("<p:ph type=\"sldImg\"/>") + Sp("<p:ph type=\"body\" idx=\"1\"/>", Body("Said")) +
-                            Sp("<p:ph type=\"sldNum\" idx=\"5\"/>", kSlideNumber) + TextBox("not a placeholder");
-  const auto presentation =
-      Open({.slides = {{.shapes = Title("with"), .notes = notes, .hasNotes = true}, {.shapes = Title("without")}}});
-  const auto model = ModelOf(presentation);
-  const auto partsBefore = model->package().PartNames().size();
-  const struct { int slide; std::vector<std::int32_t> placeholders; std::vector<office::Tristate> frames;
-    std::u16string body; } rows[] = {{1, {kPlaceholderSlideImage, 2, 13}, {0, -1, -1, -1}, u"Said"},
-              {2, {kPlaceholderSlideImage, 2}, {0, -1}, u""}};
-  for (const auto& row : rows) {
-    const auto shapes = presentation->Slides()->Item(row.slide)->NotesPage()->Shapes();
-    ASSERT_EQ(shapes->Count(), std::int32_t(row.frames.size())) << row.slide;
-    for (std::size_t k = 0; k < row.frames.size(); ++k)
-      EXPECT_EQ(shapes->Item(std::int32_t(k + 1))->HasTextFrame(), row.frames[k]) << row.slide << " shape " << k + 1;
-    const auto placeholders = shapes->Placeholders();
-    ASSERT_EQ(placeholders->Count(), std::int32_t(row.placeholders.size())) << row.slide;
-    for (std::size_t p = 0; p < row.placeholders.size(); ++p)
-      EXPECT_EQ(placeholders->Item(std::int32_t(p + 1))->PlaceholderFormat()->Type(), row.placeholders[p]) << row.slide;
-    EXPECT_EQ(ThrownNumber([&] { placeholders->Item(1)->TextFrame(); }), kInvalid)
-        << "the slide picture has no text frame";
-    EXPECT_EQ(TextOf(*placeholders->Item(2)), row.body);
-    EXPECT_EQ(placeholders->Item(2)->TextFrame()->HasText(), row.body.empty() ? 0 : -1);
-  }
-  EXPECT_EQ(TextOf(*NotesShape(*presentation, 1, 3)), u"1");
-  // Asking for the fresh page created nothing; writing to it keeps it.
-  EXPECT_EQ(model->package().PartNames().size(), partsBefore);
-  EXPECT_TRUE(model->DirtyParts().empty());
-  NotesShape(*presentation, 2, 2)->TextFrame()->TextRange()->InsertBefore(u"later");
-  EXPECT_EQ(TextOf(*NotesShape(*presentation, 2, 2)), u"later");
-}
-
 TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
   const auto presentation =
       Open({.slides = {{.shapes = Title("first")}, {.shapes = Title("second")}, {.shapes = Title("third")}},
             .reversePartNames = true,
             .extraIds = "<p:sldId id=\"900\" r:id=\"rId99\"/>"});
   const auto slides = presentation->Slides();
-  ASSERT_EQ(slides->Count(), 3);
-  EXPECT_EQ(TextOf(*ShapeOf(*presentation, 1, 1)), u"first");
+  ASSERT_EQ(slides->Count(), 3) << "the id without a relationship is no slide";
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 1)), u"third");
   std::u16string description;
-  EXPECT_EQ(ThrownNumber([&] { slides->Item(7); }, &description), kInvalid);
-  EXPECT_EQ(description, u"Slides.Item : Integer out of range. 7 is not in the valid range of 1 to 3.");
-  EXPECT_EQ(ThrownNumber([&] { slides->Item(0); }), kInvalid);
+  EXPECT_EQ(ThrownNumber([&] { slides->Item(4); }, &description), kInvalid);
+  EXPECT_EQ(description, u"Slides.Item : Integer out of range. 4 is not in the valid range of 1 to 3.");
   const auto setup = presentation->PageSetup();
-  EXPECT_FLOAT_EQ(setup->SlideWidth(), 720.0f);
-  EXPECT_FLOAT_EQ(setup->SlideHeight(), 540.0f);
   setup->put_SlideWidth(960.0f);
   EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), 960.0f);
   const auto model = ModelOf(presentation);
@@ -400,34 +334,27 @@ TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
 // --- Opening -------------------------------------------------------------------------------------
 
 TEST_F(ModelTest, OpensPresentationPackagesByContentTypeNotByName) {
-  const struct { std::string type, file; std::u16string refusal;
-  } rows[] = {{"application/vnd.ms-powerpoint.slideshow.macroEnabled.main+xml", "a.ppsm", u""},
-              {kPptxMain, "old.ppt", u""},
-              {"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml", "a.pptx",
-               u"this file is a word-processing document."},
-              {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml", "a.pptx",
-               u"this file is a spreadsheet."}};
-  for (const auto& row : rows) {
-    const auto path = Write({.slides = {{.shapes = Title("t")}}, .mainContentType = row.type}, dir_ / row.file);
+  const auto odp = Package::Create();
+  odp->SetPart("/mimetype", "application/vnd.oasis.opendocument.presentation", "text/plain");
+  odp->SetPart("/content.xml", "<office:document-content/>", "text/xml");
+  odp->Save((dir_ / "talk.odp").string());
+  const std::pair<fs::path, std::u16string> rows[] = {
+      {Write({.slides = {{.shapes = Title("t")}},
+              .mainContentType = "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"},
+             dir_ / "w.pptx"),
+       u"this file is a word-processing document."},
+      {Write({.slides = {{.shapes = Title("t")}},
+              .mainContentType = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"},
+             dir_ / "s.pptx"),
+       u"this file is a spreadsheet."},
+      {dir_ / "talk.odp", u"this file is an OpenDocument presentation"}};
+  for (const auto& [path, refusal] : rows) {
     std::u16string description;
-    std::shared_ptr<ppt::Presentation> presentation;
-    EXPECT_EQ(ThrownNumber([&] { presentation = OpenFile(path); }, &description),
-              row.refusal.empty() ? 0 : failure::kWin32InvalidData)
-        << row.type;
-    if (presentation) { EXPECT_EQ(presentation->Slides()->Count(), 1); }
-    if (row.refusal.empty()) continue;
-    EXPECT_NE(description.find(u"opens only Office Open XML presentations; " + row.refusal), std::u16string::npos)
+    EXPECT_EQ(ThrownNumber([&] { OpenFile(path); }, &description), failure::kWin32InvalidData) << path;
+    EXPECT_NE(description.find(u"opens only Office Open XML presentations; " + refusal), std::u16string::npos)
         << text::ToUtf8(description);
-    EXPECT_NE(description.find(text::FromUtf8(path.string())), std::u16string::npos);
+    EXPECT_NE(description.find(text::FromUtf8(path.string())), std::u16string::npos) << text::ToUtf8(description);
   }
-  auto package = Package::Create();
-  package->SetPart("/mimetype", "application/vnd.oasis.opendocument.presentation", "text/plain");
-  package->SetPart("/content.xml", "<office:document-content/>", "text/xml");
-  package->Save((dir_ / "talk.odp").string());
-  std::u16string description;
-  EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "talk.odp"); }, &description), failure::kWin32InvalidData);
-  EXPECT_NE(description.find(u"this file is an OpenDocument presentation"), std::u16string::npos)
-      << text::ToUtf8(description);
   EXPECT_EQ(ThrownNumber([&] { OpenFile(dir_ / "missing.pptx"); }), failure::kWin32FileNotFound);
   // Names the system would see changed never reach it: not the deck before a NUL, nor another file
   // for an unpaired surrogate.
@@ -482,8 +409,6 @@ TEST_F(ModelTest, ClosedPresentationsAndQuitApplicationsRefuseEveryCall) {
   const auto other = Open({.slides = {{.shapes = Title("t")}}});
   const auto otherShape = ShapeOf(*other, 1, 1);
   const auto presentations = app_->Presentations();
-  EXPECT_EQ(app_->Name(), u"Quorvane Presentations");
-  EXPECT_EQ(ThrownNumber([&] { other->SaveAs(u"out.xps", 33, 0); }), kInvalid);
   EXPECT_EQ(ThrownNumber([&] { other->Slides()->Item(1)->Export(u"s.xyz", u"XYZ", 0, 0); }), failure::kEFail);
   app_->Quit();
   const std::function<void()> quit[] = {[&] { app_->Name(); }, [&] { app_->Version(); }, [&] { app_->Presentations(); },

@@ -123,12 +123,9 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
       {"malformed [Content_Types].xml", zip({{"[Content_Types].xml", "<Types><Default"}}), failure::kWin32InvalidData, ""},
       {"wrong root in [Content_Types].xml", zip({{"[Content_Types].xml", "<Other/>"}}), failure::kWin32InvalidData, "Types"},
       {"missing file", [](const fs::path& p) { return p.parent_path() / "missing.pptx"; }, failure::kWin32FileNotFound, ""},
-      {"missing folder", [](const fs::path& p) { return p.parent_path() / "nowhere" / "a.pptx"; },
-       failure::kWin32PathNotFound, ""},
       {"through a file", [](const fs::path& p) { return p.parent_path() / "good.pptx" / "a.pptx"; },
        failure::kWin32PathNotFound, ""},
       {"a folder", [](const fs::path& p) { return p.parent_path(); }, failure::kEAccessDenied, ""},
-      {"empty name", [](const fs::path&) { return fs::path(); }, failure::kWin32FileNotFound, ""},
       {"too many entries", zip(Minimal({{"a", "1"}, {"b", "2"}})), failure::kEOutOfMemory, "maxParts",
        Limits{.maxParts = 4}},
       {"a part too large", zip(Minimal({{"big.bin", std::string(5000, 'x')}})), failure::kEOutOfMemory, "maxPartSize",
@@ -282,7 +279,6 @@ TEST(PptxPackage, RelationshipsResolveAgainstTheSourceFolder) {
 TEST(PptxPackage, PartNameHelpers) {
   const std::pair<const char*, const char*> resolves[] = {
       // from /ppt/slides/slide1.xml; nullptr: refused
-      {"../slideLayouts/slideLayout1.xml", "/ppt/slideLayouts/slideLayout1.xml"}, {"/ppt/media/x.png", "/ppt/media/x.png"},
       {"../../../x.xml", nullptr}, {"../..", nullptr}, {"", nullptr}, {"#slide", nullptr}, {"mailto:a@b", nullptr},
       {"C:\\x.png", nullptr}, {"..\\media\\x.png", nullptr},
       {"../media/%C3%A9t%C3%A9.png", "/ppt/media/\xC3\xA9t\xC3\xA9.png"}, {"a%2Fb.png", nullptr},
@@ -290,13 +286,9 @@ TEST(PptxPackage, PartNameHelpers) {
   for (const auto& [target, expected] : resolves)
     EXPECT_EQ(part_name::Resolve("/ppt/slides/slide1.xml", target).value_or("<refused>"), expected ? expected : "<refused>")
         << target;
-  EXPECT_EQ(part_name::Resolve("/", "ppt/presentation.xml").value_or(""), "/ppt/presentation.xml");
   EXPECT_EQ(part_name::Resolve("/ppt/100%25/slide1.xml", "x.xml").value_or(""), "/ppt/100%25/x.xml")
       << "the folder is not decoded again";
   const std::tuple<const char*, const char*, const char*> relatives[] = {
-      {"/ppt/slides/slide1.xml", "/ppt/media/image1.png", "../media/image1.png"},
-      {"/ppt/slides/slide1.xml", "/ppt/slides/slide2.xml", "slide2.xml"},
-      {"/", "/ppt/presentation.xml", "ppt/presentation.xml"},
       {"/ppt/slides/slide1.xml", "/docProps/app.xml", "../../docProps/app.xml"},
       {"/ppt/slides/slide1.xml", "/ppt/slides.xml", "../slides.xml"},
       {"/PPT/Slides/slide1.xml", "/ppt/slides/a b#1.png", "a%20b%231.png"}};
@@ -374,22 +366,6 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
   ASSERT_EQ(saved->Relationships("/ppt/presentation.xml").size(), 1u);
   EXPECT_EQ(saved->Relationships("/ppt/presentation.xml")[0].target, "slides/slide3.xml");
   EXPECT_TRUE(saved->Notes().empty());
-}
-
-TEST(PptxPackage, InvalidRequestsAreRefused) {
-  const auto package = Package::Create();
-  for (const char* name : {"", "/", "relative.xml", "/a/../b.xml", "/a//b.xml", "/a\\b.xml", "/folder/",
-                           "/[Content_Types].xml", "/./a.xml"})
-    EXPECT_EQ(FailureOf([&] { package->SetPart(name, "x", "a/b"); }).number, failure::kWin32InvalidData) << name;
-  package->SetPart("/a.xml", "x", {});
-  const std::pair<const char*, std::vector<Relationship>> rows[] = {
-      {"empty id", {{"", "t", "a.xml", false, ""}}},
-      {"duplicate id", {{"r", "t", "a.xml", false, ""}, {"r", "t", "b.xml", false, ""}}},
-      {"no type", {{"r", "", "a.xml", false, ""}}},
-      {"no target", {{"r", "t", "", true, ""}}}};
-  for (const auto& [name, relationships] : rows)
-    EXPECT_EQ(FailureOf([&] { package->SetRelationships("/a.xml", relationships); }).number, failure::kWin32InvalidData)
-        << name;
 }
 
 TEST(PptxPackage, SavesOverTheirSourceOrFailLeavingNothingBehind) {

@@ -107,12 +107,10 @@ TEST(PptxXml, ChildrenSeeTheChosenBranchAndSavingKeepsEveryBranch) {
       {"understood Choice with two prefixes", Alt(Choice("p14  a14", c) + fallback), "p:sp/c"},
       {"Choice requiring one understood and one not", Alt(Choice("p14 v", c) + fallback), "p:sp/f"},
       {"Choice requiring an undeclared prefix", Alt(Choice("zz", c) + fallback), "p:sp/f"},
-      {"Choice without Requires", Alt("<mc:Choice>" + c + "</mc:Choice>" + fallback), "p:sp/f"},
       {"first understood Choice wins",
        Alt(Choice("v", "<p:sp id=\"1\"/>") + Choice("a14", "<p:sp id=\"2\"/>") + Choice("p14", "<p:sp id=\"3\"/>") +
            fallback),
        "p:sp/2"},
-      {"Choice requiring the main namespaces", Alt(Choice("p a r", c) + fallback), "p:sp/c"},
       {"Choice requiring any Office extension namespace",
        "<mc:AlternateContent xmlns:x99=\"http://schemas.microsoft.com/office/powerpoint/2099/main\">" +
            Choice("x99", c) + fallback + "</mc:AlternateContent>",
@@ -150,8 +148,6 @@ TEST(PptxXml, PrefixesAreNormalisedToCanonicalOnes) {
   const std::string p = Ns("p", kPml), a = Ns("a", kDml), r = Ns("r", kRel), mc = Ns("mc", kMc), p14 = Ns("p14", kP14);
   const struct { const char* name; std::string input, expected;
   } rows[] = {
-      {"default namespace", "<sld" + Ns("", kPml) + a + "><cSld n=\"n\"><a:t>x</a:t></cSld></sld>",
-       "<p:sld" + p + a + "><p:cSld n=\"n\"><a:t>x</a:t></p:cSld></p:sld>"},
       {"odd prefixes on elements and attributes, strict namespaces",
        "<pres:sld" + Ns("pres", kStrictPml) + Ns("draw", "http://purl.oclc.org/ooxml/drawingml/main") +
            Ns("rel", "http://purl.oclc.org/ooxml/officeDocument/relationships") +
@@ -168,9 +164,6 @@ TEST(PptxXml, PrefixesAreNormalisedToCanonicalOnes) {
       {"inner empty and unknown default namespaces",
        "<sld" + Ns("", kPml) + "><x xmlns=\"\"><y/></x><z xmlns=\"urn:x\"/></sld>",
        "<p:sld" + p + "><x xmlns=\"\"><y/></x><z xmlns=\"urn:x\"/></p:sld>"},
-      {"unknown namespaces keep their prefixes",
-       "<P:sld" + Ns("P", kPml) + Ns("foo", "urn:foo") + "><foo:x foo:y=\"1\" xml:space=\"preserve\"/></P:sld>",
-       "<p:sld" + p + Ns("foo", "urn:foo") + "><foo:x foo:y=\"1\" xml:space=\"preserve\"/></p:sld>"},
       {"unknown namespace on a canonical prefix is renamed away",
        "<p:sld" + p + "><a:foo" + Ns("a", "urn:other") + " a:k=\"v\"><a:bar/></a:foo></p:sld>",
        "<p:sld" + p + "><a_1:foo" + Ns("a_1", "urn:other") + " a_1:k=\"v\"><a_1:bar/></a_1:foo></p:sld>"},
@@ -213,13 +206,10 @@ TEST(PptxXml, RefusedDocumentsNameThePartAndTheCause) {
        "<?xml version=\"1.0\"?>\n<!DOCTYPE x [<!ENTITY xxe SYSTEM \"file:///etc/passwd\">]><x>&xxe;</x>", "DOCTYPE"},
       {"DOCTYPE inside an element", "<x><!DOCTYPE y><y/></x>", "not well-formed"},
       {"mismatched end tag", "<a><b></a>", "not well-formed"},
-      {"unclosed element", "<a><b/>", "not well-formed"},
-      {"bad attribute", "<a x=1/>", "not well-formed"},
       {"empty input", "", "no root element"},
       {"only an XML declaration", "<?xml version=\"1.0\"?>", "no root element"},
       {"text only", "hello", "text outside the root element"},
       {"two root elements", "<a/><b/>", "more than one root element"},
-      {"text after the root", "<a/>tail", "text outside the root element"},
       {"257 nested elements", nested(257), "deeper than the limit of 256"},
       {"a deep second branch", "<e><e><e/></e><e><e><e/></e></e></e>", "deeper", Limits{.maxXmlDepth = 3}},
   };
@@ -278,8 +268,6 @@ TEST(PptxXml, InsertBeforePutsTextInFrontWithTheFirstRunsFormatting) {
   } rows[] = {
       {"body without paragraphs gets one", "<a:lstStyle/>", u"Hi", u"Hi",
        "<a:lstStyle/><a:p><a:r><a:t>Hi</a:t></a:r></a:p>"},
-      {"empty text on a body without paragraphs", "", u"", u"", "<a:p/>"},
-      {"empty text changes nothing", formatted, u"", u"old", formatted},
       {"empty paragraph takes the end-of-paragraph formatting, whole",
        "<a:p><a:endParaRPr sz=\"9\"><a:solidFill/></a:endParaRPr></a:p>", u"x", u"x",
        "<a:p><a:r><a:rPr sz=\"9\"><a:solidFill/></a:rPr><a:t>x</a:t></a:r><a:endParaRPr sz=\"9\"><a:solidFill/>"
@@ -291,7 +279,6 @@ TEST(PptxXml, InsertBeforePutsTextInFrontWithTheFirstRunsFormatting) {
       {"LF CR counts twice; the empty paragraph keeps the formatting", formatted, u"A\n\rB", u"A\r\rBold",
        "<a:p>" + pPr + run("A") + "</a:p><a:p>" + pPr + "<a:endParaRPr b=\"1\"/></a:p><a:p>" + pPr + run("Bold") +
            "</a:p>"},
-      {"trailing CR", formatted, u"A\r", u"A\rold", "<a:p>" + pPr + run("A") + "</a:p>" + formatted},
       {"VT becomes a line break with the formatting", formatted, u"A\v", u"A\vold",
        "<a:p>" + pPr + run("A") + "<a:br>" + rPr + "</a:br>" + run("old") + "</a:p>"},
       {"characters XML cannot carry are dropped", formatted,
@@ -303,9 +290,6 @@ TEST(PptxXml, InsertBeforePutsTextInFrontWithTheFirstRunsFormatting) {
        "<a:p><a:fld type=\"slidenum\"><a:rPr sz=\"12\"/><a:t>#</a:t></a:fld></a:p>", u"P ", u"P #",
        "<a:p><a:r><a:rPr sz=\"12\"/><a:t>P </a:t></a:r><a:fld type=\"slidenum\"><a:rPr "
        "sz=\"12\"/><a:t>#</a:t></a:fld></a:p>"},
-      {"first paragraph starts with a line break", "<a:p><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>",
-       u"A", u"A\vx",
-       "<a:p><a:r><a:rPr i=\"1\"/><a:t>A</a:t></a:r><a:br><a:rPr i=\"1\"/></a:br><a:r><a:t>x</a:t></a:r></a:p>"},
       {"later paragraphs untouched; first paragraph inside a chosen branch",
        Alt(Choice("a14", formatted)) + "<a:p><a:r><a:t>second</a:t></a:r></a:p>", u"A\rB", u"A\rBold\rsecond", ""},
       {"first run inside an equation's branch",

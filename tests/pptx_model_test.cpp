@@ -1,7 +1,7 @@
-// The native engine's object model over small packages with exact content: shape and placeholder
-// types, text (slide numbers on slides and notes pages), tables, groups and ungrouping, notes
-// pages, the slide list and page set-up, opening and refusing packages, closed presentations and
-// quit applications, limits, and the document cache.
+// The native engine's object model over small packages with exact content, for what the golden
+// exports and the corpus walk do not reach: shape and placeholder types, the slide list, slide
+// numbers, page set-up, groups and ungrouping, opening and refusing packages, closed presentations
+// and quit applications, limits, and the document cache.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -206,18 +206,24 @@ TEST_F(ModelTest, ShapeTypesFollowTheXml) {
     EXPECT_EQ(ThrownNumber([&] { table->Cell(row, column); }), kInvalid) << row << "," << column;
 }
 
-TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
+TEST_F(ModelTest, SlidesTextAndPageSetupFollowTheSlideList) {
   const std::string field = Sp("<p:ph type=\"sldNum\" idx=\"12\"/>", kSlideNumber);
-  // Part names in reverse order: numbers come from the list; the hidden second slide is a slide too.
+  // Part names in reverse order: numbers come from the list; the hidden second slide is a slide too,
+  // the id without a relationship is none.
   const TestSlide slide{.shapes = field + Sp("", "", " txBox=\"1\"") + Table(1, {Cell("cell")}), .notes = field,
                         .hasNotes = true};
   const auto presentation = Open({.slides = {slide, {.shapes = Title("two"), .hidden = true}, slide},
-                                  .attributes = " firstSlideNum=\"10\"", .reversePartNames = true});
+                                  .attributes = " firstSlideNum=\"10\"", .reversePartNames = true,
+                                  .extraIds = "<p:sldId id=\"900\" r:id=\"rId99\"/>"});
   const auto model = ModelOf(presentation);
+  ASSERT_EQ(presentation->Slides()->Count(), 3);
   for (const int i : {1, 3}) {
     EXPECT_EQ(TextOf(*ShapeOf(*presentation, i, 1)), text::Decimal(9 + i)) << i;
     EXPECT_EQ(TextOf(*NotesShape(*presentation, i, 1)), text::Decimal(9 + i)) << i;
   }
+  std::u16string description;
+  EXPECT_EQ(ThrownNumber([&] { presentation->Slides()->Item(4); }, &description), kInvalid);
+  EXPECT_EQ(description, u"Slides.Item : Integer out of range. 4 is not in the valid range of 1 to 3.");
   EXPECT_TRUE(model->DirtyParts().empty());
   ShapeOf(*presentation, 3, 2)->TextFrame()->TextRange()->InsertBefore(u"new\rtext");  // no text body yet
   EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 2)), u"new\rtext");
@@ -225,6 +231,15 @@ TEST_F(ModelTest, TextSlideNumbersAndInsertBeforeFollowTheSlideList) {
   cell->TextFrame()->TextRange()->InsertBefore(u"(1,1) ");
   EXPECT_EQ(TextOf(*cell), u"(1,1) cell");
   EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/slides/slide1.xml"});  // the third slide's part
+  // The page set-up writes the size in points as EMU, and the size type no longer holds.
+  const auto setup = presentation->PageSetup();
+  setup->put_SlideWidth(960.0f);
+  const xml::Node size = xml::Child(model->PresentationDocument()->root(), "p:sldSz");
+  EXPECT_EQ(xml::IntAttr(size, "cx", 0), 12192000);
+  EXPECT_EQ(xml::Attr(size, "type", "none"), "none");
+  for (const float bad : {0.0f, 71.0f, 5000.0f})
+    EXPECT_EQ(ThrownNumber([&] { setup->put_SlideHeight(bad); }), kInvalid) << bad;
+  EXPECT_FLOAT_EQ(setup->SlideHeight(), 540.0f);
 }
 
 // --- Groups --------------------------------------------------------------------------------------
@@ -291,32 +306,6 @@ TEST_F(ModelTest, GroupItemsAndUngroupKeepMembersInTheirPlaces) {
     EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/slides/slide1.xml"});
     presentation->Close();
   }
-}
-
-// --- Notes pages, slides and page set-up ---------------------------------------------------------
-
-TEST_F(ModelTest, SlidesFollowTheListAndPageSetupWritesTheSizeInPoints) {
-  const auto presentation =
-      Open({.slides = {{.shapes = Title("first")}, {.shapes = Title("second")}, {.shapes = Title("third")}},
-            .reversePartNames = true,
-            .extraIds = "<p:sldId id=\"900\" r:id=\"rId99\"/>"});
-  const auto slides = presentation->Slides();
-  ASSERT_EQ(slides->Count(), 3) << "the id without a relationship is no slide";
-  EXPECT_EQ(TextOf(*ShapeOf(*presentation, 3, 1)), u"third");
-  std::u16string description;
-  EXPECT_EQ(ThrownNumber([&] { slides->Item(4); }, &description), kInvalid);
-  EXPECT_EQ(description, u"Slides.Item : Integer out of range. 4 is not in the valid range of 1 to 3.");
-  const auto setup = presentation->PageSetup();
-  setup->put_SlideWidth(960.0f);
-  EXPECT_FLOAT_EQ(presentation->PageSetup()->SlideWidth(), 960.0f);
-  const auto model = ModelOf(presentation);
-  const xml::Node size = xml::Child(model->PresentationDocument()->root(), "p:sldSz");
-  EXPECT_EQ(xml::IntAttr(size, "cx", 0), 12192000);
-  EXPECT_EQ(xml::Attr(size, "type", "none"), "none");
-  EXPECT_EQ(model->DirtyParts(), std::vector<std::string>{"/ppt/presentation.xml"});
-  for (const float bad : {0.0f, 71.0f, 5000.0f})
-    EXPECT_EQ(ThrownNumber([&] { setup->put_SlideHeight(bad); }), kInvalid) << bad;
-  EXPECT_FLOAT_EQ(setup->SlideHeight(), 540.0f);
 }
 
 // --- Opening -------------------------------------------------------------------------------------

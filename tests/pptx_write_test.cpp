@@ -93,23 +93,29 @@ std::string Problems(const fs::path& file) {
   for (const auto& source : sources)
     for (const auto& r : source.ends_with(".rels") ? std::vector<Relationship>{} : package->Relationships(source))
       if (!r.external && !package->HasPart(r.partName)) out += source + " " + r.id + " -> missing " + r.partName + "\n";
-  // The relationship of `id` from `source` when it is of `kind`.
-  const auto related = [&](const std::string& source, xml::Node id, std::string_view kind) -> std::string {
-    for (const auto& r : package->Relationships(source))
-      if (r.id == xml::Attr(id, "r:id") && rel::Is(r.type, kind)) return r.partName;
-    return {};
+  // The parts the entries of `list` relate to, each of `kind`; every id new and in [low, high].
+  std::set<std::int64_t> ids;
+  const auto entries = [&](const std::string& source, xml::Node list, const char* entry, std::string_view kind,
+                           std::int64_t low, std::int64_t high) {
+    std::vector<std::string> parts;
+    for (const xml::Node id : xml::ChildrenNamed(list, entry)) {
+      std::string part;
+      for (const auto& r : package->Relationships(source))
+        if (r.id == xml::Attr(id, "r:id") && rel::Is(r.type, kind)) part = r.partName;
+      const std::int64_t value = xml::IntAttr(id, "id", low);
+      if (value < low || value > high || (high > low && !ids.insert(value).second) || part.empty())
+        out += std::string("bad ") + entry + " " + std::to_string(value) + " in " + source + "\n";
+      else
+        parts.push_back(part);
+    }
+    return parts;
   };
   const std::string main = "/ppt/presentation.xml";
   const auto presentation = xml::Document::Parse(package->ReadPart(main), main);
   const xml::Node root = presentation->root();
-  std::set<std::int64_t> slideIds, masterIds;
-  for (const xml::Node id : xml::ChildrenNamed(xml::Child(root, "p:sldIdLst"), "p:sldId")) {
-    const std::int64_t value = xml::IntAttr(id, "id", 0);
-    const std::string slide = related(main, id, "slide");
-    if (value < 256 || value > 2147483647 || !slideIds.insert(value).second || slide.empty())
-      out += "bad slide id " + std::to_string(value) + "\n";
+  for (const auto& slide : entries(main, xml::Child(root, "p:sldIdLst"), "p:sldId", "slide", 256, 2147483647)) {
     int layouts = 0;
-    for (const auto& sr : slide.empty() ? std::vector<Relationship>{} : package->Relationships(slide)) {
+    for (const auto& sr : package->Relationships(slide)) {
       layouts += rel::Is(sr.type, "slideLayout");
       if (!rel::Is(sr.type, "notesSlide")) continue;
       int back = 0;
@@ -120,21 +126,13 @@ std::string Problems(const fs::path& file) {
     }
     if (layouts != 1) out += slide + " has " + std::to_string(layouts) + " layouts\n";
   }
-  for (const xml::Node id : xml::ChildrenNamed(xml::Child(root, "p:sldMasterIdLst"), "p:sldMasterId")) {
-    const std::string master = related(main, id, "slideMaster");
-    if (xml::IntAttr(id, "id", 0) < 2147483648 || !masterIds.insert(xml::IntAttr(id, "id", 0)).second ||
-        master.empty()) {
-      out += "bad master id " + std::string(xml::Attr(id, "id")) + "\n";
-      continue;
-    }
+  for (const auto& master :
+       entries(main, xml::Child(root, "p:sldMasterIdLst"), "p:sldMasterId", "slideMaster", 2147483648, 4294967295)) {
     const auto layouts = xml::Document::Parse(package->ReadPart(master), master);
-    for (const xml::Node layout : xml::ChildrenNamed(xml::Child(layouts->root(), "p:sldLayoutIdLst"), "p:sldLayoutId"))
-      if (xml::IntAttr(layout, "id", 0) < 2147483648 || !masterIds.insert(xml::IntAttr(layout, "id", 0)).second ||
-          related(master, layout, "slideLayout").empty())
-        out += "bad layout id " + std::string(xml::Attr(layout, "id")) + " in " + master + "\n";
+    entries(master, xml::Child(layouts->root(), "p:sldLayoutIdLst"), "p:sldLayoutId", "slideLayout", 2147483648,
+            4294967295);
   }
-  for (const xml::Node id : xml::ChildrenNamed(xml::Child(root, "p:notesMasterIdLst"), "p:notesMasterId"))
-    if (related(main, id, "notesMaster").empty()) out += "notes master id without relationship\n";
+  entries(main, xml::Child(root, "p:notesMasterIdLst"), "p:notesMasterId", "notesMaster", 0, 0);
   return out;
 }
 

@@ -254,7 +254,6 @@ TEST(DeckBuilder, PlansThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
       {one({with(b::Table({{u"a", u"b"}, {u"c", u"d"}}), [](auto& s) { s.table.merges = {{0, 0, 2, 1}, {1, 0, 1, 2}}; })}),
        "merged ranges overlap"},
       {one({with(b::TextBox(u"ab"), [](auto& s) { s.fields = {{3, "slidenum", u"1"}}; })}), "beyond the text"},
-      {one({with(b::ShapePlan{}, [](auto& s) { s.kind = b::ShapeKind::Placeholder; })}), "needs its PlaceholderSpec"},
       {one({deep}), "nested deeper than"},
       {narrow, "the slide width 1000 EMU"},
       {one({with(b::Picture(), [](auto& s) { s.text = u"caption"; })}), "text is given for a shape without a text body"},

@@ -116,7 +116,6 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
       {"empty file", bytes(""), failure::kWin32InvalidData, "is empty"},
       {"OLE compound file", bytes(std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0')),
        failure::kEAccessDenied, "is encrypted or is a legacy binary file"},
-      {"zip cut in half", bytes(zipped.substr(0, zipped.size() / 2)), failure::kWin32InvalidData, "damaged"},
       {"directory entry flipped", bytes(flipped), failure::kWin32InvalidData, ""},
       {"no [Content_Types].xml", zip({{"ppt/presentation.xml", "<p/>"}}), failure::kWin32InvalidData, "[Content_Types].xml"},
       {"malformed [Content_Types].xml", zip({{"[Content_Types].xml", "<Types><Default"}}), failure::kWin32InvalidData, ""},
@@ -131,16 +130,6 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
        Limits{.maxPartSize = 4096}, {"/big.bin"}},
       {"a zip bomb", zip(Minimal({{"zeros.bin", std::string(100000, '\0')}})), failure::kEOutOfMemory,
        "maxCompressionRatio", Limits{.maxCompressionRatio = 10, .compressionRatioGrace = 1024}, {"/zeros.bin"}},
-      {"a bomb declaring a small size in both headers",
-       patched(Minimal({{"liar.bin", std::string(1 << 20, '\0')}}),
-               [](std::string& data) {
-                 for (const auto& [signature, at] : {std::pair{"PK\x03\x04", 22}, {"PK\x01\x02", 24}})
-                   for (auto h = data.find(signature); h != std::string::npos; h = data.find(signature, h + 4))
-                     if (data.find("liar.bin", h) == h + (at == 22 ? 30 : 46))
-                       data.replace(h + at, 4, std::string("\x0a\0\0\0", 4));
-               }),
-       failure::kEOutOfMemory, "maxCompressionRatio", Limits{.maxCompressionRatio = 20, .compressionRatioGrace = 4096},
-       {"/liar.bin"}},
       {"all parts read together too large",
        zip(Minimal({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')}})), failure::kEOutOfMemory,
        "maxTotalUncompressed", Limits{.maxTotalUncompressed = 2300}, {"/a.bin", "/b.bin"}},

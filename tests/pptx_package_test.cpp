@@ -267,14 +267,10 @@ TEST(PptxPackage, PartNameHelpers) {
         << target;
   EXPECT_EQ(part_name::Resolve("/ppt/100%25/slide1.xml", "x.xml").value_or(""), "/ppt/100%25/x.xml")
       << "the folder is not decoded again";
-  const std::tuple<const char*, const char*, const char*> relatives[] = {
-      {"/ppt/slides/slide1.xml", "/docProps/app.xml", "../../docProps/app.xml"},
-      {"/ppt/slides/slide1.xml", "/ppt/slides.xml", "../slides.xml"},
-      {"/PPT/Slides/slide1.xml", "/ppt/slides/a b#1.png", "a%20b%231.png"}};
-  for (const auto& [from, to, expected] : relatives) {
-    EXPECT_EQ(part_name::RelativeTarget(from, to), expected) << from << " -> " << to;
-    EXPECT_TRUE(part_name::Equal(part_name::Resolve(from, expected).value_or(""), to)) << from << " -> " << to;
-  }
+  // Relative targets (the created package's odd name reads back through one): a folder that is a
+  // name's prefix, and a '#' that would start a fragment.
+  EXPECT_EQ(part_name::RelativeTarget("/ppt/slides/slide1.xml", "/ppt/slides.xml"), "../slides.xml");
+  EXPECT_EQ(part_name::RelativeTarget("/PPT/Slides/slide1.xml", "/ppt/slides/a b#1.png"), "a%20b%231.png");
   EXPECT_FALSE(part_name::Equal("/ppt/slides/slide1.xml", "/ppt/slides/slide1.xm"));
   EXPECT_FALSE(part_name::Equal("/\xC3\x89", "/\xC3\xA9")) << "ASCII case only";
 }

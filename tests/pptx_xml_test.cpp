@@ -1,5 +1,5 @@
 // The XML layer: text of text bodies, markup-compatibility branches seen through Children(),
-// canonical prefixes, refused documents, encodings, InsertBefore, attributes and serialisation.
+// canonical prefixes, refused documents, encodings, InsertBefore and serialisation.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -309,21 +309,6 @@ TEST(PptxXml, InsertBeforePutsTextInFrontWithTheFirstRunsFormatting) {
         << row.name << " (read back)";
   }
   InsertBefore(Node(), u"nothing happens on an empty node");
-}
-
-TEST(PptxXml, TypedAttributeReaders) {
-  const auto document = Document::Parse(
-      "<x t=\"true\" zero=\"0\" spaced=\" 1 \" yes=\"yes\" empty=\"\" plus=\"+7\" over=\"9223372036854775808\" "
-      "frac=\"1.5\"/>",
-      "/x.xml");
-  const Node x = document->root();
-  const struct { const char* name; bool fallback, expected; } bools[] = {
-      {"t", false, true}, {"zero", true, false}, {"spaced", false, true}, {"yes", false, false}, {"yes", true, true}};
-  for (const auto& row : bools)
-    EXPECT_EQ(BoolAttr(x, row.name, row.fallback), row.expected) << row.name << " " << row.fallback;
-  const std::pair<const char*, std::int64_t> ints[] = {{"plus", 7}, {"over", -1}, {"frac", -1}, {"spaced", 1}, {"empty", -1}};
-  for (const auto& [name, expected] : ints) EXPECT_EQ(IntAttr(x, name, -1), expected) << name;
-  EXPECT_EQ(Attr(x, "empty", "fallback"), "") << "present but empty is not absent";
 }
 
 }  // namespace

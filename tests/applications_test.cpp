@@ -49,9 +49,6 @@ TEST(StartPowerPoint, ReusesAHeldOneThatAnswersAndTriesBeforeMinus12) {
     EXPECT_EQ(f.c().PowerPointApplication != nullptr, row.started) << row.name;
     const std::u16string text = u"Unable to create PowerPoint application...is it installed?";
     EXPECT_EQ(f.seen, (row.started ? std::vector<Report>{} : std::vector<Report>{{-12, text}})) << row.name;
-    if (!row.started) {
-      EXPECT_EQ(f.control.get_ErrorString(), text) << row.name;
-    }
   }
 }
 

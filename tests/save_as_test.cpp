@@ -217,10 +217,6 @@ TEST_F(SaveAsTest, FailurePath) {
     return [=](ScriptedOffice& o, Control&) { o.FailOn(member, nth, kInvalid, description); };
   };
   const auto refuse = [](ScriptedOffice& o, Control&) { o.state().options.unsupportedSaveFormats = {kPdf}; };
-  const auto both = [](auto a, auto b) { return [=](ScriptedOffice& o, Control& c) {
-      a(o, c);
-      b(o, c);
-    }; };
   const std::u16string byZero = u"Division by zero";
   const struct {
     const char* name;
@@ -254,8 +250,11 @@ TEST_F(SaveAsTest, FailurePath) {
       {"closing the new presentation fails", Selected, failOn("Presentation.Close", 1), -10, kScripted,
        {"new", "new", "input"}},
       {"closing fails in the failure path too", Selected,
-       both(refuse, [](ScriptedOffice& o, Control&) { o.FailFrom("Presentation.Close", 1, kInvalid, u"close"); }), -16,
-       kSaveText, {"new", "input"}},
+       [&](ScriptedOffice& o, Control& c) {
+         refuse(o, c);
+         o.FailFrom("Presentation.Close", 1, kInvalid, u"close");
+       },
+       -16, kSaveText, {"new", "input"}},
       {"second save refused", PerSlide, failOn("Presentation.SaveAs", 2), -16, kSaveText, {"new", "new", "input"}},
       {"closing the input fails", PerSlide, failOn("Presentation.Close", 4), -10, kScripted,
        {"new", "new", "new", "input", "input"}},
@@ -273,7 +272,6 @@ TEST_F(SaveAsTest, FailurePath) {
       ASSERT_NO_THROW(result = c().ConvertFile()) << name;
       EXPECT_EQ(result, row.result) << name;
       EXPECT_EQ(Reports(), (std::vector<Report>{{row.result, row.text}})) << name << ": " << Describe();
-      EXPECT_EQ(c().ErrorString, row.text) << name;
       EXPECT_EQ(Closes(), row.closes) << name;
       EXPECT_EQ(office_->Log("PowerPoint.Quit").size(), optimize == kVariantTrue ? 0u : 1u) << name;
       EXPECT_EQ(c().PowerPointApplication != nullptr, optimize == kVariantTrue) << name;
@@ -305,7 +303,6 @@ TEST_F(SaveAsTest, HandingPowerPointBack) {
     row.arrange(*office_);
     EXPECT_EQ(c().ConvertFile(), row.result) << row.name;
     EXPECT_EQ(Reports(), row.reports) << row.name << ": " << Describe();
-    EXPECT_EQ(c().ErrorString, row.reports.back().second) << row.name;
     EXPECT_EQ(c().PowerPointApplication, nullptr) << row.name;
   }
 }

@@ -88,14 +88,9 @@ TEST_F(NumberedFiles, AHeldFileIsNotOpenedForWritingUnderAnyName) {
       for (OpenMode mode : {OpenMode::Output, OpenMode::Binary, OpenMode::Append})
         EXPECT_EQ(ThrownNumber([&] { files::Open(1, PathOf(name), mode); }), 70) << name << ", mode " << int(mode);
     EXPECT_EQ(ReadFile(dir_ / "deck.pptx"), "input bytes");
-    files::Open(1, PathOf("other.txt"), OpenMode::Output);  // other files are not affected
-    files::Close(1);
   }
-  EXPECT_FALSE(files::IsHeldForReading(text::ToUtf8(PathOf("deck.pptx"))));
   files::Open(1, PathOf("deck.pptx"), OpenMode::Output);  // released with the hold
   files::Close(1);
-  files::ReadHold nothing(text::ToUtf8(PathOf("missing.pptx")));
-  EXPECT_FALSE(files::IsHeldForReading(text::ToUtf8(PathOf("missing.pptx"))));
 }
 
 TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {

@@ -131,7 +131,7 @@ TEST(VersionQueries, ThresholdsByVersionTextInTheLocale) {
     }
     const std::string name = std::string(row.locale) + " " + std::string(row.version.begin(), row.version.end());
     Fixture f;
-    f.office->state().options.powerPointVersion = row.version;
+    f.office->state().powerPointVersion = row.version;
     std::u16string text = u"unchanged";
     EXPECT_EQ(f.control.PowerPointVersion(text), row.number) << name;
     EXPECT_EQ(text, row.version) << name;
@@ -162,7 +162,7 @@ TEST(VersionQueries, AskedOnceOfASeparateApplicationOrAgainWhenThereIsNone) {
   EXPECT_EQ(none.control.PowerPointVersionAtLeast2010(), kVariantTrue);
   EXPECT_EQ(none.Count("CreatePowerPoint"), 3u);
   none.office->ClearFailures();
-  none.office->state().options.powerPointVersion = u"11.0";
+  none.office->state().powerPointVersion = u"11.0";
   EXPECT_EQ(none.control.PowerPointVersionAtLeast2007(), kVariantFalse);
   none.control.GetFileType(1, description, code);
   EXPECT_EQ(code, 6);

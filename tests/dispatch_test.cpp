@@ -44,7 +44,7 @@ AutomationError CallFailure(ControlDispatch& surface, std::u16string_view name, 
 struct Fixture {
   explicit Fixture(std::u16string version = u"12.0", std::shared_ptr<office::ApplicationProvider> provider = nullptr)
       : control(provider ? provider : office) {
-    office->state().options.powerPointVersion = std::move(version);
+    office->state().powerPointVersion = std::move(version);
   }
   std::shared_ptr<testing::ScriptedOffice> office = std::make_shared<testing::ScriptedOffice>();
   QuorvaneX control;

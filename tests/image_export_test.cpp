@@ -67,7 +67,7 @@ TEST_F(ImageExport, VersionEightOpensTwiceAndKeepsTheSecond) {
   const std::pair<std::u16string, Strings> rows[] = {{u"8.0", twice}, {u"80", twice}, {u"9.0", once}, {u"16.0", once}};
   for (const auto& [version, opens] : rows) {
     auto x = Control(Deck().TitledSlides(2));
-    office_->state().options.powerPointVersion = version;
+    office_->state().powerPointVersion = version;
     EXPECT_EQ(x->ConvertFile(), 0) << text::ToUtf8(version);
     EXPECT_EQ(office_->Log("Presentations.Open"), opens) << text::ToUtf8(version);
     const auto& opened = office_->state().presentations;

@@ -216,7 +216,7 @@ TEST_F(SaveAsTest, FailurePath) {
   const auto failOn = [](std::string member, int nth, std::u16string description = kScripted) {
     return [=](ScriptedOffice& o, Control&) { o.FailOn(member, nth, kInvalid, description); };
   };
-  const auto refuse = [](ScriptedOffice& o, Control&) { o.state().options.unsupportedSaveFormats = {kPdf}; };
+  const auto refuse = [](ScriptedOffice& o, Control&) { o.FailFrom("Presentation.SaveAs", 1, kInvalid); };
   const std::u16string byZero = u"Division by zero";
   const struct {
     const char* name;

@@ -467,8 +467,6 @@ struct ScriptedPresentation final : ppt::Presentation, View {
   }
   void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) override {
     Enter(c_, "Presentation.SaveAs", {Str(fileName), Num(fileFormat), Num(embedTrueTypeFonts)});
-    if (c_.office->options.unsupportedSaveFormats.count(fileFormat) != 0)
-      throw Invalid("Presentation.SaveAs", u"PowerPoint can't save " + fileName + u".");
     const Deck& deck = c_.presentation->deck;
     SaveRecord record{fileName, fileFormat, c_.presentation->fileName, deck.slideWidth, deck.slideHeight, {}};
     for (const auto& slide : deck.slides) record.slides.push_back(slide->Texts());
@@ -633,7 +631,7 @@ std::shared_ptr<App> Start(const std::shared_ptr<OfficeState>& office, std::stri
 }  // namespace
 
 std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
-  return Start<ScriptedPowerPoint>(state_, "CreatePowerPoint", u"Microsoft PowerPoint", state_->options.powerPointVersion,
+  return Start<ScriptedPowerPoint>(state_, "CreatePowerPoint", u"Microsoft PowerPoint", state_->powerPointVersion,
                                    state_->powerPoints);
 }
 

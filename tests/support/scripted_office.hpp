@@ -20,8 +20,7 @@
 // - 0x80048240 (PowerPoint's invalid request): an index out of range, a member that does not apply
 //   to the shape (PlaceholderFormat of a non-placeholder, Table of a non-table, GroupItems or
 //   Ungroup of a non-group, TextRange of a shape without text frame, a missing table cell), any
-//   call on a closed presentation or an ungrouped (deleted) group, pasting an empty clipboard, a
-//   save format listed in Options::unsupportedSaveFormats;
+//   call on a closed presentation or an ungrouped (deleted) group, pasting an empty clipboard;
 // - 53 (file not found): opening a file that is not registered, as the engines answer for a missing
 //   input, so that every converter's failure path takes its generic row for it;
 // - 462 (server unavailable): any call on an application that has quit, or on an object of it;
@@ -31,7 +30,6 @@
 #include <list>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -233,16 +231,9 @@ inline constexpr std::u16string_view kScriptedFailure = u"Scripted failure";
 // The office.
 // ---------------------------------------------------------------------------------------------
 
-struct Options {
-  // Given to applications as they are created.
-  std::u16string powerPointVersion = u"16.0";
-  // Presentation.SaveAs formats this PowerPoint cannot write.
-  std::set<std::int32_t> unsupportedSaveFormats;
-};
-
 // Everything the office and its objects share: its settings, the call log, and what happened.
 struct OfficeState {
-  Options options;
+  std::u16string powerPointVersion = u"16.0";  // given to PowerPoints as they are created
   std::vector<std::pair<std::u16string, Deck>> files;
   std::vector<Call> log;
   std::list<FailureRule> rules;                // a list, so that FailOn's references stay valid

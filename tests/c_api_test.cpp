@@ -87,16 +87,13 @@ TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
   EXPECT_EQ(qv_get_id_of_name(x.c, nullptr, &id), QV_E_POINTER);
   int16_t shortValue = 1;
   int32_t* nullTarget = nullptr;
-  qv_variant nested = Ref(QV_VT_I4, &shortValue), huge = Of(QV_VT_R8);
-  huge.u.r8 = 1e12;
+  qv_variant nested = Ref(QV_VT_I4, &shortValue);
   const struct {
     std::string label; const char* name; uint16_t kind; std::vector<qv_variant> args; qv_hresult hr;
   } rows[] = {
-      {"wrong count", "GetFileType", QV_DISPATCH_METHOD, {Value(1)}, QV_DISP_E_BADPARAMCOUNT},
       {"put on read-only", "PercentageComplete", QV_DISPATCH_PROPERTYPUT, {Value(1)}, QV_DISP_E_MEMBERNOTFOUND},
       {"I2 reference for I4", "FileTypeSupportsSingleFileOutput", QV_DISPATCH_METHOD, {Ref(QV_VT_I2, &shortValue)},
        QV_DISP_E_TYPEMISMATCH},
-      {"overflow", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {huge}, QV_DISP_E_OVERFLOW},
       {"unknown variant type", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {Of(99)}, QV_DISP_E_BADVARTYPE},
       {"reference of an unsupported type", "TargetFileType", QV_DISPATCH_PROPERTYPUT, {Ref(QV_VT_UI4, &shortValue)},
        QV_DISP_E_BADVARTYPE},

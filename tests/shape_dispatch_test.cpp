@@ -22,7 +22,7 @@ struct Adapter {
     auto p = office->CreatePowerPoint()->Presentations()->Open(u"deck.pptx", 0, 0, 0);
     return office::MakeShapeDispatch(p->Slides()->Item(1)->Shapes()->Item(1));
   }
-  ShapeData& Live() { return *office->OpenedPresentations().back()->deck.slides[0]->shapes[0]; }
+  ShapeData& Live() { return *office->state().presentations.back()->deck.slides[0]->shapes[0]; }
 };
 
 Variant Get(Dispatch& object, std::u16string_view name) { return object.Call(name, DISPATCH_PROPERTYGET); }
@@ -33,25 +33,15 @@ std::shared_ptr<Dispatch> Item(Dispatch& items, Variant index) {
 }
 
 // Type, HasTextFrame, TextFrame, HasText, TextRange, Text, GroupItems, _NewEnum and Next are also
-// asked by the group text of the slide text tests.
-TEST(ShapeDispatch, AnswersTheMembersByNameWithoutRegardToCase) {
+// asked by the group text of the slide text tests. Names are found without regard to case.
+TEST(ShapeDispatch, GroupItemsInOrderByAnyIndexAndByEnumerator) {
   Adapter a;
-  auto items = Obj(*a.Of(Group({TextBox(u"A"), Picture()})), u"groupITEMS");
+  auto items = Obj(*a.Of(Group({TextBox(u"A"), Picture(), Group({TextBox(u"C")})})), u"groupITEMS");
   DispId id = -1;
   EXPECT_EQ(items->GetIDOfName(u"Items", id), DISP_E_UNKNOWNNAME);
   ASSERT_EQ(items->GetIDOfName(u"item", id), S_OK_);
   EXPECT_EQ(id, 0) << "Item is the collection's default member";
-  EXPECT_EQ(Get(*items, u"COUNT"), Variant(2));
-  EXPECT_EQ(Obj(*items, u"_NewEnum")->GetIDOfName(u"Count", id), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(office::MakeShapeDispatch(nullptr), nullptr);
-  auto range = Obj(*Obj(*a.Of(TextBox(u"before")), u"TextFrame"), u"TextRange");
-  a.Live().text = u"after";
-  EXPECT_EQ(Get(*range, u"Text"), Variant(u"after")) << "read at every request";
-}
-
-TEST(ShapeDispatch, GroupItemsInOrderByAnyIndexAndByEnumerator) {
-  Adapter a;
-  auto items = Obj(*a.Of(Group({TextBox(u"A"), Picture(), Group({TextBox(u"C")})})), u"GroupItems");
   const std::vector<Variant> types = {Variant(17), Variant(13), Variant(6)};
   const Variant indexes[] = {Variant(1), Variant(u"2"), Variant(3.0)};
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(Get(*Item(*items, indexes[i]), u"Type"), types[i]) << i;
@@ -67,7 +57,7 @@ TEST(ShapeDispatch, GroupItemsInOrderByAnyIndexAndByEnumerator) {
   auto inner = Obj(*Item(*items, Variant(3)), u"GroupItems");
   EXPECT_EQ(Get(*Obj(*Obj(*Item(*inner, Variant(1)), u"TextFrame"), u"TextRange"), u"Text"), Variant(u"C"));
   a.Live().items.push_back(TextBox(u"D").Clone());
-  EXPECT_EQ(Get(*items, u"Count"), Variant(4));
+  EXPECT_EQ(Get(*items, u"COUNT"), Variant(4)) << "read at every request";
 }
 
 TEST(ShapeDispatch, ObjectModelFailuresPassThroughAndBadCallsAreRefused) {

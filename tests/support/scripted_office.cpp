@@ -9,9 +9,6 @@
 #include "support/scripted_office.hpp"
 
 #include <algorithm>
-#include <charconv>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <tuple>
 #include <utility>
@@ -19,24 +16,6 @@
 #include "common/text.hpp"
 
 namespace quorvane::testing {
-
-// Everything the office and its objects share.
-struct OfficeState {
-  Options options;
-  std::vector<std::pair<std::u16string, Deck>> files;
-  std::vector<Call> log;
-  std::list<FailureRule> rules;  // a list, so that FailOn's references stay valid
-  struct Clipboard {
-    std::shared_ptr<const SlideData> slide;  // a copy taken at Slide.Copy; none when empty
-    std::int32_t number = 0;                 // the slide's number in its presentation then
-  } clipboard;
-  std::vector<std::shared_ptr<ApplicationState>> powerPoints;
-  std::vector<std::shared_ptr<ApplicationState>> words;
-  std::vector<std::shared_ptr<PresentationState>> presentations;
-  std::vector<std::shared_ptr<DocumentState>> documents;
-  std::vector<SaveRecord> saves;
-  std::vector<ExportRecord> exports;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Model
@@ -108,8 +87,6 @@ ShapeData Placeholder(std::int32_t placeholderType, std::u16string text) {
 
 ShapeData Title(std::u16string text) { return Placeholder(ppt::kPlaceholderTitle, std::move(text)); }
 ShapeData Body(std::u16string text) { return Placeholder(ppt::kPlaceholderBody, std::move(text)); }
-ShapeData CenterTitle(std::u16string text) { return Placeholder(ppt::kPlaceholderCenterTitle, std::move(text)); }
-ShapeData Subtitle(std::u16string text) { return Placeholder(ppt::kPlaceholderSubtitle, std::move(text)); }
 ShapeData NotesBody(std::u16string text) { return Placeholder(ppt::kPlaceholderBody, std::move(text)); }
 
 ShapeData TextBox(std::u16string text) { return {.type = 17, .text = std::move(text)}; }
@@ -144,28 +121,12 @@ ShapeData SlideImage() {
 // Failure rules
 // ---------------------------------------------------------------------------------------------
 
-FailureRule::FailureRule(std::string member, std::int32_t nth, std::int32_t failure, std::u16string text)
-    : number(failure), description(std::move(text)), member_(std::move(member)), nth_(nth) {}
-
-FailureRule& FailureRule::OnSlide(std::int32_t slide) {
-  return Where([slide](const Call& call) { return call.site.slide == slide; });
-}
-FailureRule& FailureRule::OnShape(std::int32_t shape) {
-  return Where([shape](const Call& call) { return call.site.shape == shape; });
-}
-FailureRule& FailureRule::OnNotes(bool notes) {
-  return Where([notes](const Call& call) { return call.site.notes == notes; });
-}
-FailureRule& FailureRule::Where(std::function<bool(const Call&)> predicate) {
-  restrictions_.push_back(std::move(predicate));
-  return *this;
-}
-FailureRule& FailureRule::Times(std::int32_t count) { times_ = count; return *this; }
 bool FailureRule::Fires(const Call& call) {
-  if (call.member != member_ && call.text != member_) return false;
-  if (!std::all_of(restrictions_.begin(), restrictions_.end(), [&](const auto& r) { return r(call); })) return false;
-  ++matched_;
-  return matched_ >= nth_ && (times_ == 0 || matched_ < nth_ + times_);
+  if (call.member != member && call.text != member) return false;
+  if ((slide && call.site.slide != *slide) || (shape && call.site.shape != *shape) || (notes && call.site.notes != *notes))
+    return false;
+  ++matched;
+  return matched >= nth && (times == 0 || matched < nth + times);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -235,10 +196,6 @@ struct View {
 std::string Str(std::u16string_view s) { return text::ToUtf8(s); }
 std::string Num(std::int64_t n) { return std::to_string(n); }
 std::string Flag(bool b) { return b ? "true" : "false"; }
-std::string Real(float v) {
-  char buffer[32];
-  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
-}
 
 std::string CallText(std::string_view member, std::initializer_list<std::string> args) {
   std::string result(member);
@@ -251,11 +208,6 @@ std::string CallText(std::string_view member, std::initializer_list<std::string>
 // PowerPoint's invalid request, worded as PowerPoint words it: "Slides.Item : <what>".
 AutomationError Invalid(std::string_view member, std::u16string_view what) {
   return AutomationError(failure::kPowerPointInvalidRequest, text::FromUtf8(member) + u" : " + std::u16string(what));
-}
-
-AutomationError OutOfRange(std::string_view member, std::int32_t index, std::size_t count) {
-  return Invalid(member, u"Integer out of range. " + text::Decimal(index) + u" is not in the valid range of 1 to " +
-                             text::Decimal(static_cast<std::int64_t>(count)) + u".");
 }
 
 // Every member starts here: log, injected failures, then the liveness of what the object stands for.
@@ -283,20 +235,11 @@ std::shared_ptr<V> Child(const Context& c, std::string_view member) { Enter(c, m
 // The item at a 1-based index, or PowerPoint's out-of-range failure.
 template <class T>
 const T& At(std::string_view member, const std::vector<T>& list, std::int32_t index) {
-  if (index < 1 || static_cast<std::size_t>(index) > list.size()) throw OutOfRange(member, index, list.size());
+  if (index < 1 || static_cast<std::size_t>(index) > list.size()) throw Invalid(member, u"Integer out of range.");
   return list[index - 1];
 }
 
 Context WithShape(Context c, std::shared_ptr<ShapeData> shape) { c.shape = std::move(shape); return c; }
-
-// Writes the opt-in marker file; false when it cannot be written.
-bool WriteMarker(const OfficeState& office, const std::u16string& fileName, const std::string& what) {
-  if (!office.options.writeFiles) return true;
-  std::ofstream out(std::filesystem::path(text::ToUtf8(fileName)), std::ios::binary | std::ios::trunc);
-  out << "scripted office: " << what << '\n';
-  out.close();
-  return !out.fail();
-}
 
 bool IsCell(const Context& c) { return c.row != 0; }
 bool HasFrame(const Context& c) { return IsCell(c) || c.shape->hasTextFrame; }
@@ -455,11 +398,12 @@ struct ScriptedNotesPage final : ppt::NotesPage, View {
   std::shared_ptr<ppt::Shapes> Shapes() override { return Child<ScriptedShapes>(c_, "NotesPage.Shapes"); }
 };
 
-std::int32_t NumberOf(const Context& c) { return PositionOf(c.presentation->deck.slides, c.slide.get()); }
-
 struct ScriptedSlide final : ppt::Slide, View {
   using View::View;
-  void Copy() override { Enter(c_, "Slide.Copy"); c_.office->clipboard = {c_.slide->Clone(), NumberOf(c_)}; }
+  void Copy() override {
+    Enter(c_, "Slide.Copy");
+    c_.office->clipboard = {c_.slide->Clone(), PositionOf(c_.presentation->deck.slides, c_.slide.get())};
+  }
   std::shared_ptr<ppt::Shapes> Shapes() override { return Child<ScriptedShapes>(c_, "Slide.Shapes"); }
   std::shared_ptr<ppt::NotesPage> NotesPage() override {
     Enter(c_, "Slide.NotesPage");
@@ -470,14 +414,6 @@ struct ScriptedSlide final : ppt::Slide, View {
   void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
               std::int32_t scaleHeight) override {
     Enter(c_, "Slide.Export", {Str(fileName), Str(filterName), Num(scaleWidth), Num(scaleHeight)});
-    const auto& filters = c_.office->options.exportFilters;
-    if (std::none_of(filters.begin(), filters.end(),
-                     [&](const auto& f) { return text::EqualsIgnoreCase(f, filterName); }))
-      throw AutomationError(failure::kEFail,
-                            u"Slide.Export : PowerPoint can't export the slide(s) because no "
-                            u"installed converter supports this file type.");
-    if (!WriteMarker(*c_.office, fileName, "Slide.Export " + Str(filterName)))
-      throw AutomationError(failure::kEFail, u"Slide.Export : PowerPoint could not write the file.");
     c_.office->exports.push_back({fileName, filterName, scaleWidth, scaleHeight, c_.presentation->fileName});
   }
 };
@@ -501,7 +437,7 @@ struct ScriptedSlides final : ppt::Slides, View {
     auto& slides = Slides();
     if (index == -1) index = static_cast<std::int32_t>(slides.size()) + 1;
     if (index < 1 || static_cast<std::size_t>(index) > slides.size() + 1)
-      throw OutOfRange("Slides.Paste", index, slides.size() + 1);
+      throw Invalid("Slides.Paste", u"Integer out of range.");
     slides.insert(slides.begin() + (index - 1), clip->Clone());
   }
 
@@ -514,11 +450,11 @@ struct ScriptedPageSetup final : ppt::PageSetup, View {
   float SlideHeight() override { Enter(c_, "PageSetup.SlideHeight"); return c_.presentation->deck.slideHeight; }
   float SlideWidth() override { Enter(c_, "PageSetup.SlideWidth"); return c_.presentation->deck.slideWidth; }
   void put_SlideHeight(float value) override {
-    Enter(c_, "PageSetup.put_SlideHeight", {Real(value)});
+    Enter(c_, "PageSetup.put_SlideHeight");
     c_.presentation->deck.slideHeight = value;
   }
   void put_SlideWidth(float value) override {
-    Enter(c_, "PageSetup.put_SlideWidth", {Real(value)});
+    Enter(c_, "PageSetup.put_SlideWidth");
     c_.presentation->deck.slideWidth = value;
   }
 };
@@ -531,12 +467,8 @@ struct ScriptedPresentation final : ppt::Presentation, View {
   }
   void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) override {
     Enter(c_, "Presentation.SaveAs", {Str(fileName), Num(fileFormat), Num(embedTrueTypeFonts)});
-    if (c_.office->options.unsupportedSaveFormats.count(fileFormat) != 0 ||
-        !WriteMarker(*c_.office, fileName, "Presentation.SaveAs " + Num(fileFormat)))
-      throw Invalid("Presentation.SaveAs", u"PowerPoint can't save " + fileName + u".");
     const Deck& deck = c_.presentation->deck;
-    SaveRecord record{fileName,         fileFormat, embedTrueTypeFonts, c_.presentation->fileName, deck.slideWidth,
-                      deck.slideHeight, {}};
+    SaveRecord record{fileName, fileFormat, c_.presentation->fileName, deck.slideWidth, deck.slideHeight, {}};
     for (const auto& slide : deck.slides) record.slides.push_back(slide->Texts());
     c_.office->saves.push_back(std::move(record));
   }
@@ -586,11 +518,11 @@ struct ScriptedPowerPoint final : ppt::Application, View {
 struct ScriptedWordPageSetup final : word::PageSetup, View {
   using View::View;
   void put_PageHeight(float value) override {
-    Enter(c_, "PageSetup.put_PageHeight", {Real(value)});
+    Enter(c_, "PageSetup.put_PageHeight");
     c_.document->pageHeight = value;
   }
   void put_PageWidth(float value) override {
-    Enter(c_, "PageSetup.put_PageWidth", {Real(value)});
+    Enter(c_, "PageSetup.put_PageWidth");
     c_.document->pageWidth = value;
   }
 };
@@ -602,8 +534,6 @@ struct ScriptedDocument final : word::Document, View {
   }
   void SaveAs(const std::u16string& fileName, std::int32_t fileFormat) override {
     Enter(c_, "Document.SaveAs", {Str(fileName), Num(fileFormat)});
-    if (!WriteMarker(*c_.office, fileName, "Document.SaveAs " + Num(fileFormat)))
-      throw AutomationError(kWordCommandFailed, u"Command failed");
     c_.document->saves.push_back({fileName, fileFormat});
   }
   void Close(std::int32_t saveChanges) override {
@@ -701,15 +631,13 @@ std::shared_ptr<App> Start(const std::shared_ptr<OfficeState>& office, std::stri
 }  // namespace
 
 std::shared_ptr<ppt::Application> ScriptedOffice::CreatePowerPoint() {
-  return Start<ScriptedPowerPoint>(state_, "CreatePowerPoint", u"Microsoft PowerPoint", state_->options.powerPointVersion,
+  return Start<ScriptedPowerPoint>(state_, "CreatePowerPoint", u"Microsoft PowerPoint", state_->powerPointVersion,
                                    state_->powerPoints);
 }
 
 std::shared_ptr<word::Application> ScriptedOffice::CreateWord() {
   return Start<ScriptedWord>(state_, "CreateWord", u"Microsoft Word", u"", state_->words);
 }
-
-Options& ScriptedOffice::options() { return state_->options; }
 
 void ScriptedOffice::AddFile(const std::u16string& fileName, const Deck& deck) {
   auto& files = state_->files;
@@ -719,7 +647,8 @@ void ScriptedOffice::AddFile(const std::u16string& fileName, const Deck& deck) {
 
 FailureRule& ScriptedOffice::FailOn(std::string member, std::int32_t nth, std::int32_t number,
                                     std::u16string description) {
-  return state_->rules.emplace_back(std::move(member), nth, number, std::move(description));
+  return state_->rules.emplace_back(
+      FailureRule{.member = std::move(member), .nth = nth, .number = number, .description = std::move(description)});
 }
 
 FailureRule& ScriptedOffice::FailFrom(std::string member, std::int32_t nth, std::int32_t number,
@@ -735,20 +664,5 @@ std::vector<std::string> ScriptedOffice::Log(std::string_view prefix) const {
     if (call.text.starts_with(prefix)) entries.push_back(call.text);
   return entries;
 }
-
-const std::vector<Call>& ScriptedOffice::Calls() const { return state_->log; }
-void ScriptedOffice::ClearLog() { state_->log.clear(); }
-
-const std::vector<std::shared_ptr<ApplicationState>>& ScriptedOffice::PowerPoints() const {
-  return state_->powerPoints;
-}
-const std::vector<std::shared_ptr<ApplicationState>>& ScriptedOffice::Words() const { return state_->words; }
-const std::vector<std::shared_ptr<PresentationState>>& ScriptedOffice::OpenedPresentations() const {
-  return state_->presentations;
-}
-const std::vector<std::shared_ptr<DocumentState>>& ScriptedOffice::WordDocuments() const { return state_->documents; }
-const std::vector<SaveRecord>& ScriptedOffice::Saves() const { return state_->saves; }
-const std::vector<ExportRecord>& ScriptedOffice::Exports() const { return state_->exports; }
-
 
 }  // namespace quorvane::testing

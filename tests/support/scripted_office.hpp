@@ -20,19 +20,16 @@
 // - 0x80048240 (PowerPoint's invalid request): an index out of range, a member that does not apply
 //   to the shape (PlaceholderFormat of a non-placeholder, Table of a non-table, GroupItems or
 //   Ungroup of a non-group, TextRange of a shape without text frame, a missing table cell), any
-//   call on a closed presentation or an ungrouped (deleted) group, pasting an empty clipboard, a
-//   save format listed in Options::unsupportedSaveFormats;
+//   call on a closed presentation or an ungrouped (deleted) group, pasting an empty clipboard;
 // - 53 (file not found): opening a file that is not registered, as the engines answer for a missing
 //   input, so that every converter's failure path takes its generic row for it;
-// - 0x80004005 (E_FAIL): an export filter that is not in Options::exportFilters, a marker file that
-//   cannot be written;
 // - 462 (server unavailable): any call on an application that has quit, or on an object of it;
 // - Word's own numbers (kWord* below) for a closed document, no open document, an empty clipboard.
 #include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
-#include <set>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,8 +107,6 @@ struct Deck {
 ShapeData Placeholder(std::int32_t placeholderType, std::u16string text = {});
 ShapeData Title(std::u16string text);           // placeholder type 1
 ShapeData Body(std::u16string text);            // placeholder type 2
-ShapeData CenterTitle(std::u16string text);     // placeholder type 3
-ShapeData Subtitle(std::u16string text);        // placeholder type 4
 ShapeData TextBox(std::u16string text);         // type 17
 ShapeData AutoShape(std::u16string text = {});  // type 1; without text its frame is empty
 ShapeData Picture();                            // type 13, no text frame
@@ -134,7 +129,7 @@ struct ApplicationState {
   std::u16string version;           // PowerPoint only
   bool running = true;              // false after Quit: every later call on it or its objects fails with 462
   std::int32_t displayAlerts = -1;  // Word only, as put_DisplayAlerts left it
-  bool visible = false;             // Word only, as put_Visible left it
+  bool visible = true;              // Word only, as put_Visible left it
 };
 
 // A presentation opened (Presentations.Open) or created (Presentations.Add).
@@ -149,7 +144,6 @@ struct PresentationState {
 struct SaveRecord {
   std::u16string fileName;
   std::int32_t format = 0;
-  Tristate embedFonts = 0;
   std::u16string source;  // file name of the presentation saved; empty for one made by Add
   float slideWidth = 0;
   float slideHeight = 0;
@@ -195,11 +189,11 @@ struct Site {
 };
 
 // One call as logged. `text` is the member followed, when it takes arguments, by the arguments in
-// parentheses, separated by ", ": strings as UTF-8 without quotes, integers in decimal, floats in
-// their shortest form, Booleans true/false.
+// parentheses, separated by ", ": strings as UTF-8 without quotes, integers in decimal, Booleans
+// true/false (page sizes are not logged).
 // Members are named as the object model names them, the application by its product:
 //   "PowerPoint.Name", "Presentations.Open(deck.pptx, 0, 0, 0)", "Slides.Item(3)",
-//   "Table.Rows.Count", "PageSetup.put_SlideWidth(720)", "Word.Quit(false)", "CreatePowerPoint".
+//   "Table.Rows.Count", "PageSetup.put_SlideWidth", "Word.Quit(false)", "CreatePowerPoint".
 struct Call {
   std::string member;
   std::string text;
@@ -212,29 +206,23 @@ struct Call {
 // "Slides.Item(3)"). Calls are counted from the moment the rule is made, and only those that match
 // all its restrictions. An injected failure happens before the call has any effect; the call is
 // logged all the same.
-class FailureRule {
- public:
-  FailureRule(std::string member, std::int32_t nth, std::int32_t number, std::u16string description);
+struct FailureRule {
+  std::string member;
+  std::int32_t nth;
+  std::int32_t number;
+  std::u16string description;
+  std::int32_t times = 1;  // matching calls that fail from the nth on; 0: every one
+  // When set, only calls on objects of this slide, shape (see Site) or kind of page count.
+  std::optional<std::int32_t> slide{}, shape{};
+  std::optional<bool> notes{};
+  std::int32_t matched = 0;
 
-  FailureRule& OnSlide(std::int32_t slide);
-  FailureRule& OnShape(std::int32_t shape);
-  FailureRule& OnNotes(bool notes = true);
-  FailureRule& Where(std::function<bool(const Call&)> predicate);
-  // Fail `count` matching calls from the nth on (1 by default; 0: every one).
-  FailureRule& Times(std::int32_t count);
-
+  FailureRule& OnSlide(std::int32_t value) { slide = value; return *this; }
+  FailureRule& OnShape(std::int32_t value) { shape = value; return *this; }
+  FailureRule& OnNotes() { notes = true; return *this; }
+  FailureRule& Times(std::int32_t value) { times = value; return *this; }
   // Counts `call` when it matches; true when this call is to fail.
   bool Fires(const Call& call);
-
-  const std::int32_t number;
-  const std::u16string description;
-
- private:
-  std::string member_;
-  std::int32_t nth_;
-  std::int32_t times_ = 1;  // 0: no end
-  std::vector<std::function<bool(const Call&)>> restrictions_;
-  std::int32_t matched_ = 0;
 };
 
 inline constexpr std::u16string_view kScriptedFailure = u"Scripted failure";
@@ -243,19 +231,25 @@ inline constexpr std::u16string_view kScriptedFailure = u"Scripted failure";
 // The office.
 // ---------------------------------------------------------------------------------------------
 
-struct Options {
-  // Given to applications as they are created.
-  std::u16string powerPointVersion = u"16.0";
-  // Slide.Export filters that work (compared without regard to letter case).
-  std::set<std::u16string> exportFilters = {u"GIF", u"JPG", u"PNG", u"BMP", u"TIF", u"EMF", u"WMF"};
-  // Presentation.SaveAs formats this PowerPoint cannot write.
-  std::set<std::int32_t> unsupportedSaveFormats;
-  // When true, Presentation.SaveAs, Slide.Export and Document.SaveAs also write a small marker
-  // file under the name given, so that a test can check which files exist.
-  bool writeFiles = false;
+// Everything the office and its objects share: its settings, the call log, and what happened.
+struct OfficeState {
+  std::u16string powerPointVersion = u"16.0";  // given to PowerPoints as they are created
+  std::vector<std::pair<std::u16string, Deck>> files;
+  std::vector<Call> log;
+  std::list<FailureRule> rules;                // a list, so that FailOn's references stay valid
+  struct Clipboard {
+    std::shared_ptr<const SlideData> slide;  // a copy taken at Slide.Copy; none when empty
+    std::int32_t number = 0;                 // the slide's number in its presentation then
+  } clipboard;
+  // Applications in order of creation (their count is the number of successful creations).
+  std::vector<std::shared_ptr<ApplicationState>> powerPoints;
+  std::vector<std::shared_ptr<ApplicationState>> words;
+  // Presentations in order of Open or Add.
+  std::vector<std::shared_ptr<PresentationState>> presentations;
+  std::vector<SaveRecord> saves;
+  std::vector<ExportRecord> exports;
+  std::vector<std::shared_ptr<DocumentState>> documents;  // in order of Documents.Add
 };
-
-struct OfficeState;
 
 // Hand it to a control as its provider: std::make_shared<ScriptedOffice>().
 class ScriptedOffice : public office::ApplicationProvider {
@@ -266,7 +260,9 @@ class ScriptedOffice : public office::ApplicationProvider {
   std::shared_ptr<ppt::Application> CreatePowerPoint() override;
   std::shared_ptr<word::Application> CreateWord() override;
 
-  Options& options();
+  // The office's settings, its call log and its records, for the test to change and inspect.
+  OfficeState& state() const { return *state_; }
+  const std::vector<std::shared_ptr<DocumentState>>& WordDocuments() const { return state_->documents; }
 
   // Makes `deck` openable under `fileName` (compared without regard to letter case, like Windows
   // paths). Each Open gets a fresh deep copy, so the registered deck never changes.
@@ -284,18 +280,6 @@ class ScriptedOffice : public office::ApplicationProvider {
   // --- Call log ------------------------------------------------------------------------------
   // The entries that start with `prefix` ("Slide.Export", "Selection.", "Presentations.Open(a"); all by default.
   std::vector<std::string> Log(std::string_view prefix = {}) const;
-  const std::vector<Call>& Calls() const;
-  void ClearLog();
-
-  // --- What happened -------------------------------------------------------------------------
-  // Applications in order of creation (their count is the number of successful creations).
-  const std::vector<std::shared_ptr<ApplicationState>>& PowerPoints() const;
-  const std::vector<std::shared_ptr<ApplicationState>>& Words() const;
-  // Presentations in order of Open or Add; documents in order of Documents.Add.
-  const std::vector<std::shared_ptr<PresentationState>>& OpenedPresentations() const;
-  const std::vector<std::shared_ptr<DocumentState>>& WordDocuments() const;
-  const std::vector<SaveRecord>& Saves() const;
-  const std::vector<ExportRecord>& Exports() const;
 
  private:
   std::shared_ptr<OfficeState> state_;

@@ -383,7 +383,8 @@ std::pair<std::string, std::pair<std::uint32_t, std::uint32_t>> FormatOf(const f
   const std::string b = ReadFile(path);
   const std::pair<std::string, const char*> magic[] = {
       {"\x89PNG", "PNG"}, {"GIF8", "GIF"}, {"BM", "BMP"}, {"\xFF\xD8", "JPG"}, {std::string("II*\0", 4), "TIF"},
-      {std::string("\x01\0\0\0", 4), "EMF"}, {"\xD7\xCD\xC6\x9A", "WMF"}, {std::string("\x01\0\x09\0", 4), "WMF"}};
+      {std::string("MM\0*", 4), "TIF"}, {std::string("\x01\0\0\0", 4), "EMF"}, {"\xD7\xCD\xC6\x9A", "WMF"},
+      {std::string("\x01\0\x09\0", 4), "WMF"}};
   for (const auto& [start, format] : magic)
     if (b.starts_with(start)) return {format, quorvane::testing::PngSize(b)};
   return {};

@@ -121,8 +121,6 @@ TEST(WordWriters, TextDocxAndRtf) {
     word::WriteText(snowman, false, (folder / "ansi.txt").string());
   }
   EXPECT_EQ(ReadFile(folder / "ansi.txt"), "caf? ?\r\n");
-  word::WriteText(snowman, true, (folder / "unicode.txt").string());
-  EXPECT_EQ(ReadFile(folder / "unicode.txt"), std::string("\xFF\xFE" "c\0a\0f\0\xE9\0 \0\x03\x26\r\0\n\0", 18));
 
   const DocumentContent document = TwoSlidesWithNotes(u"a\\b{c}\td<&>\"\u00e9\U0001F600\vnext ");
   const std::vector<std::string> pictures = {(folder / "p1.emf").string(), (folder / "p2.png").string()};
@@ -130,11 +128,7 @@ TEST(WordWriters, TextDocxAndRtf) {
   WriteFile(pictures[1], "\x89PNG");
   word::WriteDocx(document, pictures, (folder / "out.docx").string());
   const auto package = engines::pptx::Package::Open((folder / "out.docx").string());
-  ASSERT_EQ(package->Relationships("/").size(), 1u);
-  EXPECT_EQ(package->Relationships("/")[0].partName, "/word/document.xml");
-  EXPECT_EQ(package->ReadPart("/word/media/image1.emf"), "EMF\x01");
   EXPECT_EQ(package->ContentType("/word/media/image1.emf"), "image/x-emf");
-  EXPECT_EQ(package->ReadPart("/word/media/image2.png"), "\x89PNG");
   pugi::xml_document xml;
   ASSERT_TRUE(xml.load_string(package->ReadPart("/word/document.xml").c_str()));
   EXPECT_EQ(xml.select_nodes("//w:br[@w:type='page']").size(), 1u);
@@ -154,7 +148,7 @@ TEST(WordWriters, TextDocxAndRtf) {
     const std::string id = blips[i].node().attribute("r:embed").value();
     const auto rel = std::find_if(rels.begin(), rels.end(), [&](const auto& r) { return r.id == id; });
     ASSERT_NE(rel, rels.end());
-    EXPECT_EQ(rel->partName, i == 0 ? "/word/media/image1.emf" : "/word/media/image2.png");
+    EXPECT_EQ(package->ReadPart(rel->partName), ReadFile(pictures[i])) << rel->partName;
   }
 
   word::WriteRtf(document, pictures, (folder / "out.rtf").string());
@@ -168,13 +162,6 @@ TEST(WordWriters, TextDocxAndRtf) {
     ASSERT_NE(found, std::string::npos) << "missing or out of order: " << piece << "\n" << rtf;
     at = found + std::strlen(piece);
   }
-  int depth = 0;  // every group the writer opens it closes
-  for (std::size_t i = 0; i < rtf.size(); ++i) {
-    if (rtf[i] == '\\') ++i;
-    else depth += rtf[i] == '{' ? 1 : rtf[i] == '}' ? -1 : 0;
-    ASSERT_GE(depth, 0);
-  }
-  EXPECT_EQ(depth, 0);
 }
 
 class WordApplication : public ::testing::Test {
@@ -190,10 +177,13 @@ TEST_F(WordApplication, RefusesWhatWordRefuses) {
   const std::u16string out = text::FromUtf8((folder_ / "out.txt").string());
   const float nan = std::numeric_limits<float>::quiet_NaN();
   using failure::kEInvalidArg;
-  struct Row { const char* name; std::function<void()> call; std::int32_t number; };
+  // said: how the description starts (the member, then Word's words), reaching the host as the cause
+  struct Row { const char* name; std::function<void()> call; std::int32_t number; const char* said = ""; };
   const Row rows[] = {
-      {"paste with an empty clipboard", [&] { app_->Selection()->Paste(); }, 4605},
-      {"a section break", [&] { app_->Selection()->InsertBreak(2); }, 4605},
+      {"paste with an empty clipboard", [&] { app_->Selection()->Paste(); }, 4605,
+       "Selection.Paste : This method or property is not available because the Clipboard is empty"},
+      {"a section break", [&] { app_->Selection()->InsertBreak(2); }, 4605,
+       "Selection.InsertBreak : This method or property is not available because break type 2"},
       {"text lines format", [&] { document->SaveAs(out, 3); }, kEInvalidArg},
       {"web archive", [&] { document->SaveAs(out, 9); }, kEInvalidArg},
       {"strict docx", [&] { document->SaveAs(out, 24); }, kEInvalidArg},
@@ -203,11 +193,15 @@ TEST_F(WordApplication, RefusesWhatWordRefuses) {
        failure::kPathNotFound},
       {"a folder as the file", [&] { document->SaveAs(text::FromUtf8((folder_ / "").string()), 7); },
        failure::kPathFileAccessError},
-      {"page width 0", [&] { document->PageSetup()->put_PageWidth(0); }, 4608},
+      {"page width 0", [&] { document->PageSetup()->put_PageWidth(0); }, 4608, "PageSetup.PageWidth : Value out of range."},
       {"page height 23 in", [&] { document->PageSetup()->put_PageHeight(1656); }, 4608},
       {"page width NaN", [&] { document->PageSetup()->put_PageWidth(nan); }, 4608},
   };
-  for (const auto& row : rows) EXPECT_EQ(ThrownNumber(row.call), row.number) << row.name;
+  for (const auto& row : rows) {
+    std::string said;
+    EXPECT_EQ(ThrownNumber(row.call, &said), row.number) << row.name;
+    EXPECT_TRUE(said.starts_with(row.said)) << row.name << ": " << said;
+  }
   if (!engines::TheRenderer().BuiltIn()) {  // a format only the office writes, refused before anything is written
     EXPECT_EQ(ThrownNumber([&] { document->SaveAs(out, 17); }), failure::kEFail);
   }
@@ -216,45 +210,20 @@ TEST_F(WordApplication, RefusesWhatWordRefuses) {
   // A closed document, and everything once Word has quit.
   auto selection = app_->Selection();
   document->Close(0);
-  EXPECT_EQ(ThrownNumber([&] { document->SaveAs(u"x.txt", 7); }), 5825);
+  std::string said;
+  EXPECT_EQ(ThrownNumber([&] { document->SaveAs(u"x.txt", 7); }, &said), 5825);
+  EXPECT_EQ(said, "Document.SaveAs : Object has been deleted.");
   EXPECT_EQ(ThrownNumber([&] { document->Close(-1); }), 5825);
-  EXPECT_EQ(ThrownNumber([&] { selection->InsertAfter(u"x"); }), 4248) << "no document is open";
+  EXPECT_EQ(ThrownNumber([&] { selection->InsertAfter(u"x"); }, &said), 4248);
+  EXPECT_EQ(said, "Selection.InsertAfter : This command is not available because no document is open.");
   auto second = app_->Documents()->Add();
   app_->Quit(false);
   EXPECT_EQ(ThrownNumber([&] { second->PageSetup(); }), 462);
+  EXPECT_EQ(ThrownNumber([&] { app_->Documents(); }, &said), 462);
+  EXPECT_EQ(said, "Application.Documents : The remote server machine does not exist or is unavailable.");
   EXPECT_EQ(ThrownNumber([&] { selection->InsertParagraphAfter(); }), 462);
   EXPECT_EQ(ThrownNumber([&] { app_->Name(); }), 462);
   EXPECT_EQ(ThrownNumber([&] { app_->Quit(false); }), 462);
-}
-
-// What a refusal says reaches the host as the failure's cause: Word's words, after the member.
-TEST_F(WordApplication, RefusalsNameTheMemberInWordsOwnWords) {
-  auto document = app_->Documents()->Add();
-  auto closed = app_->Documents()->Add();
-  auto selection = app_->Selection();
-  const struct {
-    const char* name;
-    std::function<void()> call;
-    std::u16string description;
-  } rows[] = {
-      {"paste", [&] { selection->Paste(); },
-       u"Selection.Paste : This method or property is not available because the Clipboard is empty or not valid."},
-      {"break", [&] { selection->InsertBreak(2); },
-       u"Selection.InsertBreak : This method or property is not available because break type 2 is not made by "
-       u"this application."},
-      {"page side", [&] { document->PageSetup()->put_PageWidth(0); }, u"PageSetup.PageWidth : Value out of range."},
-      {"closed document", [&] { closed->Close(0), closed->SaveAs(u"x.txt", 7); },
-       u"Document.SaveAs : Object has been deleted."},
-      {"no document", [&] { document->Close(0), selection->InsertAfter(u"x"); },
-       u"Selection.InsertAfter : This command is not available because no document is open."},
-      {"after Quit", [&] { app_->Quit(false), app_->Documents(); },
-       u"Application.Documents : The remote server machine does not exist or is unavailable."},
-  };
-  for (const auto& row : rows) {
-    std::u16string description;
-    EXPECT_NE(ThrownNumber(row.call, &description), 0) << row.name;
-    EXPECT_EQ(text::ToUtf8(description), text::ToUtf8(row.description)) << row.name;
-  }
 }
 
 // Close saves what changed since SaveAs to the same file and format; dropped changes leave the file
@@ -297,12 +266,9 @@ TEST_F(WordApplication, CloseSavesChangesMadeSinceSaveAs) {
 // the thread's clipboard; Word's Paste takes it from there, and conversions on two threads (the
 // command's -j 2) each paste the slide they copied themselves.
 TEST_F(WordApplication, PasteTakesTheSlideLastCopiedOnThisThread) {
-  builder::DeckPlan plan;
+  builder::DeckPlan plan = builder::Generated(2);
   plan.slideWidthEmu = 9144000;
   plan.slideHeightEmu = 5143500;
-  plan.slides.resize(2);
-  plan.slides[0].shapes.push_back(builder::Title(u"one"));
-  plan.slides[1].shapes.push_back(builder::Title(u"two"));
   const fs::path deck = folder_ / "deck.pptx";
   builder::Write(plan, deck.string());
   const auto open = [&](auto& application) {
@@ -337,10 +303,8 @@ TEST_F(WordApplication, PasteTakesTheSlideLastCopiedOnThisThread) {
   b->Slides()->Item(2)->Copy();
   const auto copied = clipboard::CurrentSlide();
   ASSERT_TRUE(copied);
-  EXPECT_EQ(copied->widthEmu, 9144000);
-  EXPECT_EQ(copied->heightEmu, 5143500);
-  ASSERT_FALSE(copied->clip->parts.empty());
-  EXPECT_EQ(copied->clip->parts.front()->name, "/ppt/slides/slide2.xml");
+  EXPECT_EQ(std::pair(copied->widthEmu, copied->heightEmu), (std::pair<std::int64_t, std::int64_t>(9144000, 5143500)));
+  EXPECT_EQ(copied->clip->parts.at(0)->name, "/ppt/slides/slide2.xml");
   EXPECT_EQ(copied->clip->from.lock(), engines::pptx::ModelOf(b));
   app_->Documents()->Add();
   EXPECT_EQ(ThrownNumber([&] { app_->Selection()->Paste(); }), 0);

@@ -141,35 +141,6 @@ TEST(VersionQueries, ThresholdsByVersionTextInTheLocale) {
   }
 }
 
-TEST(VersionQueries, AskedOnceOfASeparateApplicationOrAgainWhenThereIsNone) {
-  Fixture f;
-  std::u16string text, description;
-  std::int32_t code = 0;
-  EXPECT_EQ(f.control.PowerPointVersion(text), 16.0);
-  EXPECT_EQ(f.c().PowerPointApplication, nullptr) << "the conversions' application is not touched";
-  f.control.UserControl_Terminate();
-  EXPECT_EQ(f.control.PowerPointVersion(text), 16.0);
-  f.control.PowerPointVersionAtLeast2007();
-  f.control.GetFileType(1, description, code);
-  EXPECT_EQ(f.Count("CreatePowerPoint") + f.Count("PowerPoint.Version"), 2u) << "asked once";
-
-  Fixture none;
-  none.office->FailFrom("CreatePowerPoint", 1, failure::kCannotCreateObject);
-  text = u"x";
-  EXPECT_EQ(none.control.PowerPointVersion(text), 0.0);
-  EXPECT_EQ(text, u"");
-  EXPECT_EQ(none.control.PowerPointVersionAtLeast2007(), kVariantTrue);
-  EXPECT_EQ(none.control.PowerPointVersionAtLeast2010(), kVariantTrue);
-  EXPECT_EQ(none.Count("CreatePowerPoint"), 3u);
-  none.office->ClearFailures();
-  none.office->state().powerPointVersion = u"11.0";
-  EXPECT_EQ(none.control.PowerPointVersionAtLeast2007(), kVariantFalse);
-  none.control.GetFileType(1, description, code);
-  EXPECT_EQ(code, 6);
-  EXPECT_EQ(description, u"RTF/DOC - Rich Text Format");
-  EXPECT_TRUE(f.seen.empty() && none.seen.empty());
-}
-
 TEST(NormalizeSlideRange, RangeRules) {
   const struct {
     std::int32_t start, end, slides, expectedStart, expectedEnd;

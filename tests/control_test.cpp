@@ -22,36 +22,6 @@ TEST(Control, PathSettersTrimOnlySpaces) {
   }
 }
 
-TEST(Control, SinksHearEveryProgressInOrderAndMayLeaveEvenWhileHearing) {
-  QuorvaneX x;
-  std::vector<std::pair<int, float>> heard;
-  struct Tagged : QuorvaneXEvents {
-    Tagged(QuorvaneX& c, std::vector<std::pair<int, float>>& o, int t) : control(c), out(o), tag(t) {}
-    void Progress() override {
-      out.emplace_back(tag, control.get_PercentageComplete());
-      if (leaveWhileHearing) control.Unadvise(cookie);
-    }
-    QuorvaneX& control;
-    std::vector<std::pair<int, float>>& out;
-    int tag;
-    bool leaveWhileHearing = false;
-    std::uint32_t cookie = 0;
-  };
-  auto first = std::make_shared<Tagged>(x, heard, 1), second = std::make_shared<Tagged>(x, heard, 2),
-       third = std::make_shared<Tagged>(x, heard, 3);
-  const auto a = x.Advise(first), b = x.Advise(second);
-  third->leaveWhileHearing = true;
-  third->cookie = x.Advise(third);
-  EXPECT_NE(a, b);
-  x.internal().SetPercentageComplete(33.3f);
-  x.internal().SetPercentageComplete(33.3f);
-  EXPECT_TRUE(x.Unadvise(a));
-  x.internal().SetPercentageComplete(100);
-  const std::vector<std::pair<int, float>> expected = {{1, 33.3f}, {2, 33.3f}, {3, 33.3f}, {1, 33.3f}, {2, 33.3f},
-                                                       {2, 100.0f}};
-  EXPECT_EQ(heard, expected);
-}
-
 TEST(Control, ConvertFileAndTerminateFromAnEventHandlerAreRefused) {
   QuorvaneX x;
   struct Reentrant : QuorvaneXEvents {

@@ -27,39 +27,6 @@ class ImageExport : public testing::ConverterTest {
   }
 };
 
-// One file per slide named from the output prefix, at the default picture size, with and without
-// MultiFileOutput; the name and filter are read afresh for every slide.
-TEST_F(ImageExport, OneFilePerSlideNamedFromTheOutputPrefix) {
-  struct Row { std::u16string output; std::int32_t code, start, end; Strings files; };
-  const Row rows[] = {
-      {u"/out/deck.gif", 16, 1, 2, {"/out/deck.gifSlide1.GIF GIF", "/out/deck.gifSlide2.GIF GIF"}},
-      {u"/out/p", 100, 5, 9, {"/out/pSlide5.EMF EMF"}},
-      {u"/out/", 16, 1, 1, {"/out/Slide1.GIF GIF"}},
-  };
-  for (const auto multi : {kVariantFalse, kVariantTrue}) {
-    for (const auto& row : rows) {
-      const std::string name = text::ToUtf8(row.output) + " " + std::to_string(row.code) + (multi ? " multi" : "");
-      auto x = Control(Deck().TitledSlides(5), row.code);
-      x->put_OutputFile(row.output);
-      x->put_StartSlide(row.start);
-      x->put_EndSlide(row.end);
-      x->put_MultiFileOutput(multi);
-      EXPECT_EQ(x->ConvertFile(), 0) << name;
-      EXPECT_EQ(Exports(), row.files) << name;
-      for (const auto& e : office_->state().exports) EXPECT_TRUE(e.scaleWidth == 0 && e.scaleHeight == 0) << name;
-      EXPECT_TRUE(events_->errors.empty()) << name;
-    }
-  }
-  EXPECT_FALSE(fs::exists(dir_ / "Quorvane.log")) << "successful runs write no log";
-  auto x = Control();
-  x->put_EndSlide(3);
-  events_->onProgress = [&](std::size_t n) {  // the second slide's Progress event: 0, 1st, 2nd
-    if (n == 3) x->put_OutputFile(u"/other/pic"), x->put_TargetFileType(18);
-  };
-  EXPECT_EQ(x->ConvertFile(), 0);
-  EXPECT_EQ(Exports(), (Strings{"/out/deckSlide1.GIF GIF", "/other/picSlide2.PNG PNG", "/other/picSlide3.PNG PNG"}));
-}
-
 // Version 8 opens the file twice and keeps the second (the first stays open); later ones open once.
 TEST_F(ImageExport, VersionEightOpensTwiceAndKeepsTheSecond) {
   const Strings twice = {"Presentations.Open(/in/deck.pptx, 0, 0, -1)", "Presentations.Open(/in/deck.pptx, 1, 0, 0)"};
@@ -75,29 +42,6 @@ TEST_F(ImageExport, VersionEightOpensTwiceAndKeepsTheSecond) {
     EXPECT_TRUE(opened.back()->closed && (opened.size() == 1 || !opened.front()->closed)) << text::ToUtf8(version);
     EXPECT_EQ(office_->state().exports.size(), 2u);
     EXPECT_EQ(office_->state().exports.front().source, u"/in/deck.pptx");
-  }
-}
-
-TEST_F(ImageExport, ProgressBeforeEachSlideAndOnceMoreAtTheEnd) {
-  struct Row { const char* name; int slides; std::int32_t start, end, result; std::vector<float> progress; };
-  const float third = 100.0f / 3.0f;
-  const Row rows[] = {
-      {"one slide", 5, 2, 2, 0, {0, 100, 100}}, {"three slides", 5, 2, 4, 0, {0, third, third + third, 100, 100}},
-      {"start two above end: nothing to do", 3, 5, 6, 0, {0, 100}},
-      {"start one above end: division by zero", 3, 4, 6, -10, {0}},
-  };
-  for (const auto& row : rows) {
-    auto x = Control(Deck().TitledSlides(row.slides));
-    x->put_StartSlide(row.start);
-    x->put_EndSlide(row.end);
-    EXPECT_EQ(x->ConvertFile(), row.result) << row.name;
-    ASSERT_EQ(events_->progress.size(), row.progress.size()) << row.name;
-    for (std::size_t i = 0; i < row.progress.size(); ++i) EXPECT_FLOAT_EQ(events_->progress[i], row.progress[i]) << row.name;
-    EXPECT_EQ(office_->state().exports.size(), row.result ? 0u : row.progress.size() - 2) << row.name;
-    if (row.result == 0) continue;
-    EXPECT_EQ(events_->errors, Numbers{-10}) << row.name;
-    EXPECT_EQ(office_->Log("Presentation.Close").size(), 1u) << row.name;
-    EXPECT_EQ(Logged(), Strings{"11 - Division by zero"}) << row.name;
   }
 }
 

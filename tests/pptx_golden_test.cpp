@@ -239,42 +239,5 @@ TEST(PptxGolden, TextExportsMatchTheCheckedFiles) {
   }
 }
 
-TEST(DeckBuilder, PlansThatCannotBeWrittenAreRefusedWithWhereAndWhy) {
-  const auto one = [](std::vector<b::ShapePlan> shapes) {
-    return b::DeckPlan{b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1, {b::SlidePlan{shapes, {}, true, false, {}}}, {}};
-  };
-  const auto with = [](b::ShapePlan shape, auto change) { return change(shape), shape; };
-  b::ShapePlan deep = b::TextBox(u"x");
-  for (int i = 0; i <= b::kMaxNesting + 1; ++i) deep = b::Group({std::move(deep)});
-  b::DeckPlan narrow = one({});
-  narrow.slideWidthEmu = 1000;
-  const std::pair<b::DeckPlan, const char*> rows[] = {
-      {one({b::Title(u"ok"), b::TextBox(u"a\x01z")}), "slide 1, shape 2: the text holds U+0001 at offset 1"},
-      {one({with(b::Table({{u"a", u"b"}}), [](auto& s) { s.table.merges = {{0, 1, 1, 2}}; })}), "reaches outside the table"},
-      {one({with(b::Table({{u"a", u"b"}, {u"c", u"d"}}), [](auto& s) { s.table.merges = {{0, 0, 2, 1}, {1, 0, 1, 2}}; })}),
-       "merged ranges overlap"},
-      {one({with(b::TextBox(u"ab"), [](auto& s) { s.fields = {{3, "slidenum", u"1"}}; })}), "beyond the text"},
-      {one({deep}), "nested deeper than"},
-      {narrow, "the slide width 1000 EMU"},
-      {one({with(b::Picture(), [](auto& s) { s.text = u"caption"; })}), "text is given for a shape without a text body"},
-      {one({with(b::TextBox(u"x"), [](auto& s) { s.frame = b::Frame{0, 0, -5, 10}; })}), "negative size"},
-  };
-  for (const auto& [plan, message] : rows) {
-    try {
-      b::Render(plan);
-      ADD_FAILURE() << message << ": not refused";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << message << ": " << e.what();
-    }
-  }
-  testing::TempFolder dir;
-  try {
-    b::Write(b::Blank(), (dir / "missing" / "deck.pptx").string());
-    ADD_FAILURE() << "written into a missing folder";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), failure::kWin32PathNotFound);
-  }
-}
-
 }  // namespace
 }  // namespace quorvane::engines::pptx

@@ -310,29 +310,6 @@ TEST_F(WriteTest, APastedSlideBringsEverythingItRelatesTo) {
   EXPECT_EQ(rels.at("rId90").partName, "/ppt/slides/slide2.xml");
 }
 
-TEST_F(WriteTest, NotesSlidesGetTheTargetsNotesMaster) {
-  // A source whose notes master goes along when the target has none, and one whose notes slide
-  // lacks its notes master (the engine's own is made).
-  b::BuiltDeck orphan = b::Render(ThreeSlides(u"O"));
-  for (auto& entry : orphan.relationships)
-    if (entry.source == "/ppt/notesSlides/notesSlide1.xml")
-      std::erase_if(entry.relationships, [](const Relationship& r) { return rel::Is(r.type, "notesMaster"); });
-  for (const auto& [name, deck, notes] : {std::tuple{"with", Deck(ThreeSlides(u"A"), "a.pptx"), "notes of A"},
-                                          {"without", WriteDeck(orphan, dir_ / "orphan.pptx"), "notes of O"}}) {
-    const auto source = Open(deck);
-    const auto target = Add();
-    Paste(*source, 2, *target);  // no notes: no notes master yet
-    EXPECT_TRUE(NotesMasterOf(*ModelOf(target)).empty()) << name;
-    Paste(*source, 1, *target);
-    Paste(*source, 1, *target);
-    EXPECT_FALSE(NotesMasterOf(*ModelOf(target)).empty()) << name;
-    const auto reopened = SaveAndReopen(*target, std::string(name) + ".pptx");
-    EXPECT_EQ(Views(*reopened), Views(*target)) << name;
-    EXPECT_EQ(CountParts(dir_ / (std::string(name) + ".pptx"), "/ppt/notesmasters/"), 1) << name;
-    EXPECT_NE(View(*reopened->Slides()->Item(3)).find(notes), std::string::npos) << name;
-  }
-}
-
 TEST_F(WriteTest, PresentationsWithSectionsKeepEverySlideInASection) {
   b::BuiltDeck deck = b::Render(ThreeSlides(u"S"));
   const auto section = [](const char* name, const char* ids) {
@@ -474,21 +451,6 @@ TEST_F(WriteTest, OutlineRtfEscapesWhatRtfCannotCarry) {
     EXPECT_TRUE(std::all_of(rtf.begin(), rtf.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         << row.name;
   }
-}
-
-TEST_F(WriteTest, OutlineHoldsTitlesThenBodyParagraphsBySlide) {
-  b::BuiltDeck deck = b::Render(
-      {b::kDefaultSlideWidth, b::kDefaultSlideHeight, 1,
-       {{{b::TextBox(u"not in the outline"), b::CenterTitle(u"Opening\vline"), b::Subtitle(u"sub")}, {}, true, false, {}},
-        {{b::Body(u"no title\r\rafter an empty one")}, {}, true, false, {}}, TitledSlide(u"Third \u00e9", u"b")}, {}});
-  Replace(PartOf(deck, "/ppt/slides/slide3.xml"), "<a:p><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>",
-          "<a:p><a:pPr lvl=\"1\"/><a:r><a:rPr lang=\"en-US\" dirty=\"0\"/><a:t>b</a:t>");  // an indent level
-  const auto presentation = Open(WriteDeck(deck, dir_ / "a.pptx"));
-  const auto outline = OutlineOf(*ModelOf(presentation));
-  std::vector<std::pair<int, std::string>> got;
-  for (const auto& p : outline) got.emplace_back(p.level, text::ToUtf8(p.text));
-  EXPECT_EQ(got, (std::vector<std::pair<int, std::string>>{{1, "Opening\vline"}, {2, "sub"}, {1, ""}, {2, "no title"},
-                                                           {2, "after an empty one"}, {1, "Third \xc3\xa9"}, {3, "b"}}));
 }
 
 }  // namespace

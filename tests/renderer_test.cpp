@@ -153,39 +153,6 @@ TEST(RendererRules, LeftoversOfEndedProcessesAreSwept) {
   }
 }
 
-// Worker counts from the environment, picture sizes, file URLs, the office's environment and the
-// single-instance socket named after the MD5 of the profile URL's UTF-16 code units.
-TEST(RendererRules, SettingsSizesUrlsEnvironmentAndSockets) {
-  const std::pair<const char*, std::size_t> workers[] = {
-      {nullptr, kDefaultMaxWorkers}, {"1", 1}, {"64", kMaxWorkersLimit}, {"65", kDefaultMaxWorkers},
-      {"99999999999999999999", kDefaultMaxWorkers}, {"0", kDefaultMaxWorkers}, {"3 ", kDefaultMaxWorkers}};
-  for (const auto& [variable, expected] : workers) EXPECT_EQ(DefaultMaxWorkers(variable), expected) << (variable ? variable : "unset");
-  // Slide size (1/100 mm) and requested size -> pixels; the common cases are drawn in ExportsSlidePictures.
-  using Sizes = std::array<std::int32_t, 6>;
-  for (const Sizes& row : {Sizes{0, 0, 0, 0, 960, 720}, Sizes{25400, 19050, 1, 0, 1, 1}, Sizes{33867, 19050, 0, 360, 640, 360},
-                           Sizes{2540000, 19050, 0, 0, kMaxPixelSide, 720}})
-    EXPECT_EQ(SlidePixelSize(row[0], row[1], row[2], row[3]), std::pair(row[4], row[5])) << row[0] << " " << row[2];
-  EXPECT_EQ(FileUrl("/tmp/a%b#c?d.pptx"), "file:///tmp/a%25b%23c%3Fd.pptx");
-  EXPECT_EQ(FileUrl("/tmp/./x/../deck.pptx"), "file:///tmp/deck.pptx");
-  EXPECT_EQ(FileUrl("deck.pptx"), FileUrl((fs::current_path() / "deck.pptx").string())) << "relative names";
-  using Variables = std::vector<std::string>;
-  const std::pair<Variables, Variables> environments[] = {
-      {{"PATH=/bin"}, {"PATH=/bin"}}, {{"LC_CTYPE=POSIX", "HOME=/root"}, {"HOME=/root"}},
-      {{"LC_ALL=de_DE.ISO-8859-1"}, {"LANG=de_DE.ISO-8859-1"}}, {{"LANG=en_US.UTF-8", "LC_ALL=C"}, {"LANG=C"}},
-      {{"TMPDIR=/var/tmp", "TMP=/t", "TEMP=/t", "TMPDIRX=1"}, {"TMPDIRX=1"}}};
-  for (const auto& [host, kept] : environments) {
-    Variables expected = kept;
-    expected.insert(expected.end(), {"LC_CTYPE=C.UTF-8", "TMPDIR=/p/tmp", "TMP=/p/tmp", "TEMP=/p/tmp"});
-    EXPECT_EQ(OfficeEnvironment(host, "/p/tmp"), expected) << host.front();
-  }
-  const std::string prefix = "/tmp/OSL_PIPE_" + std::to_string(getuid()) + "_";
-  const std::pair<std::string, std::string> hashes[] = {
-      {"file:///tmp/qv-office-1/profile", "3f9d6f636f5dc9b0133a03d6aa0ab1b"},
-      {"file:///tmp/caf\u00e9/\u20ac\U0001F600", "435ba4a7c1e4389f1fbaa55f6eb4c"}};  // beyond ASCII, a surrogate pair
-  for (const auto& [url, hash] : hashes)
-    EXPECT_EQ(OfficeSocketFiles("quorvane-pipe", url), (Variables{prefix + "quorvane-pipe", prefix + "SingleOfficeIPC_" + hash}));
-}
-
 TEST(RendererRules, EncryptionMarksOfCompoundFiles) {
   const std::string plainPpt = CompoundFile({{u"Current User", CurrentUserAtom(0xE391C05Fu)}});
   std::string looping = CompoundFile({{u"Current User", CurrentUserAtom(0xF3D1C4DFu)}});

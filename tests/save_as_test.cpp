@@ -151,37 +151,6 @@ TEST_F(SaveAsTest, PerSlideNames) {
   }
 }
 
-TEST_F(SaveAsTest, PathChecksComeBeforePowerPoint) {
-  WriteFile(dir_ / "deck.pptx", "input");
-  fs::create_directories(dir_ / "folder.pptx");
-  fs::create_symlink(Path("deck.pptx"), dir_ / "link.pptx");
-  const std::string r = dir_.path().string(), deck = r + "/deck.pptx";
-  const std::u16string notFound = u"Input file not found. Please check the path", noPath = u"Output path not found";
-  const struct {
-    const char* name; std::string input, output; std::int32_t result; std::u16string text;
-  } rows[] = {
-      {"no output", deck, "", -3, u"Output file name not provided."},
-      {"input a folder", r + "/folder.pptx", r + "/out.pdf", -5, notFound},
-      {"missing input before a bare output", r + "/missing.pptx", "out.pdf", -5, notFound},
-      {"same text but for case", deck, r + "/DECK.PPTX", -6, kSame},
-      {"output a link to the input", deck, r + "/link.pptx", -6, kSame},
-      {"relative input", "deck.pptx", deck, -6, kSame},
-      {"bare output", deck, "out.pdf", -11, noPath},
-      {"input name with NUL", deck + std::string(1, '\0') + "x", r + "/out.pdf", -10, u"Bad file name or number"},
-  };
-  for (const auto& row : rows) {
-    Fresh(kVariantFalse);
-    c().InputFile = U(row.input);
-    c().OutputFile = U(row.output);
-    c().PercentageComplete = 42;
-    EXPECT_EQ(c().ConvertFile(), row.result) << row.name;
-    EXPECT_EQ(Reports(), (std::vector<Report>{{row.result, row.text}})) << row.name << ": " << Describe();
-    EXPECT_EQ(CountOf("CreatePowerPoint"), 0u) << row.name;
-    EXPECT_TRUE(events_->progress.empty()) << row.name;
-    EXPECT_EQ(c().PercentageComplete, 42.0f) << row.name;
-  }
-}
-
 // A slide's name that is the input (under any name of it) ends the run before that slide is saved.
 TEST_F(SaveAsTest, NoSlideFileOverwritesTheInput) {
   const struct {

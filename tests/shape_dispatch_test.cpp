@@ -13,7 +13,6 @@ namespace quorvane {
 namespace {
 
 using namespace testing;
-std::string U8(std::u16string_view s) { return text::ToUtf8(s); }
 
 struct Adapter {
   std::shared_ptr<ScriptedOffice> office = std::make_shared<ScriptedOffice>();
@@ -58,70 +57,6 @@ TEST(ShapeDispatch, GroupItemsInOrderByAnyIndexAndByEnumerator) {
   EXPECT_EQ(Get(*Obj(*Obj(*Item(*inner, Variant(1)), u"TextFrame"), u"TextRange"), u"Text"), Variant(u"C"));
   a.Live().items.push_back(TextBox(u"D").Clone());
   EXPECT_EQ(Get(*items, u"COUNT"), Variant(4)) << "read at every request";
-}
-
-TEST(ShapeDispatch, ObjectModelFailuresPassThroughAndBadCallsAreRefused) {
-  const struct {
-    std::string label;
-    ShapeData shape;
-    const char* member;  // fails with its own number and description
-    std::function<void(Dispatch&)> call;
-  } rows[] = {
-      {"Type", TextBox(u"A"), "Shape.Type", [](Dispatch& s) { Get(s, u"Type"); }},
-      {"GroupItems of a non-group", TextBox(u"A"), "", [](Dispatch& s) { Get(s, u"GroupItems"); }},
-      {"TextRange without a frame", Picture(), "", [](Dispatch& s) { Get(*Obj(s, u"TextFrame"), u"TextRange"); }},
-      {"Item out of range", Group({TextBox(u"A")}), "", [](Dispatch& s) { Item(*Obj(s, u"GroupItems"), Variant(2)); }},
-      {"Text", TextBox(u"A"), "TextRange.Text", [](Dispatch& s) { Get(*Obj(*Obj(s, u"TextFrame"), u"TextRange"), u"Text"); }},
-  };
-  for (const auto& row : rows) {
-    Adapter a;
-    auto shape = a.Of(row.shape);
-    if (*row.member) a.office->FailOn(row.member, 1, failure::kEFail, u"model says no");
-    try {
-      row.call(*shape);
-      ADD_FAILURE() << row.label << ": no failure";
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(e.number(), *row.member ? failure::kEFail : failure::kPowerPointInvalidRequest) << row.label;
-      if (*row.member) {
-        EXPECT_EQ(e.description(), u"model says no") << row.label;
-      }
-      EXPECT_FALSE(e.description().empty()) << row.label;
-    }
-  }
-  Adapter a;
-  auto shape = a.Of(Group({TextBox(u"A")}));
-  auto items = Obj(*shape, u"GroupItems");
-  auto enumerator = Obj(*items, u"_NewEnum");
-  auto id = [](Dispatch& d, std::u16string_view name) {
-    DispId found = 0;
-    EXPECT_EQ(d.GetIDOfName(name, found), S_OK_) << U8(name);
-    return found;
-  };
-  const DispId type = id(*shape, u"Type");
-  const struct {
-    std::string label; Dispatch* target; DispId id; std::uint16_t kind; std::vector<Variant> args; HResult hr;
-  } refusals[] = {
-      {"put on Type", shape.get(), type, DISPATCH_PROPERTYPUT, {Variant(1)}, DISP_E_MEMBERNOTFOUND},
-      {"unknown id", shape.get(), 999, DISPATCH_PROPERTYGET, {}, DISP_E_MEMBERNOTFOUND},
-      {"argument for Type", shape.get(), type, DISPATCH_PROPERTYGET, {Variant(1)}, DISP_E_BADPARAMCOUNT},
-      {"Item without index", items.get(), 0, DISPATCH_METHOD, {}, DISP_E_BADPARAMCOUNT},
-      {"Item by text", items.get(), 0, DISPATCH_METHOD, {Variant(u"first")}, DISP_E_TYPEMISMATCH},
-      {"Item index too big", items.get(), 0, DISPATCH_METHOD, {Variant(4294967296.0)}, DISP_E_OVERFLOW},
-      {"Item as property", items.get(), 0, DISPATCH_PROPERTYGET, {Variant(1)}, S_OK_},
-      {"Next as property", enumerator.get(), id(*enumerator, u"Next"), DISPATCH_PROPERTYGET, {}, DISP_E_MEMBERNOTFOUND},
-      {"put on Count", items.get(), id(*items, u"Count"), DISPATCH_PROPERTYPUT, {Variant(3)}, DISP_E_MEMBERNOTFOUND},
-  };
-  for (const auto& row : refusals) {
-    auto args = row.args;
-    EXPECT_EQ(row.target->Invoke(row.id, row.kind, args, nullptr, nullptr), row.hr) << row.label;
-  }
-  a.office->FailOn("Shape.HasTextFrame", 1, failure::kEFail, u"model says no");
-  Variant result(u"untouched");
-  ExcepInfo excep;
-  EXPECT_EQ(shape->Invoke(id(*shape, u"HasTextFrame"), DISPATCH_PROPERTYGET, {}, &result, &excep), DISP_E_EXCEPTION);
-  EXPECT_EQ(excep.number, failure::kEFail);
-  EXPECT_EQ(excep.description, u"model says no");
-  EXPECT_EQ(result, Variant(u"untouched"));
 }
 
 }  // namespace

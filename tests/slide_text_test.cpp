@@ -38,27 +38,6 @@ class SlideText : public ::testing::Test {
   std::shared_ptr<ScriptedOffice> office_;
 };
 
-TEST_F(SlideText, LabelsAndEntriesOfEveryKindOfShape) {
-  const struct {
-    const char* name; ShapeData shape; std::string label, text;
-  } rows[] = {
-      {"empty placeholder", Body(u""), "", ""},
-      {"text box, text exactly as read", TextBox(u" a\rb\vc\t "), "** TextBox **", " a\rb\vc\t \r\n"},
-      {"lone paragraph mark is text", AutoShape(u"\r"), "** TextBox **", "\r\r\n"},
-      {"empty autoshape", AutoShape(), "", ""}, {"chart", Graphic(3), "", ""},
-      {"table, a short row lacks a cell", Table({{u"a", u"b"}, {u"c"}}), "** Table **",
-       "(1,1): \r\na\r\n(1,2): \r\nb\r\n(2,1): \r\nc\r\n(2,2): \r\n"},
-      {"group items without text", Group({Picture(), AutoShape(), Table({{u"t"}})}), "", ""},
-      {"deep nesting", Nested(100), "** Group **", "deep\r\n\r\n"},
-  };
-  for (const auto& row : rows) {
-    auto p = Open(row.shape);
-    EXPECT_EQ(Extract(*p, kVariantFalse), row.text) << row.name;
-    EXPECT_EQ(Extract(*p, kVariantTrue), Header(row.label) + row.text) << row.name << ", with header";
-    EXPECT_EQ(Extract(*p, 1), row.text) << row.name << ": only -1 adds the header";
-  }
-}
-
 TEST_F(SlideText, AFailingRequestIsPassedOverAsTheRulesSay) {
   ShapeData noFrameAtAll = Table({{u"t"}});  // HasTextFrame answers false, the TextFrame request fails
   noFrameAtAll.textFrameFails = true;

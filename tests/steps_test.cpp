@@ -31,20 +31,5 @@ TEST(Steps, AnyExceptionBecomesAFailureButOneInsideThePathEscapes) {
   }
 }
 
-TEST(Steps, ProgressStepArithmetic) {
-  const struct {
-    std::int32_t start, end; float step; std::int32_t failure;
-  } rows[] = {{1, 1, 100.0f, 0},  {2, 4, 100.0f / 3.0f, 0}, {6, 5, 0, 11},         {8, 5, -50.0f, 0},
-              {0, INT32_MAX, 0, 6}, {1, INT32_MAX, 100.0f / 2147483647.0f, 0}, {INT32_MIN, 1, 0, 6}};
-  for (const auto& row : rows) {
-    try {
-      EXPECT_FLOAT_EQ(ProgressStep(row.start, row.end), row.step) << row.start << ".." << row.end;
-      EXPECT_EQ(row.failure, 0) << row.start << ".." << row.end;
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(e.number(), row.failure) << row.start << ".." << row.end;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace quorvane::converters

@@ -55,30 +55,6 @@ class TextExport : public ConverterTest {
   ScopedLocale locale_{"C.UTF-8", LC_CTYPE};
 };
 
-// The per-slide layout in Unicode (the command's cases check it in ANSI): bare texts, no headers or
-// notes even when asked for, progress per slide; a read that is skipped writes nothing.
-TEST_F(TextExport, OneFilePerSlideHoldsTheBareTexts) {
-  c().MultiFileOutput = kVariantTrue;
-  c().StartSlide = 2;
-  c().EndSlide = 3;
-  c().ShowSlideAndShapeNumber = c().IncludeNotes = kVariantTrue;
-  EXPECT_EQ(Convert(Deck()
-                        .Slide({Title(u"one")})
-                        .Slide({Title(u"T2"), Picture(), TextBox(u"x"), AutoShape(), Group({TextBox(u"g")})})
-                        .Slide({Body(u"B3")})
-                        .Notes({SlideImage(), NotesBody(u"n")})),
-            0);
-  EXPECT_EQ(Output("out.txtSlide2.txt"), Encoded(107, {u"T2", u"x", u""}));
-  EXPECT_EQ(Output("out.txtSlide3.txt"), Encoded(107, {u"B3"}));
-  EXPECT_FALSE(fs::exists(dir_ / "out.txtSlide1.txt") || fs::exists(dir_ / "out.txt"));
-  EXPECT_EQ(events_->progress, (std::vector<float>{0, 50, 100, 100}));
-  Reset();
-  c().MultiFileOutput = kVariantTrue;
-  office_->FailOn("TextRange.Text", 2, kEInvalidArg);
-  EXPECT_EQ(Convert(Deck().Slide({TextBox(u"A"), TextBox(u"B"), TextBox(u"C")})), 0);
-  EXPECT_EQ(Output("out.txtSlide1.txt"), Encoded(107, {u"A", u"C"}));
-}
-
 TEST_F(TextExport, EveryRowOfTheFailurePath) {
   static constexpr const char* kMissingInput = "(input file not registered)";
   static constexpr const char* kMissingFolder = "(output folder missing)";
@@ -240,29 +216,6 @@ TEST_F(TextExport, InvalidRequestUngroupsTheCurrentShapeOfTheSlide) {
   office_->FailOn("Slide.Shapes", 1, kInvalid);
   EXPECT_EQ(Convert(Deck().Slide({Title(u"T")})), 0);
   EXPECT_EQ(Output(), Encoded(107, {u"T\r\n"}));
-}
-
-TEST_F(TextExport, TargetsThatCannotBeWritten) {
-  for (const VariantBool multi : {kVariantFalse, kVariantTrue}) {
-    Reset();
-    c().TargetFileType = multi ? 107 : 200;
-    c().MultiFileOutput = multi;
-    const fs::path file = dir_ / (multi ? "out.txtSlide1.txt" : "out.txt");
-    WriteFile(file, "keep");
-    fs::permissions(file, fs::perms(0444));  // refused also for root
-    EXPECT_EQ(Convert(Deck().TitledSlides(1)), -18) << multi;
-    EXPECT_EQ(events_->errors, Codes{-18});
-    EXPECT_EQ(CountOf("Presentation.Close"), 1u);
-    EXPECT_EQ(LogHeads(), Lines{"75 - Path/File access error"});
-    EXPECT_EQ(ReadFile(file), "keep");
-  }
-  Reset();
-  Control holder(nullptr);
-  holder.TargetFileType = 107;
-  holder.OpenTextFileForWriting(PathOf("out.txt"));
-  EXPECT_EQ(Convert(Deck().TitledSlides(1)), -10);
-  EXPECT_EQ(events_->errors, (Codes{-3, -3, -3, -10})) << "held open elsewhere: tried three times";
-  holder.CloseTextFileForWriting();
 }
 
 }  // namespace

@@ -78,21 +78,6 @@ TEST_F(NumberedFiles, NumbersModesAndFailures) {
   EXPECT_EQ(ThrownNumber([&] { files::Close(9); }), 0) << "closing a closed number is no error";
 }
 
-TEST_F(NumberedFiles, AHeldFileIsNotOpenedForWritingUnderAnyName) {
-  WriteFile(dir_ / "deck.pptx", "input bytes");
-  std::filesystem::create_symlink(dir_ / "deck.pptx", dir_ / "link.pptx");
-  {
-    files::ReadHold hold(text::ToUtf8(PathOf("deck.pptx")));
-    EXPECT_TRUE(files::IsHeldForReading(text::ToUtf8(PathOf("link.pptx"))));
-    for (const char* name : {"deck.pptx", "link.pptx"})
-      for (OpenMode mode : {OpenMode::Output, OpenMode::Binary, OpenMode::Append})
-        EXPECT_EQ(ThrownNumber([&] { files::Open(1, PathOf(name), mode); }), 70) << name << ", mode " << int(mode);
-    EXPECT_EQ(ReadFile(dir_ / "deck.pptx"), "input bytes");
-  }
-  files::Open(1, PathOf("deck.pptx"), OpenMode::Output);  // released with the hold
-  files::Close(1);
-}
-
 TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
   struct Row { const char* name; std::u16string text; std::string c, utf8, latin1; };
   const std::string zero("a\0b", 3);
@@ -126,51 +111,6 @@ TEST(Utf, UnpairedSurrogatesAndCharactersThatDoNotFit) {
     EXPECT_EQ(text::ToUtf8(row.text).substr(0, text::Utf8PrefixLength(row.text, row.limit)), row.kept) << row.name;
   // From wchar_t (the locale's names of months and days): what is no character becomes U+FFFD.
   EXPECT_EQ(text::FromWide(std::wstring{wchar_t(0xD800), wchar_t(0x110000)}), u"\uFFFD\uFFFD");
-}
-
-// Every row is written to a new file and over a longer earlier one, which is emptied first.
-TEST_F(TextWriter, WritesAnsiLinesForCode200AndRawUtf16ForEveryOtherCode) {
-  const struct { const char* name; std::int32_t target; std::vector<std::u16string> values; std::string bytes; } rows[] = {
-      {"ANSI: empty value is an empty line", 200, {u"", u"x", u""}, "\r\nx\r\n\r\n"},
-      {"107: nothing written", 107, {}, ""},
-      {"107: empty value writes nothing", 107, {u"", u"x", u""}, std::string("x\0", 2)},
-      {"107: surrogate pair as two units", 107, {u"\U0001F600"}, std::string("\x3D\xD8\x00\xDE", 4)},
-      {"107: unpaired surrogate kept", 107, {std::u16string(1, char16_t(0xDC01))}, "\x01\xDC"},
-      {"any other code is binary too", -1, {u"A"}, std::string("A\0", 2)}};
-  for (const auto& row : rows) {
-    fs::remove(dir_ / "new.txt");
-    WriteFile(dir_ / "old.txt", std::string(64, 'z'));
-    EXPECT_EQ(Write("new.txt", row.target, row.values), row.bytes) << row.name;
-    EXPECT_EQ(Write("old.txt", row.target, row.values), row.bytes) << row.name << ", over a longer file";
-  }
-  // The encoding is taken at every write; ANSI lines follow a single-byte locale.
-  control_.TargetFileType = 200;
-  control_.OpenTextFileForWriting(PathOf("out.txt"));
-  control_.WriteToTextFile(u"A");
-  control_.TargetFileType = 107;
-  control_.WriteToTextFile(u"B");
-  control_.CloseTextFileForWriting();
-  EXPECT_EQ(ReadFile(dir_ / "out.txt"), std::string("A\r\nB\0", 5));
-}
-
-// The number is the lowest free one of the whole process, held while the file is open; opening again
-// leaves the earlier file open (its slot is overwritten without closing).
-TEST_F(TextWriter, HoldsTheLowestFreeNumberWhileTheFileIsOpen) {
-  const std::int16_t expected = files::FreeFile();
-  control_.TargetFileType = 107;
-  control_.OpenTextFileForWriting(PathOf("a.txt"));
-  EXPECT_TRUE(control_.TextFileNumber == expected && files::IsOpen(expected)) << control_.TextFileNumber;
-  control_.CloseTextFileForWriting();
-  EXPECT_FALSE(files::IsOpen(expected));
-  EXPECT_EQ(control_.TextFileNumber, 0) << "a closed writer holds no number that could be handed out again";
-  EXPECT_NO_THROW(control_.CloseTextFileForWriting()) << "closing twice is no error";
-  EXPECT_EQ(ThrownNumber([&] { control_.WriteToTextFile(u""); }), 52) << "even an empty write needs an open file";
-  control_.OpenTextFileForWriting(PathOf("a.txt"));
-  const std::int16_t first = control_.TextFileNumber;
-  control_.OpenTextFileForWriting(PathOf("b.txt"));
-  EXPECT_NE(control_.TextFileNumber, first);
-  EXPECT_TRUE(files::IsOpen(first));
-  files::Close(first);
 }
 
 // The writer writes in place, under the target rules of every output: refusals are run-time errors, and

@@ -197,25 +197,6 @@ TEST_F(WebPageWriters, PageShowsTheSlidesAnAudienceSees) {
   EXPECT_FALSE(fs::exists(Out() / "hidden_files"));
 }
 
-// The archive holds the page and the pictures of the slides shown; the metafile folder every slide,
-// with the permissions of a folder the user made (not those of its staging).
-TEST_F(WebPageWriters, ArchiveAndMetafileFolder) {
-  web_page::WebArchiveWriter(Drawer())(*model_, (Out() / "deck.mht").string());
-  const std::string archive = ReadFile(Out() / "deck.mht");
-  EXPECT_EQ(Count(archive, "\r\nContent-Location: file:///deck.htm\r\n"), 1u);
-  for (const char* picture : {"slide1", "slide2", "slide3"})
-    EXPECT_EQ(Count(archive, std::string("Content-Location: file:///deck_files/") + picture + ".png\r\n"), 1u) << picture;
-  EXPECT_EQ(Count(archive, "\r\n\r\n" + web_page::Base64Lines(builder::templates::Png())), 3u) << "each picture whole";
-  EXPECT_EQ(EntriesOut(), 1u) << "one file, no folder";
-
-  slide_output::MetafileFolderWriter(Drawer())(*model_, (Out() / "deck.wmf").string());
-  EXPECT_FALSE(fs::exists(Out() / "deck.wmf"));
-  for (int i = 1; i <= 4; ++i) {
-    EXPECT_EQ(ReadFile(Out() / "deck" / ("Slide" + std::to_string(i) + ".WMF")), "\xD7\xCD\xC6\x9A metafile " + std::to_string(i));
-  }
-  EXPECT_NE(fs::status(Out() / "deck").permissions() & fs::perms::others_read, fs::perms::none);
-}
-
 // The picture presentation reopens in the native engine: a picture per slide and nothing else, the
 // notes text as it was, the hidden slide still hidden.
 TEST_F(WebPageWriters, PicturePresentationKeepsNotesAndNothingElse) {
@@ -349,22 +330,6 @@ class RenderBridge : public ::testing::Test {
   static inline std::unique_ptr<quorvane::testing::TempFolder> folder_;
   static inline std::unique_ptr<quorvane::QuorvaneX> control_;
 };
-
-// Labelled slides show their labels, in the text and in the picture's place, for the range asked; the
-// web archive is the whole presentation whatever the range. (Each code's plain page, the metafile
-// folder and the archive's parts: the writers' tests above and the cli cases.)
-TEST_F(RenderBridge, LabelledPageAndTheWholeArchive) {
-  control_->put_ShowSlideAndShapeNumber(quorvane::kVariantTrue);
-  const std::int32_t labelled = Convert(Sample(), At("labelled.htm"), 13, 2, 3);
-  control_->put_ShowSlideAndShapeNumber(quorvane::kVariantFalse);
-  ASSERT_EQ(labelled, 0);
-  const std::string html = ReadFile(At("labelled.htm"));
-  EXPECT_EQ(Count(html, "<img "), 2u);
-  for (const char* part : {"<p>----- Slide(2) Shape(2) -----</p>", "----- Slide(3) Shape(1) -----", "Escaped: &lt;&amp;&gt;"})
-    EXPECT_NE(html.find(part), std::string::npos) << part;
-  ASSERT_EQ(Convert(Sample(), At("sample.mht"), 20, 2, 2), 0);
-  EXPECT_EQ(Count(ReadFile(At("sample.mht")), "Content-Type: image/png"), 3u) << "the pictures of the three slides shown";
-}
 
 // PDF leaves hidden slides out (the sample's fourth slide is hidden); legacy and OpenDocument saves
 // reopen through the renderer and read back the sample's text; formats the renderer does not serve

@@ -10,18 +10,6 @@
 namespace quorvane {
 namespace {
 
-TEST(Control, PathSettersTrimOnlySpaces) {
-  const std::pair<std::u16string, std::u16string> rows[] = {
-      {u"  \t/tmp/my deck\u00A0 \t  ", u"\t/tmp/my deck\u00A0 \t"}, {u"    ", u""}};
-  for (const auto& [given, stored] : rows) {
-    QuorvaneX x;
-    x.put_InputFile(given);
-    x.put_OutputFile(given);
-    EXPECT_EQ(x.get_InputFile(), stored) << std::string(given.begin(), given.end());
-    EXPECT_EQ(x.get_OutputFile(), stored) << std::string(given.begin(), given.end());
-  }
-}
-
 TEST(Control, ConvertFileAndTerminateFromAnEventHandlerAreRefused) {
   QuorvaneX x;
   struct Reentrant : QuorvaneXEvents {

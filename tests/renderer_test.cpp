@@ -8,7 +8,6 @@
 
 #include "engines/libreoffice/renderer.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -24,7 +23,6 @@
 #include "engines/libreoffice/uno_session.hpp"
 #include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
-#include "engines/pptx/zip.hpp"
 #include "support/fixtures.hpp"
 #include "deckmaker/hostile_decks.hpp"
 
@@ -34,6 +32,10 @@ namespace {
 namespace fs = std::filesystem;
 namespace builder = pptx::builder;
 using quorvane::testing::hostile::CompoundFile;
+using quorvane::testing::hostile::CurrentUserAtom;
+using quorvane::testing::hostile::WordFib;
+using quorvane::testing::hostile::WritePasswordProtectedOdp;
+using quorvane::testing::hostile::WriteZip;
 using quorvane::testing::ReadFile;
 using quorvane::testing::TempFolder;
 using quorvane::testing::WriteFile;
@@ -59,33 +61,6 @@ bool HasStagingLeftover(const fs::path& folder) {
   return false;
 }
 
-// A zip package of `entries` (name, bytes) in order.
-void WriteZip(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-  ASSERT_GE(fd, 0);
-  {
-    pptx::zip::Writer zip(fd);
-    for (const auto& [name, bytes] : entries) zip.Add(name, bytes);
-    zip.Finish();
-  }
-  ::close(fd);
-}
-
-// The Current User stream of a PowerPoint 97 file with this header token (0xF3D1C4DF: encrypted).
-std::string CurrentUserAtom(std::uint32_t token) {
-  std::string atom(20, '\0');
-  atom[4] = '\xF6', atom[5] = '\x0F', atom[8] = 0x14;
-  for (std::size_t i = 0; i < 4; ++i) atom[12 + i] = static_cast<char>((token >> (8 * i)) & 0xFF);
-  return atom;
-}
-
-// The start of a Word 97 WordDocument stream, its encryption bit set or not.
-std::string WordFib(bool encrypted) {
-  std::string fib(32, '\0');
-  fib[0] = '\xEC', fib[1] = '\xA5', fib[11] = encrypted ? 0x01 : 0x00;
-  return fib;
-}
-
 // --- Rules without an office ---------------------------------------------------------------------
 
 // What a load costs the deadline: slides counted in the file where the format tells, else guessed
@@ -99,7 +74,7 @@ TEST(RendererRules, SlidesToLoad) {
   for (int i = 0; i < 12; ++i) pages += "<draw:page draw:name=\"p" + std::to_string(i) + "\"/>";
   const std::string content = "<office:document><office:body>" + pages + "<draw:page-thumbnail/></office:body></office:document>";
   WriteFile(dir / "flat.fodp", "<?xml version=\"1.0\"?>" + content);
-  WriteZip(dir / "zipped.odp", {{"mimetype", "application/vnd.oasis.opendocument.presentation"}, {"content.xml", content}});
+  WriteZip((dir / "zipped.odp").string(), {{"mimetype", "application/vnd.oasis.opendocument.presentation"}, {"content.xml", content}});
   WriteFile(dir / "legacy.ppt", std::string(5 * kBytesPerEstimatedSlide + 10, 'x'));
   WriteFile(dir / "text.txt", std::string(100 * 1024, 'x'));
   WriteFile(dir / "empty.ppt", "");
@@ -359,26 +334,6 @@ std::pair<std::string, std::pair<std::uint32_t, std::uint32_t>> FormatOf(const f
 
 bool IsPdf(const fs::path& file) { return ReadFile(file).starts_with("%PDF-"); }
 
-// An OpenDocument presentation whose content.xml the manifest declares encrypted (AES-256, PBKDF2):
-// the office asks for a password before it looks at the content, so the content may be noise.
-void WritePasswordProtectedOdp(const fs::path& path) {
-  WriteZip(path, {{"mimetype", "application/vnd.oasis.opendocument.presentation"},
-                  {"META-INF/manifest.xml",
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest:manifest xmlns:manifest=\"urn:oasis:names:"
-                   "tc:opendocument:xmlns:manifest:1.0\" manifest:version=\"1.2\">\n <manifest:file-entry manifest:full-"
-                   "path=\"/\" manifest:version=\"1.2\" manifest:media-type=\"application/vnd.oasis.opendocument."
-                   "presentation\"/>\n <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\""
-                   "text/xml\" manifest:size=\"100\">\n  <manifest:encryption-data manifest:checksum-type=\"urn:oasis:"
-                   "names:tc:opendocument:xmlns:manifest:1.0#sha256-1k\" manifest:checksum=\"vcA+9aZ6gUCXcnQHcoqpAAnQ"
-                   "hqgiPdqQQhqUXzDZoV0=\">\n   <manifest:algorithm manifest:algorithm-name=\"http://www.w3.org/2001/"
-                   "04/xmlenc#aes256-cbc\" manifest:initialisation-vector=\"2Xo9CpU7VJS98SJUwngEvA==\"/>\n   <manifest:"
-                   "start-key-generation manifest:start-key-generation-name=\"http://www.w3.org/2000/09/xmldsig#sha256"
-                   "\" manifest:key-size=\"32\"/>\n   <manifest:key-derivation manifest:key-derivation-name=\"PBKDF2\" "
-                   "manifest:key-size=\"32\" manifest:iteration-count=\"1000\" manifest:salt=\"Mz/CYzhYV6fqR7oVrI7KNQ=="
-                   "\"/>\n  </manifest:encryption-data>\n </manifest:file-entry>\n</manifest:manifest>\n"},
-                  {"content.xml", std::string(112, 'x')}});
-}
-
 // The tests below share one warm office (the suite holds a lease for its whole run).
 class RendererTest : public ::testing::Test {
  protected:
@@ -442,7 +397,7 @@ TEST_F(RendererTest, ExportsSlidePictures) {
 TEST_F(RendererTest, FailuresNameTheFileAndTheCause) {
   const fs::path deck = Deck("deck.pptx");
   WriteFile(dir_ / "garbage.pptx", "this is not a presentation\n");
-  WritePasswordProtectedOdp(dir_ / "protected.odp");
+  WritePasswordProtectedOdp((dir_ / "protected.odp").string());
   const auto pictures = [&](std::vector<SlideExport> slides) {
     for (SlideExport& slide : slides) slide.path = (dir_ / slide.path).string();
     return [this, deck, slides] { lease().ExportSlides(deck.string(), slides); };

@@ -78,24 +78,6 @@ TEST_F(NumberedFiles, NumbersModesAndFailures) {
   EXPECT_EQ(ThrownNumber([&] { files::Close(9); }), 0) << "closing a closed number is no error";
 }
 
-TEST(Ansi, ConvertsToTheCharacterSetOfTheLocale) {
-  struct Row { const char* name; std::u16string text; std::string c, utf8, latin1; };
-  const std::string zero("a\0b", 3);
-  const Row rows[] = {
-      {"Latin-1 letters", u"Grüße", "Gr??e", "Gr\xC3\xBC\xC3\x9F" "e", "Gr\xFC\xDF" "e"},
-      {"euro sign", u"5 €", "5 ?", "5 \xE2\x82\xAC", "5 ?"},
-      {"pair is one character", u"a\U0001F600b", "a?b", "a\xF0\x9F\x98\x80" "b", "a?b"},
-      {"unpaired high surrogate", u"a\xD800" u"b", "a?b", "a?b", "a?b"},
-      {"zero stays a zero byte", std::u16string(u"a\0b", 3), zero, zero, zero}};
-  const std::pair<const char*, std::string Row::*> locales[] = {
-      {"C", &Row::c}, {"C.UTF-8", &Row::utf8}, {"de_DE.ISO-8859-1", &Row::latin1}};
-  for (const auto& [name, expected] : locales) {
-    ScopedLocale locale(name, LC_CTYPE);
-    if (!locale.ok()) continue;  // not installed: scripts/setup.sh makes it
-    for (const auto& row : rows) EXPECT_EQ(ansi::FromUtf16(row.text), row.*expected) << name << ": " << row.name;
-  }
-}
-
 // The one UTF-16 conversion at its edges: unpaired surrogates, pairs, escaped bytes, and a byte
 // count that ends inside a character (the C interface cuts its copies there).
 TEST(Utf, UnpairedSurrogatesAndCharactersThatDoNotFit) {

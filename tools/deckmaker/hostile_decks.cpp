@@ -476,4 +476,46 @@ std::string CompoundFile(const std::vector<std::pair<std::u16string, std::string
   return file;
 }
 
+void WriteZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot open " + path);
+  {
+    zip::Writer writer(fd);
+    for (const auto& [name, bytes] : entries) writer.Add(name, bytes);
+    writer.Finish();
+  }
+  ::close(fd);
+}
+
+void WritePasswordProtectedOdp(const std::string& path) {
+  WriteZip(path, {{"mimetype", "application/vnd.oasis.opendocument.presentation"},
+                  {"META-INF/manifest.xml",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest:manifest xmlns:manifest=\"urn:oasis:names:"
+                   "tc:opendocument:xmlns:manifest:1.0\" manifest:version=\"1.2\">\n <manifest:file-entry manifest:full-"
+                   "path=\"/\" manifest:version=\"1.2\" manifest:media-type=\"application/vnd.oasis.opendocument."
+                   "presentation\"/>\n <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\""
+                   "text/xml\" manifest:size=\"100\">\n  <manifest:encryption-data manifest:checksum-type=\"urn:oasis:"
+                   "names:tc:opendocument:xmlns:manifest:1.0#sha256-1k\" manifest:checksum=\"vcA+9aZ6gUCXcnQHcoqpAAnQ"
+                   "hqgiPdqQQhqUXzDZoV0=\">\n   <manifest:algorithm manifest:algorithm-name=\"http://www.w3.org/2001/"
+                   "04/xmlenc#aes256-cbc\" manifest:initialisation-vector=\"2Xo9CpU7VJS98SJUwngEvA==\"/>\n   <manifest:"
+                   "start-key-generation manifest:start-key-generation-name=\"http://www.w3.org/2000/09/xmldsig#sha256"
+                   "\" manifest:key-size=\"32\"/>\n   <manifest:key-derivation manifest:key-derivation-name=\"PBKDF2\" "
+                   "manifest:key-size=\"32\" manifest:iteration-count=\"1000\" manifest:salt=\"Mz/CYzhYV6fqR7oVrI7KNQ=="
+                   "\"/>\n  </manifest:encryption-data>\n </manifest:file-entry>\n</manifest:manifest>\n"},
+                  {"content.xml", std::string(112, 'x')}});
+}
+
+std::string CurrentUserAtom(std::uint32_t token) {
+  std::string atom(20, '\0');
+  atom[4] = '\xF6', atom[5] = '\x0F', atom[8] = 0x14;
+  for (std::size_t i = 0; i < 4; ++i) atom[12 + i] = static_cast<char>((token >> (8 * i)) & 0xFF);
+  return atom;
+}
+
+std::string WordFib(bool encrypted) {
+  std::string fib(32, '\0');
+  fib[0] = '\xEC', fib[1] = '\xA5', fib[11] = encrypted ? 0x01 : 0x00;
+  return fib;
+}
+
 }  // namespace quorvane::testing::hostile

@@ -42,6 +42,19 @@ std::string CompoundFile(const std::vector<std::pair<std::u16string, std::string
 // The bytes of a small valid deck of one slide holding a text box with `text`.
 std::string SmallDeck(const std::u16string& text = u"hello");
 
+// A zip package of `entries` (name, bytes) in order.
+void WriteZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
+
+// An OpenDocument presentation whose content.xml the manifest declares encrypted (AES-256, PBKDF2):
+// an office asks for the password before it looks at the content, so the content is noise.
+void WritePasswordProtectedOdp(const std::string& path);
+
+// The Current User stream of a PowerPoint 97 file with this header token (0xF3D1C4DF: encrypted).
+std::string CurrentUserAtom(std::uint32_t token);
+
+// The start of a Word 97 WordDocument stream, its encryption bit set or not.
+std::string WordFib(bool encrypted);
+
 // A zip archive's central directory as records that can be changed and written back.
 struct DirectoryRecord {
   std::string header;  // the 46 fixed bytes

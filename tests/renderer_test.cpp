@@ -31,11 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace builder = pptx::builder;
-using quorvane::testing::hostile::CompoundFile;
-using quorvane::testing::hostile::CurrentUserAtom;
-using quorvane::testing::hostile::WordFib;
-using quorvane::testing::hostile::WritePasswordProtectedOdp;
-using quorvane::testing::hostile::WriteZip;
+using namespace quorvane::testing::hostile;  // the makers of damaged and encrypted files
 using quorvane::testing::ReadFile;
 using quorvane::testing::TempFolder;
 using quorvane::testing::WriteFile;
@@ -397,6 +393,7 @@ TEST_F(RendererTest, ExportsSlidePictures) {
 TEST_F(RendererTest, FailuresNameTheFileAndTheCause) {
   const fs::path deck = Deck("deck.pptx");
   WriteFile(dir_ / "garbage.pptx", "this is not a presentation\n");
+  WriteFile(dir_ / "cut.pptx", ReadFile(deck).substr(0, 6000));
   WritePasswordProtectedOdp((dir_ / "protected.odp").string());
   const auto pictures = [&](std::vector<SlideExport> slides) {
     for (SlideExport& slide : slides) slide.path = (dir_ / slide.path).string();
@@ -412,6 +409,7 @@ TEST_F(RendererTest, FailuresNameTheFileAndTheCause) {
       {"text filter for a presentation", convert("deck.pptx", "a.doc", "MS Word 97"), failure::kWin32InvalidData, "deck.pptx"},
       {"text read as a presentation", convert("garbage.pptx", "b.pdf", "impress_pdf_Export"), failure::kWin32InvalidData,
        "garbage.pptx"},
+      {"damaged package", convert("cut.pptx", "c.pdf", "impress_pdf_Export"), failure::kWin32InvalidData, "cut.pptx"},
       {"slide zero", pictures({{0, "s0.png", "PNG"}}), failure::kDispBadIndex, "Slide 0"},
       {"one bad picture of several", pictures({{1, "ok.png", "PNG"}, {9, "s9.png", "PNG"}}), failure::kDispBadIndex, "Slide 9"},
       {"password asked", convert("protected.odp", "p.pdf", "impress_pdf_Export"), failure::kEAccessDenied, "password"},

@@ -15,13 +15,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "common/text.hpp"
+#include "quorvane/automation_error.hpp"
 #include "quorvane/control.hpp"
 
 namespace quorvane::testing {
@@ -101,20 +104,6 @@ inline std::vector<fs::path> CorpusDecks() {
   return decks;
 }
 
-}  // namespace quorvane::testing
-
-// Skips the test when the corpus is missing (saying where it looked), or fails it under CI, where the
-// corpus must be there.
-#define QUORVANE_NEEDS_CORPUS()                                                      \
-  do {                                                                               \
-    if (!::quorvane::testing::CorpusPresent()) {                                     \
-      if (std::getenv("CI") != nullptr) FAIL() << ::quorvane::testing::CorpusMissing(); \
-      GTEST_SKIP() << ::quorvane::testing::CorpusMissing();                          \
-    }                                                                                \
-  } while (false)
-
-namespace quorvane::testing {
-
 // Switches one locale category (all of them by default) for one test and puts the previous
 // setting back. ok() is false when the locale is not installed.
 class ScopedLocale {
@@ -187,10 +176,6 @@ inline std::int32_t ConvertWith(QuorvaneX& control, const std::filesystem::path&
   return control.ConvertFile();
 }
 
-}  // namespace quorvane::testing
-
-namespace quorvane::testing {
-
 // The manifest's note on a corpus deck (its last column: what the file is and holds), or empty.
 inline std::string CorpusNote(const std::filesystem::path& deck) {
   std::ifstream manifest(CorpusDir() / "MANIFEST.tsv");
@@ -200,15 +185,7 @@ inline std::string CorpusNote(const std::filesystem::path& deck) {
   return {};
 }
 
-}  // namespace quorvane::testing
-
 // --- Office tests: a thrown failure's number, an environment variable for one test, a host's events ---
-#include <functional>
-#include <optional>
-
-#include "quorvane/automation_error.hpp"
-
-namespace quorvane::testing {
 
 // Runs `call`; the number of the AutomationError it threw (its description into `description`), or
 // 0 when it threw none.
@@ -268,10 +245,6 @@ struct EventRecorder : QuorvaneXEvents {
   std::vector<std::string> texts;
 };
 
-}  // namespace quorvane::testing
-
-namespace quorvane::testing {
-
 // Width and height a PNG's header gives; {0, 0} when `bytes` is no PNG.
 inline std::pair<std::uint32_t, std::uint32_t> PngSize(std::string_view bytes) {
   if (bytes.size() < 24 || bytes.substr(0, 8) != "\x89PNG\r\n\x1A\n") return {0, 0};
@@ -282,10 +255,6 @@ inline std::pair<std::uint32_t, std::uint32_t> PngSize(std::string_view bytes) {
   };
   return {at(16), at(20)};
 }
-
-}  // namespace quorvane::testing
-
-namespace quorvane::testing {
 
 // The messages of the diagnostic log at `path` (what follows each line's date and time), in order.
 inline std::vector<std::string> LogMessages(const fs::path& path) {
@@ -300,3 +269,13 @@ inline std::vector<std::string> LogMessages(const fs::path& path) {
 }
 
 }  // namespace quorvane::testing
+
+// Skips the test when the corpus is missing (saying where it looked), or fails it under CI, where the
+// corpus must be there.
+#define QUORVANE_NEEDS_CORPUS()                                                      \
+  do {                                                                               \
+    if (!::quorvane::testing::CorpusPresent()) {                                     \
+      if (std::getenv("CI") != nullptr) FAIL() << ::quorvane::testing::CorpusMissing(); \
+      GTEST_SKIP() << ::quorvane::testing::CorpusMissing();                          \
+    }                                                                                \
+  } while (false)

@@ -93,6 +93,9 @@ TEST(Utf, UnpairedSurrogatesAndCharactersThatDoNotFit) {
     EXPECT_EQ(text::ToUtf8(row.text).substr(0, text::Utf8PrefixLength(row.text, row.limit)), row.kept) << row.name;
   // From wchar_t (the locale's names of months and days): what is no character becomes U+FFFD.
   EXPECT_EQ(text::FromWide(std::wstring{wchar_t(0xD800), wchar_t(0x110000)}), u"\uFFFD\uFFFD");
+  // Member names compare without regard to case in Latin, Greek and Cyrillic; the dotless i stays itself.
+  EXPECT_TRUE(text::EqualsIgnoreCase(u"A\u00C0\u0100\u0139\u0178\u03A3\u0416\u0400", u"a\u00E0\u0101\u013A\u00FF\u03C3\u0436\u0450") &&
+              !text::EqualsIgnoreCase(u"\u0131", u"I"));
 }
 
 // The writer writes in place, under the target rules of every output: refusals are run-time errors, and

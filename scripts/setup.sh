@@ -20,6 +20,8 @@ packages+=(
   libreoffice-dev poppler-utils
   fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2 fonts-dejavu fonts-noto-cjk fonts-noto-core
 )
+# The browser the tests open the web page and the web archive in.
+packages+=(chromium)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for app in impress writer math; do
   installed "libreoffice-$app" || packages+=("libreoffice-$app-nogui")

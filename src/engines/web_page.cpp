@@ -16,9 +16,12 @@ using slide_output::SlideContent;
 
 constexpr const char* kPictureFilter = "PNG";
 constexpr const char* kArchiveBoundary = "----=_NextPart_Quorvane_Slides";
-// Where the archive says its parts come from: a page "file:///<stem>.htm" and its pictures under
-// "file:///<stem>_files/", so that the page's relative links resolve to the pictures' locations.
-constexpr const char* kArchiveBase = "file:///";
+// Where the archive says its parts come from: a page "<base><stem>.htm" and its pictures under
+// "<base><stem>_files/", so that the page's relative links resolve to the pictures' locations.
+// Browsers take an archive's parts only by http-style locations (a "file:" location is never
+// looked up inside the archive, and the pictures stay blank); the reserved ".invalid" host can
+// never be reached, should a reader look outside the archive.
+constexpr const char* kArchiveBase = "https://archive.invalid/";
 // Longest title the page takes from a slide (UTF-16 units); a title is a line, not a text.
 constexpr std::size_t kMaxTitleLength = 200;
 

@@ -86,7 +86,8 @@ class Spawned {
  public:
   Spawned(const Program& program, const std::vector<std::string>& arguments, const std::string& tempDir) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) Fail(failure::kRpcServerUnavailable, Who(program) + "no pipe (" + std::strerror(errno) + ")");
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+      Fail(failure::kRpcServerUnavailable, Who(program) + "no pipe (" + std::strerror(errno) + ")");
     errorRead_ = fds[0];
     const int errorWrite = fds[1];
 
@@ -106,7 +107,8 @@ class Spawned {
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    for (const int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&defaults, sig);
+    for (const int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2})
+      sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setpgroup(&attributes, 0);
@@ -119,23 +121,18 @@ class Spawned {
     if (error != 0) {
       ::close(errorRead_);
       if (error == ENOENT || error == EACCES)
-        Fail(failure::kRpcServerUnavailable, Who(program) + "'" + program.name + "' is not installed or cannot be run (" +
-                                                 std::strerror(error) + "): install the Debian package \"" +
-                                                 program.package + "\"");
-      Fail(failure::kRpcServerUnavailable, Who(program) + "'" + program.name + "' cannot be started (" +
-                                               std::strerror(error) + ")");
+        Fail(failure::kRpcServerUnavailable, Who(program) + "'" + program.name +
+                                                 "' is not installed or cannot be run (" + std::strerror(error) +
+                                                 "): install the Debian package \"" + program.package + "\"");
+      Fail(failure::kRpcServerUnavailable,
+           Who(program) + "'" + program.name + "' cannot be started (" + std::strerror(error) + ")");
     }
     watch_->group = pid_;
     hook_ = cleanup::Hook([watch = watch_] { watch->Kill(); });
   }
 
   ~Spawned() {
-    if (pid_ > 0) {  // left early: nothing of it stays
-      ::kill(-pid_, SIGKILL);
-      int status = 0;
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
+    if (pid_ > 0) Kill();  // left early: nothing of it stays
     ::close(errorRead_);
   }
   Spawned(const Spawned&) = delete;

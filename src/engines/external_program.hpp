@@ -21,9 +21,9 @@
 namespace quorvane::engines::external_program {
 
 struct Program {
-  std::string name;      // the command, looked up in PATH: "gs"
-  std::string package;   // the Debian package that installs it: "ghostscript"
-  std::string purpose;   // what it makes, for descriptions: "the XPS document"
+  std::string name;     // the command, looked up in PATH: "gs"
+  std::string package;  // the Debian package that installs it: "ghostscript"
+  std::string purpose;  // what it makes, for descriptions: "the XPS document"
 };
 
 // Runs `program` with `arguments` (without the program's own name) and waits up to `deadline`.

@@ -24,6 +24,7 @@ namespace xml = pptx::xml;
 using std::chrono::milliseconds;
 
 constexpr std::int32_t kTallestVideo = 4096;
+constexpr milliseconds kLongestSlideTime = std::chrono::hours(24);
 
 // A target that would be refused at the end is refused before anything is drawn or run.
 void CheckTarget(const std::string& path) {
@@ -43,7 +44,9 @@ void Place(const std::string& made, const std::string& path) {
   }
 }
 
-std::int32_t Even(double value) { return std::max<std::int32_t>(2, 2 * static_cast<std::int32_t>(std::lround(value / 2))); }
+std::int32_t Even(double value) {
+  return std::max<std::int32_t>(2, 2 * static_cast<std::int32_t>(std::lround(value / 2)));
+}
 
 // Ghostscript reads "%d" in an output name as a page number: a literal "%" is written twice.
 std::string GhostscriptName(const std::string& path) {
@@ -70,14 +73,18 @@ std::vector<ShowStep> ShowSteps(pptx::PresentationModel& model) {
   std::vector<ShowStep> steps;
   const auto slides = model.slides();
   for (const auto& slide : slides) {
-    const xml::Node root = model.Document(slide->partName)->root();
-    if (!xml::BoolAttr(root, "show", true)) continue;
     ShowStep step;
     step.number = static_cast<std::int32_t>(slide->index) + 1;
     step.time = kDefaultSlideTime;
-    const xml::Node transition = xml::Child(root, "p:transition");
-    if (transition && !xml::Attr(transition, "advTm").empty())
-      step.time = std::max(kOneFrame, milliseconds(xml::IntAttr(transition, "advTm", kDefaultSlideTime.count())));
+    try {
+      const xml::Node root = model.Document(slide->partName)->root();
+      if (!xml::BoolAttr(root, "show", true)) continue;
+      const xml::Node transition = xml::Child(root, "p:transition");
+      if (transition && !xml::Attr(transition, "advTm").empty())
+        step.time = std::clamp(milliseconds(xml::IntAttr(transition, "advTm", 0)), kOneFrame, kLongestSlideTime);
+    } catch (const AutomationError&) {
+      // A slide part that cannot be read is shown as the renderer draws it, for the default time.
+    }
     steps.push_back(step);
   }
   return steps;
@@ -110,8 +117,8 @@ pptx::SaveFormatWriter VideoWriter(SizedDrawer draw) {
     CheckTarget(path);
     const std::vector<ShowStep> steps = ShowSteps(model);
     if (steps.empty())
-      throw AutomationError(failure::kWin32InvalidData, u"Cannot save \"" + text::FromUtf8(path) +
-                                                            u"\" as a video: every slide is hidden.");
+      throw AutomationError(failure::kWin32InvalidData,
+                            u"Cannot save \"" + text::FromUtf8(path) + u"\" as a video: every slide is hidden.");
     const slide_output::SlideSize slide = slide_output::SlideSizeOf(model);
     const PixelSize size = VideoSize(slide.cx, slide.cy);
     std::vector<std::int32_t> numbers;
@@ -139,12 +146,17 @@ pptx::SaveFormatWriter VideoWriter(SizedDrawer draw) {
     const std::string video = work.path() + "/show.wmv";
     const std::string frames = std::to_string(size.width) + ":" + std::to_string(size.height);
     // The pictures are scaled in case one was drawn a pixel off, converted once, then repeated.
-    external_program::Run(
-        {"ffmpeg", "ffmpeg", "the video"},
-        {"-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", "file:" + list,
-         "-vf", "scale=" + frames + ",setsar=1,format=yuv420p,fps=" + std::to_string(kVideoFrameRate), "-t",
-         Seconds(total), "-c:v", "wmv2", "-q:v", "3", "-an", "-f", "asf", "file:" + video},
-        external_program::DeadlineFor(steps.size() + static_cast<std::size_t>(total.count() / 1000)), work.path());
+    // clang-format off
+    const std::vector<std::string> arguments{
+        "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+        "-f", "concat", "-safe", "0", "-i", "file:" + list,
+        "-vf", "scale=" + frames + ",setsar=1,format=yuv420p,fps=" + std::to_string(kVideoFrameRate),
+        "-t", Seconds(total), "-c:v", "wmv2", "-q:v", "3", "-g", std::to_string(10 * kVideoFrameRate),
+        "-an", "-f", "asf", "file:" + video};
+    // clang-format on
+    const auto seconds = static_cast<std::size_t>(total.count() / 1000);
+    external_program::Run({"ffmpeg", "ffmpeg", "the video"}, arguments,
+                          external_program::DeadlineFor(steps.size() + seconds), work.path());
     Place(video, path);
   };
 }

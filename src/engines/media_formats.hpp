@@ -6,8 +6,8 @@
 //   (package "ffmpeg"). Each shown slide is one picture 1280 pixels wide (the height by the slide's
 //   ratio, even; a slide taller than wide is fitted into 4096 pixels of height instead), held for
 //   its automatic advance time (p:transition@advTm, at least one frame) or else kDefaultSlideTime,
-//   at kVideoFrameRate frames a second. Hidden slides are left out; a show without a shown slide
-//   fails (0x8007000D).
+//   at kVideoFrameRate frames a second with a key frame every 10 s. Hidden slides are left out; a
+//   show without a shown slide fails (0x8007000D).
 //
 // Both work in a private temporary folder and put the result in place only when it is whole
 // (output::PutInPlace): a failure leaves an older output as it was and nothing in the temporary
@@ -24,7 +24,8 @@
 namespace quorvane::engines::media_formats {
 
 inline constexpr std::chrono::milliseconds kDefaultSlideTime{5000};
-inline constexpr int kVideoFrameRate = 10;
+// Slides stand still: a low rate keeps the encoding short (ffmpeg encodes every frame).
+inline constexpr int kVideoFrameRate = 5;
 inline constexpr std::int32_t kVideoWidth = 1280;
 
 // Draws slides (1-based numbers) as PNG pictures of `width` x `height` pixels; one file per number,

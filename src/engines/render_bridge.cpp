@@ -231,7 +231,10 @@ void RegisterSaveFormats() {
     pptx::RegisterSaveFormat(15, slide_output::MetafileFolderWriter(SlidePictures));
     pptx::RegisterSaveFormat(36, picture_show::PicturePresentationWriter(SlidePictures));
     // Formats the system's programs finish: XPS from the PDF, the video from slide pictures.
-    pptx::RegisterSaveFormat(33, media_formats::XpsWriter(pptx::FindSaveFormat(32)));
+    // (The PDF writer is looked up at each save: whatever writes PDF then writes the XPS's PDF.)
+    pptx::RegisterSaveFormat(33, media_formats::XpsWriter([](pptx::PresentationModel& model, const std::string& path) {
+      pptx::FindSaveFormat(32)(model, path);
+    }));
     pptx::RegisterSaveFormat(37, media_formats::VideoWriter([](pptx::PresentationModel& model,
                                                                const std::vector<std::int32_t>& numbers,
                                                                std::int32_t width, std::int32_t height) {

@@ -2,12 +2,9 @@
 // save formats and picture export it serves, and the opening of legacy and OpenDocument files.
 #include "engines/shared/render_bridge.hpp"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <climits>
 #include <filesystem>
 #include <fstream>

@@ -18,6 +18,9 @@ packages=(
 # are installed already (they conflict; replacing a desktop's office is not this script's business).
 packages+=(
   libreoffice-dev poppler-utils
+  # XPS is made from the renderer's PDF by Ghostscript, the slide show video by ffmpeg (both run as
+  # separate processes); libgxps's tools read XPS back in the tests.
+  ghostscript ffmpeg libgxps-utils
   fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2 fonts-dejavu fonts-noto-cjk fonts-noto-core
 )
 # The browser the tests open the web page and the web archive in.

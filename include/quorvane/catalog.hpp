@@ -32,8 +32,10 @@ enum class Route : std::uint8_t {
 enum class Engine : std::uint8_t {
   None,          // nothing: a conversion to it fails
   Native,        // the native presentation engine (and the text writer over it)
-  Renderer,      // the renderer: one of its export filters, or its pictures of the slides
-  FromPictures,  // the engines, from pictures of the slides that the renderer draws
+  Renderer,      // the renderer: one of its export filters (finished by a program of the system for
+                 // XPS), or its pictures of the slides
+  FromPictures,  // the engines (or, for the video, a program of the system), from pictures of the slides
+                 // that the renderer draws
   WordStandIn,   // the Word stand-in, from the slides pasted as pictures
 };
 

@@ -6,10 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <utility>
+
+#include "common/failures.hpp"
+#include "common/text.hpp"
+#include "quorvane/automation_error.hpp"
 
 namespace quorvane::cleanup {
 
@@ -20,6 +27,21 @@ int OpenFolder(const std::string& path) {
 }
 
 }  // namespace
+
+TemporaryFolder::TemporaryFolder() {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string pattern = (base / "quorvane-render-XXXXXX").string();
+  if (!::mkdtemp(pattern.data()))
+    throw AutomationError(failure::kEAccessDenied, u"Cannot make a temporary folder for the renderer in \"" +
+                                                       text::FromUtf8(base.string()) + u"\": " +
+                                                       text::FromUtf8(std::strerror(errno)) + u".");
+  path_ = pattern;
+  hold_ = OwnedFolder(path_);
+}
+
+TemporaryFolder::~TemporaryFolder() { RemoveFolder(path_); }
 
 void RemoveFolder(const std::string& path) noexcept {
   for (int attempt = 0; attempt < 5; ++attempt) {

@@ -38,6 +38,24 @@ class OwnedFolder {
   int fd_ = -1;
 };
 
+// A private folder `quorvane-render-XXXXXX` under the system's temporary folder (TMPDIR), made with
+// mkdtemp (mode 0700, so nobody else can put or read files in it) and held as this process's: it is
+// removed with everything in it when the object goes, at an early exit, or by a later process
+// should this one die. Throws AutomationError kEAccessDenied when it cannot be made.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  OwnedFolder hold_;
+};
+
 // Removes `path` with what it holds, trying again while something else removes parts of it at the
 // same time (a concurrent removal makes a single pass stop early). Never throws.
 void RemoveFolder(const std::string& path) noexcept;

@@ -2,12 +2,9 @@
 // save formats and picture export it serves, and the opening of legacy and OpenDocument files.
 #include "engines/shared/render_bridge.hpp"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +20,7 @@
 #include "common/output_file.hpp"
 #include "common/owned_folder.hpp"
 #include "common/text.hpp"
+#include "engines/media_formats.hpp"
 #include "engines/picture_show.hpp"
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
@@ -37,36 +35,7 @@ namespace quorvane::engines {
 
 namespace {
 
-// A private folder under the system's temporary folder, removed with everything in it when the
-// object goes. Made with mkdtemp (mode 0700), so nobody else can put or read files in it. Held as
-// this process's (an early exit removes it; a later process sweeps it should this one die).
-class TemporaryFolder {
- public:
-  TemporaryFolder() {
-    std::error_code ec;
-    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    std::string pattern = (base / "quorvane-render-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-      throw AutomationError(failure::kEAccessDenied,
-                            u"Cannot make a temporary folder for the renderer in \"" + text::FromUtf8(base.string()) +
-                                u"\": " + text::FromUtf8(std::strerror(errno)) + u".");
-    path_ = pattern;
-    hold_ = cleanup::OwnedFolder(path_);
-  }
-  ~TemporaryFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  cleanup::OwnedFolder hold_;  // removed should the process be ended by a signal
-};
+using cleanup::TemporaryFolder;
 
 }  // namespace
 
@@ -258,6 +227,19 @@ void RegisterSaveFormats() {
     pptx::RegisterSaveFormat(20, web_page::WebArchiveWriter(SlidePictures));
     pptx::RegisterSaveFormat(15, slide_output::MetafileFolderWriter(SlidePictures));
     pptx::RegisterSaveFormat(36, picture_show::PicturePresentationWriter(SlidePictures));
+    // Formats the system's programs finish: XPS from the PDF, the video from slide pictures.
+    // (The PDF writer is looked up at each save: whatever writes PDF then writes the XPS's PDF.)
+    pptx::RegisterSaveFormat(33, media_formats::XpsWriter([](pptx::PresentationModel& model, const std::string& path) {
+      pptx::FindSaveFormat(32)(model, path);
+    }));
+    pptx::RegisterSaveFormat(37, media_formats::VideoWriter([](pptx::PresentationModel& model,
+                                                               const std::vector<std::int32_t>& numbers,
+                                                               std::int32_t width, std::int32_t height) {
+      const auto& drawn = DrawSlides(model, numbers, std::string(TheRenderer().PictureFilterName("PNG")), width, height);
+      std::vector<std::string> files;
+      for (const std::int32_t number : numbers) files.push_back(drawn.at(number));
+      return files;
+    }));
   });
 }
 

@@ -248,6 +248,15 @@ int RunDocuments(const std::vector<std::string>& inputs, const std::string& outp
   if (output == kStandardStream || dir == kStandardStream)
     return UsageError("Markdown and JSON documents are written to files, not to '-'");
   const std::string extension = kind == DocumentKind::kMarkdown ? ".md" : ".json";
+  if (!dir.empty()) {
+    std::error_code error;
+    fs::create_directories(Absolute(dir), error);
+    if (error) {
+      std::cerr << kProgram << " convert: cannot create the output folder '" << Printable(dir)
+                << "': " << error.message() << "\n";
+      return kExitCantCreate;
+    }
+  }
   int exitStatus = kExitOk;
   for (const std::string& input : inputs) {
     const std::string target =

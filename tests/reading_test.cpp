@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "engines/pptx/builder.hpp"
+#include "engines/pptx/engine.hpp"
+#include "engines/pptx/reading.hpp"
+#include "engines/web_page.hpp"
 #include "quorvane/documents.hpp"
 #include "support/fixtures.hpp"
 
@@ -85,10 +88,28 @@ void WriteExactDeck(const fs::path& path) {
   package->Save(path.string());
 }
 
-TEST(Reading, ExactDeckInMarkdownAndJson) {
+// The web page's text of a presentation, without its pictures.
+std::string PageText(const fs::path& deck) {
+  struct Readings final : office::reading::Sink {
+    void OnDeck(const office::reading::Deck&) override {}
+    void OnSlide(const office::reading::Slide& slide) override { slides.push_back(slide); }
+    std::vector<office::reading::Slide> slides;
+  } readings;
+  const auto application = engines::pptx::CreateApplication();
+  const auto model = engines::pptx::ModelOf(application->Presentations()->Open(text::FromUtf8(deck.string()), -1, 0, 0));
+  engines::pptx::ReadPresentation(*model, readings);
+  const auto contents = engines::slide_output::SlideContents(*model);
+  const std::string html = engines::web_page::PageHtml(u"", contents, readings.slides,
+                                                        std::vector<engines::web_page::PagePicture>(contents.size()));
+  application->Quit();
+  return html;
+}
+
+TEST(Reading, ExactDeckInMarkdownJsonAndTheWebPage) {
   testing::TempFolder dir;
   const fs::path deck = dir / "exact.pptx";
   WriteExactDeck(deck);
+  const std::string html = PageText(deck);
   ExportDocument(deck.string(), (dir / "exact.md").string(), DocumentKind::kMarkdown);
   ExportDocument(deck.string(), (dir / "exact.json").string(), DocumentKind::kJson);
   const std::string md = testing::ReadFile(dir / "exact.md");
@@ -101,11 +122,13 @@ TEST(Reading, ExactDeckInMarkdownAndJson) {
     const char* what;
     std::string markdown;  // appears in the Markdown
     std::function<bool()> json;
+    std::string html = {};  // appears in the web page
   };
   const Case cases[] = {
       {"deck title and size", "# Exact deck\n",
        [&] { return json["deck"]["slideCount"] == 2 && json["deck"]["size"]["widthPixels"] == 1280; }},
-      {"slide heading", "\n## Slide 1: Plan & goals\n", [&] { return slide["title"] == "Plan & goals"; }},
+      {"slide heading", "\n## Slide 1: Plan & goals\n", [&] { return slide["title"] == "Plan & goals"; },
+       "<h2>Slide 1: Plan &amp; goals</h2>"},
       {"hidden slide", "\n## Slide 2: Backup (hidden)\n", [&] { return json["slides"][1]["hidden"] == true; }},
       {"reading order", "",
        [&] {
@@ -113,32 +136,41 @@ TEST(Reading, ExactDeckInMarkdownAndJson) {
          for (const Json& shape : slide["shapes"]) kinds.push_back(shape["kind"]);
          return kinds == std::vector<std::string>{"text", "text", "table", "picture", "chart"};
        }},
-      {"plain paragraph", "\nPlain intro\n\n- Top point\n", [&] { return body[0]["bullet"]["type"] == "none"; }},
+      {"plain paragraph", "\nPlain intro\n\n- Top point\n", [&] { return body[0]["bullet"]["type"] == "none"; },
+       "<p lang=\"en-US\">Plain intro</p>\n<ul>\n<li lang=\"en-US\">Top point\n<ul>\n"},
       {"bullets inherited from the master, by level", "\n- Top point\n  - Sub point\n",
-       [&] { return body[1]["bullet"]["type"] == "character" && body[2]["level"] == 1; }},
+       [&] { return body[1]["bullet"]["type"] == "character" && body[2]["level"] == 1; },
+       "<li lang=\"en-US\">Sub point</li>\n</ul>\n</li>\n</ul>\n"},
       {"numbering from its start", "\n3. Third\n4. Fourth\n",
-       [&] { return body[4]["bullet"]["number"] == 4 && body[4]["bullet"]["scheme"] == "arabicPeriod"; }},
+       [&] { return body[4]["bullet"]["number"] == 4 && body[4]["bullet"]["scheme"] == "arabicPeriod"; },
+       "<ol start=\"3\">\n<li lang=\"en-US\">Third</li>\n<li lang=\"en-US\">Fourth</li>\n</ol>\n"},
       {"links", "See [the site](https://example.com/docs?q=1) or backup (slide 2)\n",
-       [&] { return body[5]["runs"][1]["link"] == "https://example.com/docs?q=1" && body[5]["runs"][3]["link"] == "slide 2"; }},
+       [&] { return body[5]["runs"][1]["link"] == "https://example.com/docs?q=1" && body[5]["runs"][3]["link"] == "slide 2"; },
+       "See <a href=\"https://example.com/docs?q=1\">the site</a> or <a href=\"#slide2\">backup</a></p>"},
       {"right to left", "\n\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D\n",
-       [&] { return body[6]["rtl"] == true && body[6]["language"] == "he-IL" && body[5]["rtl"] == false; }},
+       [&] { return body[6]["rtl"] == true && body[6]["language"] == "he-IL" && body[5]["rtl"] == false; },
+       "<p dir=\"rtl\" lang=\"he-IL\">\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D</p>"},
       {"merged table", "| Merged head |  | C |\n| --- | --- | --- |\n| a\\|b | x | y |\n",
        [&] {
          return slide["shapes"][2]["table"]["headerRow"] == true && cells[0][0]["colspan"] == 2 &&
                 cells[0][1]["covered"] == true && cells[1][0]["paragraphs"][0]["text"] == "a|b";
-       }},
+       },
+       "<tr><th colspan=\"2\"><p lang=\"en-US\">Merged head</p></th><th><p lang=\"en-US\">C</p></th></tr>\n"},
       {"picture", "\n*Picture: A red square*\n", [&] { return slide["shapes"][3]["alternativeText"] == "A red square"; }},
       {"chart", "| North | 3 |\n| South | 4.5 |\n",
        [&] {
          const Json& series = slide["shapes"][4]["chart"]["series"][0];
          return series["categories"][1] == "South" && series["values"][1] == 4.5;
        }},
-      {"notes", "\n### Notes\n\nSpeak slowly\n", [&] { return slide["notes"][0]["text"] == "Speak slowly"; }},
+      {"notes", "\n### Notes\n\nSpeak slowly\n", [&] { return slide["notes"][0]["text"] == "Speak slowly"; },
+       "<h3>Notes</h3>\n<p lang=\"en-US\">Speak slowly</p>"},
   };
   for (const Case& c : cases) {
     EXPECT_NE(md.find(c.markdown), std::string::npos) << c.what << ": not in the Markdown:\n" << md;
     EXPECT_TRUE(c.json()) << c.what << ": the JSON says otherwise:\n" << json.dump(1);
+    EXPECT_NE(html.find(c.html), std::string::npos) << c.what << ": not in the web page:\n" << html;
   }
+  EXPECT_EQ(html.find("Backup"), std::string::npos) << "the hidden slide";
 }
 
 // The facts MANIFEST.tsv records of each Office Open XML deck (slides, hidden slides, slides with

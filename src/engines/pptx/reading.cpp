@@ -5,6 +5,7 @@
 #include "engines/pptx/reading.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -169,7 +170,6 @@ class SlideReader {
     }
     if (inherited_.layout) slide.layout = xml::Attr(xml::Child(inherited_.layout->root(), "p:cSld"), "name");
     links_ = std::make_unique<Links>(model_, record_.partName);
-    part_ = record_.partName;
     ReadTree(xml::Path(document->root(), "p:cSld/p:spTree"), Placement{}, "", 0, slide.shapes);
     std::stable_sort(slide.shapes.begin(), slide.shapes.end(), [](const r::Shape& a, const r::Shape& b) {
       const double ay = std::round(a.y * 100), by = std::round(b.y * 100);
@@ -209,7 +209,6 @@ class SlideReader {
     if (notesPart.empty()) return;
     const auto document = model_.Document(notesPart);
     links_ = std::make_unique<Links>(model_, notesPart);
-    part_ = notesPart;
     const Inheritance none;
     for (const xml::Node shape : document->PagePlaceholders()) {
       const xml::Node ph = PlaceholderOf(shape);
@@ -496,7 +495,6 @@ class SlideReader {
   std::int32_t slideNumber_ = 0;
   Inheritance inherited_;
   std::unique_ptr<Links> links_;
-  std::string part_;
 };
 
 // The part the package's (or a part's) first relationship of a type ending in `suffix` names.

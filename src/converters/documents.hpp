@@ -21,7 +21,8 @@ using DocumentOutput = std::function<void(std::string_view)>;
 // - "# <deck title>" when the deck has one; per slide "## Slide N: Title", "(hidden)" after a
 //   hidden slide's heading;
 // - text in reading order: paragraphs as paragraphs, bulleted paragraphs as "- " items and numbered
-//   ones as "N. " items, indented two spaces per level; line breaks as "<br>"; links as
+//   ones as "N. " items whatever their scheme (letters and roman numerals too; the JSON keeps the
+//   scheme), indented two spaces per level; line breaks as "<br>"; links as
 //   [text](url), a jump to another slide as "text (slide N)";
 // - tables as pipe tables whose header is the table's first row; a cell covered by a merged cell
 //   is left empty; "|" is escaped and line breaks become "<br>";

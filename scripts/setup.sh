@@ -10,6 +10,7 @@ packages=(
   libpugixml-dev libzip-dev libcli11-dev nlohmann-json3-dev
   locales
   jq  # the command-line cases read the tool's --json output back with it
+  python3-jsonschema  # the JSON documents are checked against docs/deck.schema.json
 )
 
 # The renderer: LibreOffice (run as separate processes), its SDK (cppumaker, UNO headers and

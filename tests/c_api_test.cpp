@@ -281,3 +281,24 @@ TEST(CApiDispatch, HostObjectsAnswerThroughTheirCallbacks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Documents and accounts: refused arguments, a failure's number and description, and the account of
+// a file that cannot be read (a failure reported inside it, not returned).
+TEST(CApiDocuments, RefuseBadArgumentsAndTellFailures) {
+  char error[256] = "untouched";
+  EXPECT_EQ(qv_export_document(nullptr, "out.md", QV_DOCUMENT_MARKDOWN, error, sizeof error), QV_E_POINTER);
+  EXPECT_STREQ(error, "");
+  EXPECT_EQ(qv_export_document("in.pptx", "out.md", 7, nullptr, 0), QV_E_INVALIDARG);
+  EXPECT_EQ(qv_export_document("/nonexistent/in.pptx", "/nonexistent/out.json", QV_DOCUMENT_JSON, error, sizeof error),
+            static_cast<int32_t>(0x80070003u));
+  EXPECT_NE(std::string(error).find("/nonexistent/in.pptx"), std::string::npos) << error;
+  const size_t length = qv_inspect("/nonexistent/in.pptx", nullptr, 0);
+  std::string account(length, '\0');
+  EXPECT_EQ(qv_inspect("/nonexistent/in.pptx", account.data(), length + 1), length);
+  EXPECT_EQ(account.rfind("{\"path\":\"/nonexistent/in.pptx\",\"ok\":false,\"encrypted\":false,", 0), 0u) << account;
+  EXPECT_EQ(qv_inspect(nullptr, error, sizeof error), 0u);
+}
+
+}  // namespace

@@ -10,8 +10,14 @@
 // its "ANSI" bytes are UTF-8.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <sstream>
 #include <functional>
+#include <map>
+#include <utility>
+#include <regex>
+#include <set>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -21,6 +27,7 @@
 #include "deckmaker/decks.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/engine.hpp"
+#include "quorvane/documents.hpp"
 #include "support/fixtures.hpp"
 
 namespace quorvane::engines::pptx {
@@ -237,6 +244,108 @@ TEST(PptxGolden, TextExportsMatchTheCheckedFiles) {
                                   << "QUORVANE_UPDATE_GOLDEN=1 and check the difference by hand.";
     }
   }
+}
+
+// The words of `text`: runs of ASCII letters and digits, and runs of other characters than ASCII
+// (Markdown may put its ASCII marks between the two).
+std::set<std::string> Words(std::string_view text) {
+  std::set<std::string> words;
+  std::string word;
+  int kind = 0;  // of the word: 1 ASCII, 2 other
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const int now = std::isalnum(byte) ? 1 : byte >= 0x80 ? 2 : 0;
+    if (now != kind && !word.empty()) words.insert(std::exchange(word, {}));
+    if (now != 0) word += c;
+    kind = now;
+  }
+  if (!word.empty()) words.insert(word);
+  return words;
+}
+
+// A text export with slide and shape numbers, per slide: the text without the header lines and the
+// table cells' coordinates.
+std::map<int, std::string> TextExportBySlide(const std::string& text) {
+  static const std::regex header(R"(^----- Slide\((\d+)\) Shape\(\d+\) .*-----$)"), cell(R"(^\(\d+,\d+\): $)");
+  std::map<int, std::string> slides;
+  int slide = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::smatch m;
+    if (std::regex_match(line, m, header))
+      slide = std::stoi(m[1]);
+    else if (!std::regex_match(line, cell))
+      slides[slide] += line + "\n";
+  }
+  return slides;
+}
+
+// Markdown per slide: the text under each "## Slide N" heading, the heading included.
+std::map<int, std::string> MarkdownBySlide(const std::string& markdown) {
+  std::map<int, std::string> slides;
+  int slide = 0;
+  std::istringstream lines(markdown);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("## Slide ")) slide = std::stoi(line.substr(9));
+    slides[slide] += line + "\n";
+  }
+  return slides;
+}
+
+// The checked decks and every Office Open XML deck of the corpus that opens: each word of a slide's
+// text export is in that slide's Markdown section, and the JSON document keeps to its schema.
+TEST(PptxGolden, MarkdownKeepsEveryWordOfTheTextExportAndJsonItsSchema) {
+  testing::ScopedLocale utf8("C.UTF-8", LC_CTYPE);
+  ASSERT_TRUE(utf8.ok());
+  testing::TempFolder dir;
+  diagnostics::SetLogFolderForTesting(text::FromUtf8(dir.path().string()));
+  const std::shared_ptr<void> logBack(nullptr, [](void*) { diagnostics::SetLogFolderForTesting(std::nullopt); });
+  std::vector<fs::path> decks;
+  for (const auto& deck : kDecks) {
+    decks.push_back(dir / (std::string(deck.name) + ".pptx"));
+    b::Write(deck.make(), decks.back().string());
+  }
+  if (testing::CorpusPresent())
+    for (const fs::path& deck : testing::CorpusDecks())
+      if (deck.extension() == ".pptx" || deck.extension() == ".ppsx") decks.push_back(deck);
+  QuorvaneX control;
+  control.put_ShowSlideAndShapeNumber(kVariantTrue);
+  std::string jsonFiles;
+  int read = 0;
+  for (const fs::path& deck : decks) {
+    SCOPED_TRACE(deck.string());
+    const fs::path md = dir / "out.md", json = dir / (std::to_string(read) + ".json"), txt = dir / "out.txt";
+    try {
+      ExportDocument(deck.string(), md.string(), DocumentKind::kMarkdown);
+    } catch (const AutomationError&) {
+      EXPECT_NE(testing::ConvertWith(control, deck, txt, 200), 0) << "the text export reads what Markdown cannot";
+      continue;
+    }
+    ASSERT_NO_THROW(ExportDocument(deck.string(), json.string(), DocumentKind::kJson));
+    jsonFiles += " '" + json.string() + "'";
+    ++read;
+    auto markdown = MarkdownBySlide(testing::ReadFile(md));
+    // A deck without slides has no range to export as text.
+    if (testing::ConvertWith(control, deck, txt, 200) != 0) {
+      EXPECT_FALSE(markdown.contains(1)) << text::ToUtf8(control.get_ErrorString());
+      continue;
+    }
+    for (const auto& [slide, text] : TextExportBySlide(testing::ReadFile(txt))) {
+      const std::string& section = markdown[slide];
+      for (const std::string& word : Words(text))
+        EXPECT_NE(section.find(word), std::string::npos) << "slide " << slide << ": \"" << word << "\" missing in\n"
+                                                         << section;
+    }
+  }
+  EXPECT_GT(read, static_cast<int>(std::size(kDecks)));
+  const std::string check = testing::CommandOutput(
+      "/usr/bin/python3 -c 'import json, sys, jsonschema\n"
+      "v = jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))\n"
+      "for f in sys.argv[2:]:\n"
+      "    for e in v.iter_errors(json.load(open(f))): print(f, list(e.absolute_path), e.message)\n"
+      "print(\"checked\", len(sys.argv) - 2)' '" QUORVANE_SCHEMA "'" + jsonFiles + " 2>&1");
+  EXPECT_EQ(check, "checked " + std::to_string(read) + "\n");
 }
 
 }  // namespace

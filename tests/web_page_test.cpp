@@ -167,10 +167,12 @@ TEST_F(WebPageWriters, PageShowsTheSlidesAnAudienceSees) {
             (Strings{"my%20deck%231_files/slide1.png", "my%20deck%231_files/slide2.png", "my%20deck%231_files/slide3.png"}));
   EXPECT_EQ(Count(html, " width=\"8\" height=\"8\" alt=\"Slide "), 3u) << "each picture's size and text";
   for (const char* part : {"<title>Quorvane sample deck</title>", "alt=\"Slide 2: Text\"",
-                           "<p>Escaped: &lt;&amp;&gt; &quot;quoted&quot;</p>", "<p>Second paragraph with a<br>line break</p>",
-                           "<table>\n<tr><td><p>Region</p></td><td><p>Q1</p></td><td><p>Q2</p></td></tr>\n",
-                           "<tr><td><p>Total</p></td><td></td><td></td></tr>\n</table>",
-                           "<h3>Notes</h3>\n<p>Notes of the text slide</p>\n<p>with two paragraphs</p>"})
+                           "<li lang=\"en-US\">Escaped: &lt;&amp;&gt; &quot;quoted&quot;</li>",
+                           "<li lang=\"en-US\">Second paragraph with a<br>line break</li>",
+                           "<table>\n<tr><th><p lang=\"en-US\">Region</p></th><th><p lang=\"en-US\">Q1</p></th>",
+                           "<tr><td><p lang=\"en-US\">Total</p></td><td colspan=\"2\"></td></tr>\n</table>",
+                           "<h3>Notes</h3>\n<p lang=\"en-US\">Notes of the text slide</p>\n<p lang=\"en-US\">with two "
+                           "paragraphs</p>"})
     EXPECT_NE(html.find(part), std::string::npos) << part;
   EXPECT_EQ(html.find("<&>"), std::string::npos);
   EXPECT_EQ(html.find("Outer text box"), std::string::npos) << "text of the hidden slide";

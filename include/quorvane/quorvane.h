@@ -79,6 +79,7 @@ typedef int16_t qv_bool; /* automation Boolean: true = -1, false = 0 */
 #define QV_DISP_E_BADPARAMCOUNT ((qv_hresult)-2147352562)   /* 0x8002000E */
 #define QV_E_POINTER ((qv_hresult)-2147467261)              /* 0x80004003 */
 #define QV_E_OUTOFMEMORY ((qv_hresult)-2147024882)          /* 0x8007000E */
+#define QV_E_INVALIDARG ((qv_hresult)-2147024809)           /* 0x80070057 */
 
 /* Invocation kinds; method and property get may be combined. */
 #define QV_DISPATCH_METHOD 1
@@ -297,6 +298,24 @@ QV_API void qv_get_office_limits(qv_office_limits* limits);
  * (QUORVANE_RENDER_MEMORY_MIB, QUORVANE_RENDER_TIMEOUT_SECONDS, QUORVANE_RENDER_SLIDE_MILLISECONDS),
  * else the default. */
 QV_API void qv_set_office_limits(const qv_office_limits* limits);
+
+/* --- Documents and accounts of presentations ------------------------------------------------ */
+
+/*
+ * C++: quorvane/documents.hpp. Paths are NUL-terminated UTF-8. Text handed out is copied into
+ * `buffer` as far as it fits with its NUL (cut before a character that does not fit whole), and
+ * the whole text's length in bytes is returned; `buffer` may be NULL to ask for the length.
+ */
+#define QV_DOCUMENT_MARKDOWN 0
+#define QV_DOCUMENT_JSON 1
+
+/* Writes the document of `kind` for `input` to `output`. Returns 0, or the failure number (then
+ * the description goes to `error`, if given, as above); QV_E_POINTER for a NULL path, and
+ * QV_E_INVALIDARG for an unknown kind. */
+QV_API int32_t qv_export_document(const char* input, const char* output, int kind, char* error, size_t error_size);
+/* The account of `input` as one line of JSON. A file that cannot be read gives an account that
+ * says so ("ok": false), not a failure; 0 and an empty buffer for a NULL path. */
+QV_API size_t qv_inspect(const char* input, char* buffer, size_t size);
 
 #ifdef __cplusplus
 }

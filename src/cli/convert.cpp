@@ -24,6 +24,7 @@
 #include "output.hpp"
 #include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
+#include "quorvane/documents.hpp"
 #include "quorvane/office_limits.hpp"
 #include "quorvane/utf.hpp"
 #include "standard_streams.hpp"
@@ -227,6 +228,49 @@ std::optional<std::int32_t> ChooseType(const ConvertOptions& options, bool batch
   return std::nullopt;
 }
 
+// --type md and --type json (or an output ending in .md or .json): the reading of the deck as a
+// document, written by the component's own writers outside the control's catalogue.
+std::optional<DocumentKind> DocumentKindOf(const ConvertOptions& options, bool batch, const std::string& output) {
+  std::string name = Lower(options.type);
+  if (name.empty() && !batch) {
+    name = Lower(fs::path(output).extension().string());
+    if (!name.empty()) name.erase(0, 1);
+  }
+  if (name == "md" || name == "markdown") return DocumentKind::kMarkdown;
+  if (name == "json") return DocumentKind::kJson;
+  return std::nullopt;
+}
+
+int RunDocuments(const std::vector<std::string>& inputs, const std::string& output, const std::string& dir,
+                 DocumentKind kind) {
+  for (const std::string& input : inputs)
+    if (input == kStandardStream) return UsageError("Markdown and JSON documents are read from files, not from '-'");
+  if (output == kStandardStream || dir == kStandardStream)
+    return UsageError("Markdown and JSON documents are written to files, not to '-'");
+  const std::string extension = kind == DocumentKind::kMarkdown ? ".md" : ".json";
+  if (!dir.empty()) {
+    std::error_code error;
+    fs::create_directories(Absolute(dir), error);
+    if (error) {
+      std::cerr << kProgram << " convert: cannot create the output folder '" << Printable(dir)
+                << "': " << error.message() << "\n";
+      return kExitCantCreate;
+    }
+  }
+  int exitStatus = kExitOk;
+  for (const std::string& input : inputs) {
+    const std::string target =
+        dir.empty() ? Absolute(output) : (fs::path(Absolute(dir)) / (fs::path(input).stem().string() + extension)).string();
+    try {
+      ExportDocument(Absolute(input), target, kind);
+    } catch (const AutomationError& error) {
+      std::cerr << kProgram << ": " << Printable(input) << ": " << Printable(ToUtf8(error.description())) << "\n";
+      exitStatus = -catalog::kConversionFailed;
+    }
+  }
+  return exitStatus;
+}
+
 int RunConvert(const ConvertOptions& options) {
   const bool batch = !options.dir.empty();
   std::vector<std::string> inputs{options.input};
@@ -240,6 +284,8 @@ int RunConvert(const ConvertOptions& options) {
   } else {
     output = options.more.front();
   }
+  if (const auto document = DocumentKindOf(options, batch, output))
+    return RunDocuments(inputs, output, options.dir, *document);
 
   const auto chosen = ChooseType(options, batch, output);
   if (!chosen) return kExitUsage;
@@ -399,6 +445,7 @@ Command AddConvert(CLI::App& root) {
       ->type_name("DIR");
   app->add_option("-t,--type", options->type,
                   "TargetFileType: a code of 'quorvane formats' or one of " + TypeNames() +
+                      "; or md / json for the deck's text and structure as a Markdown or JSON document" +
                       "; without it, the output's extension names the format (an extension that names none of "
                       "these is a usage error)")
       ->type_name("TYPE");

@@ -26,6 +26,7 @@
 #include "output.hpp"
 #include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
+#include "quorvane/documents.hpp"
 
 #include "quorvane/version.hpp"
 #include "signals.hpp"
@@ -122,6 +123,69 @@ Command AddErrors(CLI::App& root) {
   return {app, [] { return RunErrors(); }};
 }
 
+// ---- info -----------------------------------------------------------------------------------
+
+struct InfoOptions {
+  std::vector<std::string> decks;
+  bool json = false;
+};
+
+std::string Joined(const std::vector<std::string>& items, std::string_view separator) {
+  std::string out;
+  for (const std::string& item : items) {
+    if (!out.empty()) out += separator;
+    out += item;
+  }
+  return out;
+}
+
+std::string Numbers(const std::vector<std::int32_t>& numbers) {
+  std::vector<std::string> items;
+  for (const std::int32_t n : numbers) items.push_back(std::to_string(n));
+  return Joined(items, ",");
+}
+
+// One record per deck; a deck that cannot be read is reported in its record and makes the exit
+// status 1 once every deck has been told about.
+int RunInfo(const InfoOptions& options) {
+  Table table({"path", "status", "slides", "hidden", "width_pt", "height_pt", "width_px", "height_px", "notes",
+               "media", "fonts", "application", "titles", "error"});
+  int exitStatus = kExitOk;
+  for (const std::string& deck : options.decks) {
+    const DeckInspection info = Inspect(deck);
+    if (!info.ok) exitStatus = 1;
+    if (options.json) {
+      std::cout << InspectionJson(info) << "\n";
+      continue;
+    }
+    std::vector<std::string> titles;
+    for (const std::string& title : info.titles) titles.push_back(Printable(title));
+    const std::string status = info.ok ? "ok" : info.encrypted ? "encrypted" : "damaged";
+    table.AddRow({Printable(deck), status, std::to_string(info.slideCount), Numbers(info.hiddenSlides),
+                  FormatNumber(info.widthPoints), FormatNumber(info.heightPoints), std::to_string(info.widthPixels),
+                  std::to_string(info.heightPixels), info.slidesWithNotes.empty() ? "no" : "yes",
+                  Printable(Joined(info.media, ",")), Printable(Joined(info.fonts, ",")), Printable(info.application),
+                  Joined(titles, " | "), Printable(info.error)});
+  }
+  if (!options.json) WriteTsv(std::cout, table);
+  return exitStatus;
+}
+
+Command AddInfo(CLI::App& root) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* app = root.add_subcommand("info", "Tell what presentations hold: slides, size, titles, notes, media, "
+                                              "fonts, and whether a file is encrypted or damaged.");
+  app->add_option("deck", options->decks, "Presentation files")->required()->type_name("DECK");
+  app->add_flag("--json", options->json, "One JSON object per deck and line instead of the table");
+  app->footer(
+      "Columns: path, status (ok, encrypted, damaged), slides, hidden (slide numbers), width_pt, height_pt, "
+      "width_px, height_px, notes (yes/no), media (parts), fonts, application, titles (' | '), error.\n"
+      "Exit status 1 when any deck could not be read; the others are still reported.\n"
+      "Example:\n"
+      "  quorvane info decks/*.pptx --json");
+  return {app, [options] { return RunInfo(*options); }};
+}
+
 // ---- version --------------------------------------------------------------------------------
 
 // The component's version and what the control finds out about PowerPoint. Without PowerPoint the
@@ -207,9 +271,10 @@ int Main(int argc, char** argv) {
       "  quorvane errors\n"
       "  quorvane version\n"
       "  quorvane convert deck.pptx deck.txt --notes\n"
+      "  quorvane info deck.pptx\n"
       "  quorvane formats --help");
 
-  const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root), AddConvert(root)};
+  const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root), AddConvert(root), AddInfo(root)};
 
   try {
     root.parse(argc, argv);

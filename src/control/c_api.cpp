@@ -14,6 +14,7 @@
 #include "common/text.hpp"
 #include "common/dispatch_support.hpp"
 #include "control/dispatch_surface.hpp"
+#include "quorvane/documents.hpp"
 #include "quorvane/office_limits.hpp"
 
 using quorvane::Dispatch;
@@ -713,6 +714,37 @@ QV_API void qv_set_office_limits(const qv_office_limits* limits) {
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(value, kLongest)));
   };
   quorvane::SetOfficeLimits({l.memory_bytes, ms(l.base_deadline_ms), ms(l.per_slide_ms)});
+}
+
+QV_API int32_t qv_export_document(const char* input, const char* output, int kind, char* error, size_t error_size) {
+  if (error && error_size > 0) error[0] = '\0';
+  if (!input || !output) return QV_E_POINTER;
+  if (kind != QV_DOCUMENT_MARKDOWN && kind != QV_DOCUMENT_JSON) return QV_E_INVALIDARG;
+  std::u16string description;
+  int32_t number = 0;
+  try {
+    quorvane::ExportDocument(input, output,
+                             kind == QV_DOCUMENT_MARKDOWN ? quorvane::DocumentKind::kMarkdown : quorvane::DocumentKind::kJson);
+    return 0;
+  } catch (const quorvane::AutomationError& failure) {
+    number = failure.number();
+    description = failure.description();
+  } catch (const std::bad_alloc&) {
+    return QV_E_OUTOFMEMORY;
+  } catch (...) {
+    return QV_DISP_E_EXCEPTION;
+  }
+  CopyUtf8([&] { return description; }, error, error_size);
+  return number;
+}
+
+QV_API size_t qv_inspect(const char* input, char* buffer, size_t size) {
+  if (!input) {
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+  return CopyUtf8([&] { return quorvane::text::FromUtf8(quorvane::InspectionJson(quorvane::Inspect(input))); }, buffer,
+                  size);
 }
 
 }  // extern "C"

@@ -32,10 +32,6 @@ namespace {
 namespace ppt = office::ppt;
 namespace fs = std::filesystem;
 
-// Groups nested deeper than this are not searched for text (the reader's own limits stop far
-// deeper nesting; this keeps the recursion's stack small whatever they say).
-constexpr int kMaxGroupDepth = 64;
-
 constexpr std::int32_t kPlaceholderVerticalTitle = 5;
 
 // A slide of p:presentation without p:sldSz: 10 x 7.5 inches.
@@ -56,42 +52,6 @@ void Attempt(Fn&& request) {
     request();
   } catch (const AutomationError&) {
   }
-}
-
-// The text of a shape with a text frame; empty when it has none or no text.
-std::u16string FrameText(ppt::Shape& shape) {
-  if (shape.HasTextFrame() == 0) return {};
-  const auto frame = shape.TextFrame();
-  return frame->HasText() == 0 ? std::u16string() : frame->TextRange()->Text();
-}
-
-void CollectText(ppt::Shape& shape, std::vector<SlideContent::Block>& blocks, int depth) {
-  if (shape.HasTextFrame() != 0) {
-    std::u16string text = FrameText(shape);
-    if (!text.empty()) blocks.push_back({std::move(text), {}});
-    return;
-  }
-  if (shape.Type() == ppt::kMsoGroup) {
-    if (depth >= kMaxGroupDepth) return;
-    const auto items = shape.GroupItems();
-    const std::int32_t count = items->Count();
-    for (std::int32_t i = 1; i <= count; ++i) Attempt([&] { CollectText(*items->Item(i), blocks, depth + 1); });
-    return;
-  }
-  // Tables (also a table in a placeholder); asking anything else for its table fails. A cell that
-  // cannot be read (a row shorter than the grid) is left out of its row.
-  std::shared_ptr<ppt::Table> table;
-  Attempt([&] { table = shape.Table(); });
-  if (!table) return;
-  SlideContent::Block block;
-  const std::int32_t rows = table->RowsCount();
-  const std::int32_t columns = table->ColumnsCount();
-  for (std::int32_t r = 1; r <= rows; ++r) {
-    auto& row = block.rows.emplace_back();
-    for (std::int32_t c = 1; c <= columns; ++c)
-      Attempt([&] { row.push_back(FrameText(*table->Cell(r, c)->Shape())); });
-  }
-  if (!block.rows.empty()) blocks.push_back(std::move(block));
 }
 
 // The texts of the placeholders of `shapes` whose type is one of `types`, joined by CR.
@@ -140,8 +100,6 @@ std::vector<SlideContent> SlideContents(pptx::PresentationModel& model) {
     Attempt([&] { content.hidden = !pptx::xml::BoolAttr(model.Document(slide->partName)->root(), "show", true); });
     Attempt([&] {
       const auto shapes = ShapesOf(model, slide, false);
-      const std::int32_t count = shapes->Count();
-      for (std::int32_t i = 1; i <= count; ++i) Attempt([&] { CollectText(*shapes->Item(i), content.blocks, 0); });
       content.title =
           PlaceholderText(*shapes, {ppt::kPlaceholderTitle, ppt::kPlaceholderCenterTitle, kPlaceholderVerticalTitle});
     });

@@ -27,21 +27,13 @@ namespace quorvane::engines::slide_output {
 using SlideDrawer = std::function<std::vector<std::string>(
     pptx::PresentationModel& model, const std::vector<std::int32_t>& slideNumbers, const std::string& filter)>;
 
-// A slide's text, as the object model answers it (the text export reads the same answers).
+// A slide's title and notes, as the object model answers them (the text export reads the same
+// answers); its text in full is its reading (office/reading.hpp).
 struct SlideContent {
   std::int32_t number = 0;  // 1-based position in the presentation
   bool hidden = false;      // p:sld show="0"
   // The text of the slide's title placeholders (title, centred title), paragraphs joined by CR.
   std::u16string title;
-  // One piece of the slide's text: the TextRange.Text of a shape that has text, or the cells of a
-  // table.
-  struct Block {
-    std::u16string text;                            // a shape's text; empty for a table
-    std::vector<std::vector<std::u16string>> rows;  // a table's cell texts, row by row
-  };
-  // The slide's text in shape order, members of groups in group order. Shapes without text are
-  // left out; the title is among them.
-  std::vector<Block> blocks;
   // The text of the notes page's body placeholders, joined by CR; empty without notes.
   std::u16string notes;
 };

@@ -7,6 +7,7 @@
 
 #include "common/markup.hpp"
 #include "common/text.hpp"
+#include "engines/pptx/reading.hpp"
 
 namespace quorvane::engines::web_page {
 
@@ -51,46 +52,127 @@ std::u16string SlideLabel(const SlideContent& slide) {
   return u"Slide " + text::Decimal(slide.number) + (title.empty() ? u"" : u": " + title);
 }
 
-// A text as paragraphs: one <p> per paragraph (CR or LF), line breaks (VT) as <br>; empty
-// paragraphs left out.
-void AppendParagraphs(std::string& html, std::u16string_view text) {
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find_first_of(u"\r\n", start);
-    if (end == std::u16string_view::npos) end = text.size();
-    const std::u16string_view paragraph = text.substr(start, end - start);
-    if (paragraph.find_first_not_of(u" \t\v") != std::u16string_view::npos) {
-      html += "<p>";
-      std::size_t lineStart = 0;
-      while (true) {
-        const std::size_t lineEnd = paragraph.find(u'\v', lineStart);
-        html += EscapedHtml(paragraph.substr(lineStart, lineEnd == std::u16string_view::npos ? std::u16string_view::npos
-                                                                                             : lineEnd - lineStart));
-        if (lineEnd == std::u16string_view::npos) break;
-        html += "<br>";
-        lineStart = lineEnd + 1;
-      }
-      html += "</p>\n";
-    }
-    start = end + 1;
-  }
+namespace r = office::reading;
+
+std::string Html(std::string_view utf8) { return EscapedHtml(text::FromUtf8(utf8)); }
+
+// A paragraph's direction and language as attributes.
+std::string ParagraphAttributes(const r::Paragraph& paragraph) {
+  std::string out;
+  if (paragraph.rightToLeft) out += " dir=\"rtl\"";
+  if (!paragraph.language.empty()) out += " lang=\"" + Html(paragraph.language) + "\"";
+  return out;
 }
 
-// A table: its cells row by row, each cell's paragraphs as AppendParagraphs writes them.
-void AppendTable(std::string& html, const std::vector<std::vector<std::u16string>>& rows) {
+// A paragraph's runs: line breaks as <br>, neighbouring runs with the same link as one link (a jump
+// to a slide links to its section).
+std::string InlineHtml(const r::Paragraph& paragraph) {
+  std::string out;
+  for (std::size_t i = 0; i < paragraph.runs.size();) {
+    const std::string& link = paragraph.runs[i].link;
+    std::string text;
+    for (; i < paragraph.runs.size() && paragraph.runs[i].link == link; ++i) text += paragraph.runs[i].text;
+    std::string html;
+    for (std::size_t start = 0; start <= text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      if (start > 0) html += "<br>";
+      html += Html(std::string_view(text).substr(start, end - start));
+      start = end + 1;
+    }
+    if (link.empty())
+      out += html;
+    else if (link.starts_with("slide "))
+      out += "<a href=\"#slide" + link.substr(6) + "\">" + html + "</a>";
+    else
+      out += "<a href=\"" + Html(link) + "\">" + html + "</a>";
+  }
+  return out;
+}
+
+// Whether a paragraph says nothing but the slide's number (a slide-number field).
+bool OnlySlideNumber(const r::Paragraph& paragraph) {
+  for (const r::Run& run : paragraph.runs)
+    if (run.field != "slidenum" && run.text.find_first_not_of(" \t\n") != std::string::npos) return false;
+  return true;
+}
+
+// Paragraphs as HTML: plain ones as <p>, bulleted and numbered ones as nested <ul> and <ol> lists
+// (a numbered list keeps its start), blank ones and slide numbers left out.
+void AppendParagraphs(std::string& html, const std::vector<r::Paragraph>& paragraphs) {
+  struct Open {
+    std::int32_t level;
+    const char* tag;
+  };
+  std::vector<Open> lists;  // each with an <li> open
+  const auto close = [&] {
+    html += std::string("</li>\n</") + lists.back().tag + ">\n";
+    lists.pop_back();
+  };
+  for (const r::Paragraph& paragraph : paragraphs) {
+    if (paragraph.Text().find_first_not_of(" \t\n") == std::string::npos || OnlySlideNumber(paragraph)) continue;
+    const std::string attributes = ParagraphAttributes(paragraph);
+    if (paragraph.bullet == r::Bullet::kNone) {
+      while (!lists.empty()) close();
+      html += "<p" + attributes + ">" + InlineHtml(paragraph) + "</p>\n";
+      continue;
+    }
+    const char* tag = paragraph.bullet == r::Bullet::kNumber ? "ol" : "ul";
+    while (!lists.empty() && (lists.back().level > paragraph.level ||
+                              (lists.back().level == paragraph.level && lists.back().tag != std::string_view(tag))))
+      close();
+    if (!lists.empty() && lists.back().level == paragraph.level) {
+      html += "</li>\n";
+    } else {
+      html += std::string(lists.empty() ? "<" : "\n<") + tag;  // a nested list inside its item
+      if (paragraph.bullet == r::Bullet::kNumber && paragraph.number != 1)
+        html += " start=\"" + std::to_string(paragraph.number) + "\"";
+      html += ">\n";
+      lists.push_back({paragraph.level, tag});
+    }
+    html += "<li" + attributes + ">" + InlineHtml(paragraph);
+  }
+  while (!lists.empty()) close();
+}
+
+bool Empty(const r::Cell& cell) {
+  for (const r::Paragraph& paragraph : cell.paragraphs)
+    if (paragraph.Text().find_first_not_of(" \t\n") != std::string::npos) return false;
+  return true;
+}
+
+// A table: merged cells with their spans, the header row's cells as <th>; a table of only empty
+// cells is left out.
+void AppendTable(std::string& html, const r::Table& table) {
+  bool any = false;
+  for (const auto& row : table.rows)
+    for (const r::Cell& cell : row) any = any || (!cell.covered && !Empty(cell));
+  if (!any) return;
   html += "<table>\n";
-  for (const auto& row : rows) {
+  for (std::size_t i = 0; i < table.rows.size(); ++i) {
+    const char* tag = i == 0 && table.headerRow ? "th" : "td";
     html += "<tr>";
-    for (const auto& cell : row) {
+    for (const r::Cell& cell : table.rows[i]) {
+      if (cell.covered) continue;
       std::string paragraphs;
-      AppendParagraphs(paragraphs, cell);
-      if (!paragraphs.empty() && paragraphs.back() == '\n') paragraphs.pop_back();
-      html += "<td>" + paragraphs + "</td>";
+      AppendParagraphs(paragraphs, cell.paragraphs);
+      while (!paragraphs.empty() && paragraphs.back() == '\n') paragraphs.pop_back();
+      html += std::string("<") + tag;
+      if (cell.columnSpan > 1) html += " colspan=\"" + std::to_string(cell.columnSpan) + "\"";
+      if (cell.rowSpan > 1) html += " rowspan=\"" + std::to_string(cell.rowSpan) + "\"";
+      html += ">" + paragraphs + "</" + tag + ">";
     }
     html += "</tr>\n";
   }
   html += "</table>\n";
 }
+
+// Collects the reading of every slide.
+class SlideReadings final : public r::Sink {
+ public:
+  void OnDeck(const r::Deck&) override {}
+  void OnSlide(const r::Slide& slide) override { slides.push_back(slide); }
+  std::vector<r::Slide> slides;
+};
 
 std::u16string PageTitle(const std::vector<SlideContent>& contents, const std::string& path) {
   for (const auto& slide : contents) {
@@ -106,6 +188,7 @@ std::u16string PageTitle(const std::vector<SlideContent>& contents, const std::s
 struct DrawnPage {
   std::vector<SlideContent> contents;
   std::vector<PagePicture> pictures;  // parallel to contents
+  std::vector<r::Slide> readings;     // parallel to contents
   std::vector<std::pair<std::string, std::string>> files;  // picture name, bytes (slides shown)
   std::u16string title;
 };
@@ -114,6 +197,9 @@ DrawnPage Draw(const slide_output::SlideDrawer& draw, pptx::PresentationModel& m
                const std::string& folderName) {
   DrawnPage page;
   page.contents = slide_output::SlideContents(model);
+  SlideReadings readings;
+  pptx::ReadPresentation(model, readings);
+  page.readings = std::move(readings.slides);
   page.pictures.resize(page.contents.size());
   page.title = PageTitle(page.contents, path);
   std::vector<std::int32_t> shown;
@@ -187,7 +273,7 @@ std::string EscapedHtml(std::u16string_view text) {
 }
 
 std::string PageHtml(const std::u16string& title, const std::vector<SlideContent>& contents,
-                     const std::vector<PagePicture>& pictures) {
+                     const std::vector<office::reading::Slide>& readings, const std::vector<PagePicture>& pictures) {
   const std::string escapedTitle = EscapedHtml(title);
   std::string html =
       "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
@@ -199,8 +285,8 @@ std::string PageHtml(const std::u16string& title, const std::vector<SlideContent
       "section{margin:2em 0;padding-top:1em;border-top:1px solid #ccc}\n"
       "img{display:block;max-width:100%;height:auto;border:1px solid #999}\n"
       "table{border-collapse:collapse;margin:1em 0}\n"
-      "td{border:1px solid #ccc;padding:.2em .5em;vertical-align:top}\n"
-      "td p{margin:0}\n"
+      "td,th{border:1px solid #ccc;padding:.2em .5em;vertical-align:top}\n"
+      "td p,th p{margin:0}\n"
       ".notes{color:#444;font-size:.9em}\n"
       "</style>\n</head>\n<body>\n<h1>" +
       escapedTitle + "</h1>\n";
@@ -226,23 +312,16 @@ std::string PageHtml(const std::u16string& title, const std::vector<SlideContent
     if (picture.width > 0 && picture.height > 0)
       html += " width=\"" + std::to_string(picture.width) + "\" height=\"" + std::to_string(picture.height) + "\"";
     html += " alt=\"" + label + "\">\n";
-    // The title is the heading already; the other texts follow in shape order.
-    bool titleSkipped = false;
+    // The title is the heading already; the other texts follow in reading order.
     std::string body;
-    for (const auto& block : slide.blocks) {
-      if (!block.rows.empty()) {
-        AppendTable(body, block.rows);
-        continue;
-      }
-      if (!titleSkipped && !slide.title.empty() && block.text == slide.title) {
-        titleSkipped = true;
-        continue;
-      }
-      AppendParagraphs(body, block.text);
+    const r::Slide& reading = readings.at(i);
+    for (const r::Shape& shape : reading.shapes) {
+      if (shape.table) AppendTable(body, *shape.table);
+      if (shape.placeholder != "title" && shape.placeholder != "ctrTitle") AppendParagraphs(body, shape.paragraphs);
     }
     if (!body.empty()) html += "<div class=\"text\">\n" + body + "</div>\n";
     std::string notes;
-    AppendParagraphs(notes, slide.notes);
+    AppendParagraphs(notes, reading.notes);
     if (!notes.empty()) html += "<div class=\"notes\">\n<h3>Notes</h3>\n" + notes + "</div>\n";
     html += "</section>\n";
   }
@@ -300,7 +379,7 @@ pptx::SaveFormatWriter WebPageWriter(slide_output::SlideDrawer draw) {
     slide_output::RefuseFolderAsFile(path);
     const std::string folder = PictureFolderOf(path);
     const DrawnPage page = Draw(draw, model, path, FileName(folder));
-    const std::string html = PageHtml(page.title, page.contents, page.pictures);
+    const std::string html = PageHtml(page.title, page.contents, page.readings, page.pictures);
     // A page without slides to show has no pictures and needs no folder.
     if (page.files.empty()) return pptx::WriteFileAtomically(path, html);
     std::vector<std::string> names;
@@ -324,7 +403,7 @@ pptx::SaveFormatWriter WebArchiveWriter(slide_output::SlideDrawer draw) {
     const std::string stem = slide_output::Stem(path);
     const std::string folderName = stem + "_files";
     const DrawnPage page = Draw(draw, model, path, folderName);
-    const std::string html = PageHtml(page.title, page.contents, page.pictures);
+    const std::string html = PageHtml(page.title, page.contents, page.readings, page.pictures);
 
     std::string archive = "From: <Saved by Quorvane>\r\nSnapshot-Content-Location: " + std::string(kArchiveBase) +
                           text::PercentEncoded(stem + ".htm") + "\r\nSubject: " + EncodedSubject(page.title) +

@@ -4,8 +4,11 @@
 // The page is one HTML5 document in UTF-8 that shows each slide as a picture (PNG, 96 dots per
 // inch of the slide size) with the slide's text below it, and its notes when it has any: a
 // section per slide in slide order, a list of the slides at the top linking to them. The text is
-// the object model's (slide_output::SlideContents): one paragraph per text paragraph, line breaks
-// kept, tables as tables, everything escaped. The picture's alternative text names the slide and its title.
+// the slide's reading (office/reading.hpp) in reading order: paragraphs as <p>, bulleted and
+// numbered paragraphs as nested <ul> and <ol> lists, direction and language as dir and lang, links
+// as links (a jump to a slide to its section), slide-number fields left out; tables with their
+// merged cells spanning and their header row as <th>, a table of only empty cells left out;
+// everything escaped. The picture's alternative text names the slide and its title.
 //
 // Hidden slides are left out, as from a PDF and from a slide show: a page is what an audience
 // sees. (The numbers in the page are still the slides' own, so a gap shows where one was left out.)
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "engines/slide_output.hpp"
+#include "office/reading.hpp"
 
 namespace quorvane::engines::web_page {
 
@@ -41,10 +45,10 @@ struct PagePicture {
   std::int32_t height = 0;
 };
 
-// The page for the slides of `contents` that are not hidden; `pictures` runs parallel to
-// `contents` (entries of hidden slides are not used). `title` names the page.
+// The page for the slides of `contents` that are not hidden; `readings` and `pictures` run
+// parallel to `contents` (entries of hidden slides are not used). `title` names the page.
 std::string PageHtml(const std::u16string& title, const std::vector<slide_output::SlideContent>& contents,
-                     const std::vector<PagePicture>& pictures);
+                     const std::vector<office::reading::Slide>& readings, const std::vector<PagePicture>& pictures);
 
 // Pixel size of a PNG or (0, 0) when the bytes are no PNG.
 std::pair<std::int32_t, std::int32_t> PngSize(std::string_view png);

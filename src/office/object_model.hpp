@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "office/reading.hpp"
 #include "quorvane/automation_error.hpp"
 
 namespace quorvane::office {
@@ -89,6 +90,9 @@ class Presentation {
   virtual void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) = 0;
   // Closes without saving; unsaved changes are dropped.
   virtual void Close() = 0;
+  // Reads the presentation for what its slides say (office/reading.hpp): the deck first, then one
+  // slide at a time. An engine that cannot read its presentations this way fails with 438.
+  virtual void Read(reading::Sink& sink);
 };
 
 class PageSetup {

@@ -15,6 +15,7 @@
 #include "common/text.hpp"
 #include "engines/pptx/model_shapes.hpp"
 #include "engines/pptx/model_write.hpp"
+#include "engines/pptx/reading.hpp"
 #include "engines/shared/render_bridge.hpp"
 
 namespace quorvane::engines::pptx {
@@ -209,6 +210,11 @@ class PresentationObject final : public ppt::Presentation {
     model_->Enter("Presentation.Close");
     model_->Close();
     model_->renderState.reset();
+  }
+
+  void Read(office::reading::Sink& sink) override {
+    model_->Enter("Presentation.Read");
+    ReadPresentation(*model_, sink);
   }
 
   const std::shared_ptr<PresentationModel>& model() const { return model_; }

@@ -1083,9 +1083,12 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFlat(const std::string& path, int 
     package->order_.push_back(key);
     package->overrides_[key] = std::string(contentType);
   }
-  if (!package->HasPart("/_rels/.rels"))
-    Fail(failure::kWin32InvalidData, file + " is not a presentation package: it has no package relationships (a part "
-                                            "/_rels/.rels naming its main part).");
+  // A zip without a main part may be some other package; this form is only ever a document's.
+  const auto relationships = package->Relationships("/");
+  const bool main = std::any_of(relationships.begin(), relationships.end(), [](const Relationship& r) {
+    return !r.external && r.type.ends_with("/relationships/officeDocument");
+  });
+  if (!main) damaged("no main part: its package relationships (/_rels/.rels) name no officeDocument");
   return package;
 }
 

@@ -115,6 +115,15 @@ TEST(CApiControl, FindsMembersByNameAndRefusesBadCalls) {
   std::string log(qv_diagnostic_log_path(nullptr, 0), '\0');
   qv_diagnostic_log_path(log.data(), log.size() + 1);
   EXPECT_TRUE(log.ends_with("/Quorvane.log")) << log;
+  // Output options: a refused set leaves its problem as the failure text.
+  qv_output_options options{};
+  options.pixel_width = 640;
+  options.dots_per_inch = 96;
+  EXPECT_EQ(qv_set_output_options(x.c, &options), QV_E_INVALIDARG);
+  EXPECT_NE(std::string(qv_last_failure_text(x.c)).find("not both"), std::string::npos) << qv_last_failure_text(x.c);
+  options.dots_per_inch = 0;
+  options.name_pattern = "slide-{n:02}.png";
+  EXPECT_EQ(qv_set_output_options(x.c, &options), QV_S_OK);
 }
 
 TEST(CApiControl, ValuesCrossAsCVariantsAndReferencesAreReplacedOnlyWhenWritten) {

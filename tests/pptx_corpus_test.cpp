@@ -292,8 +292,12 @@ bool CheckDeck(ppt::Application& app, QuorvaneX& control, const fs::path& path, 
   }
   const std::string view = Describe(*presentation);
   presentation->SaveAs(text::FromUtf8((scratch / "saved.pptx").string()), 24, 0);
+  presentation->SaveAs(text::FromUtf8((scratch / "saved.xml").string()), 34, 0);
   EXPECT_EQ(Describe(*presentation), view) << "the open presentation after the save";
   presentation->Close();
+  const auto flat = app.Presentations()->Open(text::FromUtf8((scratch / "saved.xml").string()), 0, 0, 0);
+  EXPECT_EQ(Describe(*flat), view) << "the copy saved as XML";
+  flat->Close();
   const auto reopened = app.Presentations()->Open(text::FromUtf8((scratch / "saved.pptx").string()), 0, 0, 0);
   EXPECT_EQ(Describe(*reopened), view) << "the saved copy";
   // Every readable slide pasted into a new presentation (as the save-as conversion assembles its

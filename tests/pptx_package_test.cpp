@@ -67,6 +67,18 @@ std::string Noise(std::size_t size) {
   return noise;
 }
 
+// A file in the single-file XML form holding `parts` (pkg:part elements).
+std::string Flat(const std::string& parts) {
+  return "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<pkg:package xmlns:pkg=\"http://schemas.microsoft.com/office/2006/"
+         "xmlPackage\">" + parts + "</pkg:package>";
+}
+std::string FlatPart(const std::string& name, const std::string& content, const std::string& type = "application/xml") {
+  const bool xml = content.starts_with("<");
+  return "<pkg:part pkg:name=\"" + name + "\" pkg:contentType=\"" + type + "\"><pkg:" +
+         (xml ? "xmlData>" : "binaryData>") + content + (xml ? "</pkg:xmlData>" : "</pkg:binaryData>") + "</pkg:part>";
+}
+const std::string kFlatRels = FlatPart("/_rels/.rels", "<Relationships/>");
+
 // What a call threw: its number and description, or 0 when it did not throw.
 struct Failure { std::int32_t number = 0; std::string description; };
 Failure FailureOf(const std::function<void()>& call) {
@@ -103,6 +115,8 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
   };
   std::string flipped = zipped;
   flipped[flipped.rfind("PK\x01\x02") + 1] ^= 0x55;  // the signature of the last directory entry
+  std::string withDoctype = Flat(kFlatRels);
+  withDoctype.insert(withDoctype.find("<pkg:package"), "<!DOCTYPE p [<!ENTITY a \"aaaa\">]>");
   std::string varied;
   for (int i = 0; i < 20000; ++i) varied.push_back(char('a' + (i * 7919 % 26)));
   const struct {
@@ -137,6 +151,25 @@ TEST(PptxPackage, HostileFilesFailCleanlyNamingTheFileAndTheCause) {
        patched(Minimal({{"ppt/varied.txt", varied}}),
                [](std::string& data) { data[data.find("ppt/varied.txt") + 54] ^= 0x20; }),
        failure::kWin32InvalidData, "/ppt/varied.txt", kDefaultLimits, {"/ppt/presentation.xml", "/ppt/varied.txt"}},
+      {"flat: not well-formed", bytes(Flat(kFlatRels).substr(0, 150)), failure::kWin32InvalidData, "not well-formed"},
+      {"flat: an entity declared", bytes(withDoctype),
+       failure::kWin32InvalidData, "DOCTYPE"},
+      {"flat: a part without a name", bytes(Flat(kFlatRels + FlatPart("", "AAAA"))), failure::kWin32InvalidData,
+       "part 2 has no name"},
+      {"flat: a part named twice", bytes(Flat(kFlatRels + FlatPart("/_RELS/.rels", "<b/>"))),
+       failure::kWin32InvalidData, "twice"},
+      {"flat: a character outside base64", bytes(Flat(kFlatRels + FlatPart("/a.bin", "AA*A"))),
+       failure::kWin32InvalidData, "'*'"},
+      {"flat: base64 cut short", bytes(Flat(kFlatRels + FlatPart("/a.bin", "AAAAA"))), failure::kWin32InvalidData,
+       "does not decode"},
+      {"flat: no main part", bytes(Flat(FlatPart("/ppt/presentation.xml", "<p:presentation/>"))),
+       failure::kWin32InvalidData, "no main part"},
+      {"flat: too many parts", bytes(Flat(kFlatRels + FlatPart("/a", "AAAA") + FlatPart("/b", "AAAA"))),
+       failure::kEOutOfMemory, "maxParts", Limits{.maxParts = 2}},
+      {"flat: a part too large", bytes(Flat(kFlatRels + FlatPart("/a", std::string(8000, 'A')))),
+       failure::kEOutOfMemory, "maxPartSize", Limits{.maxPartSize = 4096}},
+      {"flat: too many elements", bytes(Flat(kFlatRels + FlatPart("/a.xml", "<a><b/><b/><b/><b/></a>"))),
+       failure::kEOutOfMemory, "elements", Limits{.maxXmlElements = 4, .maxTotalXmlElements = 8}},
   };
   for (const auto& row : rows) {
     const fs::path path = row.make(dir / "input.pptx");
@@ -212,6 +245,29 @@ TEST(PptxPackage, CreatedAndChangedPackagesSaveAndReopenAsTheyWere) {
     EXPECT_EQ(opened->ReadPart(part), bytes) << part;
     EXPECT_EQ(opened->ContentType(part), type) << part;
   }
+  // The single-file XML form holds the same parts, in the same order: XML ones inline (read back
+  // with a declaration of their own), the rest base64 in lines of 76, byte for byte.
+  created->SaveFlat((dir / "created.xml").string());
+  const std::string flatText = ReadFile(dir / "created.xml");
+  const auto flat = Package::Open((dir / "created.xml").string());
+  EXPECT_EQ(flat->PartNames(), created->PartNames());
+  for (const auto& [part, bytes, type] : parts) {
+    const std::string read = flat->ReadPart(part);
+    EXPECT_TRUE(read == bytes || read.ends_with("?>\r\n" + bytes)) << part << ": " << read;
+    EXPECT_EQ(flat->ContentType(part), type) << part;
+  }
+  EXPECT_EQ(flat->Relationships("/ppt/slides/slide1.xml").size(), 2u);
+  std::string line;
+  while (line.size() < 76) line += "iYmJ";
+  for (const std::string& expected :
+       {std::string("standalone=\"yes\"?>\r\n<?mso-application progid=\"PowerPoint.Show\"?>"),
+        std::string("<pkg:xmlData><p:presentation/></pkg:xmlData>"),
+        std::string("/ppt/media/image1.png\" pkg:contentType=\"image/png\" pkg:compression=\"store\"><pkg:binaryData>"),
+        "\r\n" + line + "\r\n", std::string("\"application/x-slide\"><pkg:binaryData>")})
+    EXPECT_NE(flatText.find(expected), std::string::npos) << expected;
+  flat->Save((dir / "from-flat.pptx").string());
+  EXPECT_EQ(Package::Open((dir / "from-flat.pptx").string())->ReadPart("/ppt/media/image1.png"), image);
+
   const std::vector<Relationship> slide = opened->Relationships("/ppt/slides/slide1.xml");
   ASSERT_EQ(slide.size(), 2u);
   EXPECT_EQ(slide[0].target, "../media/espa%C3%B1ol%20y%20m%C3%A1s.bin");

@@ -33,6 +33,7 @@
 #include "quorvane/automation_error.hpp"
 #include "quorvane/dispatch.hpp"
 #include "quorvane/export.hpp"
+#include "quorvane/output_options.hpp"
 #include "quorvane/variant.hpp"
 
 namespace quorvane {
@@ -157,6 +158,11 @@ class QUORVANE_API QuorvaneX {
   // a failure to start an office application; cleared when ConvertFile starts, so it is empty
   // after a conversion that reported nothing.
   FailureCause LastFailureCause() const;
+  // How the slide pictures and the PDF are made (quorvane/output_options.hpp); kept for every
+  // later ConvertFile, like the properties. Options that OutputOptionsProblem refuses throw
+  // AutomationError 0x80070057 with that problem and change nothing.
+  OutputOptions GetOutputOptions() const;
+  void SetOutputOptions(const OutputOptions& options);
   // The diagnostic log the failure paths of the picture and text exports append to
   // ("Quorvane.log" beside the component's library file); empty when that folder is unknown.
   static std::u16string DiagnosticLogPath();

@@ -206,7 +206,7 @@ QV_API qv_hresult qv_invoke(qv_control* control, int32_t dispid, uint16_t kind, 
                             qv_variant* result, int32_t* excep_number);
 
 /* The description of the failure when the last qv_invoke on this control returned
- * QV_DISP_E_EXCEPTION; "" after any other outcome. UTF-8, owned by the control, valid until the
+ * QV_DISP_E_EXCEPTION, or qv_set_output_options QV_E_INVALIDARG; "" after any other outcome. UTF-8, owned by the control, valid until the
  * next qv_invoke or qv_control_destroy on it. */
 QV_API const char* qv_last_failure_text(qv_control* control);
 
@@ -277,6 +277,28 @@ QV_API qv_hresult qv_dispatch_get_id_of_name(qv_dispatch* object, const char* na
 QV_API qv_hresult qv_dispatch_invoke(qv_dispatch* object, int32_t dispid, uint16_t kind, const qv_variant* args,
                                      size_t argc, qv_variant* result, int32_t* excep_number,
                                      qv_string* excep_description);
+
+/* --- Picture and PDF options ------------------------------------------------------------- */
+
+/*
+ * How the slide pictures and the PDF are made (C++: quorvane/output_options.hpp, which says what
+ * each field does); zero everywhere is the default. Kept by the control for every later
+ * ConvertFile.
+ */
+typedef struct qv_output_options {
+  int32_t pixel_width;      /* pictures: width in pixels (0: by the height and the slide's ratio) */
+  int32_t pixel_height;     /* pictures: height in pixels (0: by the width and the slide's ratio) */
+  int32_t dots_per_inch;    /* pictures: resolution instead of a size (0 with no size: 96) */
+  int32_t jpeg_quality;     /* 1 to 100; 0: the renderer's default */
+  const char* name_pattern; /* UTF-8, e.g. "slide-{n:03}.png"; NULL or "": the usual names */
+  qv_bool hidden_slides;    /* PDF: hidden slides too */
+  qv_bool notes_pages;      /* PDF: the notes pages instead of the slides */
+  qv_bool pdfa;             /* PDF: PDF/A-2b */
+} qv_output_options;
+
+/* Sets the options (NULL: the defaults). QV_S_OK, else QV_E_INVALIDARG with nothing changed and the
+ * problem in qv_last_failure_text; QV_E_POINTER for a NULL control. */
+QV_API qv_hresult qv_set_output_options(qv_control* control, const qv_output_options* options);
 
 /* --- Office limits ------------------------------------------------------------------------ */
 

@@ -33,7 +33,7 @@ constexpr std::array<Format, 38> kFormats{{
     {8, u"ppa", true, ThroughWord, u"", "", None, ""},
     {32, u"pdf", true, SaveAs, u"", "pdf", Renderer, "impress_pdf_Export"},
     {33, u"xps", true, SaveAs, u"", "xps", Renderer, ""},
-    {34, u"xml", true, SaveAs, u"", "", None, ""},
+    {34, u"xml", true, SaveAs, u"", "", Native, ""},
     {36, u"xml", true, SaveAs, u"", "", FromPictures, ""},
     {35, u"odp", true, SaveAs, u"", "odp", Renderer, "impress8"},
     {37, u"wmv", true, SaveAs, u"", "", FromPictures, ""},

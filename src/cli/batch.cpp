@@ -86,6 +86,7 @@ ConversionResult Convert(QuorvaneX& control, JobEvents& events, std::size_t inde
   control.put_IncludeNotes(Bool(settings.includeNotes || settings.notesOnly));
   control.put_NotesOnly(Bool(settings.notesOnly));
   control.put_OptimizeForSpeed(Bool(settings.optimizeForSpeed));
+  control.SetOutputOptions(settings.output);
 
   const auto started = std::chrono::steady_clock::now();
   try {

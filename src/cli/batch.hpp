@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quorvane/catalog.hpp"
+#include "quorvane/output_options.hpp"
 #include "status_line.hpp"
 
 namespace quorvane::cli {
@@ -27,6 +28,7 @@ struct ConversionSettings {
   bool includeNotes = false;
   bool notesOnly = false;
   bool optimizeForSpeed = true;
+  OutputOptions output;  // checked already (OutputOptionsProblem)
 };
 
 struct ConversionJob {

@@ -39,6 +39,8 @@ namespace fs = std::filesystem;
 // uses it: -j N conversions at once need N offices.
 constexpr const char* kRenderWorkersVariable = "QUORVANE_RENDER_WORKERS";
 constexpr int kMaxJobs = 64;
+constexpr std::int32_t kPdfType = 32;
+constexpr std::int32_t kJpegType = 17;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -105,6 +107,7 @@ struct ConvertOptions {
   bool quiet = false;
   bool progress = false;
   bool verbose = false;
+  OutputOptions output;  // --width ... --pdfa
 };
 
 // A host with a file dialog passes absolute names; relative ones are made absolute here.
@@ -290,6 +293,16 @@ int RunConvert(const ConvertOptions& options) {
   const auto chosen = ChooseType(options, batch, output);
   if (!chosen) return kExitUsage;
   const std::int32_t type = *chosen;
+  if (const std::string problem = OutputOptionsProblem(options.output); !problem.empty()) return UsageError(problem);
+  const OutputOptions& o = options.output;
+  if ((o.pixelWidth || o.pixelHeight || o.dotsPerInch || o.jpegQuality || !o.namePattern.empty()) &&
+      !IsSlidePictureTarget(type))
+    return UsageError("--width, --height, --dpi, --jpeg-quality and --name-pattern apply to slide pictures only");
+  if (batch && !o.namePattern.empty())
+    return UsageError("--name-pattern names the pictures of one input; it cannot be used with --dir");
+  if (o.jpegQuality && type != kJpegType) return UsageError("--jpeg-quality applies to JPEG pictures (--type jpg) only");
+  if ((o.hiddenSlides || o.notesPages || o.pdfa) && type != kPdfType)
+    return UsageError("--hidden-slides, --notes-pages and --pdfa apply to PDF (--type pdf) only");
 
   // "-" stands for standard input or output: one presentation in, one file out.
   const bool fromStdin = !batch && options.input == kStandardStream;
@@ -383,6 +396,7 @@ int RunConvert(const ConvertOptions& options) {
   settings.includeNotes = options.notes;
   settings.notesOnly = options.notesOnly;
   settings.optimizeForSpeed = !options.noKeepRunning;
+  settings.output = options.output;
 
   std::vector<std::string> names;
   for (const ConversionJob& job : jobs) names.push_back(Printable(fs::path(job.input).filename().string()));
@@ -484,6 +498,26 @@ Command AddConvert(CLI::App& root) {
          "an office that uses more than MIB MiB of memory is stopped and the conversion fails (default 4096)")
       ->type_name("MIB")
       ->check(CLI::Range(1, 1 << 20));
+  app->add_option("--width", options->output.pixelWidth,
+                  "pictures: width in pixels; without --height the height follows the slide's ratio")
+      ->type_name("PIXELS");
+  app->add_option("--height", options->output.pixelHeight,
+                  "pictures: height in pixels; without --width the width follows the slide's ratio")
+      ->type_name("PIXELS");
+  app->add_option("--dpi", options->output.dotsPerInch,
+                  "pictures: resolution in dots per inch of the slide's size (default 96); not with --width or "
+                  "--height")
+      ->type_name("N");
+  app->add_option("--jpeg-quality", options->output.jpegQuality, "JPEG pictures: quality from 1 to 100")
+      ->type_name("N");
+  app->add_option_function<std::string>(
+         "--name-pattern", [options](const std::string& pattern) { options->output.namePattern = Utf8ToUtf16(pattern); },
+         "pictures: name each file by PATTERN instead of OUTPUTSlideN.EXT; {n} is the slide number, {n:03} the "
+         "same zero-padded to 3 digits; a relative name is taken in the folder of OUTPUT")
+      ->type_name("PATTERN");
+  app->add_flag("--hidden-slides", options->output.hiddenSlides, "PDF: include the hidden slides");
+  app->add_flag("--notes-pages", options->output.notesPages, "PDF: the notes pages instead of the slides");
+  app->add_flag("--pdfa", options->output.pdfa, "PDF: write PDF/A-2b for archiving");
   app->add_flag("--json", options->json,
                 "print one JSON object per input on standard output: input, output, code, error, cause "
                 "({number, description} or null), seconds, slides");
@@ -503,6 +537,8 @@ Command AddConvert(CLI::App& root) {
       "Examples:\n"
       "  quorvane convert deck.pptx deck.pdf\n"
       "  quorvane convert deck.pptx deck --type png                      # deckSlide1.PNG, ...\n"
+      "  quorvane convert deck.pptx out/deck --type png --width 640 --name-pattern 'slide-{n:03}.png'\n"
+      "  quorvane convert deck.pptx deck.pdf --notes-pages --pdfa\n"
       "  quorvane convert deck.pptx deck.txt --notes --numbers           # text for search indexing\n"
       "  quorvane convert deck.pptx part.pptx --start 2 --end 4 --numbers\n"
       "  quorvane convert - - --type pdf < deck.pptx > deck.pdf\n"

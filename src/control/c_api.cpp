@@ -51,7 +51,8 @@ static_assert(QV_DISP_E_MEMBERNOTFOUND == quorvane::failure::kDispMemberNotFound
               QV_DISP_E_EXCEPTION == quorvane::failure::kDispException &&
               QV_DISP_E_OVERFLOW == quorvane::failure::kDispOverflow &&
               QV_DISP_E_BADPARAMCOUNT == quorvane::failure::kDispBadParamCount &&
-              QV_E_OUTOFMEMORY == quorvane::failure::kEOutOfMemory);
+              QV_E_OUTOFMEMORY == quorvane::failure::kEOutOfMemory &&
+              QV_E_INVALIDARG == quorvane::failure::kEInvalidArg);
 
 // --- Strings -------------------------------------------------------------------------------
 
@@ -628,6 +629,31 @@ QV_API const char* qv_last_failure_cause(qv_control* control, int32_t* number) {
     return control->lastCause.c_str();
   } catch (...) {
     return "";
+  }
+}
+
+QV_API qv_hresult qv_set_output_options(qv_control* control, const qv_output_options* options) {
+  if (!control) return QV_E_POINTER;
+  control->lastFailure.clear();
+  try {
+    quorvane::OutputOptions set;
+    if (options) {
+      set.pixelWidth = options->pixel_width;
+      set.pixelHeight = options->pixel_height;
+      set.dotsPerInch = options->dots_per_inch;
+      set.jpegQuality = options->jpeg_quality;
+      if (options->name_pattern) set.namePattern = quorvane::text::FromUtf8(options->name_pattern);
+      set.hiddenSlides = options->hidden_slides != QV_FALSE;
+      set.notesPages = options->notes_pages != QV_FALSE;
+      set.pdfa = options->pdfa != QV_FALSE;
+    }
+    control->control.SetOutputOptions(set);
+    return QV_S_OK;
+  } catch (const quorvane::AutomationError& error) {
+    control->lastFailure = quorvane::text::ToUtf8(error.description());
+    return error.number() == quorvane::failure::kEInvalidArg ? QV_E_INVALIDARG : error.number();
+  } catch (...) {
+    return QV_E_OUTOFMEMORY;
   }
 }
 

@@ -1,4 +1,6 @@
 // QuorvaneX forwards every member to its Control.
+#include "common/failures.hpp"
+#include "common/text.hpp"
 #include "control/control.hpp"
 #include "converters/slide_text.hpp"
 #include "diagnostics/log.hpp"
@@ -64,6 +66,12 @@ std::uint32_t QuorvaneX::Advise(std::shared_ptr<QuorvaneXEvents> sink) { return 
 bool QuorvaneX::Unadvise(std::uint32_t cookie) { return impl_->Unadvise(cookie); }
 
 FailureCause QuorvaneX::LastFailureCause() const { return impl_->LastCause; }
+OutputOptions QuorvaneX::GetOutputOptions() const { return impl_->Options; }
+void QuorvaneX::SetOutputOptions(const OutputOptions& options) {
+  const std::string problem = OutputOptionsProblem(options);
+  if (!problem.empty()) throw AutomationError(failure::kEInvalidArg, text::FromUtf8(problem) + u".");
+  impl_->Options = options;
+}
 std::u16string QuorvaneX::DiagnosticLogPath() {
   const std::u16string folder = diagnostics::LogFolder();
   return folder.empty() ? folder : diagnostics::JoinLogPath(folder, diagnostics::kLogFileName);

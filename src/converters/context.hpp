@@ -7,6 +7,7 @@
 
 #include "converters/text_writer.hpp"
 #include "office/applications.hpp"
+#include "quorvane/output_options.hpp"
 #include "quorvane/variant.hpp"
 
 namespace quorvane::converters {
@@ -24,6 +25,8 @@ struct Settings {
   VariantBool ShowSlideAndShapeNumber = kVariantFalse;
   VariantBool IncludeNotes = kVariantFalse;
   VariantBool NotesOnly = kVariantFalse;
+  // Picture size, quality and names, PDF options: set through the C++ and C interfaces only.
+  OutputOptions Options;
 };
 
 class Progress {

@@ -1,5 +1,7 @@
 // Slide image export: every slide of the range becomes one picture file, written by PowerPoint's
 // own export of a slide with a graphic filter.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -30,6 +32,28 @@ void UngroupShapesOfSlide(office::ppt::Presentation& presentation, std::int32_t 
   }
 }
 
+// The picture size OutputOptions asks for: its pixels, or its resolution over the slide's size in
+// points (72 to the inch); 0 x 0 (the renderer's 96 dots per inch) when it asks for neither.
+std::pair<std::int32_t, std::int32_t> PictureSize(const OutputOptions& options, office::ppt::Presentation& presentation) {
+  if (options.dotsPerInch <= 0) return {options.pixelWidth, options.pixelHeight};
+  const auto side = [&](float points) {
+    return static_cast<std::int32_t>(std::lround(static_cast<double>(points) * options.dotsPerInch / 72.0));
+  };
+  const auto setup = presentation.PageSetup();
+  return {std::max(1, side(setup->SlideWidth())), std::max(1, side(setup->SlideHeight()))};
+}
+
+// The file of slide `slide`: OutputFile + "Slide" + number + "." + filter, or the name the
+// pattern gives, in the folder of OutputFile unless the pattern names a folder of its own.
+std::u16string PictureFileName(const Settings& settings, std::int32_t slide, const std::u16string& filter) {
+  const std::u16string& pattern = settings.Options.namePattern;
+  if (pattern.empty()) return settings.OutputFile + u"Slide" + text::Decimal(slide) + u"." + filter;
+  const std::u16string name = PatternName(pattern, slide);
+  if (name.starts_with(u'/')) return name;
+  const std::size_t slash = settings.OutputFile.find_last_of(u"/\\");
+  return (slash == std::u16string::npos ? std::u16string() : settings.OutputFile.substr(0, slash + 1)) + name;
+}
+
 class SlideImageExporter final : public Converter {
  public:
   using Converter::Converter;
@@ -37,7 +61,8 @@ class SlideImageExporter final : public Converter {
 };
 
 // One run: start PowerPoint, open the input read-only, clamp the range, then for each slide raise
-// Progress and export it as OutputFile + "Slide" + number + "." + filter name. OutputFile is only a
+// Progress and export it as OutputFile + "Slide" + number + "." + filter name (or the name the
+// options' pattern gives), at the options' size and JPEG quality. OutputFile is only a
 // prefix (nothing is removed from it), and it and TargetFileType are read again for every slide,
 // after that slide's Progress event. No check of InputFile or OutputFile comes first: a missing
 // input or a bad output folder fails PowerPoint's open or export and ends on the failure path.
@@ -120,6 +145,8 @@ std::int32_t SlideImageExporter::Run() {
 
     // A range of no slides fails here (division by zero); a range StartSlide two or more above
     // EndSlide gives a negative step and no pass of the loop.
+    std::pair<std::int32_t, std::int32_t> size;
+    steps.Run([&] { size = PictureSize(s_.Options, *presentation); });
     float step = 0;
     std::int32_t first = 0, last = 0;
     steps.Run([&] {
@@ -135,8 +162,8 @@ std::int32_t SlideImageExporter::Run() {
       steps.Run([&] {
         exportingSlide = slide;
         const std::u16string filter = ImageFilterName(s_.TargetFileType);
-        const std::u16string fileName = s_.OutputFile + u"Slide" + text::Decimal(slide) + u"." + filter;
-        presentation->Slides()->Item(slide)->Export(fileName, filter, 0, 0);
+        presentation->Slides()->Item(slide)->ExportWithQuality(PictureFileName(s_, slide, filter), filter,
+                                                               size.first, size.second, s_.Options.jpegQuality);
         exportingSlide = 0;
       });
     }

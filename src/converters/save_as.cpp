@@ -17,6 +17,7 @@ namespace {
 using office::ppt::Presentation;
 
 constexpr std::int32_t kWebArchive = 20;  // always saved as the whole presentation
+constexpr std::int32_t kPdf = 32;
 constexpr std::int32_t kPasteAtEnd = -1;
 
 // "----- Slide(<slide>) Shape(<shape>) -----" and a line feed, put in front of a shape's text.
@@ -108,7 +109,13 @@ std::int32_t SaveAsConverter::CheckOutputPath() {
 VariantBool SaveAsConverter::SavePresentationAs(Presentation& presentation, const std::u16string& fileName,
                                                 std::int32_t fileType) {
   try {
-    presentation.SaveAs(fileName, fileType, office::kMsoFalse);
+    // A PDF with options of its own is written by the fixed-format export, which takes them.
+    const OutputOptions& o = s_.Options;
+    if (fileType == kPdf && (o.hiddenSlides || o.notesPages || o.pdfa))
+      presentation.ExportAsFixedFormat(fileName, {.printHiddenSlides = o.hiddenSlides, .notesPages = o.notesPages,
+                                                  .pdfa = o.pdfa});
+    else
+      presentation.SaveAs(fileName, fileType, office::kMsoFalse);
     return kVariantTrue;
   } catch (...) {
     Failure failure = CurrentFailure();

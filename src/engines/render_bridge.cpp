@@ -175,10 +175,11 @@ pptx::SaveFormatWriter ConvertingWriter(std::string_view filterName, FilterOptio
 const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& model,
                                                       const std::vector<std::int32_t>& numbers,
                                                       const std::string& filter, std::int32_t width,
-                                                      std::int32_t height) {
+                                                      std::int32_t height, std::int32_t quality = 0) {
   const std::string& copy = CurrentCopy(model);
   pptx::RenderState& state = StateOf(model);
-  const std::string key = state.copyKey + '\n' + filter + '\n' + std::to_string(width) + 'x' + std::to_string(height);
+  const std::string key = state.copyKey + '\n' + filter + '\n' + std::to_string(width) + 'x' + std::to_string(height) + 'q' +
+                          std::to_string(quality);
   if (key != state.picturesKey) {
     state.pictures.clear();
     state.picturesKey.clear();
@@ -197,6 +198,7 @@ const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& m
     request.filter = filter;
     request.pixelWidth = width;
     request.pixelHeight = height;
+    request.quality = quality;
     requests.push_back(std::move(request));
   }
   if (!requests.empty()) {
@@ -209,14 +211,26 @@ const std::map<std::int32_t, std::string>& DrawSlides(pptx::PresentationModel& m
 
 }  // namespace
 
+namespace {
+
+// The PDF filter's data. Hidden slides are left out unless asked for, as PowerPoint does; the
+// notes pages replace the slides rather than follow them; PDF/A-2b is the filter's version 2.
+FilterOptions PdfOptions(bool hiddenSlides, bool notesPages, bool pdfa) {
+  FilterOptions pdf;
+  pdf.data.emplace_back("ExportHiddenSlides", hiddenSlides);
+  pdf.data.emplace_back("ExportNotesPages", notesPages);
+  if (notesPages) pdf.data.emplace_back("ExportOnlyNotesPages", true);
+  if (pdfa) pdf.data.emplace_back("SelectPdfVersion", std::int32_t{2});
+  return pdf;
+}
+
+}  // namespace
+
 void RegisterSaveFormats() {
   if (!RendererBuiltIn()) return;  // a save in them then fails as in any unknown format
   static std::once_flag once;
   std::call_once(once, [] {
-    // Hidden slides are left out of a PDF, as PowerPoint does unless asked to include them.
-    FilterOptions pdf;
-    pdf.data.emplace_back("ExportHiddenSlides", false);
-    pdf.data.emplace_back("ExportNotesPages", false);
+    const FilterOptions pdf = PdfOptions(false, false, false);
     // The formats the table of formats gives one of the renderer's export filters.
     for (const catalog::Format& format : catalog::Formats())
       if (!format.rendererFilter.empty())
@@ -243,6 +257,12 @@ void RegisterSaveFormats() {
   });
 }
 
+void ExportPdf(pptx::PresentationModel& model, const std::string& path, bool hiddenSlides, bool notesPages, bool pdfa) {
+  const catalog::Format* pdf = catalog::FindFormat(32);
+  if (!RendererBuiltIn() || pdf == nullptr || pdf->rendererFilter.empty()) throw failure::Error(failure::kEFail);
+  ConvertingWriter(pdf->rendererFilter, PdfOptions(hiddenSlides, notesPages, pdfa))(model, path);
+}
+
 std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std::vector<std::int32_t>& slideNumbers,
                                        const std::string& filterName) {
   const std::string_view filter = TheRenderer().PictureFilterName(filterName);
@@ -255,7 +275,7 @@ std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std
 }
 
 void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
-                 const std::u16string& filterName, std::int32_t width, std::int32_t height) {
+                 const std::u16string& filterName, std::int32_t width, std::int32_t height, std::int32_t quality) {
   const std::string filter = text::ToUtf8(filterName);
   if (TheRenderer().PictureFilterName(filter).empty())
     throw failure::Error(failure::kEFail);
@@ -286,12 +306,12 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
   // (Only a miss draws ahead: a hit that drew the slides beyond the last drawn would cost a load
   // per slide again.)
   const auto slideNumber = static_cast<std::int32_t>(slide.index) + 1;
-  const std::map<std::int32_t, std::string>* drawn = &DrawSlides(model, {}, filter, width, height);
+  const std::map<std::int32_t, std::string>* drawn = &DrawSlides(model, {}, filter, width, height, quality);
   if (!drawn->contains(slideNumber)) {
     std::vector<std::int32_t> numbers;
     const std::size_t last = std::min(model.slides().size(), slide.index + kPicturesAhead);
     for (std::size_t i = slide.index; i < last; ++i) numbers.push_back(static_cast<std::int32_t>(i) + 1);
-    drawn = &DrawSlides(model, numbers, filter, width, height);
+    drawn = &DrawSlides(model, numbers, filter, width, height, quality);
   }
   const std::map<std::int32_t, std::string>& pictures = *drawn;
 

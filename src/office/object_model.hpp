@@ -80,6 +80,13 @@ class Presentations {
   virtual std::shared_ptr<Presentation> Add(Tristate withWindow) = 0;
 };
 
+// What Presentation::ExportAsFixedFormat writes besides the visible slides.
+struct FixedFormatOptions {
+  bool printHiddenSlides = false;  // hidden slides too
+  bool notesPages = false;         // the notes pages instead of the slides
+  bool pdfa = false;               // PDF/A-2b (ISO 19005-2, level B)
+};
+
 class Presentation {
  public:
   virtual ~Presentation() = default;
@@ -88,6 +95,14 @@ class Presentation {
   // Writes the presentation in the format `fileFormat` (a PpSaveAsFileType number). Fails when
   // that format cannot be written.
   virtual void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate embedTrueTypeFonts) = 0;
+  // Writes the presentation as a PDF file with `options` (the automation's ExportAsFixedFormat with
+  // a PDF type, PrintHiddenSlides and the notes pages output type). An engine that writes no PDF
+  // fails with 0x80004005, as this default does.
+  virtual void ExportAsFixedFormat(const std::u16string& fileName, const FixedFormatOptions& options) {
+    (void)options;
+    throw AutomationError(static_cast<std::int32_t>(0x80004005u),
+                          u"Presentation.ExportAsFixedFormat : \"" + fileName + u"\" cannot be written as a PDF here.");
+  }
   // Closes without saving; unsaved changes are dropped.
   virtual void Close() = 0;
   // Reads the presentation for what its slides say (office/reading.hpp): the deck first, then one
@@ -125,6 +140,13 @@ class Slide {
   // Scale 0, 0 asks for the default size. An unsupported filter fails with 0x80004005.
   virtual void Export(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
                       std::int32_t scaleHeight) = 0;
+  // Export with the JPEG filter's quality (1 to 100; 0 the filter's default). An engine whose
+  // filters take no quality exports as Export does, as this default does.
+  virtual void ExportWithQuality(const std::u16string& fileName, const std::u16string& filterName,
+                                 std::int32_t scaleWidth, std::int32_t scaleHeight, std::int32_t quality) {
+    (void)quality;
+    Export(fileName, filterName, scaleWidth, scaleHeight);
+  }
 };
 
 // The notes page of a slide; only its shapes are read.

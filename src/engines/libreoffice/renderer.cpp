@@ -259,7 +259,7 @@ void RendererLease::ExportSlides(const std::string& input, const std::vector<Sli
     }
     staged.push_back(std::make_unique<StagedOutput>(slide.path));
     jobs.push_back(PictureJob{slide.slide, slide.path, FileUrl(staged.back()->stagedPath()), filter, slide.pixelWidth,
-                              slide.pixelHeight});
+                              slide.pixelHeight, std::clamp(slide.quality, 0, 100)});
   }
   std::string inputUrl = FileUrl(inputPath);
   pool->Run(call, settings,

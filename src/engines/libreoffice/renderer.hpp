@@ -142,6 +142,7 @@ struct SlideExport {
   // side follows the slide's aspect ratio. Ignored for metafiles.
   std::int32_t pixelWidth = 0;
   std::int32_t pixelHeight = 0;
+  std::int32_t quality = 0;  // JPEG quality, 1 to 100; 0: the filter's default
 };
 
 // The largest side of a picture the renderer draws.

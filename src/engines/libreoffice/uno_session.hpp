@@ -48,6 +48,7 @@ struct PictureJob {
   const PictureFilter* filter = nullptr;
   std::int32_t pixelWidth = 0;
   std::int32_t pixelHeight = 0;
+  std::int32_t quality = 0;  // JPEG quality, 1 to 100; 0: the filter's default
 };
 
 // The socket files an office with this pipe name and profile makes in the system's temporary folder:

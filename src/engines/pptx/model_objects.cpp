@@ -93,6 +93,11 @@ class SlideObject final : public ppt::Slide {
     model_->Enter("Slide.Export");
     render_bridge::ExportSlide(*model_, *slide_, fileName, filterName, scaleWidth, scaleHeight);
   }
+  void ExportWithQuality(const std::u16string& fileName, const std::u16string& filterName, std::int32_t scaleWidth,
+                         std::int32_t scaleHeight, std::int32_t quality) override {
+    model_->Enter("Slide.Export");
+    render_bridge::ExportSlide(*model_, *slide_, fileName, filterName, scaleWidth, scaleHeight, quality);
+  }
 
  private:
   std::shared_ptr<PresentationModel> model_;
@@ -205,6 +210,16 @@ class PresentationObject final : public ppt::Presentation {
   void SaveAs(const std::u16string& fileName, std::int32_t fileFormat, Tristate) override {
     model_->Enter("Presentation.SaveAs");
     SavePresentation(*model_, fileName, fileFormat);
+  }
+  void ExportAsFixedFormat(const std::u16string& fileName, const ppt::FixedFormatOptions& options) override {
+    constexpr std::string_view kMember = "Presentation.ExportAsFixedFormat";
+    model_->Enter(kMember);
+    SavePresentationWith(
+        *model_, fileName,
+        [&options](PresentationModel& model, const std::string& path) {
+          render_bridge::ExportPdf(model, path, options.printHiddenSlides, options.notesPages, options.pdfa);
+        },
+        kMember);
   }
   void Close() override {
     model_->Enter("Presentation.Close");

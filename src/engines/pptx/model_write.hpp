@@ -105,6 +105,10 @@ using SaveFormatWriter = std::function<void(PresentationModel& model, const std:
 void RegisterSaveFormat(std::int32_t fileFormat, SaveFormatWriter writer);
 // The writer of `fileFormat`, or an empty function.
 SaveFormatWriter FindSaveFormat(std::int32_t fileFormat);
+// Presentation.SaveAs with `writer` in place of a format's (Presentation.ExportAsFixedFormat): the
+// same checks of `fileName`, failures named after `member`.
+void SavePresentationWith(PresentationModel& model, const std::u16string& fileName, const SaveFormatWriter& writer,
+                          std::string_view member);
 
 // Helpers for writers.
 // Turns the slide's changed fresh notes page (if any) into a real notes part related to the slide

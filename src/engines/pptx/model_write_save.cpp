@@ -6,7 +6,8 @@
 // content type, and for the kinds without macros the macro project left out (the vbaProject
 // relationship of the presentation part and every part reached from the project: signatures,
 // vbaData). So the open presentation keeps its macros for a later save in a macro-enabled kind.
-// Package::Save writes the file through a temporary file and a rename.
+// Package::Save writes the file through a temporary file and a rename. The XML presentation (34)
+// is a .pptx written in the package's single-file XML form (Package::SaveFlat).
 //
 // The outline (6) is written by rtf_outline.hpp.
 #include <fcntl.h>
@@ -38,6 +39,7 @@ struct PackageKind {
   std::int32_t fileFormat;
   std::string_view mainContentType;
   bool macros;
+  bool flat = false;  // the single-file XML form instead of a zip
 };
 
 constexpr PackageKind kPackageKinds[] = {
@@ -47,6 +49,7 @@ constexpr PackageKind kPackageKinds[] = {
     {27, "application/vnd.ms-powerpoint.template.macroEnabled.main+xml", true},
     {28, "application/vnd.openxmlformats-officedocument.presentationml.slideshow.main+xml", false},
     {29, "application/vnd.ms-powerpoint.slideshow.macroEnabled.main+xml", true},
+    {34, "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml", false, true},
 };
 constexpr std::int32_t kOutlineFormat = 6;
 
@@ -133,7 +136,10 @@ void WritePackageKind(const PackageKind& kind, PresentationModel& model, const s
   TemporaryChanges changes(package);
   changes.SetContentType(model.presentationPart(), kind.mainContentType);
   if (!kind.macros) LeaveOutMacros(model, changes);
-  package.Save(path);
+  if (kind.flat)
+    package.SaveFlat(path);
+  else
+    package.Save(path);
 }
 
 void WriteOutline(PresentationModel& model, const std::string& path) {
@@ -200,6 +206,11 @@ void SavePresentation(PresentationModel& model, const std::u16string& fileName, 
   constexpr std::string_view kMember = "Presentation.SaveAs";
   const SaveFormatWriter writer = FindSaveFormat(fileFormat);
   if (!writer) throw InvalidRequest(kMember, u"\"" + fileName + u"\" cannot be saved in this format.");
+  SavePresentationWith(model, fileName, writer, kMember);
+}
+
+void SavePresentationWith(PresentationModel& model, const std::u16string& fileName, const SaveFormatWriter& writer,
+                          std::string_view member) {
   if (fileName.empty() || !text::IsUsableFileName(fileName))
     throw AutomationError(failure::kWin32PathNotFound, u"Cannot save \"" + fileName +
                                                            u"\": the name is not a valid file name (it is empty, or "
@@ -208,7 +219,7 @@ void SavePresentation(PresentationModel& model, const std::u16string& fileName, 
   // The file of an open presentation is never written, nor replaced: its package may still be
   // read from it, and the file an input came from must stay as it is.
   if (files::IsHeldForReading(path))
-    throw InvalidRequest(kMember, u"\"" + fileName +
+    throw InvalidRequest(member, u"\"" + fileName +
                                       u"\" is the file of an open presentation; it cannot be replaced while it "
                                       u"is open.");
   writer(model, path);

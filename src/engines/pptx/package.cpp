@@ -225,6 +225,140 @@ std::string NormalizeRelationshipType(std::string_view type) {
   return std::string(type);
 }
 
+// --- The single-file XML form ------------------------------------------------------------------
+
+constexpr std::string_view kFlatNamespace = "http://schemas.microsoft.com/office/2006/xmlPackage";
+constexpr std::string_view kFlatHeader =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+    "<?mso-application progid=\"PowerPoint.Show\"?>\r\n";
+constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Whether the first bytes of a file are those of the single-file form: after a UTF-8 byte-order
+// mark, white space, processing instructions, comments and a DOCTYPE, a root element named "package" (with
+// any prefix) whose start tag declares the package namespace.
+bool IsFlatPackage(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  for (;;) {
+    while (!head.empty() && IsXmlSpace(head.front())) head.remove_prefix(1);
+    // A DOCTYPE is skipped here so that the parser refuses it by name; its internal subset ends
+    // in "]>".
+    const bool subset = head.starts_with("<!DOCTYPE") && head.find('[') < head.find('>');
+    const std::string_view close = head.starts_with("<?")     ? "?>"
+                                   : head.starts_with("<!--") ? "-->"
+                                   : subset                   ? "]>"
+                                   : head.starts_with("<!")   ? ">"
+                                                              : "";
+    if (close.empty()) break;
+    const std::size_t end = head.find(close);
+    if (end == std::string_view::npos) return false;
+    head.remove_prefix(end + close.size());
+  }
+  if (!head.starts_with("<")) return false;
+  const std::size_t tagEnd = head.find('>');
+  if (tagEnd == std::string_view::npos) return false;
+  const std::string_view tag = head.substr(1, tagEnd - 1);
+  const std::size_t nameEnd = std::min(tag.find_first_of(" \t\r\n/"), tag.size());
+  const std::string_view name = tag.substr(0, nameEnd);
+  const std::size_t colon = name.find(':');
+  const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+  if (name.substr(prefix.empty() ? 0 : colon + 1) != "package") return false;
+  const std::string declaration = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+  for (const char quote : {'"', '\''}) {
+    const std::string bound = declaration + "=" + quote + std::string(kFlatNamespace) + quote;
+    if (tag.find(bound) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+// RFC 4648 base64 in lines of 76 characters, each ended by CR LF.
+std::string Base64Lines(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() / 3 * 4 + bytes.size() / 57 * 2 + 8);
+  std::size_t column = 0;
+  const auto put = [&](char c) {
+    out += c;
+    if (++column == 76) {
+      out += "\r\n";
+      column = 0;
+    }
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < 3; ++k) v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+    for (std::size_t k = 0; k < 4; ++k) put(k <= n ? kBase64Alphabet[(v >> (18 - 6 * k)) & 63] : '=');
+  }
+  if (column != 0) out += "\r\n";
+  return out;
+}
+
+// Decodes base64, white space ignored; nullopt (with `why` set) for any other character outside
+// the alphabet, padding in the middle or a length that is not a whole number of quads.
+std::optional<std::string> DecodeBase64(std::string_view text, std::string* why) {
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  std::uint32_t v = 0;
+  std::size_t held = 0, padding = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsXmlSpace(c)) continue;
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    const std::size_t value = kBase64Alphabet.find(c);
+    if (value == std::string_view::npos || padding > 0) {
+      *why = value == std::string_view::npos ? "the character '" + std::string(1, c) + "' at offset " +
+                                                   std::to_string(i) + " is not base64"
+                                             : "data follows the padding at offset " + std::to_string(i);
+      return std::nullopt;
+    }
+    v = (v << 6) | static_cast<std::uint32_t>(value);
+    if (++held == 4) {
+      out += static_cast<char>(v >> 16);
+      out += static_cast<char>(v >> 8);
+      out += static_cast<char>(v);
+      held = 0;
+      v = 0;
+    }
+  }
+  if (held == 1 || padding > 2 || (held == 0 && padding > 0) || (held > 0 && held + padding != 4 && padding > 0)) {
+    *why = "it ends in the middle of a group of four characters";
+    return std::nullopt;
+  }
+  if (held == 2) out += static_cast<char>(v >> 4);
+  if (held == 3) {
+    out += static_cast<char>(v >> 10);
+    out += static_cast<char>(v >> 2);
+  }
+  return out;
+}
+
+// Whether `text` is valid UTF-8 holding no character XML 1.0 cannot carry (C0 controls other
+// than tab, LF and CR): only such text can stand inline in the single-file form as it is.
+bool IsInlineText(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+      ++i;
+      continue;
+    }
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (length == 0 || c > 0xF4 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90))
+      return false;  // overlong forms, surrogates, beyond U+10FFFF
+    i += length;
+  }
+  return true;
+}
+
 // --- Failures ----------------------------------------------------------------------------------
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) {
@@ -345,6 +479,11 @@ class PackageImpl final : public Package {
   }
 
   void Save(const std::string& path) const override;
+  void SaveFlat(const std::string& path) const override;
+
+  // Reads the single-file XML form from `fd` (a regular file of `size` bytes).
+  static std::shared_ptr<PackageImpl> OpenFlat(const std::string& path, int fd, std::uint64_t size,
+                                               const Limits& limits);
 
  private:
   struct Part {
@@ -495,6 +634,16 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
          Quoted(path) +
              " is encrypted or is a legacy binary file (an OLE compound file), not an Office Open XML "
              "package.");
+  }
+
+  if (magic.substr(0, 4) != kZipLocalHeader) {
+    std::string start(4096, '\0');
+    ssize_t n;
+    do {
+      n = ::pread(fd.get(), start.data(), start.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    start.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (IsFlatPackage(start)) return OpenFlat(path, fd.get(), static_cast<std::uint64_t>(st.st_size), limits);
   }
 
   auto package = std::make_shared<PackageImpl>(path, limits);
@@ -745,6 +894,202 @@ void PackageImpl::Save(const std::string& path) const {
       }
     }
   });
+}
+
+
+// The text a part stands for inline in the single-file form: its bytes after a byte-order mark
+// and the XML declaration, when its content type is an XML one and the bytes are UTF-8 XML that
+// parses under the limits; nullopt for a part that must go as base64.
+std::optional<std::string_view> InlineXml(std::string_view bytes, std::string_view contentType,
+                                          std::string_view partName, const Limits& limits) {
+  if (!LowerAscii(contentType).ends_with("xml")) return std::nullopt;
+  std::string_view text = bytes;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (text.starts_with("<?xml") && text.size() > 5 && IsXmlSpace(text[5])) {
+    const std::size_t end = text.find("?>");
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string declaration = LowerAscii(text.substr(0, end));
+    const std::size_t encoding = declaration.find("encoding");
+    if (encoding != std::string::npos) {
+      const std::size_t quote = declaration.find_first_of("\"'", encoding);
+      if (quote == std::string::npos || declaration.compare(quote + 1, 5, "utf-8") != 0) return std::nullopt;
+    }
+    text.remove_prefix(end + 2);
+  }
+  while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
+  if (!IsInlineText(text)) return std::nullopt;
+  try {
+    xml::Document::Parse(text, partName, limits);
+  } catch (const AutomationError&) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+void PackageImpl::SaveFlat(const std::string& path) const {
+  const std::uint64_t limit = limits_.maxSaveSize;
+  WriteFileAtomically(path, [&](int fd, const std::string& target) {
+    std::string buffer;
+    std::uint64_t written = 0;
+    const auto flush = [&] {
+      for (std::size_t done = 0; done < buffer.size();) {
+        const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) FailWrite(target, errno);
+        done += static_cast<std::size_t>(n);
+      }
+      buffer.clear();
+    };
+    const auto put = [&](std::string_view text) {
+      written += text.size();
+      if (written > limit) {
+        Fail(failure::kEOutOfMemory, target + "the file would be larger than the limit of " + std::to_string(limit) +
+                                         " bytes a save may write (maxSaveSize).");
+      }
+      buffer += text;
+      if (buffer.size() >= (1u << 20)) flush();
+    };
+    put(kFlatHeader);
+    put("<pkg:package xmlns:pkg=\"" + std::string(kFlatNamespace) + "\">");
+    for (const std::string& key : order_) {
+      const Part& part = parts_.at(key);
+      std::string type = ContentType(part.name);
+      if (type.empty()) type = kUnknownContentType;
+      const std::string bytes = ReadPart(part.name);
+      const std::optional<std::string_view> inlined = InlineXml(bytes, type, part.name, limits_);
+      put("<pkg:part pkg:name=\"" + EscapeAttribute(part.name) + "\" pkg:contentType=\"" + EscapeAttribute(type) +
+          "\"");
+      if (inlined) {
+        put("><pkg:xmlData>");
+        put(*inlined);
+        put("</pkg:xmlData></pkg:part>");
+      } else {
+        // Pictures and media are compressed already; anything else may be deflated by a writer
+        // that packs the form into a zip again.
+        const bool compressed = type.starts_with("image/") || type.starts_with("video/") || type.starts_with("audio/");
+        put(compressed ? " pkg:compression=\"store\"><pkg:binaryData>" : "><pkg:binaryData>");
+        put(Base64Lines(bytes));
+        put("</pkg:binaryData></pkg:part>");
+      }
+    }
+    put("</pkg:package>");
+    flush();
+  });
+}
+
+[[noreturn]] void FailDamaged(const std::string& file, const std::string& cause) {
+  Fail(failure::kWin32InvalidData, file + " is damaged: " + cause + ".");
+}
+
+std::shared_ptr<PackageImpl> PackageImpl::OpenFlat(const std::string& path, int fd, std::uint64_t size,
+                                                   const Limits& limits) {
+  const std::string file = Quoted(path);
+  const auto damaged = [&file](const std::string& cause) { FailDamaged(file, cause); };
+  if (size > limits.maxTotalUncompressed) {
+    Fail(failure::kEOutOfMemory, file + " is larger than the limit of " + std::to_string(limits.maxTotalUncompressed) +
+                                     " bytes (maxTotalUncompressed).");
+  }
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(failure::kWin32InvalidData, file + " could not be read (" + SystemReason(errno) + ").");
+    if (n == 0) {
+      bytes.resize(done);
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+
+  // The whole file is one document: its elements count against the file's total, and the part
+  // roots stand three levels down.
+  Limits whole = limits;
+  whole.maxXmlElements = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::max<std::uint64_t>(limits.maxXmlElements, limits.maxTotalXmlElements), UINT32_MAX));
+  whole.maxXmlDepth = limits.maxXmlDepth + 3;
+  const std::shared_ptr<xml::Document> document = xml::Document::Parse(bytes, file, whole);
+  bytes = std::string();
+
+  const xml::Node root = document->root();
+  const std::string_view rootName = root.name();
+  const std::size_t colon = rootName.find(':');
+  const std::string prefix = colon == std::string_view::npos ? std::string() : std::string(rootName.substr(0, colon + 1));
+  const auto named = [&](xml::Node node, std::string_view local) {
+    return node.type() == pugi::node_element && std::string_view(node.name()) == prefix + std::string(local);
+  };
+  const auto attribute = [&](xml::Node node, std::string_view local) {
+    const xml::Attribute qualified = node.attribute((prefix + std::string(local)).c_str());
+    return std::string_view(qualified ? qualified.value() : node.attribute(std::string(local).c_str()).value());
+  };
+
+  auto package = std::make_shared<PackageImpl>(path, limits);
+  package->defaults_.emplace("rels", kRelsContentType);
+  package->defaults_.emplace("xml", kXmlContentType);
+  std::uint64_t total = 0;
+  std::size_t index = 0;
+  for (xml::Node node = root.first_child(); node; node = node.next_sibling()) {
+    if (!named(node, "part")) continue;
+    ++index;
+    if (index > limits.maxParts) {
+      Fail(failure::kEOutOfMemory,
+           file + " has more than the limit of " + std::to_string(limits.maxParts) + " parts (maxParts).");
+    }
+    const std::string_view written = attribute(node, "name");
+    const std::string which = written.empty() ? "part " + std::to_string(index) : "part " + std::string(written);
+    if (written.empty()) damaged(which + " has no name");
+    std::string why;
+    const std::optional<std::string> name =
+        written.front() == '/' ? PartNameOfEntry(written.substr(1), &why) : std::nullopt;
+    if (!name || !ValidPartName(*name)) damaged(which + " has a name that is no part name");
+    const std::string key = Key(*name);
+    if (package->parts_.count(key) != 0) damaged("it names the part " + *name + " twice");
+    const std::string_view contentType = attribute(node, "contentType");
+    if (contentType.empty()) damaged(which + " has no content type");
+
+    std::optional<std::string> content;
+    for (xml::Node child = node.first_child(); child && !content; child = child.next_sibling()) {
+      if (named(child, "xmlData")) {
+        xml::Node element;
+        for (xml::Node inner = child.first_child(); inner; inner = inner.next_sibling()) {
+          if (inner.type() != pugi::node_element) continue;
+          if (element) damaged(which + " holds more than one root element");
+          element = inner;
+        }
+        if (!element) damaged(which + " has an empty xmlData");
+        // The part's root carries every namespace declaration in scope, nearest first.
+        xml::Document part;
+        xml::Node copy = part.pugi().append_copy(element);
+        for (xml::Node above = child; above; above = above.parent()) {
+          for (xml::Attribute a = above.first_attribute(); a; a = a.next_attribute()) {
+            const std::string_view attributeName = a.name();
+            const bool declaration = attributeName == "xmlns" || attributeName.starts_with("xmlns:");
+            if (declaration && a.value() != kFlatNamespace && !copy.attribute(a.name()))
+              copy.append_attribute(a.name()).set_value(a.value());
+          }
+        }
+        content = part.Serialize();
+      } else if (named(child, "binaryData")) {
+        std::string text;
+        for (xml::Node inner = child.first_child(); inner; inner = inner.next_sibling())
+          if (inner.type() == pugi::node_pcdata || inner.type() == pugi::node_cdata) text += inner.value();
+        content = DecodeBase64(text, &why);
+        if (!content) damaged(which + " holds base64 that does not decode: " + why);
+      }
+    }
+    if (!content) damaged(which + " has neither xmlData nor binaryData");
+    CheckSizeLimits(limits, content->size(), content->size(), total, *name, file);
+    total += content->size();
+    package->parts_.emplace(key, Part{*name, {}, 0, std::move(content)});
+    package->order_.push_back(key);
+    package->overrides_[key] = std::string(contentType);
+  }
+  // A zip without a main part may be some other package; this form is only ever a document's.
+  const auto relationships = package->Relationships("/");
+  const bool main = std::any_of(relationships.begin(), relationships.end(), [](const Relationship& r) {
+    return !r.external && r.type.ends_with("/relationships/officeDocument");
+  });
+  if (!main) damaged("no main part: its package relationships (/_rels/.rels) name no officeDocument");
+  return package;
 }
 
 }  // namespace

@@ -14,6 +14,11 @@
 // saved to a new file: written to a temporary file in the target folder, then renamed into place,
 // so no half-written output is ever left under the target's name.
 //
+// The single-file XML form: one XML document whose root pkg:package holds every part as a
+// pkg:part (name, content type, and the part itself: an XML part inline in pkg:xmlData, any other
+// part base64-encoded in pkg:binaryData). Open reads such a file as it reads a zip package (told
+// apart by content, never by name), held to the same limits; SaveFlat writes one.
+//
 // Saving writes at most Limits::maxSaveSize bytes.
 //
 // Failures throw quorvane::AutomationError with an HRESULT of common/failures.hpp and a
@@ -50,9 +55,14 @@ struct Relationship {
 
 class Package {
  public:
-  // Opens a package file (UTF-8 path). Fails as documented above; a 0-byte file, a file that is
-  // not a zip, a truncated zip, and an OLE compound file (an encrypted package or a legacy binary
-  // file) are refused with a description saying which.
+  // Opens a package file (UTF-8 path): a zip, or the single-file XML form (an XML file whose root
+  // is pkg:package in its namespace, after an optional byte-order mark and white space). Fails as
+  // documented above; a 0-byte file, a file that is not a zip, a truncated zip, and an OLE
+  // compound file (an encrypted package or a legacy binary file) are refused with a description
+  // saying which. A single-file form is read whole into memory: the file may hold at most
+  // Limits::maxTotalUncompressed bytes, Limits::maxParts parts, Limits::maxTotalXmlElements
+  // elements, each part at most Limits::maxPartSize bytes; a part without a name or content, a
+  // part named twice, and base64 that does not decode are refused as damage (0x8007000D).
   static std::shared_ptr<Package> Open(const std::string& path, const Limits& limits = kDefaultLimits);
   // An empty package, to be filled and saved.
   static std::shared_ptr<Package> Create();
@@ -91,6 +101,11 @@ class Package {
   // through a temporary file in the same folder and a rename. The source file is never written,
   // also when `path` names it.
   virtual void Save(const std::string& path) const = 0;
+  // Writes every part to `path` in the single-file XML form, as Save writes (temporary file and
+  // rename, at most Limits::maxSaveSize bytes). A part counts as XML when its content type ends in
+  // "xml" and its bytes parse as UTF-8 XML under the limits; it is written inline without its XML
+  // declaration. Every other part is written as base64 in lines of 76 characters.
+  virtual void SaveFlat(const std::string& path) const = 0;
 };
 
 // Opens a file for reading (UTF-8 path) and returns its descriptor, which the caller closes.

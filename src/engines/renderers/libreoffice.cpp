@@ -32,6 +32,7 @@ class OfficeLease final : public RendererLease {
       slide.filter = picture.filter;
       slide.pixelWidth = picture.pixelWidth;
       slide.pixelHeight = picture.pixelHeight;
+      slide.quality = picture.quality;
       exports.push_back(std::move(slide));
     }
     lease_.ExportSlides(input, exports);

@@ -52,9 +52,14 @@ std::vector<std::string> SlidePictures(pptx::PresentationModel& model, const std
 
 // Slide.Export: one picture of `slide` of `model` in `fileName` through the picture filter
 // `filterName` ("GIF", "JPG", "PNG", "BMP", "TIF", "EMF", "WMF"), `width` x `height` pixels (0 x 0:
-// 96 dots per inch).
+// 96 dots per inch), at JPEG quality `quality` (1 to 100; 0 the filter's default).
 void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide, const std::u16string& fileName,
-                 const std::u16string& filterName, std::int32_t width, std::int32_t height);
+                 const std::u16string& filterName, std::int32_t width, std::int32_t height, std::int32_t quality = 0);
+
+// Presentation.ExportAsFixedFormat: `model` as a PDF in `path` (UTF-8, checked as a save checks
+// it), hidden slides included or not, the notes pages instead of the slides, PDF/A-2b. Fails with
+// 0x80004005 without the renderer.
+void ExportPdf(pptx::PresentationModel& model, const std::string& path, bool hiddenSlides, bool notesPages, bool pdfa);
 
 // Whether `path` (UTF-8) is a presentation the renderer can read but the native engine cannot: an
 // OLE compound file (a legacy binary presentation) or an OpenDocument presentation (zipped or

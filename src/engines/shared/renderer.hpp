@@ -42,6 +42,7 @@ struct SlidePicture {
   // side follows the slide's aspect ratio. Ignored for metafiles.
   std::int32_t pixelWidth = 0;
   std::int32_t pixelHeight = 0;
+  std::int32_t quality = 0;  // JPEG quality, 1 to 100; 0: the filter's default
 };
 
 // A hold on the renderer and the way to work through it. While any lease lives the renderer keeps

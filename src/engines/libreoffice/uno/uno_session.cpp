@@ -459,6 +459,7 @@ void UnoOfficeSession::ExportPictures(const std::string& inputPath, const std::s
         auto [pixelWidth, pixelHeight] = SlidePixelSize(width, height, job.pixelWidth, job.pixelHeight);
         data.push_back(Property("PixelWidth", uno::Any(static_cast<sal_Int32>(pixelWidth))));
         data.push_back(Property("PixelHeight", uno::Any(static_cast<sal_Int32>(pixelHeight))));
+        if (job.quality > 0) data.push_back(Property("Quality", uno::Any(static_cast<sal_Int32>(job.quality))));
       }
       std::vector<beans::PropertyValue> descriptor = {
           Property("FilterName", uno::Any(Ou(job.filter->officeName))),

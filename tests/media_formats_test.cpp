@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <regex>
 #include <sstream>
 
 #include "engines/external_program.hpp"
@@ -140,6 +141,25 @@ TEST_F(MediaFormats, AMissingProgramFailsClearlyAndLeavesNothing) {
     EXPECT_EQ(quorvane::testing::ReadFile(output), "older output") << code;
     EXPECT_TRUE(fs::is_empty(scratch)) << code << ": " << fs::directory_iterator(scratch)->path();
   }
+}
+
+// Every row of the README's table of formats converts (something named after the output appears) or
+// is refused with -16, as its "written by" column says.
+TEST_F(MediaFormats, EveryCatalogueRowConvertsOrIsRefusedAsTheReadmeSays) {
+  const std::string readme = quorvane::testing::ReadFile(std::string(QUORVANE_GOLDEN_DIR) + "/../../README.md");
+  const std::regex row(R"(\n\| \d+ \| (\d+) \| (\w+) \| (?:yes|no) \| [^|\n]+ \| ([^|\n]+) \|)");
+  int rows = 0;
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row); it != std::sregex_iterator(); ++it, ++rows) {
+    const std::int32_t code = std::stoi((*it)[1]);
+    const std::string stem = "row" + std::to_string(code) + "-", writtenBy = (*it)[3];
+    const bool refused = writtenBy.starts_with("refused");
+    EXPECT_EQ(Convert(At(stem + "." + (*it)[2].str()), code), refused ? -16 : 0)
+        << code << " (" << writtenBy << "): " << quorvane::text::ToUtf8(control_->get_ErrorString());
+    bool written = false;
+    for (const auto& entry : fs::directory_iterator(folder_->path())) written |= entry.path().filename().string().starts_with(stem);
+    EXPECT_EQ(written, !refused) << code << " (" << writtenBy << ")";
+  }
+  EXPECT_EQ(rows, 36);
 }
 
 }  // namespace

@@ -207,6 +207,11 @@ TEST(Reading, InspectTellsWhatTheManifestRecords) {
     EXPECT_GT(info.widthPixels, 0);
   }
   EXPECT_GT(checked, 40);
+  // A deck the office converted names the application of its original, not the office.
+  for (const auto& [deck, application] :
+       {std::pair{"odftoolkit/Presentation1.odp", "IBM_Lotus_Symphony/3.0$Win32 OpenOffice.org_project/310m11$Build-9399"},
+        {"poi/SampleShow.ppt", ""}})
+    EXPECT_EQ(Inspect((testing::CorpusDir() / deck).string()).application, application) << deck;
 }
 
 }  // namespace

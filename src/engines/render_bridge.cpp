@@ -25,6 +25,7 @@
 #include "engines/pptx/model.hpp"
 #include "engines/pptx/model_write.hpp"
 #include "engines/pptx/package.hpp"
+#include "engines/pptx/zip.hpp"
 #include "engines/shared/renderer.hpp"
 #include "engines/slide_output.hpp"
 #include "engines/web_page.hpp"
@@ -47,6 +48,8 @@ struct RenderState {
   std::unique_ptr<TemporaryFolder> converted;
   // The hold on the converted original: no save of this process replaces it while it is open.
   std::unique_ptr<files::ReadHold> originalHold;
+  // The application the converted original names as its writer ("" when it names none).
+  std::string originalApplication;
   // The copy of the presentation's state the renderer last loaded, and the state it shows.
   std::unique_ptr<TemporaryFolder> copyFolder;
   std::string copyPath;
@@ -332,6 +335,39 @@ void ExportSlide(pptx::PresentationModel& model, const pptx::SlideRecord& slide,
   }
 }
 
+namespace {
+
+// What an OpenDocument file names as its generator (meta:generator, in meta.xml of a zipped file or
+// in the head of a flat one); "" for any other file, and for one that names none.
+std::string OpenDocumentGenerator(const std::string& path) {
+  constexpr std::uint64_t kLongestMeta = 1 << 20;
+  std::string meta;
+  try {
+    const auto archive = pptx::zip::Reader::Open(pptx::OpenRegularFile(path));
+    for (std::uint64_t i = 0; i < archive->size(); ++i)
+      if (const pptx::zip::EntryInfo entry = archive->Entry(i); entry.name == "meta.xml" && entry.size <= kLongestMeta)
+        archive->Read(i, [&meta](std::string_view chunk) { meta.append(chunk.substr(0, kLongestMeta - meta.size())); });
+  } catch (const pptx::zip::Error&) {
+    std::ifstream flat(path, std::ios::binary);  // no zip: a flat file has its meta near its start
+    meta.resize(64 * 1024);
+    flat.read(meta.data(), static_cast<std::streamsize>(meta.size()));
+    meta.resize(static_cast<std::size_t>(flat.gcount()));
+  } catch (const AutomationError&) {
+  }
+  constexpr std::string_view kOpen = "<meta:generator>", kClose = "</meta:generator>";
+  const std::size_t start = meta.find(kOpen);
+  const std::size_t end = start == std::string::npos ? start : meta.find(kClose, start);
+  if (end == std::string::npos) return {};
+  return text::ToValidUtf8(text::FromUtf8(meta.substr(start + kOpen.size(), end - start - kOpen.size())));
+}
+
+}  // namespace
+
+std::optional<std::string> ForeignApplication(const pptx::PresentationModel& model) {
+  if (!model.renderState || !model.renderState->converted) return std::nullopt;
+  return model.renderState->originalApplication;
+}
+
 std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>& app,
                                                      const std::string& path) {
   CheckForeignInput(path, app->limits);
@@ -353,6 +389,7 @@ std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx:
   pptx::RenderState& state = StateOf(*model);
   state.converted = std::move(folder);
   state.originalHold = std::make_unique<files::ReadHold>(path);
+  state.originalApplication = OpenDocumentGenerator(path);
   return model;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engines/pptx/model_shapes.hpp"
+#include "engines/shared/render_bridge.hpp"
 
 namespace quorvane::engines::pptx {
 
@@ -534,6 +535,10 @@ r::Deck ReadDeck(PresentationModel& model) {
       deck.applicationVersion = OwnText(LocalChild(root, "AppVersion"));
     }
   } catch (const AutomationError&) {
+  }
+  if (const auto original = render_bridge::ForeignApplication(model)) {
+    deck.application = *original;
+    deck.applicationVersion.clear();
   }
   try {
     if (const std::string theme = RelatedPart(model, model.presentationPart(), "/theme"); !theme.empty()) {

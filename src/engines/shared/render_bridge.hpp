@@ -21,6 +21,7 @@
 // and legacy or foreign files are refused by the native engine as before.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,5 +72,11 @@ bool IsForeignPresentation(const std::string& path);
 // once with 0x80070005), then with the package layer's.
 std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx::ApplicationState>& app,
                                                      const std::string& path);
+
+// The application that wrote the original of a presentation opened through OpenForeign: an
+// OpenDocument file's generator, "" where the original names none (a legacy binary file, here).
+// nullopt for a presentation the native engine opened itself. (The document properties of such a
+// presentation are those of the copy the office converted, which name the office.)
+std::optional<std::string> ForeignApplication(const pptx::PresentationModel& model);
 
 }  // namespace quorvane::engines::render_bridge

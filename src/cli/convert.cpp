@@ -287,8 +287,17 @@ int RunConvert(const ConvertOptions& options) {
   } else {
     output = options.more.front();
   }
-  if (const auto document = DocumentKindOf(options, batch, output))
+  if (const auto document = DocumentKindOf(options, batch, output)) {
+    // A document holds every slide with its notes; options that would shape it otherwise are refused
+    // rather than ignored.
+    const OutputOptions& o = options.output;
+    if (options.start || options.end || options.multi || options.numbers || options.notes || options.notesOnly ||
+        options.json || o.pixelWidth || o.pixelHeight || o.dotsPerInch || o.jpegQuality || !o.namePattern.empty() ||
+        o.hiddenSlides || o.notesPages || o.pdfa)
+      return UsageError("Markdown and JSON documents hold every slide and its notes: --start, --end, --multi, "
+                        "--numbers, --notes, --notes-only, --json and the picture and PDF options do not apply");
     return RunDocuments(inputs, output, options.dir, *document);
+  }
 
   const auto chosen = ChooseType(options, batch, output);
   if (!chosen) return kExitUsage;

@@ -38,10 +38,10 @@ class OwnedFolder {
   int fd_ = -1;
 };
 
-// A private folder `quorvane-render-XXXXXX` under the system's temporary folder (TMPDIR), made with
-// mkdtemp (mode 0700, so nobody else can put or read files in it) and held as this process's: it is
-// removed with everything in it when the object goes, at an early exit, or by a later process
-// should this one die. Throws AutomationError kEAccessDenied when it cannot be made.
+// A private folder `quorvane-render-XXXXXX` under the system's temporary folder (TMPDIR) for the
+// engines' work files, made with mkdtemp (mode 0700, so nobody else can put or read files in it)
+// and held as this process's: it is removed with everything in it when the object goes, at an
+// early exit, or by a later process should this one die. Throws AutomationError kEAccessDenied when it cannot be made.
 class TemporaryFolder {
  public:
   TemporaryFolder();

@@ -9,6 +9,7 @@
 
 #include "common/failures.hpp"
 #include "common/numbered_files.hpp"
+#include "common/owned_folder.hpp"
 #include "common/text.hpp"
 #include "engines/shared/clipboard.hpp"
 #include "engines/shared/renderer.hpp"
@@ -119,17 +120,17 @@ void Save(ApplicationState& app, const DocumentContent& document, const std::u16
       WriteText(document, format->writer == Writer::kUnicodeText, path);
       return;
     case Writer::kDocx: {
-      ScratchFolder scratch;
+      cleanup::TemporaryFolder scratch;
       WriteDocx(document, app.drawer.Draw(document, PictureKind::kMetafile, scratch.path()), path);
       return;
     }
     case Writer::kRtf: {
-      ScratchFolder scratch;
+      cleanup::TemporaryFolder scratch;
       WriteRtf(document, app.drawer.Draw(document, PictureKind::kMetafile, scratch.path()), path);
       return;
     }
     case Writer::kHtml: {
-      ScratchFolder scratch;
+      cleanup::TemporaryFolder scratch;
       WriteHtml(document, app.drawer.Draw(document, PictureKind::kPng, scratch.path()), path);
       return;
     }
@@ -138,7 +139,7 @@ void Save(ApplicationState& app, const DocumentContent& document, const std::u16
       if (!TheRenderer().BuiltIn())
         throw AutomationError(failure::kEFail, u"Document.SaveAs : This format needs the office, which this build "
                                                u"does not include.");
-      ScratchFolder scratch;
+      cleanup::TemporaryFolder scratch;
       const std::string docx = scratch.path() + "/document.docx";
       WriteDocx(document, app.drawer.Draw(document, PictureKind::kMetafile, scratch.path()), docx);
       if (!app.renderer) app.renderer = TheRenderer().Acquire();

@@ -41,24 +41,6 @@ std::pair<std::shared_ptr<pptx::PresentationModel>, std::shared_ptr<pptx::SlideR
 
 }  // namespace
 
-ScratchFolder::ScratchFolder() {
-  std::error_code ec;
-  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-  if (ec) base = "/tmp";
-  std::string pattern = (base / "quorvane-word-XXXXXX").string();
-  if (!mkdtemp(pattern.data()))
-    throw AutomationError(failure::kEAccessDenied, u"Cannot make a temporary folder in \"" +
-                                                       text::FromUtf8(base.string()) + u"\": " +
-                                                       text::FromUtf8(std::strerror(errno)) + u".");
-  path_ = pattern;
-  hold_ = cleanup::OwnedFolder(path_);
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 PictureDrawer::PictureDrawer() = default;
 PictureDrawer::~PictureDrawer() { Release(); }
 

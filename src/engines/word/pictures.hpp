@@ -27,20 +27,6 @@ struct ApplicationState;
 
 namespace quorvane::engines::word {
 
-// A private folder under the system's temporary folder (mode 0700), removed with what it holds.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  cleanup::OwnedFolder hold_;  // removed should the process be ended by a signal
-};
-
 enum class PictureKind { kMetafile, kPng };
 
 inline constexpr std::uintmax_t kMaxMetafileBytes = 2u << 20;

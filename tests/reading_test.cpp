@@ -37,7 +37,9 @@ constexpr const char* kBodyParagraphs =
     "<a:t>Fourth</a:t></a:r></a:p>"
     "<a:p><a:pPr><a:buNone/></a:pPr><a:r><a:rPr lang=\"en-US\"/><a:t>See </a:t></a:r><a:r><a:rPr lang=\"en-US\">"
     "<a:hlinkClick r:id=\"rIdSite\"/></a:rPr><a:t>the site</a:t></a:r><a:r><a:rPr lang=\"en-US\"/><a:t> or </a:t>"
-    "</a:r><a:r><a:rPr lang=\"en-US\"><a:hlinkClick r:id=\"rIdJump\"/></a:rPr><a:t>backup</a:t></a:r></a:p>"
+    "</a:r><a:r><a:rPr lang=\"en-US\"><a:hlinkClick r:id=\"rIdJump\"/></a:rPr><a:t>backup</a:t></a:r><a:r><a:rPr "
+    "lang=\"en-US\"><a:hlinkClick r:id=\"rIdScript\"/></a:rPr><a:t> now</a:t></a:r><a:r><a:rPr lang=\"en-US\">"
+    "<a:hlinkClick r:id=\"rIdFake\"/></a:rPr><a:t>!</a:t></a:r></a:p>"
     "<a:p><a:pPr rtl=\"1\"><a:buNone/></a:pPr><a:r><a:rPr lang=\"he-IL\"/><a:t>\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D</a:t>"
     "</a:r></a:p>";
 
@@ -81,6 +83,9 @@ void WriteExactDeck(const fs::path& path) {
                                    "https://example.com/docs?q=1", true, ""});
     entry.relationships.push_back({"rIdJump", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/slide",
                                    "slide2.xml", false, "/ppt/slides/slide2.xml"});
+    for (const auto& [id, target] : {std::pair{"rIdScript", "JavaScript:alert(1)"}, {"rIdFake", "slide 1\" onclick=\"x"}})
+      entry.relationships.push_back(
+          {id, "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink", target, true, ""});
   }
   auto package = engines::pptx::Package::Create();
   for (const b::BuiltPart& part : deck.parts) package->SetPart(part.name, part.bytes, part.contentType);
@@ -144,9 +149,12 @@ TEST(Reading, ExactDeckInMarkdownJsonAndTheWebPage) {
       {"numbering from its start", "\n3. Third\n4. Fourth\n",
        [&] { return body[4]["bullet"]["number"] == 4 && body[4]["bullet"]["scheme"] == "arabicPeriod"; },
        "<ol start=\"3\">\n<li lang=\"en-US\">Third</li>\n<li lang=\"en-US\">Fourth</li>\n</ol>\n"},
-      {"links", "See [the site](https://example.com/docs?q=1) or backup (slide 2)\n",
-       [&] { return body[5]["runs"][1]["link"] == "https://example.com/docs?q=1" && body[5]["runs"][3]["link"] == "slide 2"; },
-       "See <a href=\"https://example.com/docs?q=1\">the site</a> or <a href=\"#slide2\">backup</a></p>"},
+      {"links; a script's and a fake jump's text as plain text", "See [the site](https://example.com/docs?q=1) or backup (slide 2) now!\n",
+       [&] {
+         return body[5]["runs"][1]["link"] == "https://example.com/docs?q=1" && body[5]["runs"][3]["link"] == "slide 2" &&
+                !body[5]["runs"][4].contains("link") && !body[5]["runs"][5].contains("link");
+       },
+       "See <a href=\"https://example.com/docs?q=1\">the site</a> or <a href=\"#slide2\">backup</a> now!</p>"},
       {"right to left", "\n\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D\n",
        [&] { return body[6]["rtl"] == true && body[6]["language"] == "he-IL" && body[5]["rtl"] == false; },
        "<p dir=\"rtl\" lang=\"he-IL\">\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D</p>"},

@@ -21,6 +21,20 @@ namespace quorvane::engines::pptx {
 
 namespace {
 
+// An external link as the writers may offer it to a reader: web and mail addresses only. A script
+// ("javascript:"), a local file, a program's own scheme or a target without a scheme is no link:
+// its text stays, as plain text.
+std::string FollowableLink(const std::string& target) {
+  const std::size_t colon = target.find(':');
+  if (colon == std::string::npos) return {};
+  std::string scheme = target.substr(0, colon);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const std::string_view followable : {"http", "https", "mailto", "ftp"})
+    if (scheme == followable) return target;
+  return {};
+}
+
 namespace r = office::reading;
 
 constexpr double kEmuPerPixel = 9525.0;  // 96 dots per inch
@@ -396,7 +410,7 @@ class SlideReader {
     if (!click) return {};
     const Relationship* target = links_->Find(xml::Attr(click, "r:id"));
     if (!target) return {};
-    if (target->external) return target->target;
+    if (target->external) return FollowableLink(target->target);
     const auto& slides = model_.slides();
     for (const auto& slide : slides)
       if (SamePart(slide->partName, target->partName)) return "slide " + std::to_string(slide->index + 1);

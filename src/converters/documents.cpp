@@ -30,8 +30,8 @@ std::string Number(double value) {
 
 // --- Markdown ------------------------------------------------------------------------------------
 
-// Inline text: Markdown's punctuation escaped, line breaks as <br>; `inTable` also escapes "|"
-// (escaped everywhere, which is harmless outside tables).
+// Inline text: Markdown's punctuation escaped ("|" too, for tables; harmless elsewhere), line
+// breaks as <br>.
 std::string Inline(std::string_view text) {
   std::string out;
   out.reserve(text.size());

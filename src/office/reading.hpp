@@ -95,7 +95,7 @@ struct Slide {
   bool hidden = false;
   std::string layout;  // the layout's name
   std::string title;   // the title placeholder's text, paragraphs joined by a space
-  std::vector<Shape> shapes;  // reading order: top to bottom, then left to right
+  std::vector<Shape> shapes;  // reading order: rows top to bottom, each left to right
   std::vector<Paragraph> notes;
 };
 

@@ -21,6 +21,31 @@ namespace quorvane::engines::pptx {
 
 namespace {
 
+namespace r = office::reading;
+
+// Reading order: rows from top to bottom, each read left to right. A shape joins the row that its
+// topmost shape starts when it lies mostly beside that shape (their heights overlap by at least half
+// the shorter one), so that a column starting a little lower than its neighbour on the left is
+// still read after it, not before.
+void SortIntoReadingOrder(std::vector<r::Shape>& shapes) {
+  const auto hundredths = [](double value) { return std::round(value * 100); };
+  std::stable_sort(shapes.begin(), shapes.end(), [&](const r::Shape& a, const r::Shape& b) {
+    return hundredths(a.y) != hundredths(b.y) ? a.y < b.y : hundredths(a.x) < hundredths(b.x);
+  });
+  for (std::size_t start = 0; start < shapes.size();) {
+    const double top = shapes[start].y, bottom = top + shapes[start].height;
+    std::size_t end = start + 1;
+    for (; end < shapes.size(); ++end) {
+      const r::Shape& shape = shapes[end];
+      const double shorter = std::min(bottom - top, shape.height);
+      if (shorter <= 0 || std::min(bottom, shape.y + shape.height) - shape.y < shorter / 2) break;
+    }
+    std::stable_sort(shapes.begin() + static_cast<std::ptrdiff_t>(start), shapes.begin() + static_cast<std::ptrdiff_t>(end),
+                     [&](const r::Shape& a, const r::Shape& b) { return hundredths(a.x) < hundredths(b.x); });
+    start = end;
+  }
+}
+
 // An external link as the writers may offer it to a reader: web and mail addresses only. A script
 // ("javascript:"), a local file, a program's own scheme or a target without a scheme is no link:
 // its text stays, as plain text.
@@ -35,7 +60,6 @@ std::string FollowableLink(const std::string& target) {
   return {};
 }
 
-namespace r = office::reading;
 
 constexpr double kEmuPerPixel = 9525.0;  // 96 dots per inch
 constexpr std::int64_t kDefaultSlideWidth = 9144000;
@@ -186,10 +210,7 @@ class SlideReader {
     if (inherited_.layout) slide.layout = xml::Attr(xml::Child(inherited_.layout->root(), "p:cSld"), "name");
     links_ = std::make_unique<Links>(model_, record_.partName);
     ReadTree(xml::Path(document->root(), "p:cSld/p:spTree"), Placement{}, "", 0, slide.shapes);
-    std::stable_sort(slide.shapes.begin(), slide.shapes.end(), [](const r::Shape& a, const r::Shape& b) {
-      const double ay = std::round(a.y * 100), by = std::round(b.y * 100);
-      return ay != by ? ay < by : std::round(a.x * 100) < std::round(b.x * 100);
-    });
+    SortIntoReadingOrder(slide.shapes);
     for (const r::Shape& shape : slide.shapes) {
       if (shape.placeholder != "title" && shape.placeholder != "ctrTitle") continue;
       for (const r::Paragraph& paragraph : shape.paragraphs) {

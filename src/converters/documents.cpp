@@ -68,10 +68,7 @@ std::string Target(std::string_view url) {
 // A paragraph's runs as inline Markdown: neighbouring runs with the same link make one link.
 std::string InlineParagraph(const r::Paragraph& paragraph) {
   std::string out;
-  for (std::size_t i = 0; i < paragraph.runs.size();) {
-    const std::string& link = paragraph.runs[i].link;
-    std::string text;
-    for (; i < paragraph.runs.size() && paragraph.runs[i].link == link; ++i) text += paragraph.runs[i].text;
+  for (const auto& [text, link] : paragraph.LinkSpans()) {
     if (link.empty())
       out += Inline(text);
     else if (link.starts_with("slide "))

@@ -68,10 +68,7 @@ std::string ParagraphAttributes(const r::Paragraph& paragraph) {
 // to a slide links to its section).
 std::string InlineHtml(const r::Paragraph& paragraph) {
   std::string out;
-  for (std::size_t i = 0; i < paragraph.runs.size();) {
-    const std::string& link = paragraph.runs[i].link;
-    std::string text;
-    for (; i < paragraph.runs.size() && paragraph.runs[i].link == link; ++i) text += paragraph.runs[i].text;
+  for (const auto& [text, link] : paragraph.LinkSpans()) {
     std::string html;
     for (std::size_t start = 0; start <= text.size();) {
       const std::size_t end = std::min(text.find('\n', start), text.size());

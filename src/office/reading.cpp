@@ -14,6 +14,15 @@ std::string Paragraph::Text() const {
   return text;
 }
 
+std::vector<Paragraph::Span> Paragraph::LinkSpans() const {
+  std::vector<Span> spans;
+  for (const Run& run : runs) {
+    if (spans.empty() || spans.back().link != run.link) spans.push_back({{}, run.link});
+    spans.back().text += run.text;
+  }
+  return spans;
+}
+
 const char* KindName(ShapeKind kind) {
   switch (kind) {
     case ShapeKind::kText: return "text";

@@ -50,6 +50,12 @@ struct Paragraph {
   std::vector<Run> runs;
 
   std::string Text() const;
+  // The runs joined into spans of neighbours with the same link (an empty link: plain text).
+  struct Span {
+    std::string text;
+    std::string link;
+  };
+  std::vector<Span> LinkSpans() const;
 };
 
 struct Cell {

@@ -190,6 +190,71 @@ ATOM PictureBoxClass() {
   return atom;
 }
 
+// A snapshot enumerator (IEnumConnectionPoints, IEnumConnections): it holds a reference to each
+// item it was made with, and hands out a new one with each item it returns.
+void Hold(IConnectionPoint* point) { point->AddRef(); }
+void Drop(IConnectionPoint* point) { point->Release(); }
+void Hold(const CONNECTDATA& connection) { connection.pUnk->AddRef(); }
+void Drop(const CONNECTDATA& connection) { connection.pUnk->Release(); }
+
+template <typename Enum, typename Item, const IID& kIid>
+class Enumerator final : public Enum {
+ public:
+  explicit Enumerator(std::vector<Item> items, std::size_t at = 0) : items_(std::move(items)), at_(at) {
+    for (const Item& item : items_) Hold(item);
+    ModuleAddRef();
+  }
+  Enumerator(const Enumerator&) = delete;
+  Enumerator& operator=(const Enumerator&) = delete;
+  virtual ~Enumerator() {
+    for (const Item& item : items_) Drop(item);
+    ModuleRelease();
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = (iid == IID_IUnknown || iid == kIid) ? this : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
+    if (!out || (count > 1 && !fetched)) return E_POINTER;
+    ULONG n = 0;
+    for (; n < count && at_ < items_.size(); ++n, ++at_) {
+      out[n] = items_[at_];
+      Hold(out[n]);
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+    const std::size_t left = items_.size() - at_;
+    at_ += count < left ? count : left;
+    return count <= left ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    at_ = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(Enum** out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) Enumerator(items_, at_);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<ULONG> references_{1};
+  std::vector<Item> items_;
+  std::size_t at_;
+};
+
 class ControlObject;
 
 // The control's one connection point, for __QuorvaneX. It lives inside the control and shares its
@@ -197,6 +262,11 @@ class ControlObject;
 class EventsPoint final : public IConnectionPoint {
  public:
   EventsPoint(ControlObject& owner, detail::ControlDispatch& dispatch) : owner_(owner), dispatch_(dispatch) {}
+  EventsPoint(const EventsPoint&) = delete;
+  EventsPoint& operator=(const EventsPoint&) = delete;
+  virtual ~EventsPoint() {
+    for (const CONNECTDATA& connection : connections_) Drop(connection);
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -217,7 +287,10 @@ class EventsPoint final : public IConnectionPoint {
       return CONNECT_E_CANNOTCONNECT;
     HRESULT hr = S_OK;
     try {
+      connections_.reserve(connections_.size() + 1);
       *cookie = dispatch_.AdviseEvents(DispatchFromCom(events));
+      connections_.push_back(CONNECTDATA{sink, *cookie});
+      Hold(connections_.back());
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
     }
@@ -225,16 +298,25 @@ class EventsPoint final : public IConnectionPoint {
     return hr;
   }
   HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-    return dispatch_.UnadviseEvents(cookie) ? S_OK : CONNECT_E_NOCONNECTION;
+    if (!dispatch_.UnadviseEvents(cookie)) return CONNECT_E_NOCONNECTION;
+    for (auto it = connections_.begin(); it != connections_.end(); ++it)
+      if (it->dwCookie == cookie) {
+        Drop(*it);
+        connections_.erase(it);
+        break;
+      }
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) Enumerator<IEnumConnections, CONNECTDATA, IID_IEnumConnections>(connections_);
+    return *out ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
   ControlObject& owner_;
   detail::ControlDispatch& dispatch_;
+  std::vector<CONNECTDATA> connections_;  // each sink held once, as advised
 };
 
 class ControlObject final : public _QuorvaneX,
@@ -441,8 +523,9 @@ class ControlObject final : public _QuorvaneX,
 
   // --- IConnectionPointContainer -----------------------------------------------------------
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) Enumerator<IEnumConnectionPoints, IConnectionPoint*, IID_IEnumConnectionPoints>({&events_});
+    return *out ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override {
     if (!out) return E_POINTER;

@@ -161,10 +161,8 @@ ITypeLib* ModuleTypeLibrary() {
 using namespace quorvane::com;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    module = instance;
-    DisableThreadLibraryCalls(instance);
-  }
+  // Thread notifications stay on: the static runtime's thread-local storage needs them.
+  if (reason == DLL_PROCESS_ATTACH) module = instance;
   return TRUE;
 }
 

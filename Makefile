@@ -5,7 +5,10 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DQUORVANE_WARNINGS_AS_ERRORS=ON
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build demo check clean
+# The Windows component (Quorvane.ocx) is cross-compiled into $(WINDOWS) and tested under Wine.
+WINDOWS ?= $(BUILD)/windows
+
+.PHONY: setup build windows demo check clean
 
 setup:
 	@bash scripts/setup.sh
@@ -13,6 +16,12 @@ setup:
 build: setup
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
+
+windows: setup
+	@bash scripts/windows-deps.sh $(WINDOWS)/deps
+	@QUORVANE_WINDOWS_DEPS=$(abspath $(WINDOWS)/deps) cmake -S . -B $(WINDOWS)/build -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WINDOWS)/build -j $(JOBS)
 
 # The demo writes the builder's sample deck into $(BUILD)/demo/, exports its text with notes and
 # numbers, saves slides 2 to 3 as a presentation of their own, and converts both decks to PDF in one
@@ -47,8 +56,9 @@ demo: build
 	@LC_ALL=C.UTF-8 $(BUILD)/quorvane convert -d $(DEMO)/pdf --type pdf -j 2 --json $(DEMO)/*.pptx \
 	  || echo "demo: the batch to PDF ended with exit status $$? (see the messages above)"
 
-check: build
+check: build windows
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(WINDOWS)/build && ctest --output-on-failure
 
 clean:
 	@rm -rf $(BUILD)

@@ -26,6 +26,10 @@ packages+=(
 )
 # The browser the tests open the web page and the web archive in.
 packages+=(chromium)
+# The Windows component: mingw-w64's compilers with POSIX threads, widl for the type library,
+# zlib built for Windows, and Wine to test it. libzip and pugixml for Windows are built from
+# Debian's source packages (scripts/windows-deps.sh), for which the source lists are enabled below.
+packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 libwine-dev)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for app in impress writer math; do
   installed "libreoffice-$app" || packages+=("libreoffice-$app-nogui")
@@ -38,11 +42,24 @@ done
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-if [ ${#missing[@]} -gt 0 ]; then
+# Debian's source lists, beside the binary ones and from the same mirrors (deb822 or one-line form).
+need_update=0
+if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      as_root tee /etc/apt/sources.list.d/quorvane-src.sources >/dev/null
+  else
+    grep -hE '^deb ' /etc/apt/sources.list 2>/dev/null | sed 's/^deb /deb-src /' |
+      as_root tee /etc/apt/sources.list.d/quorvane-src.list >/dev/null
+  fi
+  need_update=1
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   as_root apt-get update -qq
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  [ ${#missing[@]} -eq 0 ] || as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # Locales the tests use to check regional number and text handling. Generated once.

@@ -1,7 +1,5 @@
 #include "common/numbered_files.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,6 +10,7 @@
 
 #include "common/failures.hpp"
 #include "common/output_file.hpp"
+#include "common/platform.hpp"
 #include "common/text.hpp"
 #include "quorvane/automation_error.hpp"
 
@@ -20,20 +19,19 @@ namespace {
 
 struct Entry {
   int fd = -1;
-  dev_t device = 0;
-  ino_t inode = 0;
+  platform::FileId id;
 };
 
 std::mutex mutex;
 std::array<Entry, kMaxFileNumber + 1> table;  // index 0 unused
 
-// Files under a ReadHold, by device and inode, with their hold counts.
+// Files under a ReadHold, by device and file number, with their hold counts.
 std::mutex holdsMutex;
 std::map<std::pair<std::uint64_t, std::uint64_t>, int> holds;
 
-bool Held(const struct stat& file) {
+bool Held(const std::optional<platform::FileId>& file) {
   std::lock_guard lock(holdsMutex);
-  return holds.contains({static_cast<std::uint64_t>(file.st_dev), static_cast<std::uint64_t>(file.st_ino)});
+  return file && holds.contains({file->device, file->file});
 }
 
 [[noreturn]] void Fail(std::int32_t number) { throw failure::Error(number); }
@@ -47,10 +45,8 @@ bool Held(const struct stat& file) {
 
 // A failure of a write or close (opens fail through ThrowRunTimeError).
 [[noreturn]] void FailFromErrno(int error) {
+  if (platform::IsDiskFull(error)) Fail(failure::kDiskFull);
   switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-      Fail(failure::kDiskFull);
     case EMFILE:
     case ENFILE:
       Fail(failure::kTooManyFiles);
@@ -74,14 +70,14 @@ void CheckLocked(const std::string& name) {
   // The same file may not be open twice for writing: check before anything is created or cut.
   // (Devices and pipes may be written by many.)
   struct stat existing {};
-  if (::stat(name.c_str(), &existing) == 0) {
+  if (platform::Stat(name, existing) == 0) {
     if (S_ISDIR(existing.st_mode)) Fail(failure::kPathFileAccessError, name, "is a folder");
-    if (Held(existing))
+    const std::optional<platform::FileId> id = platform::IdentifyFile(name);
+    if (Held(id))
       Fail(failure::kPermissionDenied, name, "is a presentation open for reading");
-    if (S_ISREG(existing.st_mode)) {
+    if (S_ISREG(existing.st_mode) && id) {
       for (const auto& other : table)
-        if (other.fd >= 0 && other.device == existing.st_dev && other.inode == existing.st_ino)
-          Fail(failure::kFileAlreadyOpen, name, "is open for writing already");
+        if (other.fd >= 0 && other.id == *id) Fail(failure::kFileAlreadyOpen, name, "is open for writing already");
     }
   }
   try {
@@ -134,9 +130,7 @@ void Open(std::int16_t number, std::u16string_view path, OpenMode mode) {
   } catch (const output::OutputError& error) {
     ThrowRunTimeError(error);
   }
-  struct stat opened {};
-  ::fstat(fd, &opened);
-  entry = {fd, opened.st_dev, opened.st_ino};
+  entry = {fd, platform::IdentifyFile(fd).value_or(platform::FileId{})};
 }
 
 void Write(std::int16_t number, std::string_view bytes) {
@@ -164,10 +158,10 @@ void Close(std::int16_t number) {
 }
 
 ReadHold::ReadHold(const std::string& path) {
-  struct stat file {};
-  if (path.empty() || ::stat(path.c_str(), &file) != 0) return;
-  device_ = static_cast<std::uint64_t>(file.st_dev);
-  inode_ = static_cast<std::uint64_t>(file.st_ino);
+  const std::optional<platform::FileId> file = path.empty() ? std::nullopt : platform::IdentifyFile(path);
+  if (!file) return;
+  device_ = file->device;
+  inode_ = file->file;
   std::lock_guard lock(holdsMutex);
   ++holds[{device_, inode_}];
   held_ = true;
@@ -181,8 +175,7 @@ ReadHold::~ReadHold() {
 }
 
 bool IsHeldForReading(const std::string& path) {
-  struct stat file {};
-  return !path.empty() && ::stat(path.c_str(), &file) == 0 && Held(file);
+  return !path.empty() && Held(platform::IdentifyFile(path));
 }
 
 bool IsOpen(std::int16_t number) {

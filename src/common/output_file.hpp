@@ -27,6 +27,8 @@
 // to their own failure numbers.
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -85,8 +87,8 @@ struct Target {
   std::string path;    // the file to create, replace or open: links followed
   std::string folder;  // its folder ("." for a bare name)
   mode_t mode = 0;     // kFile: its permissions
-  uid_t owner = 0;     // kFile: its owner and group
-  gid_t group = 0;
+  std::uint32_t owner = 0;  // kFile: its owner and group (POSIX)
+  std::uint32_t group = 0;
 };
 Target ResolveTarget(const std::string& path);
 

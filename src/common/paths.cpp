@@ -1,3 +1,4 @@
+#include "common/platform.hpp"
 #include "common/paths.hpp"
 
 #include <dirent.h>
@@ -36,7 +37,7 @@ bool MeansAbsent(int error) { return error == ENOENT || error == ENOTDIR; }
 
 // stat of a name; false when absent, throws for any other failure.
 bool StatOrAbsent(std::u16string_view shown, const std::string& native, struct stat& info) {
-  if (::stat(native.c_str(), &info) == 0) return true;
+  if (platform::Stat(native, info) == 0) return true;
   const int error = errno;
   if (MeansAbsent(error)) return false;
   ThrowAccessError(shown, error);
@@ -122,7 +123,7 @@ bool FindsNormalFile(std::u16string_view path) {
     if (!MatchesPattern(text::FromUtf8(entryName), name)) continue;
     // An entry that cannot be examined (gone meanwhile, a broken link) is simply not found.
     struct stat entryInfo {};
-    if (::stat((nativeFolder + entryName).c_str(), &entryInfo) == 0 && S_ISREG(entryInfo.st_mode)) return true;
+    if (platform::Stat((nativeFolder + entryName), entryInfo) == 0 && S_ISREG(entryInfo.st_mode)) return true;
   }
 }
 

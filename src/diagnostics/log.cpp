@@ -1,9 +1,6 @@
 // The diagnostic log beside the component's library file.
 #include "diagnostics/log.hpp"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "common/numbered_files.hpp"
+#include "common/platform.hpp"
 #include "common/text.hpp"
 #include "common/ansi.hpp"
 
@@ -22,28 +20,6 @@ namespace {
 std::mutex overrideMutex;
 std::optional<std::u16string> folderOverride;
 
-// The program's own file, for when the loader names the program rather than a library.
-std::string ProgramFile() {
-  std::vector<char> buffer(PATH_MAX);
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return {};
-    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-// One strftime conversion (`format` holds one directive) in the locale's wide characters; empty
-// when the locale gives nothing or something unreasonably long.
-std::u16string FormatTime(const wchar_t* format, const std::tm& when) {
-  for (std::size_t size = 64; size <= 4096; size *= 4) {
-    std::vector<wchar_t> buffer(size);
-    const std::size_t n = std::wcsftime(buffer.data(), buffer.size(), format, &when);
-    if (n > 0) return text::FromWide(std::wstring_view(buffer.data(), n));
-  }
-  return {};
-}
-
 std::u16string Digits(int value, int width) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%0*d", width, value);
@@ -52,22 +28,7 @@ std::u16string Digits(int value, int width) {
 
 }  // namespace
 
-std::u16string ComponentFolder() {
-  // The loader names the object that holds this function: libquorvane.so when the component is
-  // loaded as a library; the program itself (as it was started: argv[0]) when the core is linked
-  // into a program. For the program, /proc/self/exe is the reliable name.
-  Dl_info info{};
-  std::string file;
-  if (::dladdr(reinterpret_cast<void*>(&ComponentFolder), &info) != 0 && info.dli_fname != nullptr)
-    file = info.dli_fname;
-  if (file.empty() || file.find('/') == std::string::npos || file == program_invocation_name) file = ProgramFile();
-  if (file.empty()) return {};
-  std::error_code error;
-  // A relative name is the loader's, taken against the current folder.
-  std::filesystem::path path = std::filesystem::absolute(file, error);
-  if (error) return {};
-  return text::FromUtf8(path.parent_path().native());
-}
+std::u16string ComponentFolder() { return platform::ComponentFolder(); }
 
 void SetLogFolderForTesting(std::optional<std::u16string> folder) {
   std::lock_guard lock(overrideMutex);
@@ -84,7 +45,8 @@ std::u16string LogFolder() {
 
 std::u16string JoinLogPath(std::u16string_view folder, std::u16string_view fileName) {
   std::u16string path(folder);
-  if (path.empty() || path.back() != u'/') path += u'/';
+  // A drive's root ("C:\\") already ends in its separator.
+  if (path.empty() || (path.back() != u'/' && path.back() != platform::kPathSeparator)) path += platform::kPathSeparator;
   path += fileName;
   return path;
 }
@@ -92,11 +54,11 @@ std::u16string JoinLogPath(std::u16string_view folder, std::u16string_view fileN
 std::u16string FormatLogLine(const std::tm& when, std::u16string_view message) {
   std::u16string line = Digits(when.tm_mday, 2);
   line += u'-';
-  line += FormatTime(L"%b", when);
+  line += platform::MonthAbbreviation(when);
   line += u'-';
   line += Digits(when.tm_year + 1900, 4);
   line += u", ";
-  line += FormatTime(L"%X", when);
+  line += platform::TimeOfDay(when);
   line += u" : ";
   // A name in the message (a file name can hold any character but "/" and NUL) must neither end
   // the line early, forging a line of its own, nor send a terminal that shows the log escape
@@ -133,7 +95,7 @@ void WriteLog(const std::u16string& logFileName, const std::u16string& message) 
   try {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (::localtime_r(&now, &local) != nullptr) line = ansi::FromUtf16(FormatLogLine(local, message)) + "\r\n";
+    if (platform::LocalTime(now, local)) line = ansi::FromUtf16(FormatLogLine(local, message)) + "\r\n";
   } catch (...) {
   }
 

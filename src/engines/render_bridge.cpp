@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/platform.hpp"
 #include "common/cleanup.hpp"
 #include "common/failures.hpp"
 #include "common/numbered_files.hpp"
@@ -77,7 +78,7 @@ bool IsForeignPresentation(const std::string& path) {
   std::string head(4096, '\0');
   try {
     const int fd = pptx::OpenRegularFile(path);
-    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    const ssize_t got = platform::ReadAt(fd, head.data(), head.size(), 0);
     ::close(fd);
     head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   } catch (const AutomationError&) {
@@ -377,7 +378,7 @@ std::shared_ptr<pptx::PresentationModel> OpenForeign(const std::shared_ptr<pptx:
   if (stem.empty() || stem.starts_with('.')) stem = "presentation";
   // ".pptx" may be longer than the original's extension: the stem gives way (at a character's
   // start), so that any name the system accepts for the original fits here too.
-  constexpr std::size_t kLongestStem = NAME_MAX - 5;
+  constexpr std::size_t kLongestStem = platform::kNameMax - 5;
   if (stem.size() > kLongestStem) {
     std::size_t cut = kLongestStem;
     while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/platform.hpp"
 #include "common/cleanup.hpp"
 #include "common/failures.hpp"
 #include "common/numbered_files.hpp"
@@ -141,7 +142,7 @@ std::string FolderPart(const std::string& path) {
 
 void RefuseFolderAsFile(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+  if (platform::Stat(path, info) == 0 && S_ISDIR(info.st_mode))
     Fail(failure::kEAccessDenied, "Cannot save " + Quoted(path) + ": it is a folder.");
 }
 

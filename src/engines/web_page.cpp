@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/platform.hpp"
 #include "common/markup.hpp"
 #include "common/text.hpp"
 #include "engines/pptx/reading.hpp"
@@ -244,7 +245,7 @@ std::string MailDate() {
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
-  gmtime_r(&now, &utc);
+  platform::UtcTime(now, utc);
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d +0000", kDays[utc.tm_wday], utc.tm_mday,
                 kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);

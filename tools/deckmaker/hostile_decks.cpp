@@ -3,9 +3,11 @@
 #include "deckmaker/hostile_decks.hpp"
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#endif
 #include <unistd.h>
 
 #include <cctype>
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/platform.hpp"
 #include "engines/pptx/builder.hpp"
 #include "engines/pptx/zip.hpp"
 
@@ -106,6 +109,7 @@ std::string Slide(std::string_view shapes) { return std::string(kSlideStart) + s
 
 // --- Special inputs ------------------------------------------------------------------------------
 
+#ifndef _WIN32
 void MakeFifo(const std::string& path) {
   if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo " + path + ": " + std::strerror(errno));
 }
@@ -121,14 +125,16 @@ void MakeSocket(const std::string& path) {
   if (!bound) throw std::runtime_error("bind " + path + ": " + std::strerror(errno));
 }
 
+#endif
+
 // --- Zip-level decks -----------------------------------------------------------------------------
 
 // A deck of `SmallDeck` plus the entries `add` writes, through the zip layer.
 void WriteZipWith(const std::string& path, const std::function<void(zip::Writer&)>& add) {
   const std::string source = path + ".source";
   WriteAll(source, SmallDeck());
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  const int out = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int in = platform::Open(source, O_RDONLY);
+  const int out = platform::Open(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || out < 0) throw std::runtime_error("cannot open " + path);
   {
     const auto reader = zip::Reader::Open(in);
@@ -179,7 +185,7 @@ constexpr std::string_view kOdfEnd = R"(</draw:page></office:presentation></offi
 
 // An OpenDocument presentation whose first page holds `pageContent`.
 void WriteOdp(const std::string& path, const std::string& pageContent) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = platform::Open(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot open " + path);
   zip::Writer writer(fd);
   writer.AddStored("mimetype", "application/vnd.oasis.opendocument.presentation");
@@ -199,6 +205,7 @@ std::vector<HostileDeck> MakeDecks() {
   std::vector<HostileDeck> decks;
   const auto add = [&](HostileDeck deck) { decks.push_back(std::move(deck)); };
 
+#ifndef _WIN32  // Windows has no pipes, sockets or devices among its file names
   // --- Special inputs: refused at once, never waited for.
   add({.name = "a pipe (FIFO)", .fileName = "fifo.pptx", .write = MakeFifo, .cause = "is not a regular file",
        .text = kFailed, .save = kInputNotFound, .pdf = kInputNotFound});
@@ -210,6 +217,8 @@ std::vector<HostileDeck> MakeDecks() {
   add({.name = "a device", .fileName = "device.pptx",
        .write = [](const std::string& path) { fs::create_symlink("/dev/zero", path); },
        .cause = "is not a regular file", .text = kFailed, .save = kInputNotFound, .pdf = kInputNotFound});
+
+#endif
 
   // --- Zip structure.
   add({.name = "truncated zip", .fileName = "truncated.pptx",
@@ -477,7 +486,7 @@ std::string CompoundFile(const std::vector<std::pair<std::u16string, std::string
 }
 
 void WriteZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = platform::Open(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) throw std::runtime_error("cannot open " + path);
   {
     zip::Writer writer(fd);

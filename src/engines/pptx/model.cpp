@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "common/platform.hpp"
 #include "common/numbered_files.hpp"
 
 #include <algorithm>
@@ -58,7 +59,7 @@ std::u16string RecogniseOtherFormat(const std::string& path) {
   std::string head(512, '\0');
   try {
     const int fd = OpenRegularFile(path);
-    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    const ssize_t got = platform::ReadAt(fd, head.data(), head.size(), 0);
     ::close(fd);
     head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   } catch (const AutomationError&) {

@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/platform.hpp"
 #include "common/markup.hpp"
 #include "common/output_file.hpp"
 #include "common/text.hpp"
@@ -370,7 +371,7 @@ std::string Quoted(std::string_view path) { return "\"" + std::string(path) + "\
 std::string SystemReason(int error) { return std::strerror(error); }
 
 [[noreturn]] void FailWrite(const std::string& target, int error) {
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
+  if (platform::IsDiskFull(error) || error == EFBIG) {
     Fail(failure::kWin32DiskFull, target + "the disk is full (" + SystemReason(error) + ").");
   }
   Fail(failure::kEAccessDenied, target + "writing failed (" + SystemReason(error) + ").");
@@ -380,7 +381,7 @@ bool FolderExists(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   struct stat st {};
-  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return platform::Stat(folder, st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // What a file that is not a regular file is, for the refusal.
@@ -625,7 +626,7 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
   char head[8] = {};
   ssize_t got;
   do {
-    got = ::pread(fd.get(), head, sizeof head, 0);
+    got = platform::ReadAt(fd.get(), head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
   if (got < 0) Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   const std::string_view magic(head, static_cast<std::size_t>(got));
@@ -640,7 +641,7 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFile(const std::string& path, cons
     std::string start(4096, '\0');
     ssize_t n;
     do {
-      n = ::pread(fd.get(), start.data(), start.size(), 0);
+      n = platform::ReadAt(fd.get(), start.data(), start.size(), 0);
     } while (n < 0 && errno == EINTR);
     start.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     if (IsFlatPackage(start)) return OpenFlat(path, fd.get(), static_cast<std::uint64_t>(st.st_size), limits);
@@ -991,7 +992,7 @@ std::shared_ptr<PackageImpl> PackageImpl::OpenFlat(const std::string& path, int 
   }
   std::string bytes(static_cast<std::size_t>(size), '\0');
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    const ssize_t n = platform::ReadAt(fd, bytes.data() + done, bytes.size() - done, static_cast<std::uint64_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) Fail(failure::kWin32InvalidData, file + " could not be read (" + SystemReason(errno) + ").");
     if (n == 0) {
@@ -1138,10 +1139,10 @@ int OpenRegularFile(const std::string& path) {
   }
   // Looked at before it is opened: opening a device can have effects of its own.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
+  if (platform::Stat(path, st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
   // Never blocks: a pipe that took the place of the file opens at once (and is refused below)
   // instead of waiting for a writer.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  UniqueFd fd(platform::Open(path, O_RDONLY | platform::kNonBlock | platform::kNoCtty));
   if (fd.get() < 0) {
     const int error = errno;
     switch (error) {
@@ -1153,7 +1154,7 @@ int OpenRegularFile(const std::string& path) {
       case ELOOP:
         Fail(failure::kWin32PathNotFound, "The path " + Quoted(path) + " was not found (" + SystemReason(error) + ").");
       case ENXIO:  // a socket
-        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
+        if (platform::Stat(path, st) == 0 && !S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
         Fail(failure::kWin32InvalidData, Quoted(path) + " is not a regular file (" + SystemReason(error) + ").");
       case EMFILE:
       case ENFILE:
@@ -1166,8 +1167,7 @@ int OpenRegularFile(const std::string& path) {
     Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   }
   if (!S_ISREG(st.st_mode)) FailNotRegular(path, st.st_mode);
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) {
+  if (platform::SetBlocking(fd.get()) < 0) {
     Fail(failure::kWin32InvalidData, Quoted(path) + " could not be read (" + SystemReason(errno) + ").");
   }
   return fd.release();
@@ -1248,7 +1248,7 @@ void CheckForOffice(const std::string& path, const Limits& limits, std::string_v
   char head[512];
   ssize_t got;
   do {
-    got = ::pread(fd.get(), head, sizeof head, 0);
+    got = platform::ReadAt(fd.get(), head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
   if (got < 0) Fail(failure::kWin32InvalidData, file + " could not be read (" + SystemReason(errno) + ").");
   const std::string_view start(head, static_cast<std::size_t>(got));
@@ -1261,7 +1261,7 @@ void CheckForOffice(const std::string& path, const Limits& limits, std::string_v
   std::uint64_t offset = 0;
   std::string buffer(64 * 1024, '\0');
   for (;;) {
-    const ssize_t n = ::pread(fd.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
+    const ssize_t n = platform::ReadAt(fd.get(), buffer.data(), buffer.size(), static_cast<std::uint64_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) Fail(failure::kWin32InvalidData, file + " could not be read (" + SystemReason(errno) + ").");
     if (n == 0) break;

@@ -4,6 +4,8 @@
 // the library names or renames itself.
 #include "engines/pptx/zip.hpp"
 
+#include "common/platform.hpp"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,8 +89,8 @@ zip_int64_t FdSourceCallback(void* userdata, void* data, zip_uint64_t length, zi
       const std::uint64_t wanted = std::min<std::uint64_t>(length, available);
       std::uint64_t done = 0;
       while (done < wanted) {
-        const ssize_t n = ::pread(source->fd, static_cast<char*>(data) + done, wanted - done,
-                                  static_cast<off_t>(source->position + done));
+        const ssize_t n = platform::ReadAt(source->fd, static_cast<char*>(data) + done, wanted - done,
+                                  static_cast<std::uint64_t>(source->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
           zip_error_set(&source->error, ZIP_ER_READ, errno);
@@ -159,7 +161,7 @@ zip_int64_t FdSinkCallback(void* userdata, void* data, zip_uint64_t length, zip_
     case ZIP_SOURCE_ROLLBACK_WRITE:
     case ZIP_SOURCE_REMOVE:
       sink->position = sink->end = 0;
-      if (::ftruncate(sink->fd, 0) < 0 && command == ZIP_SOURCE_BEGIN_WRITE) {
+      if (platform::Truncate(sink->fd, 0) < 0 && command == ZIP_SOURCE_BEGIN_WRITE) {
         zip_error_set(&sink->error, ZIP_ER_WRITE, errno);
         return -1;
       }
@@ -172,8 +174,8 @@ zip_int64_t FdSinkCallback(void* userdata, void* data, zip_uint64_t length, zip_
       }
       std::uint64_t done = 0;
       while (done < length) {
-        const ssize_t n = ::pwrite(sink->fd, static_cast<const char*>(data) + done, length - done,
-                                   static_cast<off_t>(sink->position + done));
+        const ssize_t n = platform::WriteAt(sink->fd, static_cast<const char*>(data) + done, length - done,
+                                   static_cast<std::uint64_t>(sink->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
           zip_error_set(&sink->error, ZIP_ER_WRITE, n < 0 ? errno : ENOSPC);
@@ -257,7 +259,7 @@ std::string Quote(std::string_view name) {
 bool ReadExactly(int fd, std::uint64_t offset, void* out, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::pread(fd, static_cast<char*>(out) + done, size - done, static_cast<off_t>(offset + done));
+    const ssize_t n = platform::ReadAt(fd, static_cast<char*>(out) + done, size - done, static_cast<std::uint64_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);

@@ -16,7 +16,7 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     # No display here: Wine's null graphics driver still gives windows (for the container test).
     # It is read when the prefix's processes start, so they are ended once it is set.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wineserver -k
+    wineserver -k; wineserver -w
   fi
 ) 9>"$WINEPREFIX.lock"
 

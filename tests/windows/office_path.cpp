@@ -3,7 +3,9 @@
 // Quorvane.ocx, every conversion run twice, once through the stand-in in its own process and once
 // with it unregistered, when the control's native engines answer in the host's process. The two
 // must agree on everything a host sees: result, ErrorString and the file written.
-//   office_path <office_server.exe> <golden folder> <work folder>
+// Paths beyond ASCII reach the system as UTF-16, and the failures of the picture export (which the
+// Windows build's native engines cannot draw) are logged beside Quorvane.ocx.
+//   office_path <office_server.exe> <golden folder> <work folder> <Quorvane.ocx>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -151,20 +153,26 @@ Seen Convert(const Conversion& c, const std::wstring& work) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 4) {
-    std::printf("usage: office_path <office_server.exe> <golden folder> <work folder>\n");
+  if (argc != 5) {
+    std::printf("usage: office_path <office_server.exe> <golden folder> <work folder> <Quorvane.ocx>\n");
     return 2;
   }
-  const std::wstring server = argv[1], golden = argv[2], work = argv[3];
+  const std::wstring server = argv[1], golden = argv[2], work = argv[3], ocx = argv[4];
+  const std::wstring logFile = ocx.substr(0, ocx.find_last_of(L"\\/") + 1) + L"Quorvane.log";
+  ::DeleteFileW(logFile.c_str());
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   quorvane::engines::pptx::builder::WriteSample(Utf8(work + L"\\sample.pptx"));
   std::ofstream(std::filesystem::path(work + L"\\damaged.pptx"), std::ios::binary) << "PK\x03\x04 not a presentation";
+  ::CopyFileW((work + L"\\sample.pptx").c_str(), (work + L"\\Pr\u00e4sentation \u65e5\u672c.pptx").c_str(), FALSE);
   const std::wstring log = server.substr(0, server.find_last_of(L"\\/") + 1) + L"office_server.log";
   ::DeleteFileW(log.c_str());
 
   const Conversion conversions[] = {
       {"text with notes and numbers", L"sample.pptx", L"sample.txt", 107, 0, 0, true, true, false,
        "107-numbers-notes.txt"},
+      {"a name beyond ASCII", L"Pr\u00e4sentation \u65e5\u672c.pptx", L"Text \u00fc\u00df \u65e5\u672c.txt", 107, 0, 0,
+       true, true, false, "107-numbers-notes.txt"},
+      {"pictures, which need the renderer", L"sample.pptx", L"slides.png", 18, 0, 0, false, false, false, nullptr},
       {"notes only", L"sample.pptx", L"notes.txt", 107, 0, 0, true, true, true, "107-numbers-notesonly.txt"},
       {"slides 2 to 3 with labels", L"sample.pptx", L"range.pptx", 24, 2, 3, true, false, false, nullptr},
       {"notes through Word", L"sample.pptx", L"notes.rtf", 106, 0, 0, false, true, true, nullptr},
@@ -213,6 +221,16 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("  [%s] through the office: %ld \"%ls\"; in process: %ld \"%ls\"\n", c.row, office.result,
                   office.error.c_str(), native.result, native.error.c_str());
   }
+  // A line per failed picture or text export, each "DD-MMM-YYYY, <time> : <number> - <description>".
+  const std::string logText = ReadBytes(logFile);
+  int lines = 0;
+  for (std::size_t at = 0, end; (end = logText.find("\r\n", at)) != std::string::npos; at = end + 2, ++lines) {
+    const std::string line = logText.substr(at, end - at);
+    CHECK(line.size() > 14 && line[2] == '-' && line[6] == '-' && line.substr(11, 2) == ", " &&
+              line.find(" : ") != std::string::npos && line.find(" - ", line.find(" : ")) != std::string::npos,
+          "log line " + line);
+  }
+  CHECK(lines >= 4, "log");  // the pictures and the damaged deck, each twice
   ::CoUninitialize();
   std::printf("%s: %d failure(s)\n", failures ? "FAILED" : "passed", failures);
   return failures ? 1 : 0;

@@ -163,6 +163,14 @@ int wmain(int argc, wchar_t** argv) {
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   quorvane::engines::pptx::builder::WriteSample(Utf8(work + L"\\sample.pptx"));
   std::ofstream(std::filesystem::path(work + L"\\damaged.pptx"), std::ios::binary) << "PK\x03\x04 not a presentation";
+  {
+    using namespace quorvane::engines::pptx::builder;
+    DeckPlan ansi;
+    SlidePlan slide;
+    slide.shapes.push_back(Title(u"Gr\u00f6\u00dfe \u65e5\u672c"));
+    ansi.slides.push_back(slide);
+    Write(ansi, Utf8(work + L"\\ansi.pptx"));
+  }
   ::CopyFileW((work + L"\\sample.pptx").c_str(), (work + L"\\Pr\u00e4sentation \u65e5\u672c.pptx").c_str(), FALSE);
   const std::wstring log = server.substr(0, server.find_last_of(L"\\/") + 1) + L"office_server.log";
   ::DeleteFileW(log.c_str());
@@ -172,6 +180,7 @@ int wmain(int argc, wchar_t** argv) {
        "107-numbers-notes.txt"},
       {"a name beyond ASCII", L"Pr\u00e4sentation \u65e5\u672c.pptx", L"Text \u00fc\u00df \u65e5\u672c.txt", 107, 0, 0,
        true, true, false, "107-numbers-notes.txt"},
+      {"text in the ANSI code page", L"ansi.pptx", L"ansi.txt", 200, 0, 0, false, false, false, nullptr},
       {"pictures, which need the renderer", L"sample.pptx", L"slides.png", 18, 0, 0, false, false, false, nullptr},
       {"notes only", L"sample.pptx", L"notes.txt", 107, 0, 0, true, true, true, "107-numbers-notesonly.txt"},
       {"slides 2 to 3 with labels", L"sample.pptx", L"range.pptx", 24, 2, 3, true, false, false, nullptr},
@@ -208,6 +217,10 @@ int wmain(int argc, wchar_t** argv) {
       const Seen text = Convert(back, work);
       CHECK(text.result == 0, c.row);
       CHECK(text.bytes.find(std::string("S\0l\0i\0d\0e\0(\0\x33\0", 16)) == std::string::npos, c.row);
+    } else if (c.type == 200) {
+      CHECK(office.result == 0 && office.bytes == native.bytes, c.row);
+      // Windows-1252, as a Western system has it: what the code page lacks becomes "?".
+      if (::GetACP() == 1252) CHECK(office.bytes.find("Gr\xF6\xDF" "e ??\r\n") != std::string::npos, c.row);
     } else if (c.type == 106) {
       CHECK(office.result == 0, c.row);
       CHECK(native.result == -14, c.row);

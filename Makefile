@@ -20,7 +20,8 @@ build: setup
 windows: setup
 	@bash scripts/windows-deps.sh $(WINDOWS)/deps
 	@QUORVANE_WINDOWS_DEPS=$(abspath $(WINDOWS)/deps) cmake -S . -B $(WINDOWS)/build -G Ninja \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS) >/dev/null
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS) \
+	  -DQUORVANE_LINUX_TOOL=$(abspath $(BUILD))/quorvane >/dev/null
 	@cmake --build $(WINDOWS)/build -j $(JOBS)
 
 # The demo writes the builder's sample deck into $(BUILD)/demo/, exports its text with notes and

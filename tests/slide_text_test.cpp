@@ -6,7 +6,7 @@
 
 #include "common/text.hpp"
 #include "converters/slide_text.hpp"
-#include "office/shape_dispatch.hpp"
+#include "office/object_dispatch.hpp"
 #include "support/fixtures.hpp"
 #include "support/scripted_office.hpp"
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "com/office_automation.hpp"
 #include "com/variant_bridge.hpp"
 #include "common/dispatch_support.hpp"
 #include "control/dispatch_surface.hpp"
@@ -17,8 +18,6 @@
 #include "quorvane_h.h"
 
 namespace quorvane::com {
-
-std::shared_ptr<office::ApplicationProvider> ApplicationsForControl() { return office::DefaultApplicationProvider(); }
 
 const DWORD kControlMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
                                  OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;

@@ -11,8 +11,6 @@ class ApplicationProvider;
 
 namespace quorvane::com {
 
-// Where a control made by the class factory gets its PowerPoint and Word from.
-std::shared_ptr<office::ApplicationProvider> ApplicationsForControl();
 
 // A new control, asked for `iid`; E_NOINTERFACE (and no control) when it has no such interface.
 HRESULT CreateControl(REFIID iid, void** out);

@@ -8,7 +8,7 @@
 
 #include "common/text.hpp"
 #include "common/dispatch_support.hpp"
-#include "office/shape_dispatch.hpp"
+#include "office/object_dispatch.hpp"
 
 namespace quorvane::converters {
 namespace {

@@ -189,6 +189,13 @@ int wmain(int argc, wchar_t** argv) {
       {"a missing deck", L"missing.pptx", L"missing.txt", 24, 0, 0, false, false, false, nullptr},
   };
   std::vector<Seen> outOfProcess;
+  // First an office registered but not installed (before any stand-in runs, which would answer in
+  // its place): creation fails with 429, which the control reports as PowerPoint missing.
+  Run(L"\"" + server + L"\" /RegBroken");
+  const Seen broken = Convert(conversions[0], work);
+  CHECK(broken.result == -12, "a broken install");
+  CHECK(broken.error == L"Unable to create PowerPoint application...is it installed?", "a broken install");
+  if (broken.result != -12) std::printf("  [a broken install] %ld \"%ls\"\n", broken.result, broken.error.c_str());
   Check(Run(L"\"" + server + L"\" /RegServer") == 0, "register", "the stand-in registers", __LINE__);
   for (const Conversion& c : conversions) outOfProcess.push_back(Convert(c, work));
   Check(Run(L"\"" + server + L"\" /UnregServer") == 0, "unregister", "the stand-in unregisters", __LINE__);

@@ -3,6 +3,7 @@
 // "Word.Application" that answers with the native engines, late-bound, across the process boundary
 // as the office does.
 //   office_server /RegServer     registers both classes for this program, then exits
+//   office_server /RegBroken     registers them for a program that is not there (a broken install)
 //   office_server /UnregServer   removes them
 //   office_server -Embedding     started by COM: serves until its last object is released
 // Each creation makes a new application of the native engines, all in this one process, so that
@@ -138,9 +139,11 @@ bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& 
   return rc == ERROR_SUCCESS;
 }
 
-int Register() {
-  wchar_t program[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+int Register(bool broken) {
+  wchar_t path[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring program(path, n);
+  if (broken) program = program.substr(0, program.find_last_of(L"\\/") + 1) + L"no-such-office.exe";
   for (const Served& entry : kServed) {
     const std::wstring classes = ClassesKey();
     const std::wstring clsid = GuidText(entry.clsid);
@@ -194,7 +197,8 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     const wchar_t* arg = argv[i];
     if (*arg == L'/' || *arg == L'-') ++arg;
-    if (::_wcsicmp(arg, L"RegServer") == 0) return Register();
+    if (::_wcsicmp(arg, L"RegServer") == 0) return Register(false);
+    if (::_wcsicmp(arg, L"RegBroken") == 0) return Register(true);
     if (::_wcsicmp(arg, L"UnregServer") == 0) return Unregister();
   }
   return Serve();

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -109,6 +110,8 @@ class Worker {
   std::shared_ptr<Shared> shared_;
   std::string programDirectory_;
   std::string folder_;
+  std::filesystem::path prepared_;  // the prepared profile of this office (empty: none can be kept)
+  bool preparedCopied_ = false;     // the profile started from it
   cleanup::OwnedFolder folderHold_;
   std::string pipeName_;
   std::vector<cleanup::TemporaryPath> sockets_;

@@ -576,6 +576,49 @@ TEST(RendererLifetime, TheLastLeaseEndsTheOffices) {
   Renderer::Configure(RendererOptions{});
 }
 
+
+// A cold office starts from the profile the first clean end kept in the user's cache folder: made
+// once, reused as it is, made again when it cannot serve.
+TEST(RendererLifetime, OfficesStartFromThePreparedProfile) {
+  std::string why;
+  if (!Renderer::Available(&why)) GTEST_SKIP() << why;
+  TempFolder dir, cache;
+  ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+  const std::string deck = (dir / "deck.pptx").string();
+  builder::Write(builder::Sample(), deck);
+  const auto profiles = [&] {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(cache / "quorvane", ec)) found.push_back(entry.path());
+    return found;
+  };
+  const auto convertOnce = [&](const char* row) {
+    Renderer::Configure(RendererOptions{});
+    std::optional<RendererLease> lease(Renderer::Acquire());
+    EXPECT_EQ(FailureOf([&] { lease->ConvertDocument(deck, (dir / "out.pdf").string(), "impress_pdf_Export"); }),
+              "0x00000000")
+        << row;
+    lease.reset();
+    const std::vector<fs::path> kept = profiles();
+    EXPECT_EQ(kept.size(), 1u) << row << ": one prepared profile";
+    return kept.empty() ? fs::path() : kept[0];
+  };
+
+  const fs::path made = convertOnce("no profile yet");
+  const fs::path settings = made / "user" / "registrymodifications.xcu";
+  EXPECT_NE(ReadFile(settings).find("DisableMacrosExecution"), std::string::npos) << "kept with our settings";
+  const auto madeAt = fs::last_write_time(settings);
+  EXPECT_EQ(convertOnce("a prepared profile"), made);
+  EXPECT_EQ(fs::last_write_time(settings), madeAt) << "reused as it is";
+  fs::remove_all(made / "user");
+  WriteFile(made / "user", "not a profile");
+  EXPECT_EQ(convertOnce("a damaged profile"), made);
+  EXPECT_TRUE(fs::is_regular_file(settings)) << "made again";
+
+  ::unsetenv("XDG_CACHE_HOME");
+  Renderer::Configure(RendererOptions{});
+}
+
 }  // namespace
 }  // namespace quorvane::engines::libreoffice
 

@@ -98,12 +98,17 @@ void ApplySettings(const std::filesystem::path& xcu) {
   std::ofstream(xcu, std::ios::trunc) << text;
 }
 
-// Fills `user` (an empty profile folder) from the prepared profile; false when there is none.
+// Fills `user` (an empty profile folder) from the prepared profile; false when there is none. One
+// that cannot serve (no settings file, unreadable) is removed, so that this worker keeps a new one.
 bool CopyPreparedProfile(const std::filesystem::path& prepared, const std::filesystem::path& user) {
   std::error_code ec;
-  if (prepared.empty() || !std::filesystem::is_directory(prepared / "user", ec)) return false;
-  std::filesystem::copy(prepared / "user", user, std::filesystem::copy_options::recursive, ec);
+  if (prepared.empty() || !std::filesystem::exists(prepared, ec)) return false;
+  if (std::filesystem::is_regular_file(prepared / "user" / "registrymodifications.xcu", ec))
+    std::filesystem::copy(prepared / "user", user, std::filesystem::copy_options::recursive, ec);
+  else
+    ec = std::make_error_code(std::errc::no_such_file_or_directory);
   if (ec) {
+    std::filesystem::remove_all(prepared, ec);
     std::filesystem::remove_all(user, ec);
     std::filesystem::create_directories(user, ec);
     return false;

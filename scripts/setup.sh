@@ -7,9 +7,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpugixml-dev libzip-dev libcli11-dev nlohmann-json3-dev
+  libpugixml-dev libzip-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   locales
   jq  # the command-line cases read the tool's --json output back with it
+  curl  # the server's cases talk to it over HTTP
   python3-jsonschema  # the JSON documents are checked against docs/deck.schema.json
 )
 

@@ -25,93 +25,6 @@ namespace {
 // while an office renders a large deck).
 constexpr auto kTickInterval = std::chrono::milliseconds(250);
 
-VariantBool Bool(bool value) { return value ? kVariantTrue : kVariantFalse; }
-
-// The events of one worker's control, routed to the input it is converting.
-class JobEvents : public QuorvaneXEvents {
- public:
-  JobEvents(QuorvaneX& control, StatusLine& status) : control_(control), status_(status) {}
-
-  // The bar names an input from the moment its conversion starts: opening a large deck can take
-  // a while before its first Progress.
-  void Start(std::size_t index, ConversionResult& result) {
-    index_ = index;
-    result_ = &result;
-    status_.Progress(index, 0.0f);
-  }
-
-  void Progress() override { status_.Progress(index_, control_.get_PercentageComplete()); }
-
-  void onerror(std::int32_t& intErrorNumber, std::u16string& strErrorText) override {
-    if (result_ == nullptr) return;
-    const std::string text = ToUtf8(strErrorText);
-    result_->errors.push_back("error " + std::to_string(intErrorNumber) + ": " + text);
-    reported_.emplace_back(intErrorNumber, text);
-  }
-
-  // The message reported with `code`, else the last one reported, else the control's ErrorString.
-  std::string MessageFor(std::int32_t code) {
-    for (const auto& [number, text] : reported_)
-      if (number == code) return text;
-    if (!reported_.empty()) return reported_.back().second;
-    return ToUtf8(control_.get_ErrorString());
-  }
-
-  void Finish() {
-    result_ = nullptr;
-    reported_.clear();
-  }
-
- private:
-  QuorvaneX& control_;
-  StatusLine& status_;
-  std::size_t index_ = 0;
-  ConversionResult* result_ = nullptr;
-  std::vector<std::pair<std::int32_t, std::string>> reported_;
-};
-
-// One conversion on `control`. Every property is set again for each input: ConvertFile clamps
-// StartSlide and EndSlide in place, and the next input must start from what the user asked for.
-ConversionResult Convert(QuorvaneX& control, JobEvents& events, std::size_t index, const ConversionJob& job,
-                         const ConversionSettings& settings) {
-  ConversionResult result;
-  events.Start(index, result);
-  control.put_InputFile(Utf8ToUtf16(job.inputPath));
-  control.put_OutputFile(Utf8ToUtf16(job.outputPath));
-  control.put_TargetFileType(settings.targetFileType);
-  control.put_StartSlide(settings.startSlide);
-  control.put_EndSlide(settings.endSlide);
-  control.put_MultiFileOutput(Bool(settings.multiFileOutput));
-  control.put_ShowSlideAndShapeNumber(Bool(settings.showSlideAndShapeNumber));
-  control.put_IncludeNotes(Bool(settings.includeNotes || settings.notesOnly));
-  control.put_NotesOnly(Bool(settings.notesOnly));
-  control.put_OptimizeForSpeed(Bool(settings.optimizeForSpeed));
-  control.SetOutputOptions(settings.output);
-
-  const auto started = std::chrono::steady_clock::now();
-  try {
-    result.code = control.ConvertFile();
-    if (result.code == catalog::kSuccess) {
-      result.slides = std::max(0, control.get_EndSlide() - control.get_StartSlide() + 1);
-    } else {
-      result.errorText = events.MessageFor(result.code);
-    }
-  } catch (const AutomationError& failure) {
-    result.failedCall = true;
-    result.code = failure.number();
-    result.errorText = ToUtf8(failure.description());
-    result.errors.push_back("conversion failed: " + result.errorText + " (" + std::to_string(failure.number()) + ")");
-  }
-  if (!result.ok()) {
-    const FailureCause cause = control.LastFailureCause();
-    result.causeNumber = cause.number;
-    result.causeText = ToUtf8(cause.description);
-  }
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  events.Finish();
-  return result;
-}
-
 // The order in which the workers take the jobs. One worker takes them as they come, so that each
 // result can be delivered as soon as it is ready. Several take the largest inputs first: a large
 // deck taken last would leave the other workers idle while it finishes, and file size is the best
@@ -141,19 +54,10 @@ struct Shared {
   std::vector<std::optional<ConversionResult>> results;
 };
 
-// A conversion that something other than the control's own failure ended (memory ran out, a thread
-// could not be made) carries E_FAIL.
-ConversionResult FailedCall(const std::string& what) {
-  ConversionResult result;
-  result.failedCall = true;
-  result.code = failure::kEFail;
-  result.errorText = what;
-  result.errors.push_back("conversion failed: " + what);
-  return result;
-}
+using service::FailedCall;
 
-void Work(const std::vector<ConversionJob>& jobs, const ConversionSettings& settings, StatusLine& status,
-          Shared& shared) {
+void Work(const std::vector<ConversionJob>& jobs, const ConversionSettings& settings,
+          const std::function<std::unique_ptr<Converter>()>& makeConverter, StatusLine& status, Shared& shared) {
   // Whatever happens to this worker, every job it took gets a result, so the deliverer never waits
   // for nothing.
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -169,12 +73,14 @@ void Work(const std::vector<ConversionJob>& jobs, const ConversionSettings& sett
     return shared.next < shared.order.size() ? shared.order[shared.next++] : kNone;
   };
   try {
-    QuorvaneX control;
-    auto events = std::make_shared<JobEvents>(control, status);
-    control.Advise(events);
+    const std::unique_ptr<Converter> converter = makeConverter();
     while ((taken = take()) != kNone) {
-      ConversionResult result = Convert(control, *events, taken, jobs[taken], settings);
       const std::size_t index = taken;
+      // The bar names an input from the moment its conversion starts: opening a large deck can
+      // take a while before its first Progress.
+      status.Progress(index, 0.0f);
+      ConversionResult result =
+          converter->Convert(jobs[taken], settings, [&status, index](float percent) { status.Progress(index, percent); });
       taken = kNone;
       post(index, std::move(result));
     }
@@ -193,7 +99,7 @@ void Work(const std::vector<ConversionJob>& jobs, const ConversionSettings& sett
 }  // namespace
 
 void RunConversions(const std::vector<ConversionJob>& jobs, const ConversionSettings& settings, std::size_t workers,
-                    StatusLine& status,
+                    const std::function<std::unique_ptr<Converter>()>& makeConverter, StatusLine& status,
                     const std::function<void(std::size_t index, const ConversionResult& result)>& deliver) {
   Shared shared;
   shared.results.resize(jobs.size());
@@ -203,7 +109,8 @@ void RunConversions(const std::vector<ConversionJob>& jobs, const ConversionSett
   for (std::size_t i = 0; i < threads && !jobs.empty(); ++i) {
     std::lock_guard lock(shared.mutex);
     try {
-      pool.emplace_back(Work, std::cref(jobs), std::cref(settings), std::ref(status), std::ref(shared));
+      pool.emplace_back(Work, std::cref(jobs), std::cref(settings), std::cref(makeConverter), std::ref(status),
+                        std::ref(shared));
       ++shared.running;
     } catch (const std::system_error&) {
       break;  // fewer workers than asked for; with none, every input fails below

@@ -9,6 +9,7 @@ namespace quorvane::cli {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 64;
+inline constexpr int kExitUnavailable = 69;
 inline constexpr int kExitSoftware = 70;
 inline constexpr int kExitCantCreate = 73;
 inline constexpr int kExitIoError = 74;
@@ -22,5 +23,6 @@ struct Command {
 };
 
 Command AddConvert(CLI::App& root);
+Command AddServe(CLI::App& root);
 
 }  // namespace quorvane::cli

@@ -27,6 +27,7 @@
 #include "quorvane/documents.hpp"
 #include "quorvane/office_limits.hpp"
 #include "quorvane/utf.hpp"
+#include "service/local_socket.hpp"
 #include "standard_streams.hpp"
 #include "status_line.hpp"
 
@@ -56,26 +57,8 @@ std::optional<std::int32_t> CodeNamed(const std::string& name) {
   return std::nullopt;
 }
 
-// The names --type takes, in the table's order, separated by spaces.
-std::string TypeNames() {
-  std::string names;
-  for (const catalog::Format& format : catalog::Formats()) {
-    if (format.commandName.empty()) continue;
-    if (!names.empty()) names += ' ';
-    names += format.commandName;
-  }
-  return names;
-}
-
-// --type: a catalogue code ("24", "-1") or a name; nullopt when it is neither.
-std::optional<std::int32_t> ParseType(const std::string& text) {
-  if (const auto named = CodeNamed(text)) return named;
-  std::int32_t code = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, code);
-  if (error == std::errc() && stop == end && !text.empty()) return code;
-  return std::nullopt;
-}
+using service::ParseType;
+using service::TypeNames;
 
 // The format the output's extension names: the one whose --type name is that extension and is
 // its own extension too (".htm" is 12; "word-htm" is no extension). nullopt for a name without an
@@ -101,6 +84,8 @@ struct ConvertOptions {
   bool notes = false;
   bool notesOnly = false;
   bool noKeepRunning = false;
+  bool noServer = false;
+  bool limitsGiven = false;  // --timeout or --office-memory
   int jobs = 1;
   bool jobsGiven = false;
   bool json = false;
@@ -413,8 +398,16 @@ int RunConvert(const ConvertOptions& options) {
   StatusLine status(stderr, bar, std::move(names));
   const LogMark logMark = options.verbose ? MarkLog() : LogMark{};
 
+  // A server of the user's converts when one answers, unless the command shapes the office itself.
+  const bool local = options.noServer || options.noKeepRunning || options.limitsGiven;
+  const std::string socketPath = service::DefaultSocketPath();
+  const auto makeConverter = [local, &socketPath]() -> std::unique_ptr<Converter> {
+    if (local) return std::make_unique<service::LocalConverter>();
+    return std::make_unique<service::ServerConverter>(socketPath);
+  };
+
   int exitStatus = kExitOk;
-  RunConversions(jobs, settings, workers, status, [&](std::size_t index, const ConversionResult& result) {
+  RunConversions(jobs, settings, workers, makeConverter, status, [&](std::size_t index, const ConversionResult& result) {
     const ConversionJob& job = jobs[index];
     // A single conversion keeps the plain "quorvane: error <code>: <message>"; in a batch each
     // message names its input. The cause follows, indented. Names and messages are escaped.
@@ -481,6 +474,9 @@ Command AddConvert(CLI::App& root) {
   app->add_flag("--no-keep-running", options->noKeepRunning,
                 "OptimizeForSpeed false: end the office engines after each conversion instead of keeping them "
                 "warm");
+  app->add_flag("--no-server", options->noServer,
+                "convert in this process even when 'quorvane serve' runs for this user (without it, a running "
+                "server converts, and the command converts itself when none answers)");
   app->add_option("-j,--jobs", options->jobs,
                   "convert N inputs at once, each on its own control and office (default 1)")
       ->type_name("N")
@@ -489,7 +485,8 @@ Command AddConvert(CLI::App& root) {
   // The offices' bounds are the component's process-wide limits, set as the command line is read.
   app->add_option_function<std::int64_t>(
          "--timeout",
-         [](std::int64_t seconds) {
+         [options](std::int64_t seconds) {
+           options->limitsGiven = true;
            OfficeLimits limits = GetOfficeLimits();
            limits.baseDeadline = std::chrono::seconds(seconds);
            SetOfficeLimits(limits);
@@ -499,7 +496,8 @@ Command AddConvert(CLI::App& root) {
       ->check(CLI::Range(1, 86400));
   app->add_option_function<std::uint64_t>(
          "--office-memory",
-         [](std::uint64_t mib) {
+         [options](std::uint64_t mib) {
+           options->limitsGiven = true;
            OfficeLimits limits = GetOfficeLimits();
            limits.memoryBytes = mib << 20;
            SetOfficeLimits(limits);

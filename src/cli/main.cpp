@@ -274,7 +274,8 @@ int Main(int argc, char** argv) {
       "  quorvane info deck.pptx\n"
       "  quorvane formats --help");
 
-  const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root), AddConvert(root), AddInfo(root)};
+  const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root), AddConvert(root), AddInfo(root),
+                                       AddServe(root)};
 
   try {
     root.parse(argc, argv);

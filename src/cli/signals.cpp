@@ -10,6 +10,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "quorvane/process.hpp"
 
@@ -67,6 +68,18 @@ void WaitForTheSignalThread() {
   ::_exit(128 + signal);
 }
 
+// What the first signal does instead of ending the process (DrainOnSignal); kept until the process
+// ends, as the signal thread may still read it.
+struct Drain {
+  std::mutex mutex;
+  std::function<void()> action;
+};
+
+Drain& TheDrain() {
+  static auto* drain = new Drain;
+  return *drain;
+}
+
 }  // namespace
 
 void EndCleanlyOnSignals() {
@@ -74,11 +87,24 @@ void EndCleanlyOnSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::atexit(WaitForTheSignalThread);
   std::thread([set] {
-    int signal = 0;
-    while (sigwait(&set, &signal) != 0) {
+    for (;;) {
+      int signal = 0;
+      while (sigwait(&set, &signal) != 0) {
+      }
+      std::function<void()> drain;
+      {
+        std::lock_guard lock(TheDrain().mutex);
+        drain = std::exchange(TheDrain().action, nullptr);
+      }
+      if (!drain) EndOn(signal);
+      drain();
     }
-    EndOn(signal);
   }).detach();
+}
+
+void DrainOnSignal(std::function<void()> drain) {
+  std::lock_guard lock(TheDrain().mutex);
+  TheDrain().action = std::move(drain);
 }
 
 int RemoveOnSignal(const std::string& path) {

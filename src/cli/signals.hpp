@@ -1,6 +1,7 @@
 #pragma once
 // Ending the command cleanly on SIGINT, SIGTERM and SIGHUP: nothing of a conversion is left behind
 // when the command is interrupted.
+#include <functional>
 #include <string>
 
 namespace quorvane::cli {
@@ -11,6 +12,11 @@ namespace quorvane::cli {
 // ends as the signal's default action would (exit status 128 + the signal's number). Call once,
 // before any other thread is started.
 void EndCleanlyOnSignals();
+
+// For a command that ends by itself once asked (a server draining its work): from now on the first
+// signal calls `drain` (on the signal thread) instead of ending the process; a second one ends it
+// as above.
+void DrainOnSignal(std::function<void()> drain);
 
 // A path of the command's own (a private copy of standard input, say) that a signal removes, with
 // what it holds. Returns a number for ForgetOnSignal.

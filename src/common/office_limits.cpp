@@ -71,4 +71,29 @@ void SetOfficeLimits(const OfficeLimits& limits) {
   settings.set = limits;
 }
 
+void ConversionStop::Request(const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  if (requested_.load()) return;
+  reason_ = reason;
+  requested_ = true;
+}
+
+std::string ConversionStop::reason() const {
+  std::lock_guard lock(mutex_);
+  return reason_;
+}
+
+namespace {
+thread_local std::shared_ptr<const ConversionStop> gWatched;
+std::atomic<std::uint64_t> gOfficesStarted{0};
+}  // namespace
+
+void office_limits::CountOfficeStart() noexcept { ++gOfficesStarted; }
+
+std::uint64_t OfficesStarted() noexcept { return gOfficesStarted.load(); }
+
+void WatchForStop(std::shared_ptr<const ConversionStop> stop) { gWatched = std::move(stop); }
+
+std::shared_ptr<const ConversionStop> WatchedStop() { return gWatched; }
+
 }  // namespace quorvane

@@ -19,4 +19,7 @@ inline constexpr unsigned long long kMaxSlideMilliseconds = 3'600'000;
 OfficeLimits Resolve(const OfficeLimits& set, const char* memoryMib, const char* baseSeconds,
                      const char* slideMilliseconds);
 
+// Counts an office start (OfficesStarted).
+void CountOfficeStart() noexcept;
+
 }  // namespace quorvane::office_limits

@@ -56,7 +56,7 @@ std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOpt
       bool healthy = worker->Healthy();
       if (healthy) {
         CallBounds probe{std::min(call.deadline, Worker::Clock::now() + kProbeTimeout), kProbeTimeout,
-                         call.memoryBytes, "answering a health check"};
+                         call.memoryBytes, "answering a health check", nullptr};
         try {
           worker->Run([](OfficeSession& session) { session.Probe(); }, probe);
         } catch (const AutomationError&) {

@@ -83,7 +83,7 @@ CallBounds StartCall(std::chrono::steady_clock::time_point started, const std::s
                      std::string what) {
   OfficeLimits limits = GetOfficeLimits();
   std::chrono::milliseconds budget = CallBudget(limits, SlidesToLoad(input), drawn);
-  return CallBounds{started + budget, budget, limits.memoryBytes, std::move(what)};
+  return CallBounds{started + budget, budget, limits.memoryBytes, std::move(what), WatchedStop()};
 }
 
 // Counts the occurrences of `needle` in a text handed over in chunks.

@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "common/office_limits.hpp"
 #include "engines/libreoffice/failures.hpp"
 #include "engines/libreoffice/renderer.hpp"
 #include "engines/libreoffice/uno_session.hpp"
@@ -173,6 +174,10 @@ std::string MemoryDescription(const std::string& what, std::uint64_t boundBytes)
   return Sentence(what) + ": the office used more than " + amount + " of memory and was stopped";
 }
 
+std::string StopDescription(const std::string& what, const std::string& reason) {
+  return Sentence(what) + ": " + reason + " and the office was stopped";
+}
+
 bool ProcessEnding() { return gEnding.load(); }
 
 // What the caller and the worker thread share. The thread holds it too, so that a thread left
@@ -283,6 +288,8 @@ void ThreadMain(std::shared_ptr<Worker::Shared> shared) {
 // Posts a job and waits for it, watching the office: past the deadline or above the memory bound,
 // kills the office and fails.
 void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::SessionJob job, const CallBounds& bounds) {
+  const auto stopped = [&bounds] { return bounds.stop != nullptr && bounds.stop->requested(); };
+  if (stopped()) Fail(failure::kWin32Timeout, StopDescription(bounds.what, bounds.stop->reason()));
   std::unique_lock lock(shared->mutex);
   if (shared->finished != shared->posted) {
     // A job abandoned at its deadline is still running: the office was killed, the worker is done.
@@ -301,8 +308,14 @@ void Post(const std::shared_ptr<Worker::Shared>& shared, Worker::Shared::Session
       shared->Kill();
       Fail(failure::kWin32Timeout, TimeoutDescription(bounds.what, bounds.budget));
     }
-    auto until = bounds.memoryBytes > 0 ? std::min(bounds.deadline, now + kMemorySampleInterval) : bounds.deadline;
+    const bool watch = bounds.memoryBytes > 0 || bounds.stop != nullptr;
+    auto until = watch ? std::min(bounds.deadline, now + kMemorySampleInterval) : bounds.deadline;
     if (shared->changed.wait_until(lock, until, done)) break;
+    if (stopped()) {
+      lock.unlock();
+      shared->Kill();
+      Fail(failure::kWin32Timeout, StopDescription(bounds.what, bounds.stop->reason()));
+    }
     if (bounds.memoryBytes == 0) continue;
     pid_t office = shared->Pid();
     if (office == 0) continue;
@@ -365,6 +378,7 @@ OfficeLaunch Worker::Launch() const {
 }
 
 void Worker::Start(const CallBounds& bounds) {
+  office_limits::CountOfficeStart();
   OfficeLaunch launch = Launch();
   std::shared_ptr<Shared> shared = shared_;
   Clock::time_point deadline = bounds.deadline;
@@ -434,7 +448,7 @@ void Worker::Stop() noexcept {
         session->Terminate();
         session.reset();
       };
-      Post(shared_, terminate, CallBounds{Clock::now() + kTerminateGrace, kTerminateGrace, 0, "ending"});
+      Post(shared_, terminate, CallBounds{Clock::now() + kTerminateGrace, kTerminateGrace, 0, "ending", nullptr});
       shared_->WaitEnd(kTerminateGrace);
       const ProcessState state = shared_->Poll();
       endedCleanly = state.kind == ProcessState::Kind::Exited && state.code == 0;

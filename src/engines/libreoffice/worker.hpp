@@ -32,6 +32,7 @@
 #include "common/cleanup.hpp"
 #include "common/owned_folder.hpp"
 #include "engines/libreoffice/office_process.hpp"
+#include "quorvane/office_limits.hpp"
 
 namespace quorvane::engines::libreoffice {
 
@@ -49,12 +50,15 @@ struct CallBounds {
   std::chrono::milliseconds budget{0};  // what the deadline allowed, for messages
   std::uint64_t memoryBytes = 0;        // the office's bound; 0: none
   std::string what;                     // "converting 'a.pptx' to 'a.pdf'"
+  std::shared_ptr<const ConversionStop> stop;  // the calling thread's (WatchForStop); may be null
 };
 
 // "Converting 'a.pptx' to 'a.pdf': the office did not finish within 240 s and was stopped"
 std::string TimeoutDescription(const std::string& what, std::chrono::milliseconds budget);
 // "Converting 'a.pptx' to 'a.pdf': the office used more than 4096 MiB of memory and was stopped"
 std::string MemoryDescription(const std::string& what, std::uint64_t boundBytes);
+// "Converting 'a.pptx' to 'a.pdf': the client went away and the office was stopped"
+std::string StopDescription(const std::string& what, const std::string& reason);
 
 // Whether the process is ending (the exit cleanup ran): no office is started any more.
 bool ProcessEnding();

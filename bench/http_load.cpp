@@ -10,17 +10,19 @@
 //   they got (the hostile decks of the corpus: encrypted, truncated, empty);
 // - the peak resident memory of the server and its offices together (sampled every 100 ms through
 //   /proc: the server and all its descendants), against the same before the load and after it;
-// - what the load left in the server's TMPDIR while the server still runs (an upload folder not
-//   removed), and what is left there and which processes still run once the server has exited on
-//   SIGTERM.
+// - the upload folders (quorvane-upload-*) left in the server's TMPDIR while the server still runs,
+//   other new entries there, and what is left there and which processes still run once the server
+//   has exited on SIGTERM.
 // With --kill-office an office process of the server (soffice.bin, SIGKILL) is killed every ~2 s
 // during the load: every request must still be answered (200 or a JSON error).
 //
-// Usage: quorvane_http_load [--kill-office] [--requests N] [--clients C] [--seed S]
-//        (default 200 requests, 8 clients, seed 1). The server is the build's `quorvane`
+// Usage: quorvane_http_load [--kill-office] [--requests N] [--clients C] [--seed S] [--exclude TEXT]...
+//        (default 200 requests, 8 clients, seed 1; --exclude leaves out the decks whose corpus path
+//        holds TEXT). The server is the build's `quorvane`
 //        (QUORVANE_CLI), the corpus QUORVANE_CORPUS_DIR, or the environment's QUORVANE_CORPUS_DIR.
-// Exits 1 when a request got no answer (transport error, or no answer within 360 s), when the
-// server did not exit 0 on SIGTERM, or when files or processes were left after it exited.
+// Exits 1 when a request got no answer (transport error, or no answer within 360 s), when an upload
+// folder was still there 60 s after the load, when the server did not exit 0 on SIGTERM, or when files or processes were
+// left after it exited.
 #include <httplib.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -55,12 +57,15 @@ using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 
 constexpr int kReadTimeoutSeconds = 360;  // above the server's default deadline of 300 s
+// The server makes one folder per request in its TMPDIR, named so; none may outlive its answer.
+constexpr const char* kUploadPrefix = "quorvane-upload-";
 
 struct Options {
   bool killOffice = false;
   int requests = 200;
   int clients = 8;
   unsigned seed = 1;
+  std::vector<std::string> exclude;  // decks whose corpus path holds one of these are left out
 };
 
 std::string ReadFile(const fs::path& path) {
@@ -234,13 +239,16 @@ struct Answer {
   bool pdf = false;
 };
 
-std::vector<Deck> CorpusDecks(const fs::path& corpus) {
+std::vector<Deck> CorpusDecks(const fs::path& corpus, const std::vector<std::string>& exclude) {
   std::vector<Deck> decks;
   for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
     std::string extension = entry.path().extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
     if (!entry.is_regular_file() || (extension != ".pptx" && extension != ".ppt" && extension != ".odp")) continue;
-    decks.push_back({fs::relative(entry.path(), corpus).string(), ReadFile(entry.path())});
+    const std::string name = fs::relative(entry.path(), corpus).string();
+    if (std::any_of(exclude.begin(), exclude.end(), [&](const std::string& e) { return name.find(e) != name.npos; }))
+      continue;
+    decks.push_back({name, ReadFile(entry.path())});
   }
   std::sort(decks.begin(), decks.end(), [](const Deck& a, const Deck& b) { return a.name < b.name; });
   return decks;
@@ -306,7 +314,7 @@ int Run(const Options& options) {
     std::cerr << "http_load: needs the command at " << quorvane << " and the corpus at " << corpus << "\n";
     return 2;
   }
-  const std::vector<Deck> decks = CorpusDecks(corpus);
+  const std::vector<Deck> decks = CorpusDecks(corpus, options.exclude);
   if (decks.empty()) {
     std::cerr << "http_load: no .pptx, .ppt or .odp in " << corpus << "\n";
     return 2;
@@ -410,12 +418,23 @@ int Run(const Options& options) {
   sampler.join();
   killer.join();
 
-  // After the load: give the server a moment to finish its clean-up, then look.
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  // After the load: the upload folders go once the answers are sent (or a stopped conversion has let
+  // go of its files); wait up to 60 s for the last of them, then look at the rest and the memory.
+  const auto loadEnd = Clock::now();
+  std::vector<std::string> uploadsLeft, tmpNew;
+  double uploadsGoneAfter = 0;
+  for (;;) {
+    uploadsLeft.clear();
+    for (const std::string& name : Entries(work / "tmp"))
+      if (name.rfind(kUploadPrefix, 0) == 0) uploadsLeft.push_back(name);
+    uploadsGoneAfter = Seconds(Clock::now() - loadEnd);
+    if (uploadsLeft.empty() || uploadsGoneAfter > 60) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(std::max(0, 3 - static_cast<int>(uploadsGoneAfter))));
   const Memory after = Sample(server.pid);
-  std::vector<std::string> tmpNew;
   for (const std::string& name : Entries(work / "tmp"))
-    if (!tmpBefore.contains(name)) tmpNew.push_back(name);
+    if (name.rfind(kUploadPrefix, 0) != 0 && !tmpBefore.contains(name)) tmpNew.push_back(name);
   std::string metrics;
   {
     httplib::Client probe("127.0.0.1", server.port);
@@ -477,7 +496,12 @@ int Run(const Options& options) {
   std::printf("memory MiB (server + offices): before %.0f, peak %.0f, after %.0f (server alone: before %.0f, after %.0f)\n",
               MiB(before.totalKiB), MiB(peakKiB.load()), MiB(after.totalKiB), MiB(before.serverKiB),
               MiB(after.serverKiB));
-  std::printf("new in the server's TMPDIR after the load (server running): %s\n", tmpNew.empty() ? "nothing" : "");
+  if (uploadsLeft.empty())
+    std::printf("upload folders in the server's TMPDIR: all gone %.1f s after the last answer\n", uploadsGoneAfter);
+  else
+    std::printf("upload folders in the server's TMPDIR still there 60 s after the load: %zu\n", uploadsLeft.size());
+  for (const std::string& name : uploadsLeft) std::printf("  %s\n", name.c_str());
+  std::printf("other new entries there: %s\n", tmpNew.empty() ? "none" : "");
   for (const std::string& name : tmpNew) std::printf("  %s\n", name.c_str());
   std::printf("server: SIGTERM -> exit status %d after %.2f s; log lines by level:", exitStatus, stopSeconds);
   for (const auto& [level, count] : server.linesByLevel) std::printf(" %s %d", level.c_str(), count);
@@ -485,7 +509,7 @@ int Run(const Options& options) {
               tmpAfterExit.size(), orphans.size());
   for (const std::string& name : tmpAfterExit) std::printf("  file: %s\n", name.c_str());
   for (const Process& p : orphans) std::printf("  process: %d %s\n", p.pid, p.name.c_str());
-  const bool ok = noAnswer == 0 && exitStatus == 0 && tmpAfterExit.empty() && orphans.empty();
+  const bool ok = noAnswer == 0 && uploadsLeft.empty() && exitStatus == 0 && tmpAfterExit.empty() && orphans.empty();
   std::printf("%s\n", ok ? "ok" : "FAILED");
   return ok ? 0 : 1;
 }
@@ -505,8 +529,10 @@ int main(int argc, char** argv) {
       options.clients = std::atoi(argv[++i]);
     } else if (arg == "--seed" && hasValue) {
       options.seed = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else if (arg == "--exclude" && hasValue) {
+      options.exclude.emplace_back(argv[++i]);
     } else {
-      std::cerr << "usage: quorvane_http_load [--kill-office] [--requests N] [--clients C] [--seed S]\n";
+      std::cerr << "usage: quorvane_http_load [--kill-office] [--requests N] [--clients C] [--seed S] [--exclude TEXT]...\n";
       return 2;
     }
   }

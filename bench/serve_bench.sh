@@ -32,7 +32,7 @@ limit=${LIMIT:-120}
 for tool in hyperfine jq soffice; do
   command -v "$tool" >/dev/null || { echo "serve_bench: needs $tool" >&2; exit 2; }
 done
-"$quorvane" convert --help 2>&1 | grep -q -- --no-server ||
+[[ $("$quorvane" convert --help 2>&1) == *--no-server* ]] ||
   { echo "serve_bench: $quorvane has no convert --no-server (a build without the server?)" >&2; exit 2; }
 
 # unoconv runs under the python it was packaged for: the office's UNO module is installed for the

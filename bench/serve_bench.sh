@@ -38,14 +38,14 @@ done
 # unoconv runs under the python it was packaged for: the office's UNO module is installed for the
 # system's python3, which a python3 earlier in PATH (pyenv, a virtual environment) does not see.
 unoconv=()
-if command -v unoconv >/dev/null; then
-  unoconv=("$(command -v unoconv)")
-  [[ -x /usr/bin/python3 ]] && unoconv=(/usr/bin/python3 "${unoconv[0]}")
-fi
+uno_python=python3
+[[ -x /usr/bin/python3 ]] && uno_python=/usr/bin/python3
+command -v unoconv >/dev/null && unoconv=("$uno_python" "$(command -v unoconv)")
 
 work=$(mktemp -d -t quorvane-serve-bench.XXXXXX)
 server=
 listener=
+pipe=quorvane-serve-bench-$$
 # Ends the process group of `listener` (unoconv and its office) and, when the script did not get to
 # stop it itself, the server; then removes every private folder.
 cleanup() {
@@ -55,9 +55,20 @@ cleanup() {
     kill -KILL "$server" 2>/dev/null || true
   fi
   if [[ -n $listener ]]; then
+    # Asked through UNO, the listener's office ends cleanly and removes its pipes in /tmp (signals
+    # leave them behind); the signals only for what did not end in 10 s.
+    timeout 20 "$uno_python" - "$pipe" >/dev/null 2>&1 <<'EOF' || true
+import sys, uno
+local = uno.getComponentContext()
+resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
+office = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % sys.argv[1])
+office.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", office).terminate()
+EOF
+    for _ in $(seq 1 100); do kill -0 -- "-$listener" 2>/dev/null || break; sleep 0.1; done
     kill -TERM -- "-$listener" 2>/dev/null || true
     sleep 1
     kill -KILL -- "-$listener" 2>/dev/null || true
+    rm -f -- "/tmp/OSL_PIPE_$(id -u)_$pipe"
   fi
   rm -rf -- "$work"
 }
@@ -115,7 +126,6 @@ TMPDIR=$work/tmp-office timeout "$limit" "${office[@]}" --convert-to pdf --outdi
   { echo "serve_bench: soffice failed to convert the deck" >&2; exit 1; }
 
 # --- the generic listener ----------------------------------------------------------------------
-pipe=quorvane-serve-bench-$$
 if [[ ${#unoconv[@]} -gt 0 ]]; then
   # The listener's office needs an existing profile in HOME (a first start ends with a restart request
   # the listener does not follow).

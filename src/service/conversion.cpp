@@ -42,6 +42,13 @@ std::optional<std::int32_t> ParseType(const std::string& text) {
   return std::nullopt;
 }
 
+std::optional<DocumentKind> ParseDocumentType(const std::string& text) {
+  const std::string name = Lower(text);
+  if (name == "md" || name == "markdown") return DocumentKind::kMarkdown;
+  if (name == "json") return DocumentKind::kJson;
+  return std::nullopt;
+}
+
 std::string TypeNames() {
   std::string names;
   for (const catalog::Format& format : catalog::Formats()) {
@@ -113,6 +120,20 @@ ConversionResult LocalConverter::Convert(const ConversionJob& job, const Convers
   }
   QuorvaneX& control = *control_;
   ConversionResult result;
+  if (settings.document) {
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      ExportDocument(job.inputPath, job.outputPath, *settings.document);
+    } catch (const AutomationError& failure) {
+      result.code = catalog::kConversionFailed;
+      result.errorText = Utf16ToUtf8(failure.description());
+      result.errors.push_back("error " + std::to_string(result.code) + ": " + result.errorText);
+      result.causeNumber = failure.number();
+      result.causeText = result.errorText;
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return result;
+  }
   events_->Start(result, progress);
   control.put_InputFile(Utf8ToUtf16(job.inputPath));
   control.put_OutputFile(Utf8ToUtf16(job.outputPath));

@@ -202,6 +202,8 @@ std::string MediaType(const std::string& extension) {
       {"potx", "application/vnd.openxmlformats-officedocument.presentationml.template"},
       {"pptm", "application/vnd.ms-powerpoint.presentation.macroEnabled.12"},
       {"xml", "application/xml"},
+      {"md", "text/markdown; charset=utf-8"},
+      {"json", "application/json"},
   };
   const auto found = types.find(Lower(extension));
   return found != types.end() ? found->second : "application/octet-stream";
@@ -407,6 +409,11 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
         return problem.empty();
       },
       [&](const char* data, std::size_t length) {
+        // A client that trickles its upload gets the same deadline as a conversion.
+        if (Clock::now() > started + options_.deadline) {
+          problem = "The upload took longer than the request's deadline.";
+          return false;
+        }
         if (part == "file") {
           uploaded += length;
           deck.write(data, static_cast<std::streamsize>(length));
@@ -425,16 +432,17 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
   if (res.status == 413 || uploaded > options_.maxUploadBytes)
     return Fail(res, 413, 0, "The upload is larger than the server takes.",
                 "at most " + std::to_string(options_.maxUploadBytes >> 20) + " MiB");
-  if (!problem.empty()) return Fail(res, 400, 0, problem);
+  if (!problem.empty()) return Fail(res, Clock::now() > started + options_.deadline ? 408 : 400, 0, problem);
   if (!read) return Fail(res, 400, 0, "The upload ended before it was complete.");
   if (files == 0) return Fail(res, 400, 0, "The deck must come in the field 'file'.");
 
   ConversionSettings settings;
-  const auto type = ParseType(fields["type"]);
+  settings.document = ParseDocumentType(fields["type"]);
+  const auto type = settings.document ? std::optional<std::int32_t>(0) : ParseType(fields["type"]);
   if (!type) {
     return Fail(res, 400, 0,
                 fields["type"].empty() ? "The field 'type' is missing." : "The type '" + fields["type"] + "' is unknown.",
-                "a code of GET /formats or one of " + TypeNames());
+                "a code of GET /formats or one of " + TypeNames() + " md json");
   }
   settings.targetFileType = *type;
   const auto start = ParseInt(fields["start"]);
@@ -460,8 +468,10 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
 
   const std::string outFolder = folder->path() + "/out";
   fs::create_directory(outFolder);
-  const std::string extension = Utf16ToUtf8(catalog::Extension(settings.targetFileType));
-  const bool pictures = catalog::RouteOf(settings.targetFileType) == catalog::Route::SlidePictures;
+  const std::string extension = settings.document == DocumentKind::kMarkdown ? "md"
+                                : settings.document                          ? "json"
+                                                          : Utf16ToUtf8(catalog::Extension(settings.targetFileType));
+  const bool pictures = !settings.document && catalog::RouteOf(settings.targetFileType) == catalog::Route::SlidePictures;
   const std::string outputPath = outFolder + "/deck" + (pictures || extension.empty() ? "" : "." + extension);
 
   const auto ticket = pool_->Submit({"deck", inputPath, outputPath}, settings);
@@ -633,10 +643,11 @@ void Server::Impl::Run() {
   }
 
   pool_ = std::make_unique<ConversionPool>(options_.workers, options_.queueLength);
-  pool_->OnFinished([this](const ConversionSettings& settings, const ConversionResult& result) {
+  own_ = UploadFolder::Make();
+  pool_->OnFinished([this](const ConversionJob& job, const ConversionSettings& settings, const ConversionResult& result) {
+    if (job.inputPath.starts_with(own_->path() + "/")) return;  // the probe, which is nobody's conversion
     metrics_.CountConversion(settings.targetFileType, result.code, result.seconds);
   });
-  own_ = UploadFolder::Make();
   std::ofstream(own_->path() + "/probe.fodp") << kProbeDeck;
 
   std::string socketPath;

@@ -44,7 +44,7 @@ start() {
   exit 1
 }
 wait_ready() {
-  for ((i = 0; i < 600; ++i)); do
+  for ((i = 0; i < 1800; ++i)); do
     [[ $(curl -s -o /dev/null -w '%{http_code}' "$1/ready") == 200 ]] && return 0
     sleep 0.1
   done

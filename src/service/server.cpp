@@ -45,11 +45,14 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kWatchInterval = std::chrono::milliseconds(100);
+
+// A time no wait reaches.
+Clock::time_point Forever() { return Clock::now() + std::chrono::hours(24 * 365); }
 constexpr std::size_t kMaxFieldBytes = 1024;
 constexpr std::size_t kMaxFields = 16;
 constexpr const char* kUploadPrefix = "quorvane-upload-";
 constexpr const char* kRequestIdHeader = "X-Request-Id";
-// How long /ready trusts the last look at the office.
+// How often the office is looked at while none answers.
 constexpr auto kProbeInterval = std::chrono::seconds(10);
 
 std::string TemporaryFolder() {
@@ -271,6 +274,7 @@ class Server::Impl {
   void Route();
   void Convert(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader);
   void Ready(httplib::Response& res);
+  void Probe();
   bool ProbeOffice();
   void Fail(httplib::Response& res, int status, std::int32_t code, const std::string& message,
             const std::string& cause = {}) const;
@@ -338,7 +342,7 @@ bool Server::Impl::ProbeOffice() {
   if (!ticket) return false;
   const auto result = ticket->WaitUntil(Clock::now() + options_.deadline);
   if (!result) ticket->Stop("the look at the office ran past its deadline");
-  const ConversionResult answer = result ? *result : *ticket->WaitUntil(Clock::time_point::max());
+  const ConversionResult answer = result ? *result : *ticket->WaitUntil(Forever());
   std::error_code ignored;
   fs::remove(output, ignored);
   std::lock_guard lock(probeMutex_);
@@ -349,21 +353,25 @@ bool Server::Impl::ProbeOffice() {
   return officeAnswers_;
 }
 
+// Never waits: what the prober found last.
 void Server::Impl::Ready(httplib::Response& res) {
   if (draining_) return Fail(res, 503, 0, "The server is ending: it takes no new work.");
-  bool answers = false;
-  bool look = false;
-  {
-    std::lock_guard lock(probeMutex_);
-    answers = officeAnswers_;
-    look = !answers && (!probedAt_ || Clock::now() - *probedAt_ > kProbeInterval);
-  }
-  if (look) answers = ProbeOffice();
-  if (!answers) {
-    std::lock_guard lock(probeMutex_);
-    return Fail(res, 503, 0, "No office answers.", officeProblem_);
-  }
+  std::lock_guard lock(probeMutex_);
+  if (!probedAt_) return Fail(res, 503, 0, "The offices are starting.");
+  if (!officeAnswers_) return Fail(res, 503, 0, "No office answers.", officeProblem_);
   res.set_content(R"({"status":"ready"})" "\n", "application/json");
+}
+
+// Converts the probe deck as the server starts (so that the offices are warm before the first
+// request), and again every little while for as long as no office answers.
+void Server::Impl::Probe() {
+  for (;;) {
+    const bool answers = ProbeOffice();
+    std::unique_lock lock(mutex_);
+    const auto drain = [this] { return drainAsked_; };
+    if (answers) return changed_.wait(lock, drain);
+    if (changed_.wait_for(lock, kProbeInterval, drain)) return;
+  }
 }
 
 void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
@@ -676,8 +684,7 @@ void Server::Impl::Run() {
   listening["socket"] = socketPath.empty() ? nlohmann::json() : nlohmann::json(socketPath);
   LogLine("info", "listening", listening);
 
-  // The offices start now rather than on the first request, and /ready knows whether they answer.
-  std::thread warm([this] { ProbeOffice(); });
+  std::thread prober([this] { Probe(); });
   std::thread serving;
   if (options_.http) serving = std::thread([this] { http_.listen_after_bind(); });
 
@@ -692,9 +699,9 @@ void Server::Impl::Run() {
     // What is left is stopped, and its clients get their answer before the doors close.
     LogLine("warning", "grace_over", {{"waiting", pool_->waiting()}, {"running", pool_->running()}});
     pool_->StopAll("the server ended before the conversion did");
-    pool_->WaitIdle(Clock::time_point::max());
+    pool_->WaitIdle(Forever());
   }
-  warm.join();
+  prober.join();
   if (options_.http) {
     // The answers of the conversions that finished are still being sent: stopping the server
     // would cut them off.

@@ -105,7 +105,7 @@ done
 # Rows: path, the statuses it may answer (readiness: no office may be able to answer here).
 for row in "$liveness 200" "$readiness 200|503"; do
   read -r path statuses <<<"$row"
-  status=$(curl -sS -o /dev/null -w '%{http_code}' --max-time 10 "http://$address$path")
+  status=$(curl -sS -o /dev/null -w '%{http_code}' --max-time 30 "http://$address$path")
   [[ $status =~ ^($statuses)$ ]] || fail "GET $path answered $status, expected $statuses"
 done
 kill -TERM "$server"

@@ -11,7 +11,7 @@ packages=(
   locales
   jq  # the command-line cases read the tool's --json output back with it
   python3-jsonschema  # the JSON documents are checked against docs/deck.schema.json
-  python3-yaml curl  # tests/deploy_test.sh reads the deployment's manifests back and asks the server its probes
+  python3-yaml  # tests/deploy_test.sh reads the deployment's manifests back
 )
 
 # The renderer: LibreOffice (run as separate processes), its SDK (cppumaker, UNO headers and

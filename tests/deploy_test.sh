@@ -26,7 +26,7 @@ deploy, failures = sys.argv[1], []
 def check(ok, what):
     if not ok: failures.append(what)
 versions = {"Deployment": "apps/v1", "Service": "v1", "HorizontalPodAutoscaler": "autoscaling/v2",
-            "Kustomization": "kustomize.config.k8s.io/v1beta1"}
+            "PodDisruptionBudget": "policy/v1", "Kustomization": "kustomize.config.k8s.io/v1beta1"}
 docs = {}
 for path in sorted(glob.glob(os.path.join(deploy, "kubernetes", "*.yaml"))):
     for doc in yaml.safe_load_all(open(path)):
@@ -70,8 +70,10 @@ check(int(number) * {"Ki": 2**10, "Mi": 2**20, "Gi": 2**30, "": 1}[unit] >=
 check((int(cpu[:-1]) / 1000 if cpu.endswith("m") else float(cpu)) >= jobs, f"the cpu request is below {jobs} offices")
 check(pod["terminationGracePeriodSeconds"] > grace, f"terminationGracePeriodSeconds is not above --grace {grace}")
 
-check(service["selector"].items() <= deployment["spec"]["template"]["metadata"]["labels"].items(),
-      "the Service does not select the Deployment's pods")
+labels = deployment["spec"]["template"]["metadata"]["labels"].items()
+check(service["selector"].items() <= labels, "the Service does not select the Deployment's pods")
+check(docs["PodDisruptionBudget"]["spec"]["selector"]["matchLabels"].items() <= labels,
+      "the disruption budget does not select the Deployment's pods")
 check(all(is_port(p["targetPort"]) for p in service["ports"]), f"the Service does not target port {port}")
 ref = hpa["scaleTargetRef"]
 check((ref["apiVersion"], ref["kind"], ref["name"]) == ("apps/v1", "Deployment", deployment["metadata"]["name"]),

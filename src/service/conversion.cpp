@@ -14,13 +14,13 @@ namespace {
 
 VariantBool Bool(bool value) { return value ? kVariantTrue : kVariantFalse; }
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 }  // namespace
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
 
 ConversionResult FailedCall(const std::string& what) {
   ConversionResult result;
@@ -32,7 +32,7 @@ ConversionResult FailedCall(const std::string& what) {
 }
 
 std::optional<std::int32_t> ParseType(const std::string& text) {
-  const std::string lower = Lower(text);
+  const std::string lower = AsciiLower(text);
   for (const catalog::Format& format : catalog::Formats())
     if (!format.commandName.empty() && format.commandName == lower) return format.code;
   std::int32_t code = 0;
@@ -43,7 +43,7 @@ std::optional<std::int32_t> ParseType(const std::string& text) {
 }
 
 std::optional<DocumentKind> ParseDocumentType(const std::string& text) {
-  const std::string name = Lower(text);
+  const std::string name = AsciiLower(text);
   if (name == "md" || name == "markdown") return DocumentKind::kMarkdown;
   if (name == "json") return DocumentKind::kJson;
   return std::nullopt;

@@ -69,6 +69,8 @@ ConversionResult FailedCall(const std::string& what);
 std::optional<std::int32_t> ParseType(const std::string& text);
 // The document a type names: "md" or "markdown", "json" (any letter case); nullopt for another.
 std::optional<DocumentKind> ParseDocumentType(const std::string& text);
+// `text` with the ASCII capitals made small (type names and extensions are ASCII).
+std::string AsciiLower(std::string text);
 // The names a type may be given by, in the table's order, separated by spaces.
 std::string TypeNames();
 

@@ -118,19 +118,6 @@ int ConnectionSocket(const httplib::Request& req) {
   return -1;
 }
 
-bool PeerGone(int fd) {
-  if (fd < 0) return false;
-  pollfd p{fd, POLLRDHUP, 0};
-  if (::poll(&p, 1, 0) <= 0) return false;
-  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 // The last part of a name a client gave (either kind of slash), letters, digits, '.', '-' and '_'
 // kept and the rest made '_'; what a Content-Disposition may carry. Never names a file here.
 std::string SafeName(const std::string& given) {
@@ -155,7 +142,7 @@ std::string Stem(const std::string& name) {
 std::string UploadExtension(const std::string& safeName) {
   const auto dot = safeName.rfind('.');
   if (dot == std::string::npos) return {};
-  const std::string ext = Lower(safeName.substr(dot + 1));
+  const std::string ext = AsciiLower(safeName.substr(dot + 1));
   if (ext.empty() || ext.size() > 8) return {};
   for (const char c : ext)
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return {};
@@ -163,7 +150,7 @@ std::string UploadExtension(const std::string& safeName) {
 }
 
 std::optional<bool> ParseBool(const std::string& text) {
-  const std::string value = Lower(text);
+  const std::string value = AsciiLower(text);
   if (value == "true" || value == "1" || value == "yes" || value == "on") return true;
   if (value == "false" || value == "0" || value == "no" || value == "off" || value.empty()) return false;
   return std::nullopt;
@@ -208,7 +195,7 @@ std::string MediaType(const std::string& extension) {
       {"md", "text/markdown; charset=utf-8"},
       {"json", "application/json"},
   };
-  const auto found = types.find(Lower(extension));
+  const auto found = types.find(AsciiLower(extension));
   return found != types.end() ? found->second : "application/octet-stream";
 }
 

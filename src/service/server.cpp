@@ -113,7 +113,14 @@ int ConnectionSocket(const httplib::Request& req) {
       if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
       return std::uint16_t{0};
     };
-    if (port(local) == req.local_port && port(peer) == req.remote_port) return fd;
+    const auto address = [](const sockaddr_storage& a) {
+      char text[INET6_ADDRSTRLEN] = "";
+      if (a.ss_family == AF_INET) inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, text, sizeof text);
+      if (a.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, text, sizeof text);
+      return std::string(text);
+    };
+    if (port(local) == req.local_port && port(peer) == req.remote_port && address(peer) == req.remote_addr) return fd;
   }
   return -1;
 }

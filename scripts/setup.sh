@@ -12,6 +12,7 @@ packages=(
   jq  # the command-line cases read the tool's --json output back with it
   curl  # the server's cases talk to it over HTTP
   python3-jsonschema  # the JSON documents are checked against docs/deck.schema.json
+  python3-yaml  # tests/deploy_test.sh reads the deployment's manifests back
 )
 
 # The renderer: LibreOffice (run as separate processes), its SDK (cppumaker, UNO headers and

@@ -579,7 +579,7 @@ TEST(RendererLifetime, TheLastLeaseEndsTheOffices) {
 
 // A cold office starts from the profile the first clean end kept in the user's cache folder: made
 // once, reused as it is, made again when it cannot serve.
-TEST(RendererLifetime, OfficesStartFromThePreparedProfile) {
+TEST(RendererLifetime, OfficesStartAheadFromThePreparedProfile) {
   std::string why;
   if (!Renderer::Available(&why)) GTEST_SKIP() << why;
   TempFolder dir, cache;
@@ -595,9 +595,12 @@ TEST(RendererLifetime, OfficesStartFromThePreparedProfile) {
   const auto convertOnce = [&](const char* row) {
     Renderer::Configure(RendererOptions{});
     std::optional<RendererLease> lease(Renderer::Acquire());
+    const std::uint64_t started = OfficesStarted();
+    lease->Prestart();  // as a conversion does while it writes the copy the office loads
     EXPECT_EQ(FailureOf([&] { lease->ConvertDocument(deck, (dir / "out.pdf").string(), "impress_pdf_Export"); }),
               "0x00000000")
         << row;
+    EXPECT_EQ(OfficesStarted() - started, 1u) << row << ": the office started ahead serves the call";
     lease.reset();
     const std::vector<fs::path> kept = profiles();
     EXPECT_EQ(kept.size(), 1u) << row << ": one prepared profile";

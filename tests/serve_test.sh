@@ -44,7 +44,7 @@ start() {
   exit 1
 }
 wait_ready() {
-  for ((i = 0; i < 600; ++i)); do
+  for ((i = 0; i < 1800; ++i)); do
     [[ $(curl -s -o /dev/null -w '%{http_code}' "$1/ready") == 200 ]] && return 0
     sleep 0.1
   done
@@ -83,6 +83,8 @@ grep -qi 'filename="typical.pdf"' headers || fail "pdf by name: $(grep -i dispos
 expect "text by code, notes and labels" 200 - "${auth[@]}" -F "file=@$deck" -F type=24 -F notes=true -F labels=1 "$main/convert"
 "$binary" convert --no-server -q "$deck" local.txt --type 24 --notes --numbers
 cmp -s answer local.txt || fail "text: not what the command writes"
+expect "markdown" 200 - "${auth[@]}" -F "file=@$deck" -F type=md "$main/convert"
+"$binary" convert -q "$deck" local.md && cmp -s answer local.md || fail "markdown: not what the command writes"
 expect "pictures as a zip" 200 - "${auth[@]}" -F "file=@$deck" -F type=png -F start=2 -F end=3 "$main/convert"
 [[ $(unzip -Z1 answer 2>/dev/null | grep -c '\.PNG$') == 2 ]] || fail "pictures: $(unzip -Z1 answer 2>&1)"
 expect "unknown type" 400 0 "${auth[@]}" -F "file=@$deck" -F type=pfd "$main/convert"
@@ -140,7 +142,7 @@ wait "$pid" || fail "tight server: exit status $?"
 
 # SIGTERM drains: /ready says no, the conversion under way is answered, then the server ends
 # and leaves nothing; the command then converts by itself.
-curl -s -o drained.pdf -w '%{http_code}' "${auth[@]}" -F "file=@$slow" -F type=pdf "$main/convert" >drained.status &
+curl -s -o drained.pdf -w '%{http_code}' "${auth[@]}" -F "file=@$deck" -F type=pdf "$main/convert" >drained.status &
 drained=$!
 for ((i = 0; i < 100; ++i)); do
   curl -s "${auth[@]}" "$main/metrics" | grep -q '^quorvane_running_conversions 1' && break
@@ -157,4 +159,5 @@ leftovers=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -name 'quorvane-*' | head -3)
 [[ -z $leftovers ]] || fail "left behind: $leftovers"
 "$binary" convert -q "$deck" after.txt && [[ -s after.txt ]] || fail "the command without a server"
 
+((failed)) && tail -n 20 main.log tight.log
 exit "$failed"

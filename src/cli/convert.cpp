@@ -43,15 +43,11 @@ constexpr int kMaxJobs = 64;
 constexpr std::int32_t kPdfType = 32;
 constexpr std::int32_t kJpegType = 17;
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+using service::AsciiLower;
 
 // The code a --type name stands for (in any letter case), from the table of formats.
 std::optional<std::int32_t> CodeNamed(const std::string& name) {
-  const std::string lower = Lower(name);
+  const std::string lower = AsciiLower(name);
   for (const catalog::Format& format : catalog::Formats())
     if (!format.commandName.empty() && format.commandName == lower) return format.code;
   return std::nullopt;
@@ -64,7 +60,7 @@ using service::TypeNames;
 // its own extension too (".htm" is 12; "word-htm" is no extension). nullopt for a name without an
 // extension, or with one that names no format or several (".xml"): the command does not guess.
 std::optional<std::int32_t> TypeFromExtension(const fs::path& output) {
-  std::string extension = Lower(output.extension().string());
+  std::string extension = AsciiLower(output.extension().string());
   if (extension.size() < 2) return std::nullopt;
   extension.erase(0, 1);
   const auto named = CodeNamed(extension);
@@ -219,14 +215,12 @@ std::optional<std::int32_t> ChooseType(const ConvertOptions& options, bool batch
 // --type md and --type json (or an output ending in .md or .json): the reading of the deck as a
 // document, written by the component's own writers outside the control's catalogue.
 std::optional<DocumentKind> DocumentKindOf(const ConvertOptions& options, bool batch, const std::string& output) {
-  std::string name = Lower(options.type);
+  std::string name = options.type;
   if (name.empty() && !batch) {
-    name = Lower(fs::path(output).extension().string());
+    name = AsciiLower(fs::path(output).extension().string());
     if (!name.empty()) name.erase(0, 1);
   }
-  if (name == "md" || name == "markdown") return DocumentKind::kMarkdown;
-  if (name == "json") return DocumentKind::kJson;
-  return std::nullopt;
+  return service::ParseDocumentType(name);
 }
 
 int RunDocuments(const std::vector<std::string>& inputs, const std::string& output, const std::string& dir,

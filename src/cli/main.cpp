@@ -272,6 +272,7 @@ int Main(int argc, char** argv) {
       "  quorvane version\n"
       "  quorvane convert deck.pptx deck.txt --notes\n"
       "  quorvane info deck.pptx\n"
+      "  quorvane serve --port 8080\n"
       "  quorvane formats --help");
 
   const std::vector<Command> commands{AddFormats(root), AddErrors(root), AddVersion(root), AddConvert(root), AddInfo(root),

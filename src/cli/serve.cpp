@@ -1,5 +1,6 @@
 // quorvane serve: the conversion server (service/server.hpp) as a command.
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "command.hpp"
 #include "output.hpp"
+#include "service/log.hpp"
 #include "service/server.hpp"
 #include "signals.hpp"
 
@@ -64,7 +66,10 @@ int RunServe(const ServeOptions& options) {
     // Each worker has an office of its own.
     ::setenv(kRenderWorkersVariable, std::to_string(options.jobs).c_str(), 1);
     service::Server running(server);
-    DrainOnSignal([&running] { running.Drain(); });
+    DrainOnSignal([&running](int signal, pid_t sender) {
+      service::LogLine("info", "signal", {{"signal", ::sigabbrev_np(signal)}, {"sender_pid", sender}});
+      running.Drain();
+    });
     running.Run();
     DrainOnSignal(nullptr);
   } catch (const std::runtime_error& error) {

@@ -72,7 +72,7 @@ void WaitForTheSignalThread() {
 // ends, as the signal thread may still read it.
 struct Drain {
   std::mutex mutex;
-  std::function<void()> action;
+  std::function<void(int, pid_t)> action;
 };
 
 Drain& TheDrain() {
@@ -88,21 +88,22 @@ void EndCleanlyOnSignals() {
   std::atexit(WaitForTheSignalThread);
   std::thread([set] {
     for (;;) {
-      int signal = 0;
-      while (sigwait(&set, &signal) != 0) {
+      siginfo_t info{};
+      while (sigwaitinfo(&set, &info) < 0) {
       }
-      std::function<void()> drain;
+      const int signal = info.si_signo;
+      std::function<void(int, pid_t)> drain;
       {
         std::lock_guard lock(TheDrain().mutex);
         drain = std::exchange(TheDrain().action, nullptr);
       }
       if (!drain) EndOn(signal);
-      drain();
+      drain(signal, info.si_pid);
     }
   }).detach();
 }
 
-void DrainOnSignal(std::function<void()> drain) {
+void DrainOnSignal(std::function<void(int signal, pid_t sender)> drain) {
   std::lock_guard lock(TheDrain().mutex);
   TheDrain().action = std::move(drain);
 }

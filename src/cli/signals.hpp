@@ -1,6 +1,8 @@
 #pragma once
 // Ending the command cleanly on SIGINT, SIGTERM and SIGHUP: nothing of a conversion is left behind
 // when the command is interrupted.
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -14,9 +16,9 @@ namespace quorvane::cli {
 void EndCleanlyOnSignals();
 
 // For a command that ends by itself once asked (a server draining its work): from now on the first
-// signal calls `drain` (on the signal thread) instead of ending the process; a second one ends it
-// as above.
-void DrainOnSignal(std::function<void()> drain);
+// signal calls `drain` (on the signal thread) with the signal and the process that sent it, instead
+// of ending the process; a second one ends it as above.
+void DrainOnSignal(std::function<void(int signal, pid_t sender)> drain);
 
 // A path of the command's own (a private copy of standard input, say) that a signal removes, with
 // what it holds. Returns a number for ForgetOnSignal.

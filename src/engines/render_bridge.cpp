@@ -168,6 +168,8 @@ const std::string& CurrentCopy(pptx::PresentationModel& model) {
 // A save format the renderer writes: the model's current state converted by the office filter.
 pptx::SaveFormatWriter ConvertingWriter(std::string_view filterName, FilterOptions options = {}) {
   return [filter = std::string(filterName), options](pptx::PresentationModel& model, const std::string& path) {
+    // The office starts while the copy it will load is written and checked.
+    LeaseOf(model.application()).Prestart();
     const std::string& copy = CurrentCopy(model);
     LeaseOf(model.application()).ConvertDocument(copy, path, filter, options);
   };

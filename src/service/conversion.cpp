@@ -14,13 +14,13 @@ namespace {
 
 VariantBool Bool(bool value) { return value ? kVariantTrue : kVariantFalse; }
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 }  // namespace
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
 
 ConversionResult FailedCall(const std::string& what) {
   ConversionResult result;
@@ -32,13 +32,20 @@ ConversionResult FailedCall(const std::string& what) {
 }
 
 std::optional<std::int32_t> ParseType(const std::string& text) {
-  const std::string lower = Lower(text);
+  const std::string lower = AsciiLower(text);
   for (const catalog::Format& format : catalog::Formats())
     if (!format.commandName.empty() && format.commandName == lower) return format.code;
   std::int32_t code = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, code);
   if (error == std::errc() && stop == end && !text.empty()) return code;
+  return std::nullopt;
+}
+
+std::optional<DocumentKind> ParseDocumentType(const std::string& text) {
+  const std::string name = AsciiLower(text);
+  if (name == "md" || name == "markdown") return DocumentKind::kMarkdown;
+  if (name == "json") return DocumentKind::kJson;
   return std::nullopt;
 }
 
@@ -113,6 +120,20 @@ ConversionResult LocalConverter::Convert(const ConversionJob& job, const Convers
   }
   QuorvaneX& control = *control_;
   ConversionResult result;
+  if (settings.document) {
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      ExportDocument(job.inputPath, job.outputPath, *settings.document);
+    } catch (const AutomationError& failure) {
+      result.code = catalog::kConversionFailed;
+      result.errorText = Utf16ToUtf8(failure.description());
+      result.errors.push_back("error " + std::to_string(result.code) + ": " + result.errorText);
+      result.causeNumber = failure.number();
+      result.causeText = result.errorText;
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return result;
+  }
   events_->Start(result, progress);
   control.put_InputFile(Utf8ToUtf16(job.inputPath));
   control.put_OutputFile(Utf8ToUtf16(job.outputPath));

@@ -12,6 +12,7 @@
 
 #include "quorvane/catalog.hpp"
 #include "quorvane/control.hpp"
+#include "quorvane/documents.hpp"
 #include "quorvane/output_options.hpp"
 
 namespace quorvane::service {
@@ -27,6 +28,9 @@ struct ConversionSettings {
   bool notesOnly = false;
   bool optimizeForSpeed = true;
   OutputOptions output;  // checked already (OutputOptionsProblem)
+  // The deck's text and structure as a Markdown or JSON document instead of targetFileType
+  // (quorvane/documents.hpp); a failure is kConversionFailed with the failure as its cause.
+  std::optional<DocumentKind> document;
 };
 
 struct ConversionJob {
@@ -63,6 +67,10 @@ ConversionResult FailedCall(const std::string& what);
 // The code a type names: a catalogue code ("32", "-1") or a name of the formats table ("pdf", in
 // any letter case); nullopt when it is neither.
 std::optional<std::int32_t> ParseType(const std::string& text);
+// The document a type names: "md" or "markdown", "json" (any letter case); nullopt for another.
+std::optional<DocumentKind> ParseDocumentType(const std::string& text);
+// `text` with the ASCII capitals made small (type names and extensions are ASCII).
+std::string AsciiLower(std::string text);
 // The names a type may be given by, in the table's order, separated by spaces.
 std::string TypeNames();
 

@@ -92,13 +92,6 @@ class LineReader {
   std::string buffer_;
 };
 
-// Whether the peer of a connected socket has closed it (or it broke).
-bool PeerGone(int fd) {
-  pollfd p{fd, POLLRDHUP, 0};
-  if (::poll(&p, 1, 0) <= 0) return false;
-  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-}
-
 // Makes `folder` when missing and checks that it is a folder of this user's that nobody else may
 // enter: a socket there is reachable by this user alone.
 void PrivateFolder(const std::string& folder) {
@@ -120,6 +113,13 @@ std::string DefaultSocketPath() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/quorvane/serve.sock";
   return "/tmp/quorvane-" + std::to_string(::geteuid()) + "/serve.sock";
+}
+
+bool PeerGone(int fd) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 bool ServerAnswers(const std::string& socketPath) {

@@ -71,4 +71,7 @@ class ServerConverter : public Converter {
 // Whether a server answers at `socketPath`.
 bool ServerAnswers(const std::string& socketPath);
 
+// Whether the peer of the connected socket `fd` has closed it, or it broke (false for -1).
+bool PeerGone(int fd);
+
 }  // namespace quorvane::service

@@ -77,7 +77,7 @@ std::size_t ConversionPool::running() const {
   return running_;
 }
 
-void ConversionPool::OnFinished(std::function<void(const ConversionSettings&, const ConversionResult&)> handler) {
+void ConversionPool::OnFinished(Finished handler) {
   std::lock_guard lock(mutex_);
   onFinished_ = std::move(handler);
 }
@@ -118,12 +118,12 @@ void ConversionPool::Work() {
       }
       WatchForStop(nullptr);
     }
-    std::function<void(const ConversionSettings&, const ConversionResult&)> onFinished;
+    Finished onFinished;
     {
       std::lock_guard lock(mutex_);
       onFinished = onFinished_;
     }
-    if (onFinished && convert) onFinished(ticket->settings_, result);
+    if (onFinished && convert) onFinished(ticket->job_, ticket->settings_, result);
     {
       std::lock_guard lock(ticket->mutex_);
       ticket->result_ = std::move(result);

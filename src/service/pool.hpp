@@ -70,8 +70,9 @@ class ConversionPool {
   std::size_t waiting() const;
   std::size_t running() const;
 
-  // Called with every finished conversion (on the worker's thread).
-  void OnFinished(std::function<void(const ConversionSettings&, const ConversionResult&)> handler);
+  // Called with every conversion that ran (on the worker's thread).
+  using Finished = std::function<void(const ConversionJob&, const ConversionSettings&, const ConversionResult&)>;
+  void OnFinished(Finished handler);
 
  private:
   void Work();
@@ -84,7 +85,7 @@ class ConversionPool {
   std::size_t running_ = 0;
   bool closed_ = false;
   bool ending_ = false;
-  std::function<void(const ConversionSettings&, const ConversionResult&)> onFinished_;
+  Finished onFinished_;
   std::vector<std::thread> threads_;
 };
 

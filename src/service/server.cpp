@@ -45,11 +45,14 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kWatchInterval = std::chrono::milliseconds(100);
+
+// A time no wait reaches.
+Clock::time_point Forever() { return Clock::now() + std::chrono::hours(24 * 365); }
 constexpr std::size_t kMaxFieldBytes = 1024;
 constexpr std::size_t kMaxFields = 16;
 constexpr const char* kUploadPrefix = "quorvane-upload-";
 constexpr const char* kRequestIdHeader = "X-Request-Id";
-// How long /ready trusts the last look at the office.
+// How often the office is looked at while none answers.
 constexpr auto kProbeInterval = std::chrono::seconds(10);
 
 std::string TemporaryFolder() {
@@ -110,22 +113,16 @@ int ConnectionSocket(const httplib::Request& req) {
       if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
       return std::uint16_t{0};
     };
-    if (port(local) == req.local_port && port(peer) == req.remote_port) return fd;
+    const auto address = [](const sockaddr_storage& a) {
+      char text[INET6_ADDRSTRLEN] = "";
+      if (a.ss_family == AF_INET) inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, text, sizeof text);
+      if (a.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, text, sizeof text);
+      return std::string(text);
+    };
+    if (port(local) == req.local_port && port(peer) == req.remote_port && address(peer) == req.remote_addr) return fd;
   }
   return -1;
-}
-
-bool PeerGone(int fd) {
-  if (fd < 0) return false;
-  pollfd p{fd, POLLRDHUP, 0};
-  if (::poll(&p, 1, 0) <= 0) return false;
-  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // The last part of a name a client gave (either kind of slash), letters, digits, '.', '-' and '_'
@@ -152,7 +149,7 @@ std::string Stem(const std::string& name) {
 std::string UploadExtension(const std::string& safeName) {
   const auto dot = safeName.rfind('.');
   if (dot == std::string::npos) return {};
-  const std::string ext = Lower(safeName.substr(dot + 1));
+  const std::string ext = AsciiLower(safeName.substr(dot + 1));
   if (ext.empty() || ext.size() > 8) return {};
   for (const char c : ext)
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return {};
@@ -160,7 +157,7 @@ std::string UploadExtension(const std::string& safeName) {
 }
 
 std::optional<bool> ParseBool(const std::string& text) {
-  const std::string value = Lower(text);
+  const std::string value = AsciiLower(text);
   if (value == "true" || value == "1" || value == "yes" || value == "on") return true;
   if (value == "false" || value == "0" || value == "no" || value == "off" || value.empty()) return false;
   return std::nullopt;
@@ -202,8 +199,10 @@ std::string MediaType(const std::string& extension) {
       {"potx", "application/vnd.openxmlformats-officedocument.presentationml.template"},
       {"pptm", "application/vnd.ms-powerpoint.presentation.macroEnabled.12"},
       {"xml", "application/xml"},
+      {"md", "text/markdown; charset=utf-8"},
+      {"json", "application/json"},
   };
-  const auto found = types.find(Lower(extension));
+  const auto found = types.find(AsciiLower(extension));
   return found != types.end() ? found->second : "application/octet-stream";
 }
 
@@ -269,6 +268,7 @@ class Server::Impl {
   void Route();
   void Convert(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader);
   void Ready(httplib::Response& res);
+  void Probe();
   bool ProbeOffice();
   void Fail(httplib::Response& res, int status, std::int32_t code, const std::string& message,
             const std::string& cause = {}) const;
@@ -336,7 +336,7 @@ bool Server::Impl::ProbeOffice() {
   if (!ticket) return false;
   const auto result = ticket->WaitUntil(Clock::now() + options_.deadline);
   if (!result) ticket->Stop("the look at the office ran past its deadline");
-  const ConversionResult answer = result ? *result : *ticket->WaitUntil(Clock::time_point::max());
+  const ConversionResult answer = result ? *result : *ticket->WaitUntil(Forever());
   std::error_code ignored;
   fs::remove(output, ignored);
   std::lock_guard lock(probeMutex_);
@@ -347,21 +347,25 @@ bool Server::Impl::ProbeOffice() {
   return officeAnswers_;
 }
 
+// Never waits: what the prober found last.
 void Server::Impl::Ready(httplib::Response& res) {
   if (draining_) return Fail(res, 503, 0, "The server is ending: it takes no new work.");
-  bool answers = false;
-  bool look = false;
-  {
-    std::lock_guard lock(probeMutex_);
-    answers = officeAnswers_;
-    look = !answers && (!probedAt_ || Clock::now() - *probedAt_ > kProbeInterval);
-  }
-  if (look) answers = ProbeOffice();
-  if (!answers) {
-    std::lock_guard lock(probeMutex_);
-    return Fail(res, 503, 0, "No office answers.", officeProblem_);
-  }
+  std::lock_guard lock(probeMutex_);
+  if (!probedAt_) return Fail(res, 503, 0, "The offices are starting.");
+  if (!officeAnswers_) return Fail(res, 503, 0, "No office answers.", officeProblem_);
   res.set_content(R"({"status":"ready"})" "\n", "application/json");
+}
+
+// Converts the probe deck as the server starts (so that the offices are warm before the first
+// request), and again every little while for as long as no office answers.
+void Server::Impl::Probe() {
+  for (;;) {
+    const bool answers = ProbeOffice();
+    std::unique_lock lock(mutex_);
+    const auto drain = [this] { return drainAsked_; };
+    if (answers) return changed_.wait(lock, drain);
+    if (changed_.wait_for(lock, kProbeInterval, drain)) return;
+  }
 }
 
 void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
@@ -407,6 +411,11 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
         return problem.empty();
       },
       [&](const char* data, std::size_t length) {
+        // A client that trickles its upload gets the same deadline as a conversion.
+        if (Clock::now() > started + options_.deadline) {
+          problem = "The upload took longer than the request's deadline.";
+          return false;
+        }
         if (part == "file") {
           uploaded += length;
           deck.write(data, static_cast<std::streamsize>(length));
@@ -425,16 +434,17 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
   if (res.status == 413 || uploaded > options_.maxUploadBytes)
     return Fail(res, 413, 0, "The upload is larger than the server takes.",
                 "at most " + std::to_string(options_.maxUploadBytes >> 20) + " MiB");
-  if (!problem.empty()) return Fail(res, 400, 0, problem);
+  if (!problem.empty()) return Fail(res, Clock::now() > started + options_.deadline ? 408 : 400, 0, problem);
   if (!read) return Fail(res, 400, 0, "The upload ended before it was complete.");
   if (files == 0) return Fail(res, 400, 0, "The deck must come in the field 'file'.");
 
   ConversionSettings settings;
-  const auto type = ParseType(fields["type"]);
+  settings.document = ParseDocumentType(fields["type"]);
+  const auto type = settings.document ? std::optional<std::int32_t>(0) : ParseType(fields["type"]);
   if (!type) {
     return Fail(res, 400, 0,
                 fields["type"].empty() ? "The field 'type' is missing." : "The type '" + fields["type"] + "' is unknown.",
-                "a code of GET /formats or one of " + TypeNames());
+                "a code of GET /formats or one of " + TypeNames() + " md json");
   }
   settings.targetFileType = *type;
   const auto start = ParseInt(fields["start"]);
@@ -460,8 +470,10 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
 
   const std::string outFolder = folder->path() + "/out";
   fs::create_directory(outFolder);
-  const std::string extension = Utf16ToUtf8(catalog::Extension(settings.targetFileType));
-  const bool pictures = catalog::RouteOf(settings.targetFileType) == catalog::Route::SlidePictures;
+  const std::string extension = settings.document == DocumentKind::kMarkdown ? "md"
+                                : settings.document                          ? "json"
+                                                          : Utf16ToUtf8(catalog::Extension(settings.targetFileType));
+  const bool pictures = !settings.document && catalog::RouteOf(settings.targetFileType) == catalog::Route::SlidePictures;
   const std::string outputPath = outFolder + "/deck" + (pictures || extension.empty() ? "" : "." + extension);
 
   const auto ticket = pool_->Submit({"deck", inputPath, outputPath}, settings);
@@ -633,10 +645,11 @@ void Server::Impl::Run() {
   }
 
   pool_ = std::make_unique<ConversionPool>(options_.workers, options_.queueLength);
-  pool_->OnFinished([this](const ConversionSettings& settings, const ConversionResult& result) {
+  own_ = UploadFolder::Make();
+  pool_->OnFinished([this](const ConversionJob& job, const ConversionSettings& settings, const ConversionResult& result) {
+    if (job.inputPath.starts_with(own_->path() + "/")) return;  // the probe, which is nobody's conversion
     metrics_.CountConversion(settings.targetFileType, result.code, result.seconds);
   });
-  own_ = UploadFolder::Make();
   std::ofstream(own_->path() + "/probe.fodp") << kProbeDeck;
 
   std::string socketPath;
@@ -665,8 +678,7 @@ void Server::Impl::Run() {
   listening["socket"] = socketPath.empty() ? nlohmann::json() : nlohmann::json(socketPath);
   LogLine("info", "listening", listening);
 
-  // The offices start now rather than on the first request, and /ready knows whether they answer.
-  std::thread warm([this] { ProbeOffice(); });
+  std::thread prober([this] { Probe(); });
   std::thread serving;
   if (options_.http) serving = std::thread([this] { http_.listen_after_bind(); });
 
@@ -681,9 +693,9 @@ void Server::Impl::Run() {
     // What is left is stopped, and its clients get their answer before the doors close.
     LogLine("warning", "grace_over", {{"waiting", pool_->waiting()}, {"running", pool_->running()}});
     pool_->StopAll("the server ended before the conversion did");
-    pool_->WaitIdle(Clock::time_point::max());
+    pool_->WaitIdle(Forever());
   }
-  warm.join();
+  prober.join();
   if (options_.http) {
     // The answers of the conversions that finished are still being sent: stopping the server
     // would cut them off.

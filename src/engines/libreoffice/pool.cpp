@@ -16,6 +16,13 @@ std::string ScratchDirectory(const RendererOptions& options) {
 }
 
 Pool::~Pool() {
+  {
+    // A background start is cut short: nobody will use its office.
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+    if (prestarting_) prestarting_->Kill();
+  }
+  if (prestarter_.joinable()) prestarter_.join();
   std::vector<Slot> slots;
   {
     std::lock_guard lock(mutex_);
@@ -46,6 +53,7 @@ void Pool::Run(const CallBounds& call, const RendererOptions& options, const Wor
 std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOptions& options) {
   std::size_t maximum = std::max<std::size_t>(options.maxWorkers, 1);
   std::unique_lock lock(mutex_);
+  bool claimed = false;
   for (;;) {
     auto idle = std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
     if (idle != slots_.end()) {
@@ -68,6 +76,17 @@ std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOpt
       if (Worker::Clock::now() >= call.deadline)
         Fail(failure::kWin32Timeout, TimeoutDescription(call.what, call.budget));
       lock.lock();
+      continue;
+    }
+    // The office a background start is making is the first waiting caller's.
+    if (prestartRunning_ && (claimed || !prestartClaimed_)) {
+      prestartClaimed_ = claimed = true;
+      if (!freed_.wait_until(lock, call.deadline, [&] {
+            return !prestartRunning_ ||
+                   std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+          })) {
+        Fail(failure::kWin32Timeout, "No LibreOffice worker became free for " + call.what + " within the call's deadline");
+      }
       continue;
     }
     if (slots_.size() + starting_ < maximum) {
@@ -99,6 +118,43 @@ std::shared_ptr<Worker> Pool::Checkout(const CallBounds& call, const RendererOpt
            "No LibreOffice worker became free for " + call.what + " within the call's deadline");
     }
   }
+}
+
+void Pool::Prestart(const CallBounds& call, const RendererOptions& options) {
+  std::lock_guard lock(mutex_);
+  const bool idle = std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+  if (ending_ || idle || starting_ > 0 || prestartRunning_ ||
+      slots_.size() >= std::max<std::size_t>(options.maxWorkers, 1))
+    return;
+  // The thread of an earlier start has done its work (it clears prestartRunning_ last).
+  if (prestarter_.joinable()) prestarter_.join();
+  prestartRunning_ = true;
+  ++starting_;
+  const int serial = ++serial_;
+  prestarter_ = std::thread([this, call, options, serial] {
+    std::shared_ptr<Worker> worker;
+    try {
+      std::string program = options.programDirectory.empty() ? DefaultProgramDirectory() : options.programDirectory;
+      worker = std::make_shared<Worker>(program, ScratchDirectory(options), serial);
+      {
+        std::lock_guard guard(mutex_);
+        if (ending_) Fail(failure::kRpcServerUnavailable, "the renderer is ending");
+        prestarting_ = worker;
+      }
+      worker->Start(call);
+    } catch (...) {
+      // The caller waiting for it starts one of its own, and says why that fails.
+      if (worker) worker->Stop();
+      worker.reset();
+    }
+    std::lock_guard guard(mutex_);
+    --starting_;
+    if (worker) slots_.push_back(Slot{worker, false});
+    prestarting_.reset();
+    prestartRunning_ = false;
+    prestartClaimed_ = false;
+    freed_.notify_all();
+  });
 }
 
 void Pool::Checkin(const std::shared_ptr<Worker>& worker, bool keep, std::size_t maxWorkers) {

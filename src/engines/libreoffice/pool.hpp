@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engines/libreoffice/renderer.hpp"
@@ -34,6 +35,9 @@ class Pool {
 
   std::vector<WorkerStatus> Status();
 
+  // Starts a worker in the background for the call about to come (RendererLease::Prestart).
+  void Prestart(const CallBounds& call, const RendererOptions& options);
+
  private:
   struct Slot {
     std::shared_ptr<Worker> worker;
@@ -49,6 +53,13 @@ class Pool {
   std::vector<Slot> slots_;
   std::size_t starting_ = 0;
   int serial_ = 0;
+  // The background start, and the worker it is starting (until it joins the slots). The next
+  // caller waits for that worker rather than start one of its own.
+  std::thread prestarter_;
+  std::shared_ptr<Worker> prestarting_;
+  bool prestartRunning_ = false;
+  bool prestartClaimed_ = false;  // a caller waits for it
+  bool ending_ = false;
 };
 
 }  // namespace quorvane::engines::libreoffice::detail

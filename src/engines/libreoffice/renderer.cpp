@@ -221,6 +221,17 @@ std::size_t DefaultMaxWorkers(const char* environmentValue) {
   return workers >= 1 && workers <= kMaxWorkersLimit ? workers : kDefaultMaxWorkers;
 }
 
+void RendererLease::Prestart() const noexcept {
+  try {
+    const OfficeLimits limits = GetOfficeLimits();
+    pool_->Prestart(CallBounds{std::chrono::steady_clock::now() + limits.baseDeadline, limits.baseDeadline,
+                               limits.memoryBytes, "starting", WatchedStop()},
+                    Renderer::Options());
+  } catch (...) {
+    // The call itself starts the office, and reports why it cannot.
+  }
+}
+
 void RendererLease::ConvertDocument(const std::string& input, const std::string& output, const std::string& filterName,
                                     const FilterOptions& options) const {
   std::shared_ptr<detail::Pool> pool = pool_;

@@ -180,6 +180,10 @@ class RendererLease {
 
   std::vector<WorkerStatus> Workers() const;
 
+  // Starts an office in the background when the pool has none idle or starting and is below its
+  // maximum, so that the call about to come finds it started (or starting). Never throws.
+  void Prestart() const noexcept;
+
  private:
   friend class Renderer;
   explicit RendererLease(std::shared_ptr<detail::Pool> pool) : pool_(std::move(pool)) {}

@@ -383,8 +383,6 @@ void Worker::Start(const CallBounds& bounds) {
   std::shared_ptr<Shared> shared = shared_;
   Clock::time_point deadline = bounds.deadline;
   auto start = [launch, shared, deadline](std::unique_ptr<OfficeSession>& session) {
-    // Without the plugin no session can be made: fail before an office is started for nothing.
-    OfficeSession::LoadPlugin();
     for (int attempt = 0;; ++attempt) {
       if (shared->killed || ProcessEnding()) {
         Fail(failure::kRpcServerUnavailable, "LibreOffice was stopped while starting");
@@ -394,6 +392,14 @@ void Worker::Start(const CallBounds& bounds) {
       if (shared->killed || ProcessEnding()) {
         shared->Kill();
         Fail(failure::kRpcServerUnavailable, "LibreOffice was stopped while starting");
+      }
+      // The plugin loads while the office starts; without it no session can be made, and the
+      // office started for nothing is ended.
+      try {
+        OfficeSession::LoadPlugin();
+      } catch (...) {
+        shared->Kill();
+        throw;
       }
       session =
           OfficeSession::Connect(launch.pipeName, deadline, [&shared] { return shared->killed || !shared->Running(); });
@@ -441,7 +447,9 @@ void Worker::Stop() noexcept {
   if (stopped_) return;
   stopped_ = true;
   bool endedCleanly = false;
-  if (Healthy()) {
+  // An office that started from the prepared profile has nothing to keep: it is ended at once
+  // rather than asked to end, which a one-off conversion would wait for.
+  if (Healthy() && !preparedCopied_) {
     try {
       auto terminate = [](std::unique_ptr<OfficeSession>& session) {
         if (!session) return;

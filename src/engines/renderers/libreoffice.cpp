@@ -22,6 +22,8 @@ class OfficeLease final : public RendererLease {
     lease_.ConvertDocument(input, output, filterName, lo::FilterOptions{options.options, options.data});
   }
 
+  void Prestart() const override { lease_.Prestart(); }
+
   void DrawSlides(const std::string& input, const std::vector<SlidePicture>& pictures) const override {
     std::vector<lo::SlideExport> exports;
     exports.reserve(pictures.size());

@@ -58,6 +58,11 @@ class RendererLease {
 
   // Loads `input` once and draws one picture per entry, in order. All pictures appear, or none.
   virtual void DrawSlides(const std::string& input, const std::vector<SlidePicture>& pictures) const = 0;
+
+  // A call is about to come: a renderer that must start a process for it may start it now, in the
+  // background, while the caller prepares the call. Never throws; a start that fails is the call's
+  // to report.
+  virtual void Prestart() const {}
 };
 
 class Renderer {

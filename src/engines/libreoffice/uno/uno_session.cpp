@@ -371,7 +371,9 @@ OfficeSession* ConnectSession(const UnoConnectRequest& request) {
     if (OfficeSession::Clock::now() >= request.deadline) {
       Fail(failure::kRpcServerUnavailable, "LibreOffice did not answer on its pipe in time (" + lastReason + ")");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Often: the office opens its pipe well into its start, and every moment after that is waited
+    // for by the conversion (a failed attempt on a pipe that is not there yet costs little).
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 

@@ -10,7 +10,8 @@
 //   they got (the hostile decks of the corpus: encrypted, truncated, empty);
 // - the peak resident memory of the server and its offices together (sampled every 100 ms through
 //   /proc: the server and all its descendants), against the same before the load and after it;
-// - the upload folders (quorvane-upload-*) left in the server's TMPDIR while the server still runs,
+// - the upload folders (quorvane-upload-*) made during the load and left in the server's TMPDIR while
+//   the server still runs,
 //   other new entries there, and what is left there and which processes still run once the server
 //   has exited on SIGTERM.
 // With --kill-office an office process of the server (soffice.bin, SIGKILL) is killed every ~2 s
@@ -57,7 +58,9 @@ using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 
 constexpr int kReadTimeoutSeconds = 360;  // above the server's default deadline of 300 s
-// The server makes one folder per request in its TMPDIR, named so; none may outlive its answer.
+// The server makes one folder per request in its TMPDIR, named so; none may outlive its answer. (The
+// server's own folder of that name, made at start for its look at the office, is there before the
+// load and stays until it exits.)
 constexpr const char* kUploadPrefix = "quorvane-upload-";
 
 struct Options {
@@ -426,7 +429,7 @@ int Run(const Options& options) {
   for (;;) {
     uploadsLeft.clear();
     for (const std::string& name : Entries(work / "tmp"))
-      if (name.rfind(kUploadPrefix, 0) == 0) uploadsLeft.push_back(name);
+      if (name.rfind(kUploadPrefix, 0) == 0 && !tmpBefore.contains(name)) uploadsLeft.push_back(name);
     uploadsGoneAfter = Seconds(Clock::now() - loadEnd);
     if (uploadsLeft.empty() || uploadsGoneAfter > 60) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -10,7 +10,8 @@ corpus=$(realpath -m -- "${QUORVANE_CORPUS_DIR:-$2}")
 deck=$corpus/openxml-sdk/typical.pptx
 slow=$corpus/poi/2411-Performance_Up.pptx
 encrypted=$corpus/openxml-sdk/encrypted_pptx.pptx
-for file in "$deck" "$slow" "$encrypted"; do
+hidden=$corpus/shapecrawler/036.pptx  # its only slide is hidden: the office writes no PDF
+for file in "$deck" "$slow" "$encrypted" "$hidden"; do
   [[ -r $file ]] && continue
   why="it needs the corpus, which is not at $corpus (set QUORVANE_CORPUS_DIR)"
   [[ -n ${CI:-} ]] && { echo "serve: FAILED: $why"; exit 1; }
@@ -94,8 +95,11 @@ expect "two decks" 400 0 "${auth[@]}" -F "file=@$deck" -F "file=@$deck" -F type=
 expect "not multipart" 400 0 "${auth[@]}" --data-binary "@$deck" "$main/convert"
 expected=$("$binary" convert --no-server -q "$encrypted" x.pdf 2>/dev/null; echo $?)
 expect "encrypted deck" 422 "-$expected" "${auth[@]}" -F "file=@$encrypted" -F type=pdf "$main/convert"
-jq -e '.cause | test("encrypted_pptx.pptx") and (test("/tmp|quorvane-upload") | not)' answer >/dev/null ||
-  fail "encrypted deck: the cause names the private folder or not the deck: $(jq .cause answer)"
+jq -e '.cause | test("encrypted_pptx.pptx") and (test("/tmp|quorvane-") | not)' answer >/dev/null ||
+  fail "encrypted deck: the cause names a private folder or not the deck: $(jq .cause answer)"
+expect "nothing for the office to write" 422 -16 "${auth[@]}" -F "file=@$hidden" -F type=pdf "$main/convert"
+jq -e '.cause | test("impress_pdf_Export") and (test("/tmp|quorvane-") | not)' answer >/dev/null ||
+  fail "nothing to write: the cause names a private folder: $(jq .cause answer)"
 # A name with a path in it names nothing here: the answer carries its last part, made safe.
 expect "name with a path" 200 - "${auth[@]}" -F "file=@$deck;filename=../../x/\"evil\" deck.pptx" -F type=txt "$main/convert"
 grep -qi 'filename="[a-z0-9_.-]*evil[a-z0-9_.-]*deck.txt"' headers || fail "name with a path: $(grep -i disposition headers)"

@@ -22,6 +22,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -512,7 +513,9 @@ void Server::Impl::Convert(const httplib::Request& req, httplib::Response& res, 
   // The private folder's name means nothing to the client: causes name the deck as it was sent.
   const std::string shown = uploadName.empty() ? "deck" : uploadName;
   const auto tell = [&](const std::string& text) {
-    return Replace(Replace(text, inputPath, shown), folder->path() + "/", "");
+    // The component's own private folders (its copies of the deck, its offices') go the same way.
+    static const std::regex privateFolder(R"((/[^'"\s]*)?/\.?quorvane-[a-z]+-[A-Za-z0-9_-]+/)");
+    return std::regex_replace(Replace(Replace(text, inputPath, shown), folder->path() + "/", ""), privateFolder, "");
   };
   if (!result->ok()) {
     const int status = late ? 504 : result->failedCall ? 500 : 422;

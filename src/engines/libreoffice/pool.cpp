@@ -46,7 +46,11 @@ void Pool::Run(const CallBounds& call, const RendererOptions& options, const Wor
   worker->CountConversion();
   bool worn = options.recycleAfter > 0 && worker->conversions() >= options.recycleAfter;
   std::optional<std::uint64_t> resident = worker->ResidentBytes();
-  bool bloated = resident && *resident > options.memoryCeilingBytes;
+  // An office that keeps more than half its memory bound after a conversion would likely pass the
+  // bound in the next one, and that conversion would fail: it is retired now instead.
+  const std::uint64_t ceiling =
+      call.memoryBytes > 0 ? std::min(options.memoryCeilingBytes, call.memoryBytes / 2) : options.memoryCeilingBytes;
+  bool bloated = resident && *resident > ceiling;
   Checkin(worker, worker->Healthy() && !worn && !bloated, options.maxWorkers);
 }
 

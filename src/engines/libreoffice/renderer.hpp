@@ -28,7 +28,7 @@
 // failure::kEOutOfMemory. An office that died between two conversions is noticed before the next
 // (process state, then a cheap call) and replaced. A worker is retired after
 // RendererOptions::recycleAfter conversions or when its resident memory exceeds
-// RendererOptions::memoryCeilingBytes after a conversion.
+// RendererOptions::memoryCeilingBytes, or half the office memory bound when that is less, after a conversion.
 //
 // Safety. Inputs are loaded hidden and read-only, with links not updated, macros never run and an
 // interaction handler that answers every question with "abort", so that nothing prompts, waits

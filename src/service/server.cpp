@@ -586,6 +586,17 @@ void Server::Impl::Route() {
                          : "The request cannot be served.");
     return httplib::Server::HandlerResponse::Handled;
   }));
+  // A handler that throws (a folder that cannot be made, say) answers 500 with what it met.
+  http_.set_exception_handler([this](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+    std::string what = "unknown";
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    Fail(res, 500, 0, "The server failed to answer the request.", what);
+  });
   // Called once the answer has been written (or could not be).
   http_.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
     if (res.has_header(kRequestIdHeader)) --answering_;

@@ -45,14 +45,7 @@ constexpr std::int32_t kJpegType = 17;
 
 using service::AsciiLower;
 
-// The code a --type name stands for (in any letter case), from the table of formats.
-std::optional<std::int32_t> CodeNamed(const std::string& name) {
-  const std::string lower = AsciiLower(name);
-  for (const catalog::Format& format : catalog::Formats())
-    if (!format.commandName.empty() && format.commandName == lower) return format.code;
-  return std::nullopt;
-}
-
+using service::CodeNamed;
 using service::ParseType;
 using service::TypeNames;
 

@@ -31,10 +31,15 @@ ConversionResult FailedCall(const std::string& what) {
   return result;
 }
 
-std::optional<std::int32_t> ParseType(const std::string& text) {
-  const std::string lower = AsciiLower(text);
+std::optional<std::int32_t> CodeNamed(const std::string& name) {
+  const std::string lower = AsciiLower(name);
   for (const catalog::Format& format : catalog::Formats())
     if (!format.commandName.empty() && format.commandName == lower) return format.code;
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> ParseType(const std::string& text) {
+  if (const auto named = CodeNamed(text)) return named;
   std::int32_t code = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, code);
@@ -67,7 +72,6 @@ class LocalConverter::Events : public QuorvaneXEvents {
   void Start(ConversionResult& result, const Converter::Progress& progress) {
     result_ = &result;
     progress_ = &progress;
-    if (*progress_) (*progress_)(0.0f);
   }
 
   void Progress() override {
@@ -104,10 +108,7 @@ class LocalConverter::Events : public QuorvaneXEvents {
 
 LocalConverter::LocalConverter() = default;
 
-LocalConverter::~LocalConverter() {
-  // The events go before the control that calls them.
-  if (control_) control_.reset();
-}
+LocalConverter::~LocalConverter() = default;
 
 // Every property is set again for each input: ConvertFile clamps StartSlide and EndSlide in place,
 // and the next input must start from what the user asked for.

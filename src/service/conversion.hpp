@@ -64,6 +64,8 @@ struct ConversionResult {
 // thread could not be made, the server went away) carries E_FAIL and `what`.
 ConversionResult FailedCall(const std::string& what);
 
+// The code a name of the formats table stands for ("pdf", in any letter case); nullopt for another.
+std::optional<std::int32_t> CodeNamed(const std::string& name);
 // The code a type names: a catalogue code ("32", "-1") or a name of the formats table ("pdf", in
 // any letter case); nullopt when it is neither.
 std::optional<std::int32_t> ParseType(const std::string& text);

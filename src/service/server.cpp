@@ -129,7 +129,8 @@ int ConnectionSocket(const httplib::Request& req) {
 // The last part of a name a client gave (either kind of slash), letters, digits, '.', '-' and '_'
 // kept and the rest made '_'; what a Content-Disposition may carry. Never names a file here.
 std::string SafeName(const std::string& given) {
-  std::string name = given.substr(given.find_last_of("/\\") == std::string::npos ? 0 : given.find_last_of("/\\") + 1);
+  const auto slash = given.find_last_of("/\\");
+  std::string name = given.substr(slash == std::string::npos ? 0 : slash + 1);
   for (char& c : name) {
     const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                     c == '-' || c == '_';
